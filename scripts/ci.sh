@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Everything CI checks, in one run: the README's test command; the sanitizer builds
+# (ASan+UBSan over every suite, TSan over the threaded ones); a Clang build; and the
+# Windows cross builds (x86_64 and the original i686, compile and link only).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=$(nproc)
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "setup"
+scripts/setup.sh
+
+step "Clang 14 build"
+cmake -S . -B build-ci-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+      -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DTHISTLE_BENCH=OFF >/dev/null
+cmake --build build-ci-clang -j"$jobs"
+
+step "ASan+UBSan build and tests"
+cmake -S . -B build-ci-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTHISTLE_SANITIZE=address \
+      -DTHISTLE_BENCH=OFF >/dev/null
+cmake --build build-ci-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-ci-asan -j8 --output-on-failure
+
+step "TSan build and tests"
+cmake -S . -B build-ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTHISTLE_SANITIZE=thread \
+      -DTHISTLE_BENCH=OFF -DTHISTLE_DEMO=OFF >/dev/null
+cmake --build build-ci-tsan -j"$jobs"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-ci-tsan -j8 --output-on-failure
+
+for arch in x86_64 i686; do
+  step "Windows cross build ($arch)"
+  cmake -S . -B "build-ci-mingw-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" >/dev/null
+  cmake --build "build-ci-mingw-$arch" -j"$jobs"
+done
+
+step "tests (the README's test command)"
+scripts/test.sh

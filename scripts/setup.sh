@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need. Idempotent: it
+# installs only what is missing, and does nothing (not even a package-list update) when
+# everything is there. Runs apt-get as root, or through sudo.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang-14 libclang-rt-14-dev   # compilers, sanitizer runtimes
+  libgtest-dev libgmock-dev libbenchmark-dev          # tests and benchmarks
+  libsdl2-dev                                         # the display backend
+  xvfb xauth                                          # a display for the SDL smoke tests
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix # Windows cross builds
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+if [[ $(id -u) -eq 0 ]]; then
+  sudo=()
+elif command -v sudo >/dev/null; then
+  sudo=(sudo)
+else
+  echo "setup: need root or sudo to install: ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

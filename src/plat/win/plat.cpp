@@ -1,0 +1,1 @@
+// Windows provides the platform itself; this target only carries its link libraries.
