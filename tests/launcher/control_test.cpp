@@ -1,0 +1,322 @@
+// Control and option files of the launcher, byte for byte, each case in a fresh
+// temporary installation directory; plus the launch loop's small file and crash helpers.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "launcher.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values)
+        out.push_back((char)v);
+    return out;
+}
+
+std::string le32(int32_t v) {
+    uint32_t u = (uint32_t)v;
+    return bytes({(int)(u & 0xff), (int)(u >> 8 & 0xff), (int)(u >> 16 & 0xff), (int)(u >> 24)});
+}
+
+class ControlFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/thistlerun-control-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        old = fs::current_path();
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        fs::create_directory("options");
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(old.c_str()), 0);
+        fs::remove_all(dir);
+    }
+
+    static void put(const std::string &name, const std::string &content) {
+        std::ofstream(name, std::ios::binary) << content;
+    }
+    static std::string get(const std::string &name) {
+        std::ifstream in(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static bool exists(const std::string &name) {
+        return fs::exists(name);
+    }
+
+    std::string dir;
+    fs::path old;
+};
+
+const char sampleoptions[] = "Brambleshot settings v3\n"
+                             "1\n"
+                             "  -2 trailing words\n"
+                             "3\n"
+                             "4\n"
+                             "5\n"
+                             "6\n"
+                             "7\n"
+                             "8\n"
+                             "200\n"
+                             "11\n"
+                             "12\n"
+                             "0\n";
+
+// ---- options.txt and opt.dat ---------------------------------------------------------
+
+TEST_F(ControlFiles, ReadOptionsFillsEveryField) {
+    put("options/options.txt", sampleoptions);
+    LaunchOptions o;
+    memset(&o, 0x55, sizeof o);
+    ASSERT_EQ(readoptions(&o), 1);
+    EXPECT_STREQ(o.optionstext, "Brambleshot settings v3\n");
+    const int32_t got[12] = {o.option2, o.option3, o.option4, o.option5,  o.option6,  o.option7,
+                             o.option8, o.option9, o.sfx,     o.option11, o.option12, o.option13};
+    const int32_t want[12] = {1, -2, 3, 4, 5, 6, 7, 8, 200, 11, 12, 0};
+    for (int i = 0; i < 12; i++)
+        EXPECT_EQ(got[i], want[i]) << "line " << i + 2;
+}
+
+TEST_F(ControlFiles, ReadOptionsLeavesRecordAloneWhereNothingIsRead) {
+    LaunchOptions o;
+    memset(&o, 0x55, sizeof o);
+    LaunchOptions before = o;
+    EXPECT_EQ(readoptions(&o), 0); // no file
+    EXPECT_EQ(memcmp(&o, &before, sizeof o), 0);
+
+    // A line without a number and the lines past the end keep their values.
+    put("options/options.txt", "head\n1\nnone\n3\n");
+    o.option3 = 33;
+    o.option13 = 1313;
+    ASSERT_EQ(readoptions(&o), 1);
+    EXPECT_EQ(o.option2, 1);
+    EXPECT_EQ(o.option3, 33);
+    EXPECT_EQ(o.option4, 3);
+    EXPECT_EQ(o.option13, 1313);
+}
+
+TEST_F(ControlFiles, WriteOptionsLayout) {
+    put("options/options.txt", sampleoptions);
+    LaunchOptions o;
+    ASSERT_EQ(readoptions(&o), 1);
+    o.sfx = 0;
+    o.option13 = -7;
+    ASSERT_EQ(writeoptions(&o), 1);
+    // First line unchanged; every number followed by four spaces and a single line feed.
+    EXPECT_EQ(get("options/options.txt"), "Brambleshot settings v3\n"
+                                          "1    \n-2    \n3    \n4    \n5    \n6    \n"
+                                          "7    \n8    \n0    \n11    \n12    \n-7    \n");
+    std::string want = le32(1) + le32(-2) + le32(3) + le32(4) + le32(5) + le32(6) + le32(7) +
+                       le32(8) + le32(0) + le32(11) + le32(12) + le32(-7) + std::string(8, '\0');
+    std::string opt = get("options/opt.dat");
+    ASSERT_EQ(opt.size(), 56u);
+    EXPECT_EQ(opt, want);
+
+    // What was written reads back the same.
+    LaunchOptions again;
+    memset(&again, 0, sizeof again);
+    ASSERT_EQ(readoptions(&again), 1);
+    EXPECT_STREQ(again.optionstext, o.optionstext);
+    EXPECT_EQ(again.sfx, 0);
+    EXPECT_EQ(again.option13, -7);
+}
+
+TEST_F(ControlFiles, LongFirstLineIsCutAndKeepsItsLineEnd) {
+    std::string longline(300, 'a');
+    put("options/options.txt", longline + "\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n");
+    LaunchOptions o;
+    ASSERT_EQ(readoptions(&o), 1);
+    EXPECT_EQ(std::string(o.optionstext), std::string(254, 'a') + "\n");
+    EXPECT_EQ(o.option2, 1);
+    ASSERT_EQ(writeoptions(&o), 1);
+    std::string text = get("options/options.txt");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 13);
+}
+
+TEST_F(ControlFiles, WriteOptionsFailures) {
+    LaunchOptions o;
+    memset(&o, 0, sizeof o);
+    strcpy(o.optionstext, "x\n");
+
+    // options.txt cannot be rewritten: opt.dat is not touched.
+    fs::create_directory("options/options.txt");
+    EXPECT_EQ(writeoptions(&o), 0);
+    EXPECT_FALSE(exists("options/opt.dat"));
+    fs::remove("options/options.txt");
+
+    // opt.dat cannot be created: 0, though options.txt has been written.
+    fs::create_directory("options/opt.dat");
+    EXPECT_EQ(writeoptions(&o), 0);
+    EXPECT_TRUE(fs::is_regular_file("options/options.txt"));
+}
+
+// ---- the first-run speed test -------------------------------------------------------
+
+struct SpeedCase {
+    int size;
+    int speed;
+    int option13;
+    int slow;
+    bool screen;
+};
+
+TEST_F(ControlFiles, CheckSpeedRules) {
+    const std::string screenrecord =
+        le32(0) + le32(16) + le32(512) + le32(384) + le32(64) + le32(48);
+    const SpeedCase cases[] = {
+        {40000, 200, 0, 1, false}, // m 39: rule 2
+        {35000, 200, 0, 1, true},  // m 34: rule 1
+        {30000, 250, 0, 1, false}, // m 29: rule 3
+        {50000, 233, 0, 0, false}, // m 48, 233: only rule 4 could hold
+        {50000, 233, 1, 1, false}, //   ... and does with option13 set
+        {70000, 100, 0, 0, false}, // m 68
+        {36863, 233, 0, 1, true},  // m 35 (truncated, not rounded): rule 1
+        {36864, 233, 0, 0, false}, // m 36: rule 1 no longer holds, rule 2 needs < 233
+        {36864, 232, 0, 1, false}, //   rule 2
+        {36863, 234, 0, 0, false}, // speed 234 fails rules 1, 2 and 4
+        {36863, 234, 1, 0, false}, {65535, 232, 0, 1, false}, // m 63: rule 2
+        {65536, 232, 1, 0, false},                            // m 64: nothing
+        {33791, 300, 0, 1, false},                            // m 32: rule 3
+        {33792, 300, 0, 0, false},                            // m 33
+        {33791, 301, 0, 0, false}, {1023, 0, 0, 1, true},     // m 0
+    };
+    for (const SpeedCase &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.size << " " << c.speed << " opt13 " << c.option13);
+        fs::remove("options/screen.dat");
+        put("options/speed.txt", std::to_string(c.size) + "\n" + std::to_string(c.speed) + "\n");
+        LaunchOptions o;
+        memset(&o, 0, sizeof o);
+        o.sfx = 9;
+        o.option13 = c.option13;
+        EXPECT_EQ(checkspeed(&o), c.slow);
+        EXPECT_EQ(o.sfx, c.slow ? 0 : 9);
+        EXPECT_EQ(get("options/screen.dat"), c.screen ? screenrecord : "");
+    }
+}
+
+TEST_F(ControlFiles, CheckSpeedWithoutFigures) {
+    LaunchOptions o;
+    memset(&o, 0, sizeof o);
+    o.sfx = 9;
+    EXPECT_EQ(checkspeed(&o), 0); // no speed.txt
+    put("options/speed.txt", "1000\n");
+    EXPECT_EQ(checkspeed(&o), 0); // one figure only
+    put("options/speed.txt", "  1000 kb\n  10 mhz\n");
+    EXPECT_EQ(checkspeed(&o), 1); // leading blanks and trailing text are fine
+    EXPECT_EQ(o.sfx, 0);
+}
+
+// ---- sfx.dat, screen.dat, the first-run marker ----------------------------------------
+
+TEST_F(ControlFiles, WriteSfxBounds) {
+    EXPECT_EQ(writesfx(-1), 0);
+    EXPECT_FALSE(exists("options/sfx.dat"));
+    EXPECT_EQ(writesfx(0), 1);
+    EXPECT_EQ(get("options/sfx.dat"), le32(0));
+    EXPECT_EQ(writesfx(255), 1);
+    EXPECT_EQ(get("options/sfx.dat"), le32(255));
+    EXPECT_EQ(writesfx(256), 0);
+    EXPECT_EQ(get("options/sfx.dat"), le32(255)); // untouched
+}
+
+TEST_F(ControlFiles, WritersFailWithoutOptionsDirectory) {
+    fs::remove("options");
+    EXPECT_EQ(writesfx(3), 0);
+    EXPECT_EQ(writescreen(), 0);
+    EXPECT_EQ(firsttimefe(), 0); // cannot be set, so not a first run
+    LaunchOptions o;
+    memset(&o, 0, sizeof o);
+    EXPECT_EQ(writeoptions(&o), 0);
+    EXPECT_FALSE(exists("options"));
+}
+
+TEST_F(ControlFiles, FirstTimeMarker) {
+    EXPECT_EQ(firsttimefe(), 1); // missing
+    EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
+    EXPECT_EQ(firsttimefe(), 0); // set for ever
+    EXPECT_EQ(firsttimefe(), 0);
+
+    put("options/firsttimefe.txt", le32(2)); // any other value: runs again
+    EXPECT_EQ(firsttimefe(), 1);
+    EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
+
+    put("options/firsttimefe.txt", le32(0x101));
+    EXPECT_EQ(firsttimefe(), 1);
+
+    put("options/firsttimefe.txt", ""); // empty reads as 0
+    EXPECT_EQ(firsttimefe(), 1);
+
+    put("options/firsttimefe.txt", bytes({1})); // short: missing bytes are zero
+    EXPECT_EQ(firsttimefe(), 0);
+}
+
+TEST_F(ControlFiles, FirstTimeMarkerThatCannotBeSet) {
+    // Readable but not writable: the marker is a directory.
+    fs::create_directory("options/firsttimefe.txt");
+    EXPECT_EQ(firsttimefe(), 0);
+}
+
+// ---- quit.dat, ft.dat, crash codes ---------------------------------------------------
+
+TEST_F(ControlFiles, QuitFlag) {
+    EXPECT_EQ(readquitflag(), 0); // missing
+    put("quit.dat", le32(0x12345678));
+    EXPECT_EQ(readquitflag(), 0x12345678);
+    put("quit.dat", le32(-1) + "tail");
+    EXPECT_EQ(readquitflag(), -1);
+    put("quit.dat", bytes({5, 1}));
+    EXPECT_EQ(readquitflag(), 0x105);
+}
+
+TEST_F(ControlFiles, FirstRunFlag) {
+    EXPECT_EQ(writefirstrunflag(1), 1);
+    EXPECT_EQ(get("ft.dat"), le32(1));
+    EXPECT_EQ(writefirstrunflag(0), 1);
+    EXPECT_EQ(get("ft.dat"), le32(0));
+    fs::remove("ft.dat");
+    fs::create_directory("ft.dat");
+    EXPECT_EQ(writefirstrunflag(1), 0);
+}
+
+TEST(CheckExitCode, OnlyTheFourCrashCodesShowAMessage) {
+    // Headless, the message box is one line on standard error and answers at once.
+    setenv("THISTLE_VIDEO", "null", 1);
+    const struct {
+        DWORD code;
+        int crash;
+        const char *shown;
+    } cases[] = {
+        {0xC000008Eu, 1, "Application Error: Divide By 0\n"},
+        {0xC0000005u, 1, "Application Error: Access Violation\n"},
+        {0xC0000094u, 1, "Application Error: Interger Divide By 0\n"},
+        {0xC000008Cu, 1, "Application Error: Array Exceeded\n"},
+        {0, 0, ""},
+        {1, 0, ""},
+        {259, 0, ""},
+        {0xC000001Du, 0, ""}, // other exception codes are ordinary ends
+        {0xC0000096u, 0, ""},
+        {0xFFFFFFFFu, 0, ""},
+    };
+    for (const auto &c : cases) {
+        ::testing::internal::CaptureStderr();
+        int result = checkexitcode(c.code);
+        std::string shown = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(result, c.crash) << std::hex << c.code;
+        EXPECT_EQ(shown, c.shown);
+    }
+}
+
+} // namespace

@@ -1,0 +1,449 @@
+// The launcher end to end: the built thistlerun runs scripted children (scriptchild,
+// copied in as "frontend.run", "game.run", "game2.run") in a temporary installation
+// named by a temporary registry file, headless, each case in its own mutex session.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plat/win32.h"
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char registryhead[] =
+    "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]\n";
+
+const char optionsfile[] = "Brambleshot settings\n1\n2\n3\n4\n5\n6\n7\n8\n5\n11\n12\n0\n";
+
+std::string le32(int32_t v) {
+    uint32_t u = (uint32_t)v;
+    std::string s;
+    for (int i = 0; i < 4; i++)
+        s.push_back((char)(u >> (8 * i)));
+    return s;
+}
+
+/* One line of children.log. */
+struct Seen {
+    std::map<std::string, std::string> field;
+    std::string argv;
+    std::string operator[](const std::string &key) const {
+        auto it = field.find(key);
+        return it == field.end() ? "" : it->second;
+    }
+    long long t() const {
+        return std::stoll((*this)["t"]);
+    }
+};
+
+struct Outcome {
+    bool exited = false;
+    int status = -1;
+    double seconds = 0;
+    std::string err;
+};
+
+class LauncherRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/thistlerun-run-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = fs::canonical(pattern).string();
+        dir = root + "/install";
+        fs::create_directories(dir + "/options");
+        for (const char *name : {"frontend.run", "game.run", "game2.run"})
+            fs::copy_file(SCRIPTCHILD_PATH, dir + "/" + name);
+        registry = root + "/registry.reg";
+        session = "launchertest-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        setpath(dir);
+    }
+
+    void TearDown() override {
+        if (pid > 0) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        fs::remove_all(root);
+    }
+
+    /* The "Path" value, escaped the regedit way. */
+    void setpath(const std::string &path) {
+        std::string escaped;
+        for (char c : path) {
+            if (c == '\\' || c == '"')
+                escaped.push_back('\\');
+            escaped.push_back(c);
+        }
+        put(registry, std::string(registryhead) + "\"Path\"=\"" + escaped + "\"\n");
+    }
+
+    void script(std::initializer_list<std::string> lines) {
+        std::string text;
+        for (const std::string &line : lines)
+            text += line + "\n";
+        put(dir + "/script.txt", text);
+    }
+
+    static void put(const std::string &path, const std::string &content) {
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    static std::string get(const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::optional<int32_t> value(const std::string &name) const {
+        std::string s = get(dir + "/" + name);
+        if (!fs::exists(dir + "/" + name) || s.size() != 4)
+            return std::nullopt;
+        return (int32_t)((uint32_t)(uint8_t)s[0] | (uint32_t)(uint8_t)s[1] << 8 |
+                         (uint32_t)(uint8_t)s[2] << 16 | (uint32_t)(uint8_t)s[3] << 24);
+    }
+    bool has(const std::string &name) const {
+        return fs::exists(dir + "/" + name);
+    }
+
+    std::vector<Seen> children() const {
+        std::vector<Seen> runs;
+        std::ifstream in(dir + "/children.log");
+        for (std::string line; std::getline(in, line);) {
+            Seen seen;
+            size_t at = line.find(" argv=");
+            if (at != std::string::npos) {
+                seen.argv = line.substr(at + 6);
+                line.resize(at);
+            }
+            std::istringstream words(line);
+            for (std::string word; words >> word;) {
+                size_t eq = word.find('=');
+                if (eq != std::string::npos)
+                    seen.field[word.substr(0, eq)] = word.substr(eq + 1);
+            }
+            runs.push_back(seen);
+        }
+        return runs;
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const Seen &s : children())
+            out.push_back(s["name"]);
+        return out;
+    }
+
+    /* Starts thistlerun in cwd, in a process group of its own (so that its children can
+     * be killed with it), standard output and error going to a file. */
+    void start(const std::string &cwd) {
+        std::vector<std::string> env;
+        for (char **e = environ; *e; e++) {
+            std::string s(*e);
+            if (s.rfind("THISTLE_", 0) == 0 || s.rfind("DISPLAY=", 0) == 0 ||
+                s.rfind("WAYLAND_DISPLAY=", 0) == 0)
+                continue;
+            env.push_back(s);
+        }
+        env.push_back("THISTLE_VIDEO=null");
+        env.push_back("THISTLE_SESSION=" + session);
+        env.push_back("THISTLE_REGISTRY=" + registry);
+        std::vector<char *> envp;
+        for (std::string &s : env)
+            envp.push_back(s.data());
+        envp.push_back(nullptr);
+        std::string program = THISTLERUN_PATH;
+        char *argv[] = {program.data(), nullptr};
+        std::string errpath = root + "/launcher.err";
+
+        began = Clock::now();
+        pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setpgid(0, 0);
+            int fd = open(errpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd < 0 || chdir(cwd.c_str()) != 0)
+                _exit(126);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            close(fd);
+            execve(argv[0], argv, envp.data());
+            _exit(127);
+        }
+        setpgid(pid, pid);
+        launched = pid;
+    }
+
+    /* Waits up to limit seconds for the launcher to end. */
+    Outcome finish(double limit) {
+        Outcome out;
+        auto deadline = began + std::chrono::duration<double>(limit);
+        while (Clock::now() < deadline) {
+            int status = 0;
+            pid_t got = waitpid(pid, &status, WNOHANG);
+            if (got == pid) {
+                out.exited = true;
+                out.status = status;
+                pid = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        out.seconds = std::chrono::duration<double>(Clock::now() - began).count();
+        out.err = get(root + "/launcher.err");
+        return out;
+    }
+
+    Outcome run(const std::string &cwd = "", double limit = 30) {
+        start(cwd.empty() ? root : cwd);
+        return finish(limit);
+    }
+
+    static void expectcleanexit(const Outcome &out) {
+        ASSERT_TRUE(out.exited) << "launcher still running; stderr: " << out.err;
+        EXPECT_TRUE(WIFEXITED(out.status) && WEXITSTATUS(out.status) == 0)
+            << "status " << out.status << "; stderr: " << out.err;
+    }
+
+    std::string root;
+    std::string dir;
+    std::string registry;
+    std::string session;
+    pid_t pid = -1;      // running launcher, -1 once reaped
+    pid_t launched = -1; // the last launcher started
+    Clock::time_point began;
+};
+
+using Names = std::vector<std::string>;
+
+// ---- the loop and the control files ---------------------------------------------------
+
+TEST_F(LauncherRun, FrontEndAndGameAlternateWithoutOptions) {
+    put(dir + "/options/mp.dat", le32(0)); // not looked at without options.txt
+    script({"quit=1", "quit=1", "quit=0"});
+    Outcome out = run();
+    expectcleanexit(out);
+    std::vector<Seen> seen = children();
+    ASSERT_EQ(names(), (Names{"frontend.run", "game.run", "frontend.run"}));
+
+    // The front end's command line carries the token and the launcher's process id; the
+    // launcher made the installation directory current for both children.
+    EXPECT_EQ(seen[0].argv, "frontend.run|QTX_BRAMBLE|" + std::to_string(launched));
+    EXPECT_EQ(seen[0]["cwd"], dir);
+    EXPECT_EQ(seen[1]["cwd"], dir);
+    EXPECT_EQ(seen[2]["cwd"], dir);
+
+    // quit.dat starts at 0; ft.dat is 1 only during the first front end.
+    EXPECT_EQ(seen[0]["quit"], "0");
+    EXPECT_EQ(seen[0]["ft"], "1");
+    EXPECT_EQ(seen[1]["ft"], "0");
+    EXPECT_EQ(seen[2]["ft"], "0");
+    EXPECT_EQ(value("ft.dat"), 0);
+    EXPECT_EQ(value("options/menu.dat"), 2);
+
+    // No first-run work without options.txt, and no one-second pause before the game.
+    EXPECT_FALSE(has("options/firsttimefe.txt"));
+    EXPECT_FALSE(has("options/sfx.dat"));
+    EXPECT_FALSE(has("options/opt.dat"));
+    EXPECT_LT(seen[1].t() - seen[0].t(), 2900);
+    EXPECT_EQ(out.err.find("Application Error"), std::string::npos);
+}
+
+TEST_F(LauncherRun, PathWithTrailingBackslash) {
+    setpath(dir + "\\");
+    script({"quit=1", "quit=0"});
+    expectcleanexit(run());
+    std::vector<Seen> seen = children();
+    ASSERT_EQ(names(), (Names{"frontend.run", "game.run"}));
+    EXPECT_EQ(seen[0]["cwd"], dir);
+    EXPECT_EQ(seen[1]["cwd"], dir);
+}
+
+TEST_F(LauncherRun, GameVariantChosenBySfxAndMp) {
+    put(dir + "/options/options.txt", optionsfile);
+    put(dir + "/options/firsttimefe.txt", le32(1)); // not the first run
+    script({"sfx=0 mp=0 quit=1", "quit=1", "sfx=0 mp=1 quit=1", "quit=0"});
+    expectcleanexit(run());
+    ASSERT_EQ(names(), (Names{"frontend.run", "game2.run", "frontend.run", "game.run"}));
+    // With options.txt seen the game waits a second more.
+    std::vector<Seen> seen = children();
+    EXPECT_GE(seen[1].t() - seen[0].t(), 2900);
+    EXPECT_FALSE(has("options/sfx.dat"));
+}
+
+TEST_F(LauncherRun, GameVariantNeedsBothSfxAndMpAtZero) {
+    put(dir + "/options/options.txt", optionsfile);
+    put(dir + "/options/firsttimefe.txt", le32(1));
+    script({"sfx=1 mp=0 quit=1", "quit=1", "sfx=-1 mp=0 quit=1", "quit=0"});
+    expectcleanexit(run());
+    EXPECT_EQ(names(), (Names{"frontend.run", "game.run", "frontend.run", "game2.run"}));
+}
+
+// ---- first run of an installation -----------------------------------------------------
+
+TEST_F(LauncherRun, FirstRunOnFastMachine) {
+    const std::string options =
+        "Brambleshot settings\r\n1\n2\n3\n4\n5\n6\n7\n8\n  7 loud\n11\n12\n1\n";
+    put(dir + "/options/options.txt", options);
+    put(dir + "/options/speed.txt", "70000\n100\n");
+    script({"quit=0"});
+    expectcleanexit(run());
+    std::vector<Seen> seen = children();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0]["sfxdat"], "7"); // written before the front end starts
+    EXPECT_EQ(get(dir + "/options/options.txt"), options);
+    EXPECT_EQ(value("options/firsttimefe.txt"), 1);
+    EXPECT_FALSE(has("options/opt.dat"));
+    EXPECT_FALSE(has("options/screen.dat"));
+
+    // Only once per installation.
+    put(dir + "/options/options.txt", "x\n1\n2\n3\n4\n5\n6\n7\n8\n9\n11\n12\n1\n");
+    fs::remove(dir + "/children.log");
+    expectcleanexit(run());
+    EXPECT_EQ(value("options/sfx.dat"), 7);
+}
+
+TEST_F(LauncherRun, FirstRunOnSlowMachine) {
+    put(dir + "/options/options.txt", optionsfile);
+    put(dir + "/options/speed.txt", "35000\n200\n");
+    script({"quit=0"});
+    expectcleanexit(run());
+    EXPECT_EQ(children().at(0)["sfxdat"], "0");
+    EXPECT_EQ(get(dir + "/options/options.txt"),
+              "Brambleshot settings\n1    \n2    \n3    \n4    \n5    \n6    \n7    \n8    \n"
+              "0    \n11    \n12    \n0    \n");
+    std::string opt = get(dir + "/options/opt.dat");
+    ASSERT_EQ(opt.size(), 56u);
+    EXPECT_EQ(opt.substr(0, 4), le32(1));
+    EXPECT_EQ(opt.substr(32, 4), le32(0));
+    EXPECT_EQ(opt.substr(48), std::string(8, '\0'));
+    EXPECT_EQ(get(dir + "/options/screen.dat"),
+              le32(0) + le32(16) + le32(512) + le32(384) + le32(64) + le32(48));
+}
+
+// ---- crashes and odd exit codes -------------------------------------------------------
+
+TEST_F(LauncherRun, CrashCodeFromFrontEndStopsBeforeGame) {
+    script({"quit=1 exit=0xC0000094"});
+    Outcome out = run();
+    expectcleanexit(out);
+    EXPECT_NE(out.err.find("Application Error: Interger Divide By 0\n"), std::string::npos)
+        << out.err;
+    EXPECT_EQ(names(), (Names{"frontend.run"}));
+    EXPECT_EQ(value("ft.dat"), 1); // not cleared after a crash
+    EXPECT_EQ(value("options/menu.dat"), 2);
+}
+
+TEST_F(LauncherRun, GameDyingBySegvIsAccessViolation) {
+    script({"quit=1", "quit=1 exit=segv"});
+    Outcome out = run();
+    expectcleanexit(out);
+    EXPECT_NE(out.err.find("Application Error: Access Violation\n"), std::string::npos) << out.err;
+    EXPECT_EQ(names(), (Names{"frontend.run", "game.run"}));
+    EXPECT_EQ(value("options/menu.dat"), 2);
+}
+
+TEST_F(LauncherRun, FrontEndDyingBySigfpeIsIntegerDivide) {
+    script({"quit=1 exit=fpe"});
+    Outcome out = run();
+    expectcleanexit(out);
+    EXPECT_NE(out.err.find("Application Error: Interger Divide By 0\n"), std::string::npos)
+        << out.err;
+    EXPECT_EQ(names(), (Names{"frontend.run"}));
+}
+
+TEST_F(LauncherRun, OtherExitCodesAreNormalEnds) {
+    script({"quit=1 exit=3", "quit=1 exit=0xC000001D", "quit=0 exit=0xFFFFFFFF"});
+    Outcome out = run();
+    expectcleanexit(out);
+    EXPECT_EQ(names(), (Names{"frontend.run", "game.run", "frontend.run"}));
+    EXPECT_EQ(out.err.find("Application Error"), std::string::npos) << out.err;
+}
+
+TEST_F(LauncherRun, ChildExitingWith259IsPolledOnAndOn) {
+    script({"quit=1 exit=still"});
+    start(root);
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "launcher ended";
+    EXPECT_EQ(names(), (Names{"frontend.run"}));
+    EXPECT_FALSE(has("options/menu.dat"));
+}
+
+TEST_F(LauncherRun, MissingGameRunsTheEndSteps) {
+    fs::remove(dir + "/game.run");
+    script({"quit=1"});
+    Outcome out = run();
+    expectcleanexit(out);
+    EXPECT_EQ(names(), (Names{"frontend.run"}));
+    EXPECT_EQ(value("options/menu.dat"), 2);
+    EXPECT_EQ(out.err.find("Application Error"), std::string::npos) << out.err;
+}
+
+TEST_F(LauncherRun, PatchValueDelaysTheEnd) {
+    script({"quit=0 patch=0"});
+    Outcome plain = run();
+    expectcleanexit(plain);
+    fs::remove(dir + "/children.log");
+    script({"quit=0 patch=1"});
+    Outcome patched = run();
+    expectcleanexit(patched);
+    // Front end poll (2 s) + quit.dat (0.1 s) + the patch wait (2 s), at the least.
+    EXPECT_GE(patched.seconds, 4.1);
+    EXPECT_GE(patched.seconds - plain.seconds, 1.5)
+        << "plain " << plain.seconds << " s, patched " << patched.seconds << " s";
+    EXPECT_EQ(value("options/menu.dat"), 2);
+}
+
+// ---- entry: registry and single instance ----------------------------------------------
+
+TEST_F(LauncherRun, EmptyPathRunsInTheLaunchersDirectory) {
+    setpath("");
+    script({"quit=1", "quit=0"});
+    expectcleanexit(run(dir));
+    std::vector<Seen> seen = children();
+    ASSERT_EQ(names(), (Names{"frontend.run", "game.run"}));
+    EXPECT_EQ(seen[1]["cwd"], dir);
+}
+
+TEST_F(LauncherRun, MissingKeyIsCreatedAndTheRunGoesOn) {
+    put(registry, "REGEDIT4\n\n");
+    script({"quit=0"});
+    expectcleanexit(run(dir));
+    EXPECT_EQ(names(), (Names{"frontend.run"}));
+    EXPECT_NE(get(registry).find("Brambleshot Demo]"), std::string::npos) << get(registry);
+}
+
+TEST_F(LauncherRun, SecondInstanceExitsAtOnceTouchingNothing) {
+    setenv("THISTLE_SESSION", session.c_str(), 1);
+    HANDLE held = CreateMutexA(nullptr, FALSE, "ZRN");
+    ASSERT_NE(held, nullptr);
+    script({"quit=0"});
+    Outcome out = run("", 10);
+    expectcleanexit(out);
+    EXPECT_LT(out.seconds, 1.9);
+    EXPECT_TRUE(children().empty());
+    EXPECT_FALSE(has("quit.dat"));
+    EXPECT_FALSE(has("ft.dat"));
+    EXPECT_FALSE(fs::exists(root + "/quit.dat"));
+    CloseHandle(held);
+}
+
+} // namespace

@@ -1,0 +1,163 @@
+// scriptchild: the stand-in front end and game of the launcher's end-to-end tests.
+//
+// Copied into a test installation as "frontend.run", "game.run" and "game2.run". Each
+// run takes the next line of "script.txt" beside its executable (run n takes line n,
+// counted by the lines already in "children.log"), appends what it saw to
+// "children.log", does what the line says and exits.
+//
+// Script line: space-separated key=value words, done in this order:
+//   sfx=N      rewrite line 10 of options/options.txt with N (as the front end does)
+//   mp=N       write N into options/mp.dat
+//   patch=N    write N into options/patch.dat
+//   quit=N     write N into quit.dat
+//   delay=MS   sleep
+//   exit=X     end: a number (decimal or 0x hex) through ExitProcess, "still" for 259,
+//              "segv" or "fpe" to die by that signal; default 0
+// A run without a script line writes quit.dat 0 and exits 0, so a runaway launcher ends.
+//
+// Log line: name=<program> cwd=<dir> ft=<ft.dat> quit=<quit.dat> sfxdat=<options/sfx.dat>
+// t=<monotonic ms> argv=<arguments joined by '|'>; a missing file shows as "none".
+#include <signal.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "plat/win32.h"
+
+namespace {
+
+std::string readvalue(const std::string &path) {
+    FILE *f = ::fopen(path.c_str(), "rb");
+    if (!f)
+        return "none";
+    unsigned char b[4] = {0, 0, 0, 0};
+    size_t n = fread(b, 1, 4, f);
+    fclose(f);
+    (void)n;
+    int32_t v = (int32_t)((uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 |
+                          (uint32_t)b[3] << 24);
+    return std::to_string(v);
+}
+
+void writevalue(const std::string &path, long value) {
+    FILE *f = ::fopen(path.c_str(), "wb");
+    if (!f)
+        return;
+    uint32_t v = (uint32_t)value;
+    unsigned char b[4] = {(unsigned char)v, (unsigned char)(v >> 8), (unsigned char)(v >> 16),
+                          (unsigned char)(v >> 24)};
+    fwrite(b, 1, 4, f);
+    fclose(f);
+}
+
+void setsfxline(const std::string &path, const std::string &value) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return;
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    in.close();
+    if (lines.size() < 10)
+        return;
+    lines[9] = value;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (const std::string &line : lines)
+        out << line << "\n";
+}
+
+long long monotonicms() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+[[noreturn]] void diebysignal(int sig) {
+    rlimit nocore = {0, 0};
+    setrlimit(RLIMIT_CORE, &nocore);
+    signal(sig, SIG_DFL);
+    raise(sig);
+    _exit(1);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    char exe[4096];
+    ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (len <= 0)
+        return 120;
+    exe[len] = '\0';
+    std::string path(exe);
+    std::string dir = path.substr(0, path.rfind('/'));
+    std::string name = path.substr(path.rfind('/') + 1);
+
+    std::string logpath = dir + "/children.log";
+    size_t run = 0;
+    {
+        std::ifstream log(logpath);
+        for (std::string line; std::getline(log, line);)
+            run++;
+    }
+    std::string script = "quit=0";
+    {
+        std::ifstream in(dir + "/script.txt");
+        std::string line;
+        for (size_t i = 0; i <= run && std::getline(in, line); i++)
+            if (i == run)
+                script = line;
+    }
+
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd))
+        strcpy(cwd, "?");
+    std::string args;
+    for (int i = 0; i < argc; i++)
+        args += (i ? "|" : "") + std::string(argv[i]);
+    {
+        std::ofstream log(logpath, std::ios::app);
+        log << "name=" << name << " cwd=" << cwd << " ft=" << readvalue(dir + "/ft.dat")
+            << " quit=" << readvalue(dir + "/quit.dat")
+            << " sfxdat=" << readvalue(dir + "/options/sfx.dat") << " t=" << monotonicms()
+            << " argv=" << args << "\n";
+    }
+
+    std::string exitword = "0";
+    std::istringstream words(script);
+    for (std::string word; words >> word;) {
+        size_t eq = word.find('=');
+        if (eq == std::string::npos)
+            continue;
+        std::string key = word.substr(0, eq);
+        std::string value = word.substr(eq + 1);
+        if (key == "sfx")
+            setsfxline(dir + "/options/options.txt", value);
+        else if (key == "mp")
+            writevalue(dir + "/options/mp.dat", strtol(value.c_str(), nullptr, 0));
+        else if (key == "patch")
+            writevalue(dir + "/options/patch.dat", strtol(value.c_str(), nullptr, 0));
+        else if (key == "quit")
+            writevalue(dir + "/quit.dat", strtol(value.c_str(), nullptr, 0));
+        else if (key == "delay")
+            usleep((useconds_t)strtoul(value.c_str(), nullptr, 0) * 1000);
+        else if (key == "exit")
+            exitword = value;
+    }
+
+    if (exitword == "segv")
+        diebysignal(SIGSEGV);
+    if (exitword == "fpe")
+        diebysignal(SIGFPE);
+    if (exitword == "still")
+        ExitProcess(STILL_ACTIVE);
+    ExitProcess((UINT)strtoul(exitword.c_str(), nullptr, 0));
+}
