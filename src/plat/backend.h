@@ -1,0 +1,85 @@
+/*
+ * plat/backend.h - the window-system backend under the POSIX window side.
+ *
+ * The window side (src/plat/posix/user/) keeps all window state, queues and messages;
+ * a backend only mirrors windows on a real window system (SDL2) or on nothing at all
+ * (the headless one), and feeds window-system input back through the sink calls below.
+ *
+ * Threads: the layer never holds its own lock while it calls a backend, so a backend
+ * may call the sink from inside any of its operations. Which operations may run on
+ * which thread is each backend's affair; every operation below may be called from any
+ * thread, and a backend that needs one thread for its window system arranges that
+ * itself (see src/plat/sdl/).
+ */
+#ifndef PLAT_BACKEND_H
+#define PLAT_BACKEND_H
+
+#include "plat/win32.h"
+
+/* How a window appears on screen; the layer derives it from its own window state. */
+enum {
+    PLAT_HIDDEN = 0,
+    PLAT_SHOWN = 1,
+    PLAT_MINIMISED = 2,
+};
+
+/* What a backend needs to mirror a window. Strings are only valid during the call. */
+typedef struct plat_windowdesc {
+    HWND hwnd; /* the layer's handle, for the sink calls */
+    int x, y, width, height;
+    DWORD style, exstyle;
+    const char *title;
+    int show; /* PLAT_HIDDEN / PLAT_SHOWN / PLAT_MINIMISED */
+} plat_windowdesc;
+
+typedef struct plat_backend {
+    const char *name;        /* what THISTLE_VIDEO names */
+    const char *description; /* one line for traces */
+
+    /* 1 when usable; the layer falls back to the headless backend on 0. */
+    int (*init)(void);
+    void (*shutdown)(void);
+
+    /* A backend window for a new window, or null when it shows none (headless). */
+    void *(*createwindow)(const plat_windowdesc *desc);
+    void (*showwindow)(void *win, int show);
+    void (*movewindow)(void *win, int x, int y, int width, int height);
+    void (*destroywindow)(void *win);
+    /* Fills the whole window with a colour (background erase). */
+    void (*fillwindow)(void *win, COLORREF colour);
+
+    /* Turns pending window-system events into messages through the sink, waiting up to
+     * waitms for the first one. Returns 0 at once when the calling thread is not the one
+     * that reads events; the layer then sleeps on the thread's queue instead. */
+    int (*pumpevents)(int waitms);
+    /* Ends a pumpevents wait early; callable from any thread. */
+    void (*wake)(void);
+    /* The calling thread ends (after its windows were destroyed). */
+    void (*threadexit)(void);
+
+    /* Modal message box; returns IDOK or IDCANCEL. */
+    int (*messagebox)(const char *text, const char *caption, UINT type);
+    void (*screensize)(int *width, int *height);
+    /* The cursor display count crossed zero: show (1) or hide (0) it over our windows. */
+    void (*showcursor)(int visible);
+} plat_backend;
+
+extern const plat_backend plat_sdlbackend;
+extern const plat_backend plat_nullbackend;
+
+/* The backend in use, chosen and started on first call: THISTLE_VIDEO by name, else SDL
+ * when DISPLAY or WAYLAND_DISPLAY is set, else headless; headless also when the chosen
+ * one fails to start. Never null. */
+const plat_backend *plat_userbackend(void);
+
+/* ---- sink: window-system input into the layer (any thread, no layer lock held) ---- */
+
+/* Posts an input message to the thread that owns hwnd. ch is the character a key-down
+ * message produces (0 for none); TranslateMessage turns it into WM_CHAR/WM_SYSCHAR. */
+void plat_postinput(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch);
+/* The window's contents were lost (exposed): it gets WM_PAINT with an erase. */
+void plat_invalidate(HWND hwnd);
+/* The window system minimised (1) or restored (0) the window. */
+void plat_setminimised(HWND hwnd, int minimised);
+
+#endif /* PLAT_BACKEND_H */

@@ -1,0 +1,164 @@
+/*
+ * null.cpp - the headless backend: no window system at all.
+ *
+ * Windows exist only as records (see null.h); nothing produces input, so a waiting
+ * thread sleeps on its queue. The screen is THISTLE_SCREEN=WxH (default 640x480), read
+ * at each query. Message boxes write one line "<caption>: <text>" to standard error
+ * and are answered with IDOK at once.
+ * Threads: any thread may call anything; one lock guards the window records.
+ */
+#include "null.h"
+
+#include "backend.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct nullwindow {
+    HWND hwnd;
+    plat_nullwindowinfo info;
+};
+
+std::mutex nulllock;
+std::vector<nullwindow *> windows;
+std::atomic<int> cursorvisible{1};
+
+int nullinit(void) {
+    return 1;
+}
+
+void nullshutdown(void) {
+    std::lock_guard<std::mutex> guard(nulllock);
+    for (nullwindow *w : windows)
+        delete w;
+    windows.clear();
+}
+
+void *nullcreatewindow(const plat_windowdesc *desc) {
+    nullwindow *w = new nullwindow{};
+    w->hwnd = desc->hwnd;
+    w->info.x = desc->x;
+    w->info.y = desc->y;
+    w->info.width = desc->width;
+    w->info.height = desc->height;
+    w->info.show = desc->show;
+    std::lock_guard<std::mutex> guard(nulllock);
+    windows.push_back(w);
+    return w;
+}
+
+void nullshowwindow(void *win, int show) {
+    std::lock_guard<std::mutex> guard(nulllock);
+    ((nullwindow *)win)->info.show = show;
+}
+
+void nullmovewindow(void *win, int x, int y, int width, int height) {
+    std::lock_guard<std::mutex> guard(nulllock);
+    plat_nullwindowinfo &i = ((nullwindow *)win)->info;
+    i.x = x;
+    i.y = y;
+    i.width = width;
+    i.height = height;
+}
+
+void nulldestroywindow(void *win) {
+    std::lock_guard<std::mutex> guard(nulllock);
+    for (size_t i = 0; i < windows.size(); i++) {
+        if (windows[i] == win) {
+            windows.erase(windows.begin() + (long)i);
+            break;
+        }
+    }
+    delete (nullwindow *)win;
+}
+
+void nullfillwindow(void *win, COLORREF colour) {
+    std::lock_guard<std::mutex> guard(nulllock);
+    plat_nullwindowinfo &i = ((nullwindow *)win)->info;
+    i.fills++;
+    i.colour = colour;
+}
+
+int nullpumpevents(int waitms) {
+    (void)waitms;
+    return 0;
+}
+
+void nullwake(void) {}
+
+void nullthreadexit(void) {}
+
+/* One write, so lines from concurrent boxes never interleave. */
+int nullmessagebox(const char *text, const char *caption, UINT type) {
+    (void)type;
+    std::string line = std::string(caption) + ": " + text + "\n";
+    const char *p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = write(2, p, left);
+        if (n <= 0)
+            break;
+        p += n;
+        left -= (size_t)n;
+    }
+    return IDOK;
+}
+
+void nullscreensize(int *width, int *height) {
+    *width = 640;
+    *height = 480;
+    const char *s = getenv("THISTLE_SCREEN");
+    int w, h;
+    char extra;
+    if (s && sscanf(s, "%dx%d%c", &w, &h, &extra) == 2 && w > 0 && h > 0) {
+        *width = w;
+        *height = h;
+    }
+}
+
+void nullshowcursor(int visible) {
+    cursorvisible.store(visible);
+}
+
+} // namespace
+
+const plat_backend plat_nullbackend = {
+    .name = "null",
+    .description = "headless: no window system",
+    .init = nullinit,
+    .shutdown = nullshutdown,
+    .createwindow = nullcreatewindow,
+    .showwindow = nullshowwindow,
+    .movewindow = nullmovewindow,
+    .destroywindow = nulldestroywindow,
+    .fillwindow = nullfillwindow,
+    .pumpevents = nullpumpevents,
+    .wake = nullwake,
+    .threadexit = nullthreadexit,
+    .messagebox = nullmessagebox,
+    .screensize = nullscreensize,
+    .showcursor = nullshowcursor,
+};
+
+int plat_nullwindow(HWND hwnd, plat_nullwindowinfo *info) {
+    std::lock_guard<std::mutex> guard(nulllock);
+    for (nullwindow *w : windows) {
+        if (w->hwnd == hwnd) {
+            *info = w->info;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int plat_nullcursorvisible(void) {
+    return cursorvisible.load();
+}

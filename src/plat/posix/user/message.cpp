@@ -1,0 +1,378 @@
+/*
+ * message.cpp - per-thread message queues, posted and sent messages, the message loop
+ * calls and keyboard translation.
+ *
+ * Threads: every thread that creates a window, calls GetMessageA or sends to another
+ * thread gets a queue. Posted messages are kept in order; messages sent from other
+ * threads wait in their own list and are served first, by GetMessageA or by a thread
+ * blocked in its own SendMessageA (so two threads sending to each other both finish).
+ * Locks: userlock (see user.h); procedures and backend calls run without it.
+ * Limits: no message filter on sent messages; a posted WM_QUIT is returned like the
+ * quit flag; the quit flag is seen only when no posted message passes the filter.
+ */
+#include "user.h"
+
+#include "backend.h"
+
+#include <chrono>
+
+namespace platuser {
+
+namespace {
+
+/* Owns the calling thread's queue; its destructor runs when the thread ends. */
+struct queueholder {
+    std::shared_ptr<msgqueue> q;
+    ~queueholder();
+};
+
+thread_local queueholder holder;
+
+/* The last key-down message GetMessageA returned and the character it produces, so
+ * TranslateMessage can find the character the backend gave (-1: posted by a program,
+ * the character is worked out from the key). */
+thread_local struct {
+    bool valid;
+    MSG msg;
+    int ch;
+} lastkey;
+
+/* Key state as seen by this thread's retrieved messages (bit 7: down). */
+thread_local BYTE keystate[256];
+
+constexpr UINT vkshift = 0x10;
+constexpr UINT vkcontrol = 0x11;
+constexpr UINT vkmenu = 0x12;
+
+queueholder::~queueholder() {
+    if (!q)
+        return;
+    dropthreadwindows(q.get());
+    std::unique_lock<std::mutex> held(state().lock);
+    q->dead = true;
+    q->posted.clear();
+    /* Senders waiting on this thread get 0, as for a thread that ended. */
+    for (sentmsg *s : q->sent) {
+        s->result = 0;
+        s->done = true;
+        s->sender->cv.notify_all();
+    }
+    q->sent.clear();
+    held.unlock();
+    if (const plat_backend *be = chosenbackend())
+        be->threadexit();
+}
+
+bool iskeydown(UINT m) {
+    return m == WM_KEYDOWN || m == WM_SYSKEYDOWN;
+}
+
+bool iskeymsg(UINT m) {
+    return m == WM_KEYDOWN || m == WM_SYSKEYDOWN || m == WM_KEYUP || m == WM_SYSKEYUP;
+}
+
+bool passes(const MSG &m, HWND filter, UINT lo, UINT hi) {
+    if (filter && m.hwnd != filter)
+        return false;
+    if (lo == 0 && hi == 0)
+        return true;
+    return m.message >= lo && m.message <= hi;
+}
+
+/* Character of a key-down message that no backend annotated (injected messages):
+ * letters, digits and the few control keys a US keyboard gives without a layout. */
+int fallbackchar(UINT vk) {
+    bool shift = keystate[vkshift] & 0x80;
+    bool ctrl = keystate[vkcontrol] & 0x80;
+    if (vk >= 'A' && vk <= 'Z') {
+        if (ctrl)
+            return (int)(vk - 'A' + 1);
+        return shift ? (int)vk : (int)(vk - 'A' + 'a');
+    }
+    if (vk >= '0' && vk <= '9' && !shift)
+        return (int)vk;
+    switch (vk) {
+    case 0x08: /* back */
+    case 0x09: /* tab */
+    case 0x0D: /* return */
+    case 0x1B: /* escape */
+    case 0x20: /* space */
+        return (int)vk;
+    default:
+        return 0;
+    }
+}
+
+/* Posts into q; false when the queue is full or its thread has ended. */
+bool postto(msgqueue *q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch) {
+    std::unique_lock<std::mutex> held(state().lock);
+    if (q->dead || q->posted.size() >= maxposted)
+        return false;
+    queuedmsg e{};
+    e.msg.hwnd = hwnd;
+    e.msg.message = msg;
+    e.msg.wParam = wparam;
+    e.msg.lParam = lparam;
+    e.msg.time = msgtime();
+    e.ch = ch;
+    q->posted.push_back(e);
+    bool wake = signalqueue(q);
+    held.unlock();
+    if (wake)
+        plat_userbackend()->wake();
+    return true;
+}
+
+/* Looks up the window's owner queue; sets the last error for a stale handle. */
+std::shared_ptr<msgqueue> ownerof(HWND hwnd, WNDPROC *proc) {
+    std::lock_guard<std::mutex> guard(state().lock);
+    windowrec *w = findwindow(hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if (proc)
+        *proc = w->proc;
+    return w->owner;
+}
+
+} // namespace
+
+DWORD msgtime() {
+    using namespace std::chrono;
+    return (DWORD)duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::shared_ptr<msgqueue> currentqueueref() {
+    if (!holder.q)
+        holder.q = std::make_shared<msgqueue>();
+    return holder.q;
+}
+
+msgqueue *currentqueue() {
+    return currentqueueref().get();
+}
+
+bool signalqueue(msgqueue *q) {
+    q->signals++;
+    q->cv.notify_all();
+    /* The owning thread itself never waits, so it needs no wake-up. */
+    return q->inpump && q != holder.q.get();
+}
+
+void servesent(std::unique_lock<std::mutex> &held, sentmsg *s) {
+    windowrec *w = findwindow(s->hwnd);
+    WNDPROC proc = w ? w->proc : nullptr;
+    LRESULT r = 0;
+    if (proc) {
+        held.unlock();
+        r = proc(s->hwnd, s->msg, s->wparam, s->lparam);
+        held.lock();
+    }
+    s->result = r;
+    s->done = true;
+    s->sender->cv.notify_all();
+}
+
+} // namespace platuser
+
+using namespace platuser;
+
+/* Input from the backend: a posted message for the window's thread, with the character
+ * a key-down produces. Input for a stale window is dropped. */
+void plat_postinput(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch) {
+    std::shared_ptr<msgqueue> q = ownerof(hwnd, nullptr);
+    if (q)
+        postto(q.get(), hwnd, msg, wparam, lparam, ch);
+}
+
+/* Waits for a message for the calling thread: sent messages are served first, then a
+ * posted one is returned, then the quit flag (result 0, msg.wParam the exit code), then
+ * a WM_PAINT for a window that needs it. Returns -1 for a stale hwnd filter. */
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+    if (!lpMsg) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (hWnd && !IsWindow(hWnd))
+        return -1;
+    std::shared_ptr<msgqueue> qref = currentqueueref();
+    msgqueue *q = qref.get();
+    const plat_backend *be = plat_userbackend();
+    std::unique_lock<std::mutex> held(state().lock);
+    for (;;) {
+        if (!q->sent.empty()) {
+            sentmsg *s = q->sent.front();
+            q->sent.pop_front();
+            servesent(held, s);
+            continue;
+        }
+        for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
+            if (!passes(it->msg, hWnd, wMsgFilterMin, wMsgFilterMax))
+                continue;
+            queuedmsg e = *it;
+            q->posted.erase(it);
+            held.unlock();
+            *lpMsg = e.msg;
+            if (iskeymsg(e.msg.message) && e.msg.wParam < 256)
+                keystate[e.msg.wParam] = iskeydown(e.msg.message) ? 0x80 : 0;
+            if (iskeydown(e.msg.message))
+                lastkey = {true, e.msg, e.ch};
+            return e.msg.message == WM_QUIT ? 0 : 1;
+        }
+        bool quitok = (wMsgFilterMin == 0 && wMsgFilterMax == 0) ||
+                      (WM_QUIT >= wMsgFilterMin && WM_QUIT <= wMsgFilterMax);
+        if (q->quit && quitok) {
+            q->quit = false;
+            *lpMsg = MSG{};
+            lpMsg->message = WM_QUIT;
+            lpMsg->wParam = (WPARAM)(UINT)q->quitcode;
+            lpMsg->time = msgtime();
+            return 0;
+        }
+        MSG paint;
+        if (findpaint(q, hWnd, &paint)) {
+            *lpMsg = paint;
+            return 1;
+        }
+        /* Nothing queued: let the backend read window-system events (it may wait for
+         * them, woken by a post), else sleep until a post or send arrives. */
+        unsigned long seen = q->signals;
+        q->inpump = true;
+        held.unlock();
+        int pumped = be->pumpevents(100);
+        held.lock();
+        q->inpump = false;
+        if (pumped)
+            continue;
+        if (q->signals == seen)
+            q->cv.wait(held);
+    }
+}
+
+/* Posts to the thread that owns hWnd; with hWnd null, a thread message to the caller.
+ * FALSE with ERROR_INVALID_WINDOW_HANDLE for a stale window, ERROR_NOT_ENOUGH_QUOTA
+ * when the queue is full. */
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    std::shared_ptr<msgqueue> q = hWnd ? ownerof(hWnd, nullptr) : currentqueueref();
+    if (!q)
+        return FALSE;
+    if (!postto(q.get(), hWnd, Msg, wParam, lParam, -1)) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+/* Sets the calling thread's quit flag: GetMessageA returns WM_QUIT with the code once
+ * the messages posted before are gone. */
+void WINAPI PostQuitMessage(int nExitCode) {
+    msgqueue *q = currentqueue();
+    std::lock_guard<std::mutex> guard(state().lock);
+    q->quit = true;
+    q->quitcode = nExitCode;
+}
+
+/* Calls the procedure directly for a window of the calling thread; otherwise queues the
+ * message for the owner and waits for its result, serving messages sent to the caller
+ * meanwhile. 0 for a stale window or an owner that has ended. */
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    WNDPROC proc = nullptr;
+    std::shared_ptr<msgqueue> owner = ownerof(hWnd, &proc);
+    if (!owner)
+        return 0;
+    std::shared_ptr<msgqueue> meref = currentqueueref();
+    msgqueue *me = meref.get();
+    if (owner.get() == me)
+        return proc ? proc(hWnd, Msg, wParam, lParam) : 0;
+
+    sentmsg s{hWnd, Msg, wParam, lParam, 0, false, me};
+    std::unique_lock<std::mutex> held(state().lock);
+    if (owner->dead)
+        return 0;
+    owner->sent.push_back(&s);
+    if (signalqueue(owner.get())) {
+        held.unlock();
+        plat_userbackend()->wake();
+        held.lock();
+    }
+    while (!s.done) {
+        if (!me->sent.empty()) {
+            sentmsg *other = me->sent.front();
+            me->sent.pop_front();
+            servesent(held, other);
+            continue;
+        }
+        me->cv.wait(held);
+    }
+    return s.result;
+}
+
+/* Calls the procedure of msg->hwnd with the message; 0 for thread messages and stale
+ * windows. */
+LRESULT WINAPI DispatchMessageA(const MSG *lpMsg) {
+    if (!lpMsg || !lpMsg->hwnd)
+        return 0;
+    WNDPROC proc = nullptr;
+    if (!ownerof(lpMsg->hwnd, &proc) || !proc)
+        return 0;
+    return proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+/* Posts WM_CHAR (after WM_KEYDOWN) or WM_SYSCHAR (after WM_SYSKEYDOWN) for keys that
+ * produce a character, with the key-down's lParam. TRUE when the message was a key
+ * message. */
+BOOL WINAPI TranslateMessage(const MSG *lpMsg) {
+    if (!lpMsg || !iskeymsg(lpMsg->message))
+        return FALSE;
+    if (!iskeydown(lpMsg->message))
+        return TRUE;
+    int ch;
+    const MSG &k = lastkey.msg;
+    if (lastkey.valid && lastkey.ch >= 0 && k.hwnd == lpMsg->hwnd && k.message == lpMsg->message &&
+        k.wParam == lpMsg->wParam && k.lParam == lpMsg->lParam && k.time == lpMsg->time)
+        ch = lastkey.ch;
+    else
+        ch = fallbackchar((UINT)lpMsg->wParam);
+    if (ch == 0)
+        return TRUE;
+    UINT out = lpMsg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
+    std::shared_ptr<msgqueue> q = lpMsg->hwnd ? ownerof(lpMsg->hwnd, nullptr) : currentqueueref();
+    if (q)
+        postto(q.get(), lpMsg->hwnd, out, (WPARAM)ch, lpMsg->lParam, 0);
+    return TRUE;
+}
+
+/* Matches the message against the table: character entries against WM_CHAR (WM_SYSCHAR
+ * when they carry FALT), virtual-key entries against WM_KEYDOWN/WM_SYSKEYDOWN with the
+ * Shift, Ctrl and Alt state. On a match sends WM_COMMAND (cmd, 1) to hWnd and returns 1;
+ * otherwise 0. */
+int WINAPI TranslateAcceleratorA(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg) {
+    const plat_accelres *table = findaccel(hAccTable);
+    if (!table || !lpMsg || !hWnd) {
+        SetLastError(table ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    UINT m = lpMsg->message;
+    bool charmsg = m == WM_CHAR || m == WM_SYSCHAR;
+    if (!charmsg && !iskeydown(m))
+        return 0;
+    bool shift = keystate[vkshift] & 0x80;
+    bool ctrl = keystate[vkcontrol] & 0x80;
+    bool alt = m == WM_SYSCHAR || m == WM_SYSKEYDOWN || (keystate[vkmenu] & 0x80);
+    for (int i = 0; i < table->count; i++) {
+        const ACCEL &a = table->entries[i];
+        bool match;
+        if (a.fVirt & FVIRTKEY) {
+            match = !charmsg && a.key == lpMsg->wParam && shift == !!(a.fVirt & FSHIFT) &&
+                    ctrl == !!(a.fVirt & FCONTROL) && alt == !!(a.fVirt & FALT);
+        } else {
+            match = charmsg && a.key == lpMsg->wParam && (m == WM_SYSCHAR) == !!(a.fVirt & FALT);
+        }
+        if (match) {
+            SendMessageA(hWnd, WM_COMMAND, MAKEWPARAM(a.cmd, 1), 0);
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,145 @@
+/*
+ * user.h - records shared by the modules of the POSIX window side.
+ *
+ * Locks: one process-wide lock, `userlock`, guards the class table, the window table
+ * and every message queue. It is never held while a window procedure or a backend
+ * operation runs. Each queue has its own condition variable (waited on with
+ * `userlock`), signalled when something arrives for its thread.
+ *
+ * Window handles carry a slot index and a generation:
+ *
+ *   31      30..16        15..0
+ *   [0][generation 1..7FFF][slot + 1]
+ *
+ * A destroyed window's slot gets a new generation, so its old handle never matches
+ * again until the generation wraps (32767 reuses of the same slot; slots are handed
+ * out round-robin, so that takes a long time).
+ */
+#ifndef PLAT_POSIX_USER_USER_H
+#define PLAT_POSIX_USER_USER_H
+
+#include "plat/resource.h"
+#include "plat/win32.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct plat_backend;
+
+namespace platuser {
+
+constexpr int maxwindows = 1024;
+/* A posted message beyond this many waiting ones is refused, as on Windows. */
+constexpr size_t maxposted = 10000;
+
+struct msgqueue;
+
+/* A message sent from another thread, living on the sender's stack until done. */
+struct sentmsg {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wparam;
+    LPARAM lparam;
+    LRESULT result;
+    bool done;
+    msgqueue *sender;
+};
+
+/* A posted message and the character a key-down produces (for TranslateMessage):
+ * 0 for none, -1 when not known (posted by the program rather than the backend). */
+struct queuedmsg {
+    MSG msg;
+    int ch;
+};
+
+/* One thread's message queue; created on the thread's first need, marked dead when the
+ * thread ends (it then stays allocated while windows or senders still refer to it). */
+struct msgqueue {
+    std::condition_variable cv;
+    std::deque<queuedmsg> posted;
+    std::deque<sentmsg *> sent;
+    bool quit = false;
+    int quitcode = 0;
+    bool inpump = false;       /* waiting inside the backend's pumpevents */
+    unsigned long signals = 0; /* counts signalqueue calls, so no wake-up is lost */
+    bool dead = false;
+};
+
+struct classrec {
+    std::string name;
+    WNDCLASSEXA wc;
+    ATOM atom;
+};
+
+struct windowrec {
+    uint16_t gen = 0;
+    bool used = false;
+    bool destroying = false;
+    size_t classindex = 0;
+    WNDPROC proc = nullptr;
+    DWORD style = 0;
+    DWORD exstyle = 0;
+    RECT rect{};
+    bool visible = false;
+    bool minimised = false;
+    bool needpaint = false;
+    bool neederase = false;
+    std::shared_ptr<msgqueue> owner;
+    void *bw = nullptr; /* backend window, or null */
+};
+
+struct userstate {
+    std::mutex lock;
+    windowrec windows[maxwindows];
+    int nextslot = 0;
+    std::vector<classrec> classes;
+};
+
+/* The one instance; never destroyed, so threads ending during process exit still
+ * find it. */
+userstate &state();
+
+/* The calling thread's queue, created on first use. */
+msgqueue *currentqueue();
+std::shared_ptr<msgqueue> currentqueueref();
+
+/* The live window record of hwnd, or null (stale, destroyed or never valid).
+ * userlock held. */
+windowrec *findwindow(HWND hwnd);
+
+/* Hands a message to q's thread: wakes it from its queue wait. Returns true when the
+ * thread waits in the backend and the caller must call the backend's wake after
+ * releasing userlock. userlock held. */
+bool signalqueue(msgqueue *q);
+
+/* Runs one message sent from another thread and releases its sender. userlock held on
+ * entry and exit; released around the procedure call. */
+void servesent(std::unique_lock<std::mutex> &held, sentmsg *s);
+
+/* WM_PAINT for the first window of q that needs painting and passes the filter.
+ * userlock held. */
+bool findpaint(msgqueue *q, HWND filter, MSG *out);
+
+/* Drops the windows of an ending thread without calling their procedures. */
+void dropthreadwindows(msgqueue *q);
+
+/* The colour of a brush made by CreateSolidBrush or GetStockObject; false for others. */
+bool brushcolour(HBRUSH brush, COLORREF *colour);
+
+/* The registered accelerator table behind a handle, or null. */
+const plat_accelres *findaccel(HACCEL accel);
+
+/* The backend in use, or null while none has been chosen yet. */
+const plat_backend *chosenbackend();
+
+/* Milliseconds since an arbitrary start, for MSG.time. */
+DWORD msgtime();
+
+} // namespace platuser
+
+#endif /* PLAT_POSIX_USER_USER_H */

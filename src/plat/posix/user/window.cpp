@@ -1,0 +1,513 @@
+/*
+ * window.cpp - window classes, windows, default processing and painting.
+ *
+ * Window state (class, procedure, styles, rectangle, visibility, minimised, need for
+ * paint) lives here; the backend only mirrors a window on screen. A window belongs to
+ * the thread that created it: only that thread may destroy it, and messages sent to it
+ * from other threads run on it (message.cpp).
+ * Locks: userlock (user.h), released around every procedure and backend call.
+ * Limits: 1024 windows at a time; child windows get no backend window; windows of a
+ * thread that ends are dropped without WM_DESTROY.
+ */
+#include "user.h"
+
+#include "backend.h"
+
+#include <strings.h>
+
+namespace platuser {
+
+namespace {
+
+/* CW_USEDEFAULT sizes; there is no desktop layout to cascade over. */
+constexpr int defaultwidth = 640;
+constexpr int defaultheight = 480;
+constexpr ATOM firstatom = 0xC000;
+
+HWND makehwnd(int slot, uint16_t gen) {
+    return (HWND)(uintptr_t)(((uint32_t)gen << 16) | (uint32_t)(slot + 1));
+}
+
+uint32_t hwndvalue(HWND h) {
+    return (uint32_t)(uintptr_t)h;
+}
+
+/* The class named by a string (any case) or an atom; userlock held. */
+classrec *findclass(LPCSTR name) {
+    std::vector<classrec> &classes = state().classes;
+    if (!name)
+        return nullptr;
+    if (IS_INTRESOURCE(name)) {
+        size_t i = (size_t)(ULONG_PTR)name - firstatom;
+        return (ULONG_PTR)name >= firstatom && i < classes.size() ? &classes[i] : nullptr;
+    }
+    for (classrec &c : classes)
+        if (strcasecmp(c.name.c_str(), name) == 0)
+            return &c;
+    return nullptr;
+}
+
+int showstate(const windowrec *w) {
+    if (!w->visible)
+        return PLAT_HIDDEN;
+    return w->minimised ? PLAT_MINIMISED : PLAT_SHOWN;
+}
+
+void releaseslot(windowrec *w) {
+    w->used = false;
+    w->destroying = false;
+    w->owner.reset();
+    w->bw = nullptr;
+}
+
+/* Marks the window for WM_PAINT with erase and wakes its thread. userlock held; returns
+ * whether the backend's wake is needed. */
+bool invalidate(windowrec *w) {
+    w->needpaint = true;
+    w->neederase = true;
+    return w->owner ? signalqueue(w->owner.get()) : false;
+}
+
+} // namespace
+
+userstate &state() {
+    static userstate *s = new userstate();
+    return *s;
+}
+
+windowrec *findwindow(HWND hwnd) {
+    uint32_t v = hwndvalue(hwnd);
+    if ((uintptr_t)hwnd > 0x7FFFFFFFu || v == 0)
+        return nullptr;
+    int slot = (int)(v & 0xFFFF) - 1;
+    if (slot < 0 || slot >= maxwindows)
+        return nullptr;
+    windowrec *w = &state().windows[slot];
+    if (!w->used || w->gen != (uint16_t)(v >> 16))
+        return nullptr;
+    return w;
+}
+
+bool findpaint(msgqueue *q, HWND filter, MSG *out) {
+    userstate &st = state();
+    for (int i = 0; i < maxwindows; i++) {
+        windowrec *w = &st.windows[i];
+        if (!w->used || w->destroying || w->owner.get() != q)
+            continue;
+        if (!w->needpaint || !w->visible || w->minimised)
+            continue;
+        HWND h = makehwnd(i, w->gen);
+        if (filter && filter != h)
+            continue;
+        *out = MSG{};
+        out->hwnd = h;
+        out->message = WM_PAINT;
+        out->time = msgtime();
+        return true;
+    }
+    return false;
+}
+
+void dropthreadwindows(msgqueue *q) {
+    std::vector<void *> gone;
+    {
+        std::lock_guard<std::mutex> guard(state().lock);
+        for (windowrec &w : state().windows) {
+            if (!w.used || w.owner.get() != q)
+                continue;
+            if (w.bw)
+                gone.push_back(w.bw);
+            releaseslot(&w);
+        }
+    }
+    const plat_backend *be = chosenbackend();
+    for (void *bw : gone)
+        be->destroywindow(bw);
+}
+
+} // namespace platuser
+
+using namespace platuser;
+
+void plat_invalidate(HWND hwnd) {
+    std::unique_lock<std::mutex> held(state().lock);
+    windowrec *w = findwindow(hwnd);
+    bool wake = w && invalidate(w);
+    held.unlock();
+    if (wake)
+        plat_userbackend()->wake();
+}
+
+void plat_setminimised(HWND hwnd, int minimised) {
+    std::unique_lock<std::mutex> held(state().lock);
+    windowrec *w = findwindow(hwnd);
+    if (!w)
+        return;
+    bool wake = false;
+    if (w->minimised && !minimised)
+        wake = invalidate(w);
+    w->minimised = minimised != 0;
+    w->style = minimised ? (w->style | WS_MINIMIZE) : (w->style & ~(DWORD)WS_MINIMIZE);
+    held.unlock();
+    if (wake)
+        plat_userbackend()->wake();
+}
+
+/* Registers a window class under its name (compared without case). Returns its atom,
+ * or 0 with ERROR_CLASS_ALREADY_EXISTS for a name in use, ERROR_INVALID_PARAMETER for
+ * a bad record. The name is copied; the other pointers are kept as given. */
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx) {
+    if (!lpwcx || lpwcx->cbSize != sizeof(WNDCLASSEXA) || !lpwcx->lpfnWndProc ||
+        !lpwcx->lpszClassName || IS_INTRESOURCE(lpwcx->lpszClassName)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::lock_guard<std::mutex> guard(state().lock);
+    if (findclass(lpwcx->lpszClassName)) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    std::vector<classrec> &classes = state().classes;
+    if (classes.size() >= 0x3FFF) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    classrec c;
+    c.name = lpwcx->lpszClassName;
+    c.wc = *lpwcx;
+    c.wc.lpszClassName = nullptr;
+    c.atom = (ATOM)(firstatom + classes.size());
+    classes.push_back(c);
+    return c.atom;
+}
+
+/* Creates a window owned by the calling thread. WM_NCCREATE and WM_CREATE reach the
+ * procedure (lParam: the CREATESTRUCTA) before the call returns; FALSE from WM_NCCREATE
+ * or -1 from WM_CREATE destroy it again and the result is null. The backend shows the
+ * window once WM_CREATE has accepted it. */
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
+                            int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                            HINSTANCE hInstance, LPVOID lpParam) {
+    std::shared_ptr<msgqueue> me = currentqueueref();
+    if (X == CW_USEDEFAULT)
+        X = Y = 0;
+    if (nWidth == CW_USEDEFAULT) {
+        nWidth = defaultwidth;
+        nHeight = defaultheight;
+    }
+    if (nWidth < 0 || nHeight < 0)
+        nWidth = nHeight = 0;
+
+    std::unique_lock<std::mutex> held(state().lock);
+    classrec *c = findclass(lpClassName);
+    if (!c) {
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+    }
+    if (hWndParent && !findwindow(hWndParent)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    userstate &st = state();
+    int slot = -1;
+    for (int n = 0; n < maxwindows; n++) {
+        int i = (st.nextslot + n) % maxwindows;
+        if (!st.windows[i].used) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot < 0) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    st.nextslot = (slot + 1) % maxwindows;
+    windowrec *w = &st.windows[slot];
+    w->gen = (uint16_t)(w->gen % 0x7FFF + 1);
+    w->used = true;
+    w->destroying = false;
+    w->classindex = (size_t)(c - st.classes.data());
+    w->proc = c->wc.lpfnWndProc;
+    w->style = dwStyle;
+    w->exstyle = dwExStyle;
+    w->rect = RECT{X, Y, X + nWidth, Y + nHeight};
+    w->visible = (dwStyle & WS_VISIBLE) != 0;
+    w->minimised = (dwStyle & WS_MINIMIZE) != 0;
+    w->needpaint = w->neederase = w->visible;
+    w->owner = me;
+    w->bw = nullptr;
+    WNDPROC proc = w->proc;
+    HWND h = makehwnd(slot, w->gen);
+    held.unlock();
+
+    CREATESTRUCTA cs;
+    cs.lpCreateParams = lpParam;
+    cs.hInstance = hInstance;
+    cs.hMenu = hMenu;
+    cs.hwndParent = hWndParent;
+    cs.cy = nHeight;
+    cs.cx = nWidth;
+    cs.y = Y;
+    cs.x = X;
+    cs.style = (LONG)dwStyle;
+    cs.lpszName = lpWindowName;
+    cs.lpszClass = lpClassName;
+    cs.dwExStyle = dwExStyle;
+    if (!proc(h, WM_NCCREATE, 0, (LPARAM)&cs)) {
+        proc(h, WM_NCDESTROY, 0, 0);
+        held.lock();
+        if (windowrec *gone = findwindow(h))
+            releaseslot(gone);
+        return nullptr;
+    }
+    if (proc(h, WM_CREATE, 0, (LPARAM)&cs) == -1) {
+        DestroyWindow(h);
+        return nullptr;
+    }
+
+    const plat_backend *be = plat_userbackend();
+    plat_windowdesc desc{};
+    held.lock();
+    if (!(w = findwindow(h)))
+        return nullptr; /* destroyed by its own WM_CREATE */
+    desc.hwnd = h;
+    desc.x = (int)w->rect.left;
+    desc.y = (int)w->rect.top;
+    desc.width = (int)(w->rect.right - w->rect.left);
+    desc.height = (int)(w->rect.bottom - w->rect.top);
+    desc.style = w->style;
+    desc.exstyle = w->exstyle;
+    desc.title = lpWindowName ? lpWindowName : "";
+    desc.show = showstate(w);
+    held.unlock();
+    if (dwStyle & WS_CHILD)
+        return h;
+    void *bw = be->createwindow(&desc);
+    held.lock();
+    if ((w = findwindow(h)) != nullptr && !w->destroying) {
+        w->bw = bw;
+        bw = nullptr;
+    }
+    held.unlock();
+    if (bw)
+        be->destroywindow(bw);
+    return h;
+}
+
+/* Destroys a window of the calling thread: WM_DESTROY, then WM_NCDESTROY, then the
+ * handle is dead. Another thread's window: FALSE with ERROR_ACCESS_DENIED, as Windows
+ * does; a stale handle: FALSE with ERROR_INVALID_WINDOW_HANDLE. */
+BOOL WINAPI DestroyWindow(HWND hWnd) {
+    msgqueue *me = currentqueue();
+    std::unique_lock<std::mutex> held(state().lock);
+    windowrec *w = findwindow(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (w->owner.get() != me) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (w->destroying)
+        return TRUE; /* called again from its own WM_DESTROY */
+    w->destroying = true;
+    w->visible = false;
+    WNDPROC proc = w->proc;
+    void *bw = w->bw;
+    held.unlock();
+
+    const plat_backend *be = plat_userbackend();
+    if (bw)
+        be->showwindow(bw, PLAT_HIDDEN);
+    proc(hWnd, WM_DESTROY, 0, 0);
+    proc(hWnd, WM_NCDESTROY, 0, 0);
+    held.lock();
+    if ((w = findwindow(hWnd)) != nullptr) {
+        bw = w->bw;
+        releaseslot(w);
+    }
+    held.unlock();
+    if (bw)
+        be->destroywindow(bw);
+    return TRUE;
+}
+
+/* TRUE while hWnd names a window that exists (including during its WM_DESTROY). */
+BOOL WINAPI IsWindow(HWND hWnd) {
+    std::lock_guard<std::mutex> guard(state().lock);
+    return findwindow(hWnd) ? TRUE : FALSE;
+}
+
+/* Default processing: WM_NCCREATE accepts, WM_CLOSE destroys, WM_PAINT validates,
+ * WM_ERASEBKGND fills with the class brush, WM_SYSCOMMAND closes, minimises and
+ * restores, Alt+F4 closes. Everything else gives 0. */
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    constexpr WPARAM vkf4 = 0x73;
+    switch (Msg) {
+    case WM_NCCREATE:
+        return TRUE;
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        if (BeginPaint(hWnd, &ps))
+            EndPaint(hWnd, &ps);
+        return 0;
+    }
+    case WM_ERASEBKGND: {
+        std::unique_lock<std::mutex> held(state().lock);
+        windowrec *w = findwindow(hWnd);
+        if (!w)
+            return 0;
+        HBRUSH brush = state().classes[w->classindex].wc.hbrBackground;
+        void *bw = w->bw;
+        held.unlock();
+        COLORREF colour;
+        if (!brush || !brushcolour(brush, &colour))
+            return 0;
+        if (bw)
+            plat_userbackend()->fillwindow(bw, colour);
+        return 1;
+    }
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_CLOSE:
+            SendMessageA(hWnd, WM_CLOSE, 0, 0);
+            break;
+        case SC_MINIMIZE:
+            ShowWindow(hWnd, SW_MINIMIZE);
+            break;
+        case SC_MAXIMIZE:
+            ShowWindow(hWnd, SW_MAXIMIZE);
+            break;
+        case SC_RESTORE:
+            ShowWindow(hWnd, SW_RESTORE);
+            break;
+        default:
+            break;
+        }
+        return 0;
+    case WM_SYSKEYDOWN:
+        if (wParam == vkf4 && (lParam & (1L << 29)))
+            SendMessageA(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+/* Shows, hides, minimises or restores the window and mirrors it in the backend.
+ * Returns whether it was visible before. A window that comes into view needs paint. */
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+    std::unique_lock<std::mutex> held(state().lock);
+    windowrec *w = findwindow(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    bool was = w->visible;
+    int before = showstate(w);
+    switch (nCmdShow) {
+    case SW_HIDE:
+        w->visible = false;
+        break;
+    case SW_SHOWNORMAL:
+    case SW_SHOWMAXIMIZED:
+    case SW_SHOWNOACTIVATE:
+    case SW_RESTORE:
+    case SW_SHOWDEFAULT:
+        w->visible = true;
+        w->minimised = false;
+        break;
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE:
+        w->visible = true;
+        w->minimised = true;
+        break;
+    default: /* SW_SHOW, SW_SHOWNA and unknown commands: as it was, but visible */
+        w->visible = true;
+        break;
+    }
+    w->style = w->visible ? (w->style | WS_VISIBLE) : (w->style & ~(DWORD)WS_VISIBLE);
+    w->style = w->minimised ? (w->style | WS_MINIMIZE) : (w->style & ~(DWORD)WS_MINIMIZE);
+    int after = showstate(w);
+    bool wake = false;
+    if (after == PLAT_SHOWN && before != PLAT_SHOWN)
+        wake = invalidate(w);
+    void *bw = w->bw;
+    held.unlock();
+    const plat_backend *be = plat_userbackend();
+    if (bw && after != before)
+        be->showwindow(bw, after);
+    if (wake)
+        be->wake();
+    return was ? TRUE : FALSE;
+}
+
+/* Moves and sizes the window (screen coordinates, outer rectangle = client area here,
+ * as the layer draws no frames). A repaint request marks it for WM_PAINT. */
+BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint) {
+    std::unique_lock<std::mutex> held(state().lock);
+    windowrec *w = findwindow(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    w->rect = RECT{X, Y, X + (nWidth > 0 ? nWidth : 0), Y + (nHeight > 0 ? nHeight : 0)};
+    bool wake = bRepaint && invalidate(w);
+    void *bw = w->bw;
+    held.unlock();
+    const plat_backend *be = plat_userbackend();
+    if (bw)
+        be->movewindow(bw, X, Y, nWidth, nHeight);
+    if (wake)
+        be->wake();
+    return TRUE;
+}
+
+/* Sends WM_PAINT at once when the window has something to repaint. */
+BOOL WINAPI UpdateWindow(HWND hWnd) {
+    std::unique_lock<std::mutex> held(state().lock);
+    windowrec *w = findwindow(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    bool paint = w->needpaint && w->visible && !w->minimised;
+    held.unlock();
+    if (paint)
+        SendMessageA(hWnd, WM_PAINT, 0, 0);
+    return TRUE;
+}
+
+/* Validates the window and sends WM_ERASEBKGND when an erase is pending; fErase tells
+ * whether the erase was left to the caller. The HDC is a token for EndPaint only: the
+ * layer has no drawing calls. */
+HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
+    std::unique_lock<std::mutex> held(state().lock);
+    windowrec *w = findwindow(hWnd);
+    if (!w || !lpPaint) {
+        SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    bool erase = w->neederase;
+    w->neederase = false;
+    w->needpaint = false;
+    *lpPaint = PAINTSTRUCT{};
+    lpPaint->rcPaint = RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+    held.unlock();
+    HDC dc = (HDC)(uintptr_t)(hwndvalue(hWnd) | 0x80000000u);
+    lpPaint->hdc = dc;
+    if (erase)
+        lpPaint->fErase = SendMessageA(hWnd, WM_ERASEBKGND, (WPARAM)dc, 0) == 0;
+    return dc;
+}
+
+/* Ends a paint begun by BeginPaint; FALSE for a stale window. */
+BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT *lpPaint) {
+    (void)lpPaint;
+    return IsWindow(hWnd);
+}

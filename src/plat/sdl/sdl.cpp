@@ -1,0 +1,594 @@
+/*
+ * sdl.cpp - the SDL2 backend: real windows, keyboard and mouse input, message boxes.
+ *
+ * Threads: SDL video starts on the thread that first needs the backend (in practice
+ * the one that creates the first window). One thread at a time reads events - the
+ * "event thread": the creator of the first window, or a later creator when the event
+ * thread has no window left, or any thread that waits for messages when there is none -
+ * and routes them to the owners of the windows through the sink, so windows of other
+ * threads still get their input. Every SDL video call runs under `sdllock`, so no two threads
+ * are ever inside SDL video at once; the event thread waits for events in
+ * SDL_WaitEventTimeout holding it, and anyone else who needs SDL first pushes a wake
+ * event so the wait ends at once. SDL_PushEvent itself is thread-safe.
+ * Cursor: ShowCursor may come from any thread; the wanted state is recorded and applied
+ * by the next SDL call on the event thread or a window creation.
+ * Limits: characters for WM_CHAR come from the key's symbol with a US shift layout;
+ * no system-modal boxes (SDL has none; every box is modal to the calling thread).
+ * Rendering is software: each window's own surface, filled and presented directly.
+ */
+#include "backend.h"
+
+#include <SDL.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct sdlwindow {
+    SDL_Window *win;
+    HWND hwnd;
+    Uint32 id;
+    std::thread::id creator;
+};
+
+/* A message produced while reading events, delivered once sdllock is released. */
+struct input {
+    enum { post, invalidate, minimise } kind;
+    HWND hwnd;
+    UINT msg;
+    WPARAM wparam;
+    LPARAM lparam;
+    int ch;
+};
+
+std::mutex sdllock;
+std::vector<sdlwindow *> windows; /* sdllock */
+bool haseventthread = false;      /* sdllock */
+std::thread::id eventthread;      /* sdllock */
+int cursorshown = 1;              /* sdllock: what SDL was last told */
+std::atomic<int> cursorwanted{1};
+std::atomic<bool> waiting{false};
+std::atomic<int> deskwidth{640};
+std::atomic<int> deskheight{480};
+Uint32 wakeevent = (Uint32)-1;
+
+/* Windows virtual-key codes and PC (set 1) scan codes of the keys we translate;
+ * keys not listed are not reported. */
+struct keyinfo {
+    SDL_Scancode sc;
+    BYTE vk;
+    BYTE scan;
+    BYTE ext;
+};
+
+constexpr BYTE vkshift = 0x10;
+constexpr BYTE vkcontrol = 0x11;
+constexpr BYTE vkmenu = 0x12;
+constexpr BYTE vkf10 = 0x79;
+
+const keyinfo keytable[] = {
+    /* 0x04 a..z */
+    {SDL_SCANCODE_A, 'A', 0x1E, 0},
+    {SDL_SCANCODE_B, 'B', 0x30, 0},
+    {SDL_SCANCODE_C, 'C', 0x2E, 0},
+    {SDL_SCANCODE_D, 'D', 0x20, 0},
+    {SDL_SCANCODE_E, 'E', 0x12, 0},
+    {SDL_SCANCODE_F, 'F', 0x21, 0},
+    {SDL_SCANCODE_G, 'G', 0x22, 0},
+    {SDL_SCANCODE_H, 'H', 0x23, 0},
+    {SDL_SCANCODE_I, 'I', 0x17, 0},
+    {SDL_SCANCODE_J, 'J', 0x24, 0},
+    {SDL_SCANCODE_K, 'K', 0x25, 0},
+    {SDL_SCANCODE_L, 'L', 0x26, 0},
+    {SDL_SCANCODE_M, 'M', 0x32, 0},
+    {SDL_SCANCODE_N, 'N', 0x31, 0},
+    {SDL_SCANCODE_O, 'O', 0x18, 0},
+    {SDL_SCANCODE_P, 'P', 0x19, 0},
+    {SDL_SCANCODE_Q, 'Q', 0x10, 0},
+    {SDL_SCANCODE_R, 'R', 0x13, 0},
+    {SDL_SCANCODE_S, 'S', 0x1F, 0},
+    {SDL_SCANCODE_T, 'T', 0x14, 0},
+    {SDL_SCANCODE_U, 'U', 0x16, 0},
+    {SDL_SCANCODE_V, 'V', 0x2F, 0},
+    {SDL_SCANCODE_W, 'W', 0x11, 0},
+    {SDL_SCANCODE_X, 'X', 0x2D, 0},
+    {SDL_SCANCODE_Y, 'Y', 0x15, 0},
+    {SDL_SCANCODE_Z, 'Z', 0x2C, 0},
+    /* 0x1E 1..9, 0 */
+    {SDL_SCANCODE_1, '1', 0x02, 0},
+    {SDL_SCANCODE_2, '2', 0x03, 0},
+    {SDL_SCANCODE_3, '3', 0x04, 0},
+    {SDL_SCANCODE_4, '4', 0x05, 0},
+    {SDL_SCANCODE_5, '5', 0x06, 0},
+    {SDL_SCANCODE_6, '6', 0x07, 0},
+    {SDL_SCANCODE_7, '7', 0x08, 0},
+    {SDL_SCANCODE_8, '8', 0x09, 0},
+    {SDL_SCANCODE_9, '9', 0x0A, 0},
+    {SDL_SCANCODE_0, '0', 0x0B, 0},
+    /* 0x28 */
+    {SDL_SCANCODE_RETURN, 0x0D, 0x1C, 0},
+    {SDL_SCANCODE_ESCAPE, 0x1B, 0x01, 0},
+    {SDL_SCANCODE_BACKSPACE, 0x08, 0x0E, 0},
+    {SDL_SCANCODE_TAB, 0x09, 0x0F, 0},
+    {SDL_SCANCODE_SPACE, 0x20, 0x39, 0},
+    {SDL_SCANCODE_MINUS, 0xBD, 0x0C, 0},
+    {SDL_SCANCODE_EQUALS, 0xBB, 0x0D, 0},
+    {SDL_SCANCODE_LEFTBRACKET, 0xDB, 0x1A, 0},
+    {SDL_SCANCODE_RIGHTBRACKET, 0xDD, 0x1B, 0},
+    {SDL_SCANCODE_BACKSLASH, 0xDC, 0x2B, 0},
+    /* 0x33 */
+    {SDL_SCANCODE_SEMICOLON, 0xBA, 0x27, 0},
+    {SDL_SCANCODE_APOSTROPHE, 0xDE, 0x28, 0},
+    {SDL_SCANCODE_GRAVE, 0xC0, 0x29, 0},
+    {SDL_SCANCODE_COMMA, 0xBC, 0x33, 0},
+    {SDL_SCANCODE_PERIOD, 0xBE, 0x34, 0},
+    {SDL_SCANCODE_SLASH, 0xBF, 0x35, 0},
+    {SDL_SCANCODE_CAPSLOCK, 0x14, 0x3A, 0},
+    /* 0x3A F1..F12 */
+    {SDL_SCANCODE_F1, 0x70, 0x3B, 0},
+    {SDL_SCANCODE_F2, 0x71, 0x3C, 0},
+    {SDL_SCANCODE_F3, 0x72, 0x3D, 0},
+    {SDL_SCANCODE_F4, 0x73, 0x3E, 0},
+    {SDL_SCANCODE_F5, 0x74, 0x3F, 0},
+    {SDL_SCANCODE_F6, 0x75, 0x40, 0},
+    {SDL_SCANCODE_F7, 0x76, 0x41, 0},
+    {SDL_SCANCODE_F8, 0x77, 0x42, 0},
+    {SDL_SCANCODE_F9, 0x78, 0x43, 0},
+    {SDL_SCANCODE_F10, 0x79, 0x44, 0},
+    {SDL_SCANCODE_F11, 0x7A, 0x57, 0},
+    {SDL_SCANCODE_F12, 0x7B, 0x58, 0},
+    /* 0x46 */
+    {SDL_SCANCODE_PRINTSCREEN, 0x2C, 0x37, 1},
+    {SDL_SCANCODE_SCROLLLOCK, 0x91, 0x46, 0},
+    {SDL_SCANCODE_PAUSE, 0x13, 0x45, 0},
+    {SDL_SCANCODE_INSERT, 0x2D, 0x52, 1},
+    {SDL_SCANCODE_HOME, 0x24, 0x47, 1},
+    {SDL_SCANCODE_PAGEUP, 0x21, 0x49, 1},
+    {SDL_SCANCODE_DELETE, 0x2E, 0x53, 1},
+    {SDL_SCANCODE_END, 0x23, 0x4F, 1},
+    {SDL_SCANCODE_PAGEDOWN, 0x22, 0x51, 1},
+    {SDL_SCANCODE_RIGHT, 0x27, 0x4D, 1},
+    {SDL_SCANCODE_LEFT, 0x25, 0x4B, 1},
+    {SDL_SCANCODE_DOWN, 0x28, 0x50, 1},
+    {SDL_SCANCODE_UP, 0x26, 0x48, 1},
+    /* 0x53 keypad */
+    {SDL_SCANCODE_NUMLOCKCLEAR, 0x90, 0x45, 1},
+    {SDL_SCANCODE_KP_DIVIDE, 0x6F, 0x35, 1},
+    {SDL_SCANCODE_KP_MULTIPLY, 0x6A, 0x37, 0},
+    {SDL_SCANCODE_KP_MINUS, 0x6D, 0x4A, 0},
+    {SDL_SCANCODE_KP_PLUS, 0x6B, 0x4E, 0},
+    {SDL_SCANCODE_KP_ENTER, 0x0D, 0x1C, 1},
+    {SDL_SCANCODE_KP_1, 0x61, 0x4F, 0},
+    {SDL_SCANCODE_KP_2, 0x62, 0x50, 0},
+    {SDL_SCANCODE_KP_3, 0x63, 0x51, 0},
+    {SDL_SCANCODE_KP_4, 0x64, 0x4B, 0},
+    {SDL_SCANCODE_KP_5, 0x65, 0x4C, 0},
+    {SDL_SCANCODE_KP_6, 0x66, 0x4D, 0},
+    {SDL_SCANCODE_KP_7, 0x67, 0x47, 0},
+    {SDL_SCANCODE_KP_8, 0x68, 0x48, 0},
+    {SDL_SCANCODE_KP_9, 0x69, 0x49, 0},
+    {SDL_SCANCODE_KP_0, 0x60, 0x52, 0},
+    {SDL_SCANCODE_KP_PERIOD, 0x6E, 0x53, 0},
+    /* 0x65 */
+    {SDL_SCANCODE_APPLICATION, 0x5D, 0x5D, 1},
+    /* 0xE0 modifiers: Windows reports both sides by the generic code */
+    {SDL_SCANCODE_LCTRL, vkcontrol, 0x1D, 0},
+    {SDL_SCANCODE_LSHIFT, vkshift, 0x2A, 0},
+    {SDL_SCANCODE_LALT, vkmenu, 0x38, 0},
+    {SDL_SCANCODE_LGUI, 0x5B, 0x5B, 1},
+    {SDL_SCANCODE_RCTRL, vkcontrol, 0x1D, 1},
+    {SDL_SCANCODE_RSHIFT, vkshift, 0x36, 0},
+    {SDL_SCANCODE_RALT, vkmenu, 0x38, 1},
+    {SDL_SCANCODE_RGUI, 0x5C, 0x5C, 1},
+};
+
+/* Shifted characters of a US keyboard, for the printable ASCII keys. */
+int shifted(int c) {
+    static const char from[] = "1234567890-=[]\\;',./`";
+    static const char to[] = "!@#$%^&*()_+{}|:\"<>?~";
+    for (int i = 0; from[i]; i++)
+        if (from[i] == c)
+            return to[i];
+    return c;
+}
+
+/* The character a key-down produces, 0 for none. */
+int keychar(const SDL_Keysym &k) {
+    bool shift = k.mod & KMOD_SHIFT;
+    bool ctrl = k.mod & KMOD_CTRL;
+    SDL_Keycode sym = k.sym;
+    if (sym >= 'a' && sym <= 'z') {
+        if (ctrl)
+            return (int)(sym - 'a' + 1);
+        bool upper = shift != ((k.mod & KMOD_CAPS) != 0);
+        return upper ? (int)(sym - 'a' + 'A') : (int)sym;
+    }
+    if (ctrl)
+        return 0;
+    switch (sym) {
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+        return '\r';
+    case SDLK_BACKSPACE:
+        return 8;
+    case SDLK_TAB:
+        return 9;
+    case SDLK_ESCAPE:
+        return 27;
+    default:
+        break;
+    }
+    if (sym >= 0x20 && sym < 0x7F)
+        return shift ? shifted((int)sym) : (int)sym;
+    if ((k.mod & KMOD_NUM) && k.scancode >= SDL_SCANCODE_KP_1 && k.scancode <= SDL_SCANCODE_KP_0)
+        return k.scancode == SDL_SCANCODE_KP_0 ? '0' : '1' + (k.scancode - SDL_SCANCODE_KP_1);
+    return 0;
+}
+
+/* Ends an event wait of the event thread; any thread. */
+void kick() {
+    if (waiting.load() && wakeevent != (Uint32)-1) {
+        SDL_Event ev{};
+        ev.type = wakeevent;
+        SDL_PushEvent(&ev);
+    }
+}
+
+/* Applies a changed cursor request; sdllock held. */
+void applycursor() {
+    int want = cursorwanted.load();
+    if (want != cursorshown) {
+        SDL_ShowCursor(want ? SDL_ENABLE : SDL_DISABLE);
+        cursorshown = want;
+    }
+}
+
+HWND hwndof(Uint32 id) {
+    for (sdlwindow *w : windows)
+        if (w->id == id)
+            return w->hwnd;
+    return nullptr;
+}
+
+WPARAM mousekeys(Uint32 buttons) {
+    WPARAM mk = 0;
+    SDL_Keymod mod = SDL_GetModState();
+    if (buttons & SDL_BUTTON_LMASK)
+        mk |= 0x0001; /* MK_LBUTTON */
+    if (buttons & SDL_BUTTON_RMASK)
+        mk |= 0x0002; /* MK_RBUTTON */
+    if (mod & KMOD_SHIFT)
+        mk |= 0x0004; /* MK_SHIFT */
+    if (mod & KMOD_CTRL)
+        mk |= 0x0008; /* MK_CONTROL */
+    if (buttons & SDL_BUTTON_MMASK)
+        mk |= 0x0010; /* MK_MBUTTON */
+    return mk;
+}
+
+/* Turns one SDL event into messages for the layer; sdllock held. */
+void translate(const SDL_Event &ev, std::vector<input> &out) {
+    switch (ev.type) {
+    case SDL_WINDOWEVENT: {
+        HWND h = hwndof(ev.window.windowID);
+        if (!h)
+            return;
+        switch (ev.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+            out.push_back({input::post, h, WM_SYSCOMMAND, SC_CLOSE, 0, 0});
+            break;
+        case SDL_WINDOWEVENT_EXPOSED:
+            out.push_back({input::invalidate, h, 0, 0, 0, 0});
+            break;
+        case SDL_WINDOWEVENT_MINIMIZED:
+            out.push_back({input::minimise, h, 0, 1, 0, 0});
+            break;
+        case SDL_WINDOWEVENT_RESTORED:
+            out.push_back({input::minimise, h, 0, 0, 0, 0});
+            break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+            out.push_back({input::post, h, WM_ACTIVATEAPP, 1, 0, 0});
+            out.push_back({input::post, h, WM_ACTIVATE, 1 /* WA_ACTIVE */, 0, 0});
+            break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+            out.push_back({input::post, h, WM_ACTIVATE, 0 /* WA_INACTIVE */, 0, 0});
+            out.push_back({input::post, h, WM_ACTIVATEAPP, 0, 0, 0});
+            break;
+        default:
+            break;
+        }
+        break;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+        HWND h = hwndof(ev.key.windowID);
+        const keyinfo *found = nullptr;
+        for (const keyinfo &e : keytable)
+            if (e.sc == ev.key.keysym.scancode)
+                found = &e;
+        if (!h || !found)
+            return;
+        const keyinfo &k = *found;
+        bool down = ev.type == SDL_KEYDOWN;
+        bool alt = (ev.key.keysym.mod & KMOD_ALT) || k.vk == vkmenu;
+        /* As on Windows: keys with Alt held, Alt itself and F10 are system keys. */
+        bool sys = (alt && !(ev.key.keysym.mod & KMOD_CTRL)) || k.vk == vkf10;
+        UINT msg = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
+        /* lParam: repeat 1, scan code, extended, context (Alt), previous state, up. */
+        DWORD lp = 1u | ((DWORD)k.scan << 16) | ((DWORD)k.ext << 24);
+        if (alt)
+            lp |= 1u << 29;
+        if (!down)
+            lp |= (1u << 30) | (1u << 31);
+        else if (ev.key.repeat)
+            lp |= 1u << 30;
+        out.push_back({input::post, h, msg, k.vk, (LPARAM)lp, down ? keychar(ev.key.keysym) : 0});
+        break;
+    }
+    case SDL_MOUSEMOTION: {
+        HWND h = hwndof(ev.motion.windowID);
+        if (h)
+            out.push_back({input::post, h, WM_MOUSEMOVE, mousekeys(ev.motion.state),
+                           MAKELPARAM(ev.motion.x, ev.motion.y), 0});
+        break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+        HWND h = hwndof(ev.button.windowID);
+        bool down = ev.type == SDL_MOUSEBUTTONDOWN;
+        UINT msg;
+        switch (ev.button.button) {
+        case SDL_BUTTON_LEFT:
+            msg = down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+            break;
+        case SDL_BUTTON_RIGHT:
+            msg = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+            break;
+        case SDL_BUTTON_MIDDLE:
+            msg = down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+            break;
+        default:
+            return;
+        }
+        if (h)
+            out.push_back({input::post, h, msg, mousekeys(SDL_GetMouseState(nullptr, nullptr)),
+                           MAKELPARAM(ev.button.x, ev.button.y), 0});
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+int sdlinit(void) {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    /* Normal priority: the environment variable of the same name still wins. */
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    std::lock_guard<std::mutex> guard(sdllock);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return 0;
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) {
+        deskwidth.store(mode.w);
+        deskheight.store(mode.h);
+    }
+    wakeevent = SDL_RegisterEvents(1);
+    SDL_StopTextInput();
+    return 1;
+}
+
+void sdlshutdown(void) {
+    kick();
+    std::lock_guard<std::mutex> guard(sdllock);
+    for (sdlwindow *w : windows) {
+        SDL_DestroyWindow(w->win);
+        delete w;
+    }
+    windows.clear();
+    haseventthread = false;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+/* A borderless window for WS_POPUP (a popup the screen's size covers the screen),
+ * framed otherwise; topmost with WS_EX_TOPMOST. */
+void *sdlcreatewindow(const plat_windowdesc *desc) {
+    Uint32 flags = 0;
+    if (desc->style & WS_POPUP)
+        flags |= SDL_WINDOW_BORDERLESS;
+    if (desc->exstyle & WS_EX_TOPMOST)
+        flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+    if (desc->show == PLAT_HIDDEN)
+        flags |= SDL_WINDOW_HIDDEN;
+    else if (desc->show == PLAT_MINIMISED)
+        flags |= SDL_WINDOW_MINIMIZED;
+    int w = desc->width > 0 ? desc->width : 1;
+    int h = desc->height > 0 ? desc->height : 1;
+    kick();
+    std::lock_guard<std::mutex> guard(sdllock);
+    SDL_Window *win = SDL_CreateWindow(desc->title, desc->x, desc->y, w, h, flags);
+    if (!win)
+        return nullptr;
+    /* Events are best read by a thread that has windows: take over from one without. */
+    bool eventthreadhaswindows = false;
+    for (sdlwindow *w : windows)
+        if (haseventthread && w->creator == eventthread)
+            eventthreadhaswindows = true;
+    if (!eventthreadhaswindows) {
+        haseventthread = true;
+        eventthread = std::this_thread::get_id();
+    }
+    applycursor();
+    sdlwindow *sw =
+        new sdlwindow{win, desc->hwnd, SDL_GetWindowID(win), std::this_thread::get_id()};
+    windows.push_back(sw);
+    return sw;
+}
+
+void sdlshowwindow(void *win, int show) {
+    SDL_Window *w = ((sdlwindow *)win)->win;
+    kick();
+    std::lock_guard<std::mutex> guard(sdllock);
+    if (show == PLAT_HIDDEN) {
+        SDL_HideWindow(w);
+    } else if (show == PLAT_MINIMISED) {
+        SDL_ShowWindow(w);
+        SDL_MinimizeWindow(w);
+    } else {
+        SDL_ShowWindow(w);
+        if (SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED)
+            SDL_RestoreWindow(w);
+    }
+}
+
+void sdlmovewindow(void *win, int x, int y, int width, int height) {
+    SDL_Window *w = ((sdlwindow *)win)->win;
+    kick();
+    std::lock_guard<std::mutex> guard(sdllock);
+    SDL_SetWindowPosition(w, x, y);
+    SDL_SetWindowSize(w, width > 0 ? width : 1, height > 0 ? height : 1);
+}
+
+void sdldestroywindow(void *win) {
+    sdlwindow *sw = (sdlwindow *)win;
+    kick();
+    std::lock_guard<std::mutex> guard(sdllock);
+    for (size_t i = 0; i < windows.size(); i++) {
+        if (windows[i] == sw) {
+            windows.erase(windows.begin() + (long)i);
+            break;
+        }
+    }
+    SDL_DestroyWindow(sw->win);
+    delete sw;
+}
+
+void sdlfillwindow(void *win, COLORREF colour) {
+    SDL_Window *w = ((sdlwindow *)win)->win;
+    kick();
+    std::lock_guard<std::mutex> guard(sdllock);
+    SDL_Surface *s = SDL_GetWindowSurface(w);
+    if (!s)
+        return;
+    SDL_FillRect(s, nullptr,
+                 SDL_MapRGB(s->format, colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
+    SDL_UpdateWindowSurface(w);
+}
+
+/* Only the event thread reads events; the first thread to ask becomes it when there
+ * is none (its own thread ended, or no window was created yet). */
+int sdlpumpevents(int waitms) {
+    std::vector<input> out;
+    {
+        std::unique_lock<std::mutex> held(sdllock);
+        if (!haseventthread) {
+            haseventthread = true;
+            eventthread = std::this_thread::get_id();
+        }
+        if (eventthread != std::this_thread::get_id())
+            return 0;
+        applycursor();
+        SDL_Event ev;
+        waiting.store(true);
+        int got = SDL_WaitEventTimeout(&ev, waitms);
+        waiting.store(false);
+        while (got) {
+            translate(ev, out);
+            got = SDL_PollEvent(&ev);
+        }
+        applycursor();
+    }
+    for (const input &i : out) {
+        if (i.kind == input::post)
+            plat_postinput(i.hwnd, i.msg, i.wparam, i.lparam, i.ch);
+        else if (i.kind == input::invalidate)
+            plat_invalidate(i.hwnd);
+        else
+            plat_setminimised(i.hwnd, (int)i.wparam);
+    }
+    return 1;
+}
+
+void sdlwake(void) {
+    kick();
+}
+
+void sdlthreadexit(void) {
+    std::lock_guard<std::mutex> guard(sdllock);
+    if (haseventthread && eventthread == std::this_thread::get_id())
+        haseventthread = false;
+}
+
+/* OK, or OK and Cancel, with the icon's severity; Enter answers the first button and
+ * Escape the last. */
+int sdlmessagebox(const char *text, const char *caption, UINT type) {
+    const bool okcancel = (type & 0xF) == MB_OKCANCEL;
+    SDL_MessageBoxButtonData buttons[2] = {
+        {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, IDOK, "OK"},
+        {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDCANCEL, "Cancel"},
+    };
+    if (!okcancel)
+        buttons[0].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+    Uint32 flags;
+    switch (type & 0xF0) {
+    case MB_ICONHAND:
+        flags = SDL_MESSAGEBOX_ERROR;
+        break;
+    case MB_ICONEXCLAMATION:
+        flags = SDL_MESSAGEBOX_WARNING;
+        break;
+    default:
+        flags = SDL_MESSAGEBOX_INFORMATION;
+        break;
+    }
+    SDL_MessageBoxData data{};
+    data.flags = flags;
+    data.window = nullptr;
+    data.title = caption;
+    data.message = text;
+    data.numbuttons = okcancel ? 2 : 1;
+    data.buttons = buttons;
+    /* SDL touches its video state (cursor, keyboard) around the box, so the box runs
+     * under sdllock like every other SDL video call; the event thread waits meanwhile. */
+    int pressed = -1;
+    kick();
+    std::lock_guard<std::mutex> guard(sdllock);
+    if (SDL_ShowMessageBox(&data, &pressed) != 0)
+        return okcancel ? IDCANCEL : IDOK;
+    if (pressed == IDOK || pressed == IDCANCEL)
+        return pressed;
+    return okcancel ? IDCANCEL : IDOK;
+}
+
+void sdlscreensize(int *width, int *height) {
+    *width = deskwidth.load();
+    *height = deskheight.load();
+}
+
+void sdlshowcursor(int visible) {
+    cursorwanted.store(visible);
+    kick();
+}
+
+} // namespace
+
+const plat_backend plat_sdlbackend = {
+    .name = "sdl",
+    .description = "SDL2 windows with software rendering",
+    .init = sdlinit,
+    .shutdown = sdlshutdown,
+    .createwindow = sdlcreatewindow,
+    .showwindow = sdlshowwindow,
+    .movewindow = sdlmovewindow,
+    .destroywindow = sdldestroywindow,
+    .fillwindow = sdlfillwindow,
+    .pumpevents = sdlpumpevents,
+    .wake = sdlwake,
+    .threadexit = sdlthreadexit,
+    .messagebox = sdlmessagebox,
+    .screensize = sdlscreensize,
+    .showcursor = sdlshowcursor,
+};

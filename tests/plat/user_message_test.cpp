@@ -1,0 +1,337 @@
+// Window side, headless: queues, quit, sent messages across threads, keyboard
+// translation and accelerators. The threaded cases also run under ThreadSanitizer.
+#include "plat/resource.h"
+#include "plat/win32.h"
+
+#include "backend.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr UINT pingmsg = WM_USER + 1;  // wParam + 1 is the answer
+constexpr UINT sendback = WM_USER + 2; // the procedure sends pingmsg to (HWND)lParam
+constexpr UINT slowmsg = WM_USER + 3;  // takes a while, then answers 42
+
+const ACCEL shellkeys[] = {
+    {FALT, '?', 104},
+    {FALT, '/', 104},
+    {FVIRTKEY | FCONTROL, 'S', 200},
+};
+const plat_accelres accels[] = {{109, shellkeys, 3}};
+const plat_resources resources = {nullptr, 0, accels, 1, nullptr, 0};
+const int registered = plat_addresources(&resources);
+
+std::mutex seenlock;
+std::vector<MSG> seen; // messages that reached testproc, any thread
+std::atomic<bool> slowdone{false};
+
+LRESULT CALLBACK testproc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    {
+        std::lock_guard<std::mutex> guard(seenlock);
+        MSG msg{};
+        msg.hwnd = h;
+        msg.message = m;
+        msg.wParam = w;
+        msg.lParam = l;
+        seen.push_back(msg);
+    }
+    switch (m) {
+    case pingmsg:
+        return (LRESULT)w + 1;
+    case sendback:
+        return SendMessageA((HWND)l, pingmsg, w, 0) + 100;
+    case slowmsg:
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        slowdone = true;
+        return 42;
+    case WM_DESTROY:
+        PostQuitMessage(3);
+        return 0;
+    default:
+        return DefWindowProcA(h, m, w, l);
+    }
+}
+
+HWND makewindow() {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = testproc;
+    wc.lpszClassName = "MsgTestClass";
+    RegisterClassExA(&wc);
+    return CreateWindowExA(0, "MsgTestClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                           nullptr);
+}
+
+/* Runs a window's message loop on its own thread until the window is destroyed. */
+struct loopthread {
+    std::atomic<HWND> hwnd{nullptr};
+    int exitcode = -1;
+    std::thread t;
+
+    loopthread() {
+        t = std::thread([this] {
+            HWND h = makewindow();
+            hwnd = h;
+            MSG msg;
+            while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+                DispatchMessageA(&msg);
+            exitcode = (int)msg.wParam;
+        });
+        while (!hwnd)
+            std::this_thread::yield();
+    }
+    void stop() {
+        PostMessageA(hwnd, WM_CLOSE, 0, 0);
+        t.join();
+    }
+};
+
+void clearseen() {
+    std::lock_guard<std::mutex> guard(seenlock);
+    seen.clear();
+}
+
+std::vector<MSG> seencopy() {
+    std::lock_guard<std::mutex> guard(seenlock);
+    return seen;
+}
+
+TEST(Queue, QuitComesAfterEarlierPostsWithItsCode) {
+    HWND h = makewindow();
+    PostMessageA(h, WM_USER + 10, 1, 2);
+    PostMessageA(nullptr, WM_USER + 11, 3, 4);
+    PostQuitMessage(7);
+    PostMessageA(h, WM_USER + 12, 0, 0);
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, (UINT)WM_USER + 10);
+    EXPECT_EQ(msg.hwnd, h);
+    EXPECT_EQ(msg.wParam, 1u);
+    EXPECT_EQ(msg.lParam, 2);
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, (UINT)WM_USER + 11);
+    EXPECT_EQ(msg.hwnd, nullptr) << "a thread message";
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, (UINT)WM_USER + 12);
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 0);
+    EXPECT_EQ(msg.message, (UINT)WM_QUIT);
+    EXPECT_EQ(msg.wParam, 7u);
+    DestroyWindow(h); // posts quit 3
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 0);
+    EXPECT_EQ(msg.wParam, 3u);
+}
+
+TEST(Queue, PostsFromAnotherThreadWakeAWaitingLoopInOrder) {
+    loopthread loop;
+    clearseen();
+    std::thread poster([&] {
+        for (int i = 0; i < 200; i++)
+            ASSERT_TRUE(PostMessageA(loop.hwnd, WM_USER + 20, (WPARAM)i, 0));
+    });
+    poster.join();
+    loop.stop();
+    EXPECT_EQ(loop.exitcode, 3);
+    std::vector<WPARAM> got;
+    for (const MSG &m : seencopy())
+        if (m.message == WM_USER + 20)
+            got.push_back(m.wParam);
+    ASSERT_EQ(got.size(), 200u);
+    for (size_t i = 0; i < got.size(); i++)
+        EXPECT_EQ(got[i], i);
+}
+
+TEST(Send, CrossThreadSendWaitsForTheOwnersLoopAndReturnsItsResult) {
+    loopthread loop;
+    slowdone = false;
+    EXPECT_EQ(SendMessageA(loop.hwnd, slowmsg, 0, 0), 42);
+    EXPECT_TRUE(slowdone) << "returned before the procedure finished";
+    EXPECT_EQ(SendMessageA(loop.hwnd, pingmsg, 9, 0), 10);
+    // The destroy message the launch thread sends ends the owner's loop with code 0...
+    // here the procedure posts 3.
+    SendMessageA(loop.hwnd, WM_CLOSE, 0, 0);
+    loop.t.join();
+    EXPECT_EQ(loop.exitcode, 3);
+    EXPECT_EQ(SendMessageA(loop.hwnd, pingmsg, 1, 0), 0) << "window gone";
+}
+
+TEST(Send, ThreadsSendingToEachOtherDoNotDeadlock) {
+    loopthread a, b;
+    // Nested: a's procedure sends back to a window of this thread, which is blocked
+    // in its own send to a and must serve it meanwhile.
+    HWND mine = makewindow();
+    EXPECT_EQ(SendMessageA(a.hwnd, sendback, 5, (LPARAM)mine), 106);
+    DestroyWindow(mine);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    }
+
+    // Crossed: two threads that each own a window block in SendMessageA to the other's
+    // window at the same time, neither in a message loop. Afterwards each runs its loop
+    // (the other's send may still be waiting there) until its window is closed.
+    std::atomic<HWND> wa{nullptr}, wb{nullptr};
+    std::atomic<int> ready{0};
+    LRESULT ra = 0, rb = 0;
+    auto crossed = [&](std::atomic<HWND> &mine, std::atomic<HWND> &other, WPARAM n,
+                       LRESULT *result) {
+        mine = makewindow();
+        ready++;
+        while (ready < 2)
+            std::this_thread::yield();
+        *result = SendMessageA(other, pingmsg, n, 0);
+        ready++;
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+            DispatchMessageA(&msg);
+    };
+    std::thread ta(crossed, std::ref(wa), std::ref(wb), 1, &ra);
+    std::thread tb(crossed, std::ref(wb), std::ref(wa), 2, &rb);
+    while (ready < 4)
+        std::this_thread::yield();
+    PostMessageA(wa, WM_CLOSE, 0, 0);
+    PostMessageA(wb, WM_CLOSE, 0, 0);
+    ta.join();
+    tb.join();
+    EXPECT_EQ(ra, 2);
+    EXPECT_EQ(rb, 3);
+    a.stop();
+    b.stop();
+}
+
+TEST(Send, ManySendersAndPostersAgainstOneLoop) {
+    loopthread loop;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 100; i++) {
+                if (SendMessageA(loop.hwnd, pingmsg, (WPARAM)(t * 1000 + i), 0) != t * 1000 + i + 1)
+                    wrong++;
+                PostMessageA(loop.hwnd, WM_USER + 40, 0, 0);
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    loop.stop();
+    EXPECT_EQ(wrong, 0);
+}
+
+// The shell window's loop: Alt+'?' and Alt+'/' are command 104; a plain '?' is not.
+class Accelerators : public ::testing::Test {
+  protected:
+    HWND h = nullptr;
+    HACCEL table = nullptr;
+    void SetUp() override {
+        ASSERT_EQ(registered, 1);
+        h = makewindow();
+        table = LoadAcceleratorsA(nullptr, MAKEINTRESOURCEA(109));
+        ASSERT_NE(table, nullptr);
+        clearseen();
+    }
+    void TearDown() override {
+        DestroyWindow(h);
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        }
+    }
+    /* One turn of the launcher's loop; returns whether the accelerator took it. */
+    int loopturn() {
+        MSG msg;
+        EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+        if (TranslateAcceleratorA(msg.hwnd, table, &msg))
+            return 1;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        return 0;
+    }
+    std::vector<WPARAM> commands() {
+        std::vector<WPARAM> out;
+        for (const MSG &m : seencopy())
+            if (m.message == WM_COMMAND)
+                out.push_back(m.wParam);
+        return out;
+    }
+};
+
+TEST_F(Accelerators, AltQuestionMarkAndAltSlashGiveCommand104) {
+    for (WPARAM ch : {(WPARAM)'?', (WPARAM)'/'}) {
+        clearseen();
+        MSG msg{};
+        msg.hwnd = h;
+        msg.message = WM_SYSCHAR;
+        msg.wParam = ch;
+        msg.lParam = 1 | (1 << 29);
+        EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), 1);
+        EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(104, 1)});
+    }
+}
+
+TEST_F(Accelerators, PlainCharactersAndOtherKeysDoNotMatch) {
+    MSG msg{};
+    msg.hwnd = h;
+    msg.message = WM_CHAR;
+    msg.wParam = '?';
+    EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), 0);
+    msg.message = WM_SYSCHAR;
+    msg.wParam = 'x';
+    EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), 0);
+    msg.message = WM_SYSKEYDOWN;
+    msg.wParam = 0xBF; // the '/' key itself: character entries wait for WM_SYSCHAR
+    EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), 0);
+    EXPECT_TRUE(commands().empty());
+    EXPECT_EQ(TranslateAcceleratorA(nullptr, table, &msg), 0);
+}
+
+TEST_F(Accelerators, AltShiftSlashFromTheBackendReachesTheCommandThroughTheLoop) {
+    // The backend posts the key with the character it produces; TranslateMessage turns
+    // it into WM_SYSCHAR, which the next turn of the loop matches.
+    plat_postinput(h, WM_SYSKEYDOWN, 0xBF, 1 | (0x35 << 16) | (1 << 29), '?');
+    EXPECT_EQ(loopturn(), 0);
+    EXPECT_EQ(loopturn(), 1);
+    EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(104, 1)});
+}
+
+TEST_F(Accelerators, VirtualKeyEntriesFollowTheModifierState) {
+    PostMessageA(h, WM_KEYDOWN, 'S', 0);  // without Ctrl
+    PostMessageA(h, WM_KEYDOWN, 0x11, 0); // Ctrl down
+    PostMessageA(h, WM_KEYDOWN, 'S', 0);  // Ctrl+S
+    PostMessageA(h, WM_KEYUP, 0x11, 0);
+    PostMessageA(h, WM_KEYDOWN, 'S', 0); // Ctrl released
+    PostMessageA(h, WM_USER + 60, 0, 0);
+    int hits = 0;
+    do {
+        hits += loopturn();
+    } while (seencopy().empty() || seencopy().back().message != WM_USER + 60);
+    EXPECT_EQ(hits, 1);
+    EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(200, 1)});
+}
+
+TEST(Translate, KeyDownPostsTheCharacterAfterItsKey) {
+    HWND h = makewindow();
+    PostMessageA(h, WM_KEYDOWN, 'A', 1 | (0x1E << 16));
+    PostMessageA(h, WM_KEYDOWN, 0x70, 1); // F1 makes no character
+    PostMessageA(h, WM_USER + 50, 0, 0);
+    std::vector<UINT> got;
+    MSG msg;
+    for (int i = 0; i < 4; i++) {
+        ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+        TranslateMessage(&msg);
+        got.push_back(msg.message);
+        if (msg.message == WM_CHAR) {
+            EXPECT_EQ(msg.wParam, (WPARAM)'a');
+            EXPECT_EQ(msg.lParam, 1 | (0x1E << 16)) << "the key's lParam";
+        }
+    }
+    EXPECT_EQ(got, (std::vector<UINT>{WM_KEYDOWN, WM_KEYDOWN, WM_USER + 50, WM_CHAR}));
+    DestroyWindow(h);
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    }
+}
+
+} // namespace

@@ -1,0 +1,328 @@
+// Window side, headless: classes, window life cycle, stale handles, painting, resources,
+// cursor count, screen metrics, brushes and message boxes.
+#include "plat/resource.h"
+#include "plat/win32.h"
+
+#include "backend.h"
+#include "null/null.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const plat_stringres strings[] = {
+    {103, "Thistlerun"},
+    {109, "THISTLERUN"},
+};
+const UINT icons[] = {141};
+const plat_resources resources = {strings, 2, nullptr, 0, icons, 1};
+const int registered = plat_addresources(&resources);
+
+struct event {
+    UINT msg;
+    std::thread::id thread;
+};
+
+std::vector<event> events;
+CREATESTRUCTA created;
+LRESULT createresult;
+
+LRESULT CALLBACK recordproc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    events.push_back({m, std::this_thread::get_id()});
+    if (m == WM_CREATE) {
+        created = *(const CREATESTRUCTA *)l;
+        return createresult;
+    }
+    if (m == WM_DESTROY) {
+        EXPECT_TRUE(IsWindow(h)) << "a window is still a window during WM_DESTROY";
+    }
+    return DefWindowProcA(h, m, w, l);
+}
+
+void registerclass(const char *name, WNDPROC proc, HBRUSH brush = nullptr) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = proc;
+    wc.hbrBackground = brush;
+    wc.lpszClassName = name;
+    if (!RegisterClassExA(&wc)) {
+        ASSERT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
+    }
+}
+
+std::vector<UINT> messages() {
+    std::vector<UINT> out;
+    for (const event &e : events)
+        out.push_back(e.msg);
+    return out;
+}
+
+class Window : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        events.clear();
+        created = CREATESTRUCTA{};
+        createresult = 0;
+        registerclass("RecordClass", recordproc);
+    }
+};
+
+TEST_F(Window, CreationMessagesReachTheProcedureOnTheCreatingThreadFirst) {
+    int param = 7;
+    HWND h = CreateWindowExA(WS_EX_TOPMOST, "recordclass", "Title", WS_POPUP | WS_MINIMIZE, 10, 20,
+                             300, 200, nullptr, nullptr, nullptr, &param);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(messages(), (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
+    for (const event &e : events)
+        EXPECT_EQ(e.thread, std::this_thread::get_id());
+    EXPECT_EQ(created.lpCreateParams, &param);
+    EXPECT_EQ(created.x, 10);
+    EXPECT_EQ(created.y, 20);
+    EXPECT_EQ(created.cx, 300);
+    EXPECT_EQ(created.cy, 200);
+    EXPECT_EQ((DWORD)created.style, (DWORD)(WS_POPUP | WS_MINIMIZE));
+    EXPECT_EQ(created.dwExStyle, (DWORD)WS_EX_TOPMOST);
+    EXPECT_STREQ(created.lpszName, "Title");
+    EXPECT_STREQ(created.lpszClass, "recordclass");
+    EXPECT_TRUE(DestroyWindow(h));
+}
+
+TEST_F(Window, MinusOneFromCreateDestroysTheWindowAndReturnsNull) {
+    createresult = -1;
+    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(messages(), (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
+}
+
+TEST_F(Window, DestroyDeliversDestroyThenNcDestroyAndLeavesAStaleHandle) {
+    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
+    ASSERT_NE(h, nullptr);
+    events.clear();
+    ASSERT_TRUE(DestroyWindow(h));
+    EXPECT_EQ(messages(), (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
+    EXPECT_FALSE(IsWindow(h));
+
+    // A new window in the same slot must not revive the old handle.
+    HWND again = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 nullptr, nullptr);
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(again, h);
+    EXPECT_FALSE(IsWindow(h));
+    DestroyWindow(again);
+}
+
+TEST_F(Window, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
+    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
+    ASSERT_TRUE(DestroyWindow(h));
+    events.clear();
+    const HWND bad[] = {h, (HWND)(uintptr_t)0xDEADBEEF, (HWND)&events, (HWND)(uintptr_t)1};
+    for (HWND b : bad) {
+        EXPECT_FALSE(IsWindow(b));
+        SetLastError(0);
+        EXPECT_FALSE(DestroyWindow(b));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(0);
+        EXPECT_FALSE(PostMessageA(b, WM_USER, 0, 0));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(0);
+        EXPECT_EQ(SendMessageA(b, WM_USER, 0, 0), 0);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+        EXPECT_FALSE(ShowWindow(b, SW_SHOW));
+        EXPECT_FALSE(UpdateWindow(b));
+        PAINTSTRUCT ps;
+        EXPECT_EQ(BeginPaint(b, &ps), nullptr);
+        MSG msg{};
+        msg.hwnd = b;
+        msg.message = WM_USER;
+        EXPECT_EQ(DispatchMessageA(&msg), 0);
+        EXPECT_EQ(GetMessageA(&msg, b, 0, 0), -1);
+    }
+    EXPECT_TRUE(events.empty()) << "no procedure runs for a dead window";
+}
+
+TEST_F(Window, ClassNamesAreUniqueWithoutRegardToCase) {
+    registerclass("DupClass", recordproc);
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = recordproc;
+    wc.lpszClassName = "DUPCLASS";
+    SetLastError(0);
+    EXPECT_EQ(RegisterClassExA(&wc), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
+
+    SetLastError(0);
+    EXPECT_EQ(
+        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANNOT_FIND_WND_CLASS);
+}
+
+TEST_F(Window, AnotherThreadCannotDestroyTheWindow) {
+    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
+    BOOL ok = TRUE;
+    DWORD err = 0;
+    std::thread([&] {
+        ok = DestroyWindow(h);
+        err = GetLastError();
+    }).join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(err, (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(IsWindow(h));
+    EXPECT_TRUE(DestroyWindow(h));
+}
+
+TEST_F(Window, WindowsOfAnEndedThreadAreGone) {
+    HWND h = nullptr;
+    std::thread([&] {
+        h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                            nullptr);
+    }).join();
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_EQ(SendMessageA(h, WM_USER, 0, 0), 0);
+}
+
+TEST_F(Window, CloseDestroysThroughDefaultProcessing) {
+    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
+    events.clear();
+    SendMessageA(h, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(messages(), (std::vector<UINT>{WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY, WM_NCDESTROY}));
+    EXPECT_FALSE(IsWindow(h));
+}
+
+// The launcher's shell window: a minimised black popup the screen's size, shown with
+// the start-up command and painted once.
+TEST_F(Window, ShownPopupIsPaintedOnceWithTheClassBrush) {
+    setenv("THISTLE_SCREEN", "1024x768", 1);
+    static HBRUSH black = CreateSolidBrush(0); // the class keeps it for the process
+    registerclass("BlackClass", recordproc, black);
+    int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    HWND h = CreateWindowExA(0, "BlackClass", "Thistlerun", WS_POPUP | WS_MINIMIZE, 0, 0, cx, cy,
+                             nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(h, nullptr);
+    plat_nullwindowinfo info;
+    ASSERT_TRUE(plat_nullwindow(h, &info));
+    EXPECT_EQ(info.show, PLAT_HIDDEN);
+    EXPECT_EQ(info.width, 1024);
+    EXPECT_EQ(info.height, 768);
+
+    events.clear();
+    EXPECT_FALSE(ShowWindow(h, SW_SHOWNORMAL)) << "it was not visible before";
+    EXPECT_TRUE(ShowWindow(h, SW_SHOWNORMAL));
+    EXPECT_TRUE(UpdateWindow(h));
+    EXPECT_EQ(messages(), (std::vector<UINT>{WM_PAINT, WM_ERASEBKGND}));
+    ASSERT_TRUE(plat_nullwindow(h, &info));
+    EXPECT_EQ(info.show, PLAT_SHOWN);
+    EXPECT_EQ(info.fills, 1);
+    EXPECT_EQ(info.colour, RGB(0, 0, 0));
+
+    events.clear();
+    UpdateWindow(h);
+    EXPECT_TRUE(events.empty()) << "a validated window is not painted again";
+
+    ShowWindow(h, SW_MINIMIZE);
+    ShowWindow(h, SW_RESTORE);
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, (UINT)WM_PAINT) << "a restored window asks for paint";
+    EXPECT_EQ(msg.hwnd, h);
+    DispatchMessageA(&msg);
+    ASSERT_TRUE(plat_nullwindow(h, &info));
+    EXPECT_EQ(info.fills, 2);
+
+    DestroyWindow(h);
+    EXPECT_FALSE(plat_nullwindow(h, &info)) << "the backend window goes with it";
+}
+
+TEST(Brushes, DeletedBrushesAndStockObjectsAreHandledSafely) {
+    HBRUSH b = CreateSolidBrush(RGB(1, 2, 3));
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(DeleteObject(b));
+    EXPECT_FALSE(DeleteObject(b)) << "already deleted";
+    HGDIOBJ stock = GetStockObject(BLACK_BRUSH);
+    ASSERT_NE(stock, nullptr);
+    EXPECT_TRUE(DeleteObject(stock));
+    EXPECT_EQ(GetStockObject(BLACK_BRUSH), stock) << "stock objects are never freed";
+}
+
+TEST(Resources, LoadStringCutsToTheBufferAndCountsWhatItCopied) {
+    ASSERT_EQ(registered, 1);
+    char buf[100];
+    EXPECT_EQ(LoadStringA(nullptr, 103, buf, 100), 10);
+    EXPECT_STREQ(buf, "Thistlerun");
+    memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(LoadStringA(nullptr, 109, buf, 5), 4);
+    EXPECT_STREQ(buf, "THIS");
+    EXPECT_EQ(buf[5], 'x') << "nothing written past the buffer";
+    EXPECT_EQ(LoadStringA(nullptr, 103, buf, 11), 10);
+    EXPECT_EQ(LoadStringA(nullptr, 103, buf, 1), 0);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(LoadStringA(nullptr, 999, buf, 100), 0);
+    EXPECT_STREQ(buf, "");
+}
+
+TEST(Resources, IconsAndTablesAreFoundByNumber) {
+    EXPECT_NE(LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), nullptr) << "system icon";
+    HINSTANCE self = (HINSTANCE)(uintptr_t)0x400000;
+    EXPECT_NE(LoadIconA(self, MAKEINTRESOURCEA(141)), nullptr);
+    EXPECT_EQ(LoadIconA(self, MAKEINTRESOURCEA(142)), nullptr);
+    EXPECT_EQ(LoadAcceleratorsA(self, MAKEINTRESOURCEA(4711)), nullptr);
+}
+
+TEST(System, ShowCursorCountsAndHidesBelowZero) {
+    int start = ShowCursor(TRUE) - 1;
+    ShowCursor(FALSE);
+    // Bring the count to 0, then step below and back.
+    while (start > 0)
+        start = ShowCursor(FALSE);
+    while (start < 0)
+        start = ShowCursor(TRUE);
+    EXPECT_TRUE(plat_nullcursorvisible());
+    EXPECT_EQ(ShowCursor(FALSE), -1);
+    EXPECT_FALSE(plat_nullcursorvisible());
+    EXPECT_EQ(ShowCursor(FALSE), -2);
+    EXPECT_EQ(ShowCursor(TRUE), -1);
+    EXPECT_FALSE(plat_nullcursorvisible());
+    EXPECT_EQ(ShowCursor(TRUE), 0);
+    EXPECT_TRUE(plat_nullcursorvisible());
+    EXPECT_EQ(ShowCursor(TRUE), 1);
+    ShowCursor(FALSE);
+}
+
+TEST(System, ScreenSizeComesFromThistleScreen) {
+    EXPECT_STREQ(plat_userbackend()->name, "null");
+    setenv("THISTLE_SCREEN", "800x600", 1);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 600);
+    for (const char *bad : {"", "800", "0x600", "800x600x8", "wide"}) {
+        setenv("THISTLE_SCREEN", bad, 1);
+        EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 640) << bad;
+        EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 480) << bad;
+    }
+    unsetenv("THISTLE_SCREEN");
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 640);
+}
+
+TEST(System, HeadlessMessageBoxWritesOneLineAndAnswersOk) {
+    testing::internal::CaptureStderr();
+    int r1 = MessageBoxA(nullptr, "Interger Divide By 0", "Application Error", MB_OK | MB_ICONHAND);
+    int r2 = MessageBoxA(nullptr, "Go on?", "Question", MB_OKCANCEL | MB_SYSTEMMODAL);
+    std::string out = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r1, IDOK);
+    EXPECT_EQ(r2, IDOK);
+    EXPECT_EQ(out, "Application Error: Interger Divide By 0\nQuestion: Go on?\n");
+}
+
+} // namespace
