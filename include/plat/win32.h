@@ -118,8 +118,10 @@ typedef HKEY *PHKEY;
 #define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_DIRECTORY 267L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
@@ -129,6 +131,8 @@ typedef HKEY *PHKEY;
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_NOT_ENOUGH_QUOTA 1816L
 
 /* ---- processes ------------------------------------------------------------------ */
 #define STILL_ACTIVE 259
@@ -428,6 +432,12 @@ typedef struct tagACCEL {
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
+/* WM_SYSCOMMAND commands (wParam & 0xFFF0) */
+#define SC_MINIMIZE 0xF020
+#define SC_MAXIMIZE 0xF030
+#define SC_CLOSE 0xF060
+#define SC_RESTORE 0xF120
+
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx);
 /* Delivers WM_CREATE to the window procedure on the calling thread before it returns;
  * a WM_CREATE result of -1 destroys the window and the call returns null. */
@@ -440,6 +450,7 @@ BOOL WINAPI IsWindow(HWND hWnd);
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 BOOL WINAPI UpdateWindow(HWND hWnd);
+BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
 HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint);
 BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT *lpPaint);
 

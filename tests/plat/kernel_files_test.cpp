@@ -1,0 +1,119 @@
+/*
+ * kernel_files_test.cpp - Windows file names and modes, the current directory, the
+ * executable's module, and virtual memory.
+ */
+#include "kernel_testutil.h"
+#include "plat/stdio.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+using KernelFiles = kt::ScratchDir;
+
+TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
+    ASSERT_EQ(mkdir("options", 0755), 0);
+    FILE *f = fopen("options\\options.txt", "wt");
+    ASSERT_NE(f, nullptr);
+    fputs("line\n", f);
+    fclose(f);
+    EXPECT_EQ(kt::readfile(dir + "/options/options.txt"), "line\n");
+
+    static const char *const modes[] = {"rt", "rb", "r", "r+t", "rt+"};
+    for (const char *mode : modes) {
+        f = fopen(".\\options\\options.txt", mode);
+        ASSERT_NE(f, nullptr) << mode;
+        char buf[16] = {};
+        EXPECT_NE(fgets(buf, sizeof buf, f), nullptr);
+        EXPECT_STREQ(buf, "line\n") << mode;
+        fclose(f);
+    }
+    f = fopen("options\\ft.dat", "wb");
+    ASSERT_NE(f, nullptr);
+    uint32_t one = 1;
+    EXPECT_EQ(fwrite(&one, 4, 1, f), 1u);
+    fclose(f);
+    EXPECT_EQ(kt::readfile("options/ft.dat"), std::string("\1\0\0\0", 4));
+
+    EXPECT_EQ(fopen("options\\missing.dat", "rb"), nullptr);
+    EXPECT_EQ(fopen("nodir\\x.dat", "wb"), nullptr);
+}
+
+TEST_F(KernelFiles, CurrentDirectoryTakesBackslashes) {
+    std::filesystem::create_directories(dir + "/inst/sub");
+    EXPECT_TRUE(SetCurrentDirectoryA("inst\\sub\\"));
+    char buf[4096];
+    DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
+    EXPECT_EQ(std::string(buf), dir + "/inst/sub");
+    EXPECT_EQ(n, strlen(buf));
+
+    char small[4] = "abc";
+    EXPECT_EQ(GetCurrentDirectoryA(sizeof small, small), n + 1);
+    EXPECT_STREQ(small, "abc");
+
+    EXPECT_FALSE(SetCurrentDirectoryA(""));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(SetCurrentDirectoryA("no\\such\\dir"));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    GetCurrentDirectoryA(sizeof buf, buf);
+    EXPECT_EQ(std::string(buf), dir + "/inst/sub") << "a failed change leaves it";
+}
+
+TEST(KernelModule, ExecutableIsTheOneModule) {
+    char exe[4096];
+    ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(len, 0);
+    exe[len] = '\0';
+
+    char buf[4096];
+    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, sizeof buf), (DWORD)len);
+    EXPECT_STREQ(buf, exe);
+    char small[8];
+    EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), (DWORD)sizeof small);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(std::string(small), std::string(exe, 7));
+
+    HMODULE self = GetModuleHandleA(nullptr);
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(GetModuleHandleA(nullptr), self);
+    EXPECT_EQ(GetModuleHandleA(strrchr(exe, '/') + 1), self);
+    EXPECT_EQ(GetModuleFileNameA(self, buf, sizeof buf), (DWORD)len);
+    EXPECT_EQ(GetModuleHandleA("user32.dll"), nullptr);
+}
+
+TEST(KernelMemory, ReserveCommitReleaseRoundTrip) {
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    EXPECT_EQ(si.dwAllocationGranularity, 65536u);
+    EXPECT_EQ(si.dwPageSize, (DWORD)sysconf(_SC_PAGESIZE));
+    EXPECT_GE(si.dwNumberOfProcessors, 1u);
+
+    const SIZE_T size = 1 << 20;
+    unsigned char *p =
+        (unsigned char *)VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ((uintptr_t)p % 65536, 0u);
+    EXPECT_EQ(p[0], 0);
+    EXPECT_EQ(p[size - 1], 0);
+    memset(p, 0xab, size);
+    EXPECT_FALSE(VirtualFree(p + 4096, 0, MEM_RELEASE)) << "only the base releases";
+    EXPECT_FALSE(VirtualFree(p, size, MEM_RELEASE)) << "release takes size 0";
+    EXPECT_TRUE(VirtualFree(p, 0, MEM_RELEASE));
+    EXPECT_FALSE(VirtualFree(p, 0, MEM_RELEASE));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+
+    /* Reserve, commit a page in the middle, decommit: it reads zero again. */
+    unsigned char *r = (unsigned char *)VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(r, nullptr);
+    unsigned char *page = r + 3 * si.dwPageSize + 10;
+    unsigned char *c = (unsigned char *)VirtualAlloc(page, 100, MEM_COMMIT, PAGE_READWRITE);
+    EXPECT_EQ(c, r + 3 * si.dwPageSize);
+    page[0] = 7;
+    EXPECT_TRUE(VirtualFree(c, si.dwPageSize, MEM_DECOMMIT));
+    ASSERT_EQ(VirtualAlloc(c, si.dwPageSize, MEM_COMMIT, PAGE_READWRITE), c);
+    EXPECT_EQ(page[0], 0);
+    EXPECT_EQ(VirtualAlloc(r + size, 10, MEM_COMMIT, PAGE_READWRITE), nullptr);
+    EXPECT_TRUE(VirtualFree(r, 0, MEM_RELEASE));
+
+    EXPECT_EQ(VirtualAlloc(nullptr, 0, MEM_COMMIT, PAGE_READWRITE), nullptr);
+    EXPECT_EQ(VirtualAlloc(nullptr, 10, MEM_COMMIT, 0x40 /* executable */), nullptr);
+}

@@ -1,0 +1,345 @@
+/*
+ * kernel_process_test.cpp - child processes, exit codes, program search, threads
+ * and handles of the POSIX kernel side.
+ */
+#include "kernel_testutil.h"
+
+#include <cerrno>
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+using KernelProcess = kt::ScratchDir;
+
+namespace {
+
+/* State letter of a process from /proc (Z: zombie), or 0 when it is gone. */
+char procstate(DWORD pid) {
+    std::string stat = kt::readfile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
+void writescript(const std::string &path, const std::string &body) {
+    kt::writefile(path, "#!/bin/sh\n" + body + "\n");
+    chmod(path.c_str(), 0755);
+}
+
+std::string exedir() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    buf[n > 0 ? n : 0] = '\0';
+    std::string s = buf;
+    return s.substr(0, s.rfind('/'));
+}
+
+BOOL startbypath(const char *program, const char *cwd, PROCESS_INFORMATION *pi) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    *pi = PROCESS_INFORMATION{};
+    return CreateProcessA(program, nullptr, nullptr, nullptr, FALSE, 0, nullptr, cwd, &si, pi);
+}
+
+BOOL startbyline(const char *line, PROCESS_INFORMATION *pi) {
+    std::string cmd = line;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    *pi = PROCESS_INFORMATION{};
+    return CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          pi);
+}
+
+/* No child of ours exists, running or zombie. */
+bool nochildren() {
+    return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+} // namespace
+
+TEST(KernelExitCode, EndsMapToWindowsCodes) {
+    static const struct {
+        const char *args;
+        DWORD code;
+    } cases[] = {
+        {"return 0", 0},
+        {"return 3", 3},
+        {"exit 0xC0000094", STATUS_INTEGER_DIVIDE_BY_ZERO},
+        {"exit 0xC000008E", STATUS_FLOAT_DIVIDE_BY_ZERO},
+        {"exit 0xFFFFFFFF", 0xFFFFFFFFu},
+        {"exit 0x1234500", 0x1234500u},
+        {"signal SEGV", STATUS_ACCESS_VIOLATION},
+        {"signal BUS", STATUS_ACCESS_VIOLATION},
+        {"signal FPE", STATUS_INTEGER_DIVIDE_BY_ZERO},
+        {"signal ILL", STATUS_ILLEGAL_INSTRUCTION},
+        {"signal INT", STATUS_CONTROL_C_EXIT},
+        {"signal ABRT", 3},
+        {"signal KILL", 128 + SIGKILL},
+        {"divide", STATUS_INTEGER_DIVIDE_BY_ZERO},
+        {"segv", STATUS_ACCESS_VIOLATION},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(kt::runchild(c.args), c.code) << c.args;
+    }
+}
+
+TEST_F(KernelProcess, ExitProcessRunsAtexitHandlers) {
+    EXPECT_EQ(kt::runchild("atexit " + dir + "/ran 0xC0000005"), STATUS_ACCESS_VIOLATION);
+    EXPECT_TRUE(kt::exists(dir + "/ran"));
+}
+
+TEST(KernelExitCode, CodeOf259ReadsAsStillActiveAfterTheEnd) {
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(kt::startchild("exit 259", &pi));
+    DWORD code = 0;
+    for (int i = 0; i < 5000 && procstate(pi.dwProcessId) != 0; i++) {
+        ASSERT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+        EXPECT_EQ(code, (DWORD)STILL_ACTIVE);
+        usleep(2000);
+    }
+    EXPECT_EQ(procstate(pi.dwProcessId), 0) << "reaped while reporting 259";
+    ASSERT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+    EXPECT_EQ(code, (DWORD)STILL_ACTIVE);
+    kt::closeinfo(&pi);
+}
+
+TEST(KernelExitCode, GrandchildCannotAnswerForItsParent) {
+    /* The grandchild ends with 0x107 through ExitProcess; its parent with exit(7). */
+    EXPECT_EQ(kt::runchild("grandchild 0x107"), 7u);
+}
+
+TEST_F(KernelProcess, SearchOrderIsExeDirThenCwdThenPath) {
+    std::string name = "kt_search_" + std::to_string(getpid()) + ".run";
+    std::string inexe = exedir() + "/" + name;
+    std::string incwd = dir + "/" + name;
+    ASSERT_EQ(mkdir((dir + "/bin").c_str(), 0755), 0);
+    std::string inpath = dir + "/bin/" + name;
+    writescript(inexe, "exit 11");
+    writescript(incwd, "exit 12");
+    writescript(inpath, "exit 13");
+    std::string oldpath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    setenv("PATH", (dir + "/bin:" + oldpath).c_str(), 1);
+
+    const DWORD expected[] = {11, 12, 13};
+    const std::string *remove[] = {&inexe, &incwd, &inpath};
+    for (int i = 0; i < 3; i++) {
+        PROCESS_INFORMATION pi;
+        ASSERT_TRUE(startbyline((name + " a b").c_str(), &pi)) << i;
+        EXPECT_EQ(kt::waitexit(pi.hProcess), expected[i]);
+        kt::closeinfo(&pi);
+        unlink(remove[i]->c_str());
+    }
+    PROCESS_INFORMATION pi{};
+    EXPECT_FALSE(startbyline(name.c_str(), &pi));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    setenv("PATH", oldpath.c_str(), 1);
+}
+
+TEST_F(KernelProcess, CommandLineGivesArgumentsAndInheritsCwd) {
+    /* The helper lives beside the test program: found by the exe-directory rule. */
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(startbyline("platchild args out.txt QTX_BRAMBLE \"two words\" 42", &pi));
+    EXPECT_EQ(kt::waitexit(pi.hProcess), 0u);
+    kt::closeinfo(&pi);
+    EXPECT_EQ(kt::readfile("out.txt"),
+              dir + "\nplatchild\nargs\nout.txt\nQTX_BRAMBLE\ntwo words\n42\n");
+}
+
+TEST_F(KernelProcess, ProgramPathIsResolvedBeforeChangingDirectory) {
+    std::filesystem::create_directories(dir + "/sub");
+    std::filesystem::create_directories(dir + "/work/dir");
+    writescript(dir + "/sub/prog.run", "pwd > cwd.txt\necho \"$0\" >> cwd.txt\nexit 5");
+
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(startbypath("sub\\prog.run", "work\\dir\\", &pi));
+    EXPECT_EQ(kt::waitexit(pi.hProcess), 5u);
+    kt::closeinfo(&pi);
+    EXPECT_EQ(kt::readfile(dir + "/work/dir/cwd.txt"),
+              dir + "/work/dir\n" + dir + "/sub/prog.run\n");
+
+    /* An empty directory text runs the child where the caller is. */
+    ASSERT_TRUE(startbypath("sub\\prog.run", "", &pi));
+    EXPECT_EQ(kt::waitexit(pi.hProcess), 5u);
+    kt::closeinfo(&pi);
+    EXPECT_TRUE(kt::exists(dir + "/cwd.txt"));
+}
+
+TEST_F(KernelProcess, UnstartableProgramsFailAndStartNothing) {
+    writescript(dir + "/plain.run", "exit 0");
+    chmod((dir + "/plain.run").c_str(), 0644);
+    writescript(dir + "/ok.run", "exit 0");
+    std::filesystem::create_directories(dir + "/adir");
+    static const struct {
+        const char *program; /* by path; null: by command line */
+        const char *line;
+        const char *cwd;
+        DWORD error;
+    } cases[] = {
+        {nullptr, "kt_no_such_program_anywhere.run", nullptr, ERROR_FILE_NOT_FOUND},
+        {"missing.run", nullptr, nullptr, ERROR_FILE_NOT_FOUND},
+        {"plain.run", nullptr, nullptr, ERROR_ACCESS_DENIED},
+        {"adir", nullptr, nullptr, ERROR_ACCESS_DENIED},
+        {"ok.run", nullptr, "no\\such\\dir", ERROR_DIRECTORY},
+        {nullptr, "   ", nullptr, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto &c : cases) {
+        PROCESS_INFORMATION pi{};
+        BOOL ok =
+            c.program != nullptr ? startbypath(c.program, c.cwd, &pi) : startbyline(c.line, &pi);
+        EXPECT_FALSE(ok) << (c.program ? c.program : c.line);
+        EXPECT_EQ(GetLastError(), c.error) << (c.program ? c.program : c.line);
+        EXPECT_EQ(pi.hProcess, nullptr);
+    }
+    EXPECT_TRUE(nochildren());
+}
+
+TEST_F(KernelProcess, ClosedHandlesLeaveNoZombies) {
+    /* Ended before the close: reaped by the close. */
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(kt::startchild("return 0", &pi));
+    for (int i = 0; i < 5000 && procstate(pi.dwProcessId) != 'Z'; i++) {
+        usleep(1000);
+    }
+    ASSERT_EQ(procstate(pi.dwProcessId), 'Z');
+    kt::closeinfo(&pi);
+    EXPECT_EQ(procstate(pi.dwProcessId), 0);
+
+    /* Still running at the close: runs to its end, then is reaped. */
+    ASSERT_TRUE(kt::startchild("sleep 300 " + dir + "/done", &pi));
+    kt::closeinfo(&pi);
+    EXPECT_NE(procstate(pi.dwProcessId), 0);
+    EXPECT_NE(procstate(pi.dwProcessId), 'Z');
+    for (int i = 0; i < 5000 && procstate(pi.dwProcessId) != 0; i++) {
+        usleep(1000);
+    }
+    EXPECT_EQ(procstate(pi.dwProcessId), 0);
+    EXPECT_TRUE(kt::exists(dir + "/done")) << "the child was cut short";
+    EXPECT_TRUE(nochildren());
+}
+
+TEST(KernelHandle, StaleAndWrongKindHandlesAreRefused) {
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(kt::startchild("return 0", &pi));
+    DWORD code;
+    SetLastError(0);
+    EXPECT_FALSE(GetExitCodeProcess(pi.hThread, &code));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_EQ(kt::waitexit(pi.hProcess), 0u);
+    kt::closeinfo(&pi);
+
+    const HANDLE bad[] = {pi.hProcess,
+                          pi.hThread,
+                          nullptr,
+                          INVALID_HANDLE_VALUE,
+                          (HANDLE)(uintptr_t)0x1234567,
+                          (HANDLE)(uintptr_t)0xdeadbeef00};
+    for (HANDLE h : bad) {
+        SetLastError(0);
+        EXPECT_FALSE(CloseHandle(h)) << h;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+        EXPECT_FALSE(GetExitCodeProcess(h, &code)) << h;
+    }
+    /* A new object reusing the slot is not reachable through the old handle. */
+    HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_NE(m, nullptr);
+    EXPECT_FALSE(CloseHandle(pi.hProcess));
+    EXPECT_FALSE(CloseHandle(pi.hThread));
+    EXPECT_TRUE(CloseHandle(m));
+}
+
+namespace {
+
+struct threadprobe {
+    DWORD seenid;
+    DWORD seenerror;
+    std::atomic<bool> done;
+};
+
+DWORD WINAPI probethread(LPVOID arg) {
+    threadprobe *p = static_cast<threadprobe *>(arg);
+    p->seenid = GetCurrentThreadId();
+    p->seenerror = GetLastError();
+    SetLastError(1234);
+    Sleep(20);
+    p->done = true;
+    return 0;
+}
+
+} // namespace
+
+TEST(KernelThread, RunsAtOnceWithItsOwnIdAndLastError) {
+    threadprobe probe{0, 99, {false}};
+    SetLastError(77);
+    DWORD tid = 0;
+    HANDLE h = CreateThread(nullptr, 0, probethread, &probe, 0, &tid);
+    ASSERT_NE(h, nullptr);
+    /* Closing the handle does not stop the thread. */
+    EXPECT_TRUE(CloseHandle(h));
+    for (int i = 0; i < 5000 && !probe.done; i++) {
+        Sleep(1);
+    }
+    ASSERT_TRUE(probe.done);
+    EXPECT_EQ(probe.seenid, tid);
+    EXPECT_NE(tid, GetCurrentThreadId());
+    EXPECT_EQ(probe.seenerror, 0u);
+    EXPECT_EQ(GetLastError(), 77u);
+    EXPECT_EQ(GetCurrentThreadId(), GetCurrentProcessId()) << "the test runs on the main thread";
+
+    EXPECT_EQ(CreateThread(nullptr, 0, probethread, &probe, CREATE_SUSPENDED, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+}
+
+TEST(KernelThread, SleepWaitsAtLeastTheTimeAsked) {
+    auto start = std::chrono::steady_clock::now();
+    Sleep(30);
+    EXPECT_EQ(SleepEx(20, TRUE), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+}
+
+namespace {
+
+struct starter {
+    int index;
+    int failures;
+    std::atomic<int> *done;
+};
+
+/* Runs three children with codes unique to this thread, with handle churn between. */
+DWORD WINAPI startermain(LPVOID arg) {
+    starter *s = static_cast<starter *>(arg);
+    for (int i = 0; i < 3; i++) {
+        DWORD want = 0xA0000000u | (DWORD)s->index << 8 | (DWORD)i;
+        char args[32];
+        snprintf(args, sizeof args, "exit 0x%X", want);
+        HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
+        if (kt::runchild(args) != want) {
+            s->failures++;
+        }
+        if (!CloseHandle(m) || CloseHandle(m)) {
+            s->failures++;
+        }
+    }
+    s->done->fetch_add(1);
+    return 0;
+}
+
+} // namespace
+
+TEST(KernelThread, ThreadsStartChildrenAtOnceWithoutMixingThem) {
+    const int count = 4;
+    std::atomic<int> done{0};
+    starter starters[count];
+    for (int i = 0; i < count; i++) {
+        starters[i] = starter{i, 0, &done};
+        HANDLE h = CreateThread(nullptr, 0, startermain, &starters[i], 0, nullptr);
+        ASSERT_NE(h, nullptr);
+        EXPECT_TRUE(CloseHandle(h));
+    }
+    for (int t = 0; t < 10000 && done.load() < count; t++) {
+        Sleep(2);
+    }
+    ASSERT_EQ(done.load(), count);
+    for (const starter &s : starters) {
+        EXPECT_EQ(s.failures, 0) << "thread " << s.index;
+    }
+    EXPECT_TRUE(nochildren());
+}

@@ -1,0 +1,281 @@
+/*
+ * kernel_registry_test.cpp - the registry file: keys and string values, the file
+ * format as regedit writes it, access rights, damaged files, concurrent writers.
+ */
+#include "kernel_testutil.h"
+
+#include <cstring>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+const char KEY[] = "Software\\Vornholt\\Brambleshot Demo";
+
+/* The registry file lives in a directory that does not exist yet. */
+class KernelRegistry : public kt::ScratchDir {
+  protected:
+    void SetUp() override {
+        kt::ScratchDir::SetUp();
+        file = dir + "/conf/reg/registry.reg";
+        setenv("THISTLE_REGISTRY", file.c_str(), 1);
+    }
+    std::string file;
+};
+
+LSTATUS openkey(const char *sub, REGSAM access, HKEY *h, DWORD *disposition = nullptr) {
+    DWORD d = 0;
+    LSTATUS rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, sub, 0, (LPSTR) "", 0, access, nullptr, h, &d);
+    if (disposition != nullptr) {
+        *disposition = d;
+    }
+    return rc;
+}
+
+LSTATUS setstring(HKEY h, const char *name, const std::string &value) {
+    return RegSetValueExA(h, name, 0, REG_SZ, (const BYTE *)value.c_str(), (DWORD)value.size() + 1);
+}
+
+/* The string value, or "<error N>". */
+std::string query(HKEY h, const char *name) {
+    char buf[256];
+    DWORD size = sizeof buf;
+    DWORD type = 0;
+    LSTATUS rc = RegQueryValueExA(h, name, nullptr, &type, (LPBYTE)buf, &size);
+    if (rc != ERROR_SUCCESS) {
+        return "<error " + std::to_string(rc) + ">";
+    }
+    EXPECT_EQ(type, (DWORD)REG_SZ);
+    EXPECT_EQ(size, strlen(buf) + 1);
+    return buf;
+}
+
+std::string readvalue(const char *sub, const char *name) {
+    HKEY h;
+    if (openkey(sub, KEY_READ, &h) != ERROR_SUCCESS) {
+        return "<no key>";
+    }
+    std::string v = query(h, name);
+    RegCloseKey(h);
+    return v;
+}
+
+} // namespace
+
+TEST_F(KernelRegistry, MissingKeyIsCreatedThenOpened) {
+    HKEY h;
+    DWORD disp;
+    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h, &disp), ERROR_SUCCESS);
+    EXPECT_EQ(disp, (DWORD)REG_CREATED_NEW_KEY);
+    EXPECT_TRUE(kt::exists(file));
+    EXPECT_EQ(query(h, "Path"), "<error 2>");
+    ASSERT_EQ(setstring(h, "Path", "C:\\Games\\Say \"hi\"\\"), ERROR_SUCCESS);
+    EXPECT_EQ(RegFlushKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+
+    /* Key and value names are matched without regard to case. */
+    ASSERT_EQ(openkey("SOFTWARE\\vornholt\\BRAMBLESHOT DEMO", KEY_ALL_ACCESS, &h, &disp),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disp, (DWORD)REG_OPENED_EXISTING_KEY);
+    EXPECT_EQ(query(h, "path"), "C:\\Games\\Say \"hi\"\\");
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+
+    std::string text = kt::readfile(file);
+    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"Path\"=\"C:\\\\Games\\\\Say \\\"hi\\\"\\\\\"\n"), std::string::npos)
+        << text;
+    /* A parent of an existing key exists too. */
+    ASSERT_EQ(openkey("Software\\Vornholt", KEY_READ, &h, &disp), ERROR_SUCCESS);
+    EXPECT_EQ(disp, (DWORD)REG_OPENED_EXISTING_KEY);
+    RegCloseKey(h);
+}
+
+TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
+    static const struct {
+        const char *header;
+        const char *eol;
+    } forms[] = {{"REGEDIT4", "\n"},
+                 {"REGEDIT4", "\r\n"},
+                 {"Windows Registry Editor Version 5.00", "\n"},
+                 {"Windows Registry Editor Version 5.00", "\r\n"}};
+    for (const auto &f : forms) {
+        std::string e = f.eol;
+        std::string text = std::string(f.header) + e + e + "; exported" + e +
+                           "[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]" + e +
+                           "\"Path\"=\"D:\\\\Demo\\\\\"" + e + "@=\"the \\\"default\\\"\"" + e +
+                           "\"Count\"=dword:00000002" + e + "\"Blob\"=hex:01,02,\\" + e +
+                           "  03,04" + e + e + "[HKEY_CURRENT_USER\\Other]" + e +
+                           "\"Path\"=\"elsewhere\"" + e;
+        std::filesystem::create_directories(dir + "/conf/reg");
+        kt::writefile(file, text);
+        SCOPED_TRACE(std::string(f.header) + (e.size() == 2 ? " CRLF" : " LF"));
+
+        EXPECT_EQ(readvalue(KEY, "Path"), "D:\\Demo\\");
+        EXPECT_EQ(readvalue(KEY, nullptr), "the \"default\"");
+        EXPECT_EQ(readvalue(KEY, ""), "the \"default\"");
+        EXPECT_EQ(readvalue(KEY, "Count"), "<error 13>");
+        HKEY h;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Other", 0, nullptr, 0, KEY_READ, nullptr, &h,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(query(h, "Path"), "elsewhere");
+        RegCloseKey(h);
+
+        /* A rewrite keeps header, line ends, comments and other value types. */
+        ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+        ASSERT_EQ(setstring(h, "New", "n"), ERROR_SUCCESS);
+        RegCloseKey(h);
+        std::string after = kt::readfile(file);
+        std::string expected = text;
+        expected.insert(expected.find("  03,04") + 7 + e.size(), "\"New\"=\"n\"" + e);
+        EXPECT_EQ(after, expected);
+    }
+}
+
+TEST_F(KernelRegistry, QuerySizesFollowWin32Rules) {
+    HKEY h;
+    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+    ASSERT_EQ(setstring(h, "Path", "abcdef"), ERROR_SUCCESS);
+
+    DWORD type = 0;
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 7u);
+    EXPECT_EQ(type, (DWORD)REG_SZ);
+
+    char buf[16];
+    memset(buf, '#', sizeof buf);
+    size = 6;
+    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, &type, (LPBYTE)buf, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 7u);
+    EXPECT_EQ(buf[0], '#') << "a short buffer is left alone";
+
+    size = 7;
+    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, nullptr, (LPBYTE)buf, &size), ERROR_SUCCESS);
+    EXPECT_STREQ(buf, "abcdef");
+
+    size = sizeof buf;
+    EXPECT_EQ(RegQueryValueExA(h, "Missing", nullptr, &type, (LPBYTE)buf, &size),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, &type, (LPBYTE)buf, nullptr),
+              ERROR_INVALID_PARAMETER);
+
+    /* The value ends at the first zero within the given size. */
+    ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
+    EXPECT_EQ(query(h, "Cut"), "ab");
+    EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4),
+              ERROR_INVALID_PARAMETER);
+    RegCloseKey(h);
+}
+
+TEST_F(KernelRegistry, AccessAskedForIsEnforced) {
+    HKEY h;
+    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+    ASSERT_EQ(setstring(h, "Path", "x"), ERROR_SUCCESS);
+    RegCloseKey(h);
+
+    ASSERT_EQ(openkey(KEY, KEY_READ, &h), ERROR_SUCCESS);
+    EXPECT_EQ(setstring(h, "Path", "y"), ERROR_ACCESS_DENIED);
+    RegCloseKey(h);
+    ASSERT_EQ(openkey(KEY, KEY_SET_VALUE, &h), ERROR_SUCCESS);
+    char buf[8];
+    DWORD size = sizeof buf;
+    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, nullptr, (LPBYTE)buf, &size),
+              ERROR_ACCESS_DENIED);
+    RegCloseKey(h);
+    EXPECT_EQ(readvalue(KEY, "Path"), "x");
+}
+
+TEST_F(KernelRegistry, ReadOnlyFileAllowsReadingOnly) {
+    HKEY h;
+    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+    ASSERT_EQ(setstring(h, "Path", "x"), ERROR_SUCCESS);
+    RegCloseKey(h);
+    ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+    std::string before = kt::readfile(file);
+
+    EXPECT_EQ(readvalue(KEY, "Path"), "x");
+    EXPECT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(openkey("Software\\Missing", KEY_READ, &h), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(kt::readfile(file), before);
+}
+
+TEST_F(KernelRegistry, DamagedFileIsAnErrorNotACrash) {
+    static const char *const damaged[] = {
+        "not a registry file\n",
+        "REGEDIT4\n\"Path\"=\"value before any key\"\n",
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\n",
+        "REGEDIT4\n[HKEY_NOWHERE\\Software]\n",
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"Path\"=\"unterminated\n",
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"Path\"\"no equals\"\n",
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\n\"Path\"=\"x\" trailing\n",
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software]\ngarbage line\n",
+        "REGEDIT4\n[]\n",
+        "\xFF\xFEW\0i\0n\0",
+    };
+    HKEY open;
+    ASSERT_EQ(openkey("Software", KEY_ALL_ACCESS, &open), ERROR_SUCCESS);
+    for (const char *text : damaged) {
+        kt::writefile(file, text);
+        HKEY h;
+        EXPECT_EQ(openkey("Software", KEY_ALL_ACCESS, &h), ERROR_BADDB) << text;
+        EXPECT_EQ(openkey("Software\\New", KEY_ALL_ACCESS, &h), ERROR_BADDB) << text;
+        char buf[8];
+        DWORD size = sizeof buf;
+        EXPECT_EQ(RegQueryValueExA(open, "Path", nullptr, nullptr, (LPBYTE)buf, &size), ERROR_BADDB)
+            << text;
+        EXPECT_EQ(setstring(open, "Path", "x"), ERROR_BADDB) << text;
+        EXPECT_EQ(kt::readfile(file), text) << "a damaged file is never rewritten";
+    }
+    RegCloseKey(open);
+}
+
+TEST_F(KernelRegistry, DefaultFileFollowsXdgThenHome) {
+    unsetenv("THISTLE_REGISTRY");
+    setenv("XDG_CONFIG_HOME", (dir + "/xdg").c_str(), 1);
+    HKEY h;
+    ASSERT_EQ(openkey("Software\\A", KEY_READ, &h), ERROR_SUCCESS);
+    RegCloseKey(h);
+    EXPECT_TRUE(kt::exists(dir + "/xdg/thistlerun/registry.reg"));
+
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", (dir + "/home").c_str(), 1);
+    ASSERT_EQ(openkey("Software\\A", KEY_READ, &h), ERROR_SUCCESS);
+    RegCloseKey(h);
+    EXPECT_TRUE(kt::exists(dir + "/home/.config/thistlerun/registry.reg"));
+}
+
+TEST_F(KernelRegistry, ConcurrentWritersLoseNothing) {
+    const int writers = 6;
+    const int keys = 5;
+    std::vector<PROCESS_INFORMATION> pis(writers);
+    for (int i = 0; i < writers; i++) {
+        std::string args =
+            "regwrite Software\\T\\W" + std::to_string(i) + "_ " + std::to_string(keys);
+        ASSERT_TRUE(kt::startchild(args, &pis[(size_t)i]));
+    }
+    for (PROCESS_INFORMATION &pi : pis) {
+        EXPECT_EQ(kt::waitexit(pi.hProcess), 0u);
+        kt::closeinfo(&pi);
+    }
+    for (int i = 0; i < writers; i++) {
+        for (int k = 0; k < keys; k++) {
+            std::string key = "Software\\T\\W" + std::to_string(i) + "_" + std::to_string(k);
+            EXPECT_EQ(readvalue(key.c_str(), "Value"), std::to_string(k)) << key;
+        }
+    }
+}
+
+TEST_F(KernelRegistry, ClosedKeysAreRefused) {
+    HKEY h;
+    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+    EXPECT_FALSE(CloseHandle((HANDLE)h)) << "keys are closed with RegCloseKey";
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(setstring(h, "Path", "x"), ERROR_INVALID_HANDLE);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+}

@@ -1,0 +1,107 @@
+/*
+ * kernel_testutil.h - helpers shared by the kernel suites: a scratch directory that
+ * is the current directory for the test, child starts and waits, small files.
+ */
+#ifndef TESTS_PLAT_KERNEL_TESTUTIL_H
+#define TESTS_PLAT_KERNEL_TESTUTIL_H
+
+#include "plat/win32.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace kt {
+
+inline std::string readfile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void writefile(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+inline bool exists(const std::string &path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+/* Starts PLATCHILD_PATH with the given arguments by command line. */
+inline BOOL startchild(const std::string &args, PROCESS_INFORMATION *pi) {
+    std::string cmd = std::string("\"") + PLATCHILD_PATH + "\" " + args;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    *pi = PROCESS_INFORMATION{};
+    return CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          pi);
+}
+
+/* Polls until the exit code is no longer STILL_ACTIVE; STILL_ACTIVE on timeout. */
+inline DWORD waitexit(HANDLE h, int timeoutms = 10000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutms);
+    DWORD code = STILL_ACTIVE;
+    while (GetExitCodeProcess(h, &code) && code == (DWORD)STILL_ACTIVE &&
+           std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return code;
+}
+
+inline void closeinfo(PROCESS_INFORMATION *pi) {
+    CloseHandle(pi->hProcess);
+    CloseHandle(pi->hThread);
+}
+
+/* Runs the child to its end; its exit code, or ~0 when it could not start. */
+inline DWORD runchild(const std::string &args) {
+    PROCESS_INFORMATION pi;
+    if (!startchild(args, &pi)) {
+        return ~(DWORD)0;
+    }
+    DWORD code = waitexit(pi.hProcess);
+    closeinfo(&pi);
+    return code;
+}
+
+/* Waits until path exists; false on timeout. */
+inline bool waitfile(const std::string &path, int timeoutms = 10000) {
+    for (int t = 0; t < timeoutms && !exists(path); t += 2) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return exists(path);
+}
+
+/* A fresh directory, current for the test, removed afterwards. */
+class ScratchDir : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/thistle-kernel-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        char buf[4096];
+        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+        oldcwd = buf;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+    }
+    void TearDown() override {
+        EXPECT_EQ(chdir(oldcwd.c_str()), 0);
+        std::error_code ec;
+        std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(dir, ec);
+    }
+    std::string dir;
+    std::string oldcwd;
+};
+
+} // namespace kt
+
+#endif

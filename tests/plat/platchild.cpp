@@ -1,0 +1,177 @@
+/*
+ * platchild.cpp - the child program of the kernel suites.
+ *
+ * Runs on the platform layer and does one thing, chosen by its arguments:
+ *   return N             exit status N from main
+ *   exit N               ExitProcess(N) (N in any C base, e.g. 0xC0000094)
+ *   atexit FILE N        register a handler that creates FILE, then ExitProcess(N)
+ *   signal NAME          die by a signal (SEGV BUS FPE ILL INT KILL ABRT)
+ *   divide | segv        a real integer division by zero / null pointer write
+ *   args FILE            write cwd and argv to FILE, one per line
+ *   sleep MS [FILE]      sleep, then create FILE
+ *   mutex NAME           CreateMutexA(NAME): exit code is its last error
+ *   holdmutex NAME FILE  CreateMutexA(NAME), create FILE, sleep 30 s
+ *   regwrite PREFIX N    create keys HKLM\PREFIX0..N-1 each with "Value"="<i>"
+ *   grandchild N         run "platchild exit N" without this layer, then exit(N & 0xff)
+ * Sanitizer handlers are put back to the default before a deliberate crash.
+ */
+#include "plat/win32.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+const char *atexitfile;
+
+void touch(const char *path) {
+    FILE *f = ::fopen(path, "w");
+    if (f != nullptr) {
+        fclose(f);
+    }
+}
+
+void onexit() {
+    touch(atexitfile);
+}
+
+[[noreturn]] void die(int sig) {
+    signal(sig, SIG_DFL);
+    raise(sig);
+    _exit(100);
+}
+
+/* volatile: the compiler must really divide (1 / x it would turn into compares). */
+__attribute__((no_sanitize("undefined"))) int divide(int a, int b) {
+    volatile int n = a;
+    volatile int d = b;
+    return n / d;
+}
+
+__attribute__((no_sanitize("undefined"))) void poke(uintptr_t address) {
+    *(volatile int *)address = 1;
+}
+
+int signum(const char *name) {
+    static const struct {
+        const char *name;
+        int sig;
+    } table[] = {{"SEGV", SIGSEGV}, {"BUS", SIGBUS},   {"FPE", SIGFPE},  {"ILL", SIGILL},
+                 {"INT", SIGINT},   {"KILL", SIGKILL}, {"ABRT", SIGABRT}};
+    for (const auto &e : table) {
+        if (strcmp(e.name, name) == 0) {
+            return e.sig;
+        }
+    }
+    return SIGTERM;
+}
+
+int regwrite(const char *prefix, int count) {
+    for (int i = 0; i < count; i++) {
+        char key[256];
+        char value[16];
+        snprintf(key, sizeof key, "%s%d", prefix, i);
+        snprintf(value, sizeof value, "%d", i);
+        HKEY h;
+        DWORD disp;
+        LSTATUS rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                     nullptr, &h, &disp);
+        if (rc != ERROR_SUCCESS) {
+            return (int)rc;
+        }
+        rc = RegSetValueExA(h, "Value", 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
+        RegCloseKey(h);
+        if (rc != ERROR_SUCCESS) {
+            return (int)rc;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    const char *a2 = argc > 2 ? argv[2] : "0";
+    const char *a3 = argc > 3 ? argv[3] : nullptr;
+    if (mode == "return") {
+        return (int)strtol(a2, nullptr, 0);
+    }
+    if (mode == "exit") {
+        ExitProcess((UINT)strtoul(a2, nullptr, 0));
+    }
+    if (mode == "atexit" && a3 != nullptr) {
+        atexitfile = a2;
+        atexit(onexit);
+        ExitProcess((UINT)strtoul(a3, nullptr, 0));
+    }
+    if (mode == "signal") {
+        die(signum(a2));
+    }
+    if (mode == "divide") {
+        signal(SIGFPE, SIG_DFL);
+        return divide(7, argc - 2); /* argc is 2 here */
+    }
+    if (mode == "segv") {
+        signal(SIGSEGV, SIG_DFL);
+        poke((uintptr_t)(argc - 2)); /* argc is 2 here */
+        return 0;
+    }
+    if (mode == "args") {
+        FILE *f = ::fopen(a2, "w");
+        char cwd[4096];
+        if (f == nullptr || getcwd(cwd, sizeof cwd) == nullptr) {
+            return 1;
+        }
+        fprintf(f, "%s\n", cwd);
+        for (int i = 0; i < argc; i++) {
+            fprintf(f, "%s\n", argv[i]);
+        }
+        fclose(f);
+        return 0;
+    }
+    if (mode == "sleep") {
+        Sleep((DWORD)strtoul(a2, nullptr, 0));
+        if (a3 != nullptr) {
+            touch(a3);
+        }
+        return 0;
+    }
+    if (mode == "mutex") {
+        HANDLE h = CreateMutexA(nullptr, FALSE, a2);
+        ExitProcess(h != nullptr ? GetLastError() : 1000 + GetLastError());
+    }
+    if (mode == "holdmutex" && a3 != nullptr) {
+        HANDLE h = CreateMutexA(nullptr, FALSE, a2);
+        if (h == nullptr || GetLastError() != 0) {
+            return 1;
+        }
+        touch(a3);
+        Sleep(30000);
+        return 0;
+    }
+    if (mode == "regwrite" && a3 != nullptr) {
+        ExitProcess((UINT)regwrite(a2, atoi(a3)));
+    }
+    if (mode == "grandchild") {
+        /* Started directly, as a program not on this layer would start it. */
+        char exitarg[] = "exit";
+        char *args[] = {argv[0], exitarg, argv[2], nullptr};
+        pid_t pid;
+        if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, args, environ) != 0) {
+            return 1;
+        }
+        int status;
+        waitpid(pid, &status, 0);
+        exit((int)(strtoul(a2, nullptr, 0) & 0xff));
+    }
+    return 99;
+}
