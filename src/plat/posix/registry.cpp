@@ -319,11 +319,22 @@ std::string serialise(const regfile &f) {
         out += eol;
     }
     for (const regsection &s : f.sections) {
-        out += "[" + s.path + "]" + eol;
+        out += '[';
+        out += s.path;
+        out += ']';
+        out += eol;
         for (const regitem &it : s.items) {
             if (it.isstring) {
-                out += it.isdefault ? std::string("@") : "\"" + escaped(it.name) + "\"";
-                out += "=\"" + escaped(it.data) + "\"";
+                if (it.isdefault) {
+                    out += '@';
+                } else {
+                    out += '"';
+                    out += escaped(it.name);
+                    out += '"';
+                }
+                out += "=\"";
+                out += escaped(it.data);
+                out += '"';
             } else {
                 /* Continuation lines were joined with '\n'; give them the file's ends. */
                 for (char c : it.raw) {
