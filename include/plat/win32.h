@@ -502,6 +502,84 @@ BOOL WINAPI DeleteObject(HGDIOBJ ho);
  * to standard error and answers IDOK at once. */
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
+/* ---- threads, synchronisation and waits ------------------------------------------ */
+#define THREAD_PRIORITY_IDLE (-15)
+#define THREAD_PRIORITY_LOWEST (-2)
+#define THREAD_PRIORITY_BELOW_NORMAL (-1)
+#define THREAD_PRIORITY_NORMAL 0
+#define THREAD_PRIORITY_ABOVE_NORMAL 1
+#define THREAD_PRIORITY_HIGHEST 2
+#define THREAD_PRIORITY_TIME_CRITICAL 15
+#define THREAD_PRIORITY_ERROR_RETURN 0x7FFFFFFF
+
+#define DUPLICATE_CLOSE_SOURCE 0x00000001
+#define DUPLICATE_SAME_ACCESS 0x00000002
+
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_ABANDONED_0 0x00000080L
+#define WAIT_IO_COMPLETION 0x000000C0L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED 0xFFFFFFFFu
+#define MAXIMUM_WAIT_OBJECTS 64
+
+/* A re-entrant lock: the owner may enter again and leaves as often as it entered.
+ * Same size as on 64-bit Windows; the contents are the layer's own. */
+typedef struct _RTL_CRITICAL_SECTION {
+    ULONG_PTR Opaque[5];
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+typedef void(WINAPI *PAPCFUNC)(ULONG_PTR Parameter);
+
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+
+DWORD WINAPI ResumeThread(HANDLE hThread);
+int WINAPI GetThreadPriority(HANDLE hThread);
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
+BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode);
+[[noreturn]] void WINAPI ExitThread(DWORD dwExitCode);
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+/* Pseudo-handles: they name the calling thread or process wherever a handle is taken. */
+HANDLE WINAPI GetCurrentThread(void);
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
+                            HANDLE hTargetProcessHandle, LPHANDLE lpTargetHandle,
+                            DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwOptions);
+DWORD WINAPI QueueUserAPC(PAPCFUNC pfnAPC, HANDLE hThread, ULONG_PTR dwData);
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                           BOOL bInitialState, LPCSTR lpName);
+BOOL WINAPI SetEvent(HANDLE hEvent);
+BOOL WINAPI ResetEvent(HANDLE hEvent);
+BOOL WINAPI PulseEvent(HANDLE hEvent);
+BOOL WINAPI ReleaseMutex(HANDLE hMutex);
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+DWORD WINAPI WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertable);
+DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                    DWORD dwMilliseconds);
+DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                      DWORD dwMilliseconds, BOOL bAlertable);
+
+/* ---- time, debugging, environment ----------------------------------------------- */
+DWORD WINAPI GetTickCount(void);
+/* To standard error when THISTLE_DEBUGOUT is set; otherwise only to an attached
+ * debugger's view (discarded when none is attached). */
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
+void WINAPI DebugBreak(void);
+BOOL WINAPI IsDebuggerPresent(void);
+LPSTR WINAPI GetCommandLineA(void);
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
+
+/* ---- finding and raising windows ------------------------------------------------ */
+#define MB_SETFOREGROUND 0x00010000L
+HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
+BOOL WINAPI SetForegroundWindow(HWND hWnd);
+
 /* The program's entry on this layer; main() of thistleplatmain calls it. */
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine,
                    int nShowCmd);
