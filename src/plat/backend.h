@@ -44,6 +44,9 @@ typedef struct plat_backend {
     void *(*createwindow)(const plat_windowdesc *desc);
     void (*showwindow)(void *win, int show);
     void (*movewindow)(void *win, int x, int y, int width, int height);
+    /* Brings the window in front of the others and gives it the input focus, restoring
+     * it first when the window system has it minimised (SetForegroundWindow). */
+    void (*raisewindow)(void *win);
     void (*destroywindow)(void *win);
     /* Fills the whole window with a colour (background erase). */
     void (*fillwindow)(void *win, COLORREF colour);
@@ -57,7 +60,8 @@ typedef struct plat_backend {
     /* The calling thread ends (after its windows were destroyed). */
     void (*threadexit)(void);
 
-    /* Modal message box; returns IDOK or IDCANCEL. */
+    /* Modal message box; returns IDOK or IDCANCEL. With MB_SETFOREGROUND or
+     * MB_SYSTEMMODAL in type the box must end up in front of every window of ours. */
     int (*messagebox)(const char *text, const char *caption, UINT type);
     void (*screensize)(int *width, int *height);
     /* The cursor display count crossed zero: show (1) or hide (0) it over our windows. */

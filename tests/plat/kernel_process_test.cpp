@@ -82,9 +82,25 @@ TEST(KernelExitCode, EndsMapToWindowsCodes) {
     }
 }
 
-TEST_F(KernelProcess, ExitProcessRunsAtexitHandlers) {
+TEST_F(KernelProcess, ExitProcessEndsAtOnceFromAnyThread) {
+    /* As on Windows: the code arrives whole, the program's atexit functions do not run. */
     EXPECT_EQ(kt::runchild("atexit " + dir + "/ran 0xC0000005"), STATUS_ACCESS_VIOLATION);
+    EXPECT_FALSE(kt::exists(dir + "/ran"));
+    EXPECT_EQ(kt::runchild("threadexit " + dir + "/ran2 0x1234567"), 0x1234567u);
+    EXPECT_FALSE(kt::exists(dir + "/ran2"));
+}
+
+TEST_F(KernelProcess, ReturnFromWinMainTakesTheNormalExitPath) {
+    std::string cmd = std::string("\"") + WINMAINCHILD_PATH + "\" atexit " + dir + "/ran 0x1234505";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    EXPECT_EQ(kt::waitexit(pi.hProcess), 0x1234505u);
+    kt::closeinfo(&pi);
     EXPECT_TRUE(kt::exists(dir + "/ran"));
+    EXPECT_EQ(kt::readfile(dir + "/ran.out"), "buffered") << "stdio was not flushed";
 }
 
 TEST(KernelExitCode, CodeOf259ReadsAsStillActiveAfterTheEnd) {
@@ -284,7 +300,7 @@ TEST(KernelThread, RunsAtOnceWithItsOwnIdAndLastError) {
     EXPECT_EQ(GetLastError(), 77u);
     EXPECT_EQ(GetCurrentThreadId(), GetCurrentProcessId()) << "the test runs on the main thread";
 
-    EXPECT_EQ(CreateThread(nullptr, 0, probethread, &probe, CREATE_SUSPENDED, nullptr), nullptr);
+    EXPECT_EQ(CreateThread(nullptr, 0, probethread, &probe, 0x10000000, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
 }
 

@@ -5,6 +5,13 @@
  *   return N             exit status N from main
  *   exit N               ExitProcess(N) (N in any C base, e.g. 0xC0000094)
  *   atexit FILE N        register a handler that creates FILE, then ExitProcess(N)
+ *   threadexit FILE N    register that handler, then ExitProcess(N) on a second thread
+ *   debugout FILE TEXT   standard error to FILE, then OutputDebugStringA(TEXT)
+ *   debugbreak           DebugBreak()
+ *   getenv NAME FILE     write the variable's value (or "<unset>") to FILE
+ *   cmdline FILE ...     write GetCommandLineA() to FILE
+ *   serve NAME FILE [no] own mutex NAME, answer requests (unless "no"), create FILE,
+ *                        sleep 30 s
  *   signal NAME          die by a signal (SEGV BUS FPE ILL INT KILL ABRT)
  *   divide | segv        a real integer division by zero / null pointer write
  *   args FILE            write cwd and argv to FILE, one per line
@@ -15,12 +22,14 @@
  *   grandchild N         run "platchild exit N" without this layer, then exit(N & 0xff)
  * Sanitizer handlers are put back to the default before a deliberate crash.
  */
+#include "kernel.h"
 #include "plat/win32.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -58,6 +67,24 @@ __attribute__((no_sanitize("undefined"))) int divide(int a, int b) {
 
 __attribute__((no_sanitize("undefined"))) void poke(uintptr_t address) {
     *(volatile int *)address = 1;
+}
+
+DWORD WINAPI exitonthread(LPVOID arg) {
+    ExitProcess((UINT)(uintptr_t)arg);
+}
+
+void writetext(const char *path, const char *text) {
+    FILE *f = ::fopen(path, "w");
+    if (f != nullptr) {
+        fputs(text, f);
+        fclose(f);
+    }
+}
+
+/* Answers "pong:<request>:<pid>". */
+int answer(const char *request, char *reply, size_t replysize) {
+    snprintf(reply, replysize, "pong:%s:%lu", request, (unsigned long)GetCurrentProcessId());
+    return 1;
 }
 
 int signum(const char *name) {
@@ -112,6 +139,49 @@ int main(int argc, char **argv) {
         atexitfile = a2;
         atexit(onexit);
         ExitProcess((UINT)strtoul(a3, nullptr, 0));
+    }
+    if (mode == "threadexit" && a3 != nullptr) {
+        atexitfile = a2;
+        atexit(onexit);
+        uintptr_t code = strtoul(a3, nullptr, 0);
+        HANDLE h = CreateThread(nullptr, 0, exitonthread, (LPVOID)code, 0, nullptr);
+        if (h == nullptr) {
+            return 1;
+        }
+        Sleep(INFINITE);
+    }
+    if (mode == "debugout" && a3 != nullptr) {
+        int fd = open(a2, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || dup2(fd, 2) < 0) {
+            return 1;
+        }
+        OutputDebugStringA(a3);
+        return 0;
+    }
+    if (mode == "debugbreak") {
+        DebugBreak();
+        return 0;
+    }
+    if (mode == "getenv" && a3 != nullptr) {
+        const char *v = getenv(a2);
+        writetext(a3, v != nullptr ? v : "<unset>");
+        return 0;
+    }
+    if (mode == "cmdline") {
+        writetext(a2, GetCommandLineA());
+        return 0;
+    }
+    if (mode == "serve" && a3 != nullptr) {
+        if (!(argc > 4 && strcmp(argv[4], "no") == 0)) {
+            plat_setrequesthandler(answer);
+        }
+        HANDLE h = CreateMutexA(nullptr, TRUE, a2);
+        if (h == nullptr || GetLastError() != 0) {
+            return 1;
+        }
+        touch(a3);
+        Sleep(30000);
+        return 0;
     }
     if (mode == "signal") {
         die(signum(a2));

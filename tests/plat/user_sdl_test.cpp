@@ -1,5 +1,6 @@
 // Window side with the SDL backend on a private X server: the shell window's popup
-// covers the screen, is painted with its class brush, gets messages, and goes away.
+// covers the screen, is painted with its class brush, is raised, gets messages, and
+// goes away.
 // Skipped when Xvfb is not installed.
 #include "plat/win32.h"
 
@@ -127,6 +128,11 @@ TEST(SdlBackend, PopupCoversTheScreenIsPaintedAndDestroyed) {
     EXPECT_EQ(r, 0x20);
     EXPECT_EQ(g, 0x40);
     EXPECT_EQ(b, 0x60);
+
+    // Raising goes through SDL while the window stays what it was.
+    EXPECT_TRUE(SetForegroundWindow(h));
+    EXPECT_EQ(GetForegroundWindow(), h);
+    EXPECT_TRUE(SDL_GetWindowFlags(win) & SDL_WINDOW_SHOWN);
 
     // A post from another thread ends the loop's wait inside SDL.
     std::thread poster([h] {

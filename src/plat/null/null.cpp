@@ -69,6 +69,14 @@ void nullmovewindow(void *win, int x, int y, int width, int height) {
     i.height = height;
 }
 
+/* Only counted: there is no stacking order, and a minimised window stays minimised
+ * (the layer's own state says which window is in front). */
+void nullraisewindow(void *win) {
+    std::lock_guard<std::mutex> guard(nulllock);
+    plat_nullwindowinfo &i = ((nullwindow *)win)->info;
+    i.raises++;
+}
+
 void nulldestroywindow(void *win) {
     std::lock_guard<std::mutex> guard(nulllock);
     for (size_t i = 0; i < windows.size(); i++) {
@@ -138,6 +146,7 @@ const plat_backend plat_nullbackend = {
     .createwindow = nullcreatewindow,
     .showwindow = nullshowwindow,
     .movewindow = nullmovewindow,
+    .raisewindow = nullraisewindow,
     .destroywindow = nulldestroywindow,
     .fillwindow = nullfillwindow,
     .pumpevents = nullpumpevents,

@@ -14,10 +14,14 @@
  *
  * Threads and locks: the handle table has its own lock, taken only inside
  * object.cpp. kernlock/kernwake are the one lock and condition variable that
- * guard object state that changes over time (thread start and end, process end);
- * every such change broadcasts kernwake so waiters re-check what they wait for.
+ * guard object state that changes over time (thread start and end, process end,
+ * events, mutex ownership, queued APCs); every such change broadcasts kernwake so
+ * waiters re-check what they wait for. One condition variable for all waits keeps
+ * multi-object waits simple; the price is spurious wake-ups, which the few threads
+ * of a game do not notice.
  * Lock order: kernlock may be held while taking the handle-table lock, never the
- * other way round.
+ * other way round. An object is never destroyed with kernlock held (destroy
+ * functions may take it), so references are dropped after unlocking.
  * Limits: about a million handles open at once.
  */
 #ifndef PLAT_POSIX_KERNEL_H
@@ -27,15 +31,25 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <pthread.h>
 
 struct kobject;
 
 /* What a kind of object has in common: its name (for traces) and how it is freed
- * once the last reference goes. One static const record per kind. */
+ * once the last reference goes. One static const record per kind.
+ * Waitable kinds also say whether a wait by thread tid is satisfied now and what a
+ * satisfied wait takes (an auto-reset event's state, a mutex's ownership); both are
+ * called with kernlock held. signalled null: the kind cannot be waited on. Kinds
+ * whose state changes without a kernwake broadcast (child processes) set pollms:
+ * waits on them re-check at least that often. */
 struct kobjtype {
     const char *name;
     void (*destroy)(kobject *obj);
+    bool (*signalled)(kobject *obj, DWORD tid);
+    void (*acquire)(kobject *obj, DWORD tid);
+    int pollms;
 };
 
 /* Header of every kernel object; the kind's record embeds it as first member. */
@@ -79,6 +93,78 @@ DWORD kernerror(int err);
  * its own error), else 1. */
 int kernpath(char *dst, size_t n, const char *src);
 
+/* The pseudo-handles of GetCurrentProcess and GetCurrentThread (Windows' values). */
+#define KERN_CURRENTPROCESS ((HANDLE)(LONG_PTR)-1)
+#define KERN_CURRENTTHREAD ((HANDLE)(LONG_PTR)-2)
+
+/* An APC queued to a thread. */
+struct kapc {
+    PAPCFUNC fn;
+    ULONG_PTR param;
+};
+
+/* A thread of this process (made by CreateThread, or adopted the first time a thread
+ * started elsewhere needs one), or of another process (remote: only tid is known).
+ * Fields marked [k] are guarded by kernlock. */
+struct kthread {
+    kobject hdr;
+    LPTHREAD_START_ROUTINE start;
+    LPVOID param;
+    pthread_t pthread;     /* valid until finished, when not remote */
+    DWORD tid;             /* [k] until started */
+    bool started;          /* [k] */
+    bool finished;         /* [k] the handle is signalled from here on */
+    bool remote;           /* a thread of another process */
+    DWORD exitcode;        /* [k] */
+    DWORD suspend;         /* [k] suspend count; the start routine waits for 0 */
+    int priority;          /* [k] the THREAD_PRIORITY_* value last set */
+    bool terminate;        /* [k] TerminateThread asked the thread to end */
+    DWORD termcode;        /* [k] its exit code then */
+    std::deque<kapc> apcs; /* [k] queued by QueueUserAPC, run by alertable waits */
+};
+
+/* The calling thread's record, adopted on first use by threads that CreateThread
+ * did not start (the main thread among them). The thread owns it: no reference is
+ * added for the caller. Null only when out of memory. */
+kthread *kernself();
+
+/* Looks up a thread handle, GetCurrentThread's pseudo-handle included. Returns the
+ * record with one more reference, or null with ERROR_INVALID_HANDLE. */
+kthread *kernrefthread(HANDLE h);
+
+/* Ends the calling thread with code: its handle becomes signalled, its thread-local
+ * objects are destroyed (the stack is unwound as pthread_exit does). */
+[[noreturn]] void kernendthread(DWORD code);
+
+/* The wait of WaitForMultipleObjectsEx; nCount 0 (with lpHandles ignored) is a
+ * sleep, alertable or not. Waits are no cancellation points: TerminateThread ends a
+ * waiting thread through its terminate flag. */
+DWORD kernwait(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds,
+               BOOL bAlertable);
+
+/* Tells a parent on this layer the full 32-bit exit code (once; later calls do
+ * nothing). ExitProcess calls it before _exit, main() before returning. */
+void kernreportexit(UINT code);
+
+/* ---- named-object request channel ------------------------------------------------ */
+
+typedef int (*plat_requesthandler)(const char *request, char *reply, size_t replysize);
+
+/* Installs the one handler that answers requests arriving at the named objects this
+ * process created; it runs on a service thread of the layer; returns 1 to answer with
+ * reply. */
+void plat_setrequesthandler(plat_requesthandler handler);
+
+/* Sends request (one line of text, < 1024 bytes) to the process that created the named
+ * object `name` (the session's named mutex of that name); waits up to timeoutms for the
+ * reply. 1 with the reply (NUL-terminated) on success, 0 when no owner answers. */
+int plat_namedrequest(const char *name, const char *request, char *reply, size_t replysize,
+                      DWORD timeoutms);
+
+/* Copies the names of named objects that this process opened but did not create (it got
+ * ERROR_ALREADY_EXISTS), most recent first; returns how many (at most max). */
+int plat_openednames(char (*names)[256], int max);
+
 /* A thread object for a thread of another process (the main thread of a child):
  * it only carries the id. Returns it with one reference owned by the caller, or
  * null when out of memory. */
@@ -89,5 +175,6 @@ extern const kobjtype kprocesstype;
 extern const kobjtype kthreadtype;
 extern const kobjtype kmutextype;
 extern const kobjtype kregkeytype;
+extern const kobjtype keventtype;
 
 #endif /* PLAT_POSIX_KERNEL_H */

@@ -6,14 +6,17 @@
  * named in its environment as THISTLE_EXITCODE_FD=<fd>:<parent pid>; a child that
  * runs on this layer takes it over at start-up (and removes the variable, so its
  * own children never see it), and ExitProcess sends the full 32-bit exit code there
- * before the process exits with the low 8 bits. The parent reads the four bytes
+ * before the process ends at once (_exit) with the low 8 bits: as on Windows, the
+ * program's atexit functions do not run and nothing is flushed. main() of
+ * thistleplatmain reports its code the same way and then returns it, so the normal
+ * exit path (atexit functions, stdio flushing) runs there. The parent reads the four bytes
  * once it has reaped the child and uses them when they agree with the exit status.
  * A death by signal becomes the exception code a Windows program would end with.
  *
  * Threads and locks: a process object's state (reaped, exit code, socket) changes
- * under kernlock. A process handle closed while its child still runs hands the
- * child to a small detached reaper thread, which waits for it (the child is never
- * killed, and never left a zombie).
+ * under kernlock; waits on a process handle poll it (kprocesstype.pollms). A process handle closed
+ * while its child still runs hands the child to a small detached reaper thread, which waits for it
+ * (the child is never killed, and never left a zombie).
  */
 #include "kernel.h"
 
@@ -172,6 +175,13 @@ void *reapermain(void *arg) {
     }
     close(o.fd);
     return nullptr;
+}
+
+bool processsignalled(kobject *obj, DWORD tid) {
+    (void)tid;
+    kprocess *p = reinterpret_cast<kprocess *>(obj);
+    pollprocess(p);
+    return p->reaped;
 }
 
 void processdestroy(kobject *obj) {
@@ -370,6 +380,9 @@ BOOL failwith(DWORD err) {
 const kobjtype kprocesstype = {
     .name = "process",
     .destroy = processdestroy,
+    .signalled = processsignalled,
+    .acquire = nullptr,
+    .pollms = 5,
 };
 
 /* Starts a program; see plat/win32.h for how it is found. Security attributes,
@@ -528,19 +541,23 @@ DWORD WINAPI GetCurrentProcessId(void) {
     return (DWORD)getpid();
 }
 
-/* Ends the process with uExitCode: tells a parent on this layer all 32 bits, then
- * exits with the low 8 through exit(), so atexit handlers and static destructors run
- * as the Windows runtime's detach and exit steps would. */
-[[noreturn]] void WINAPI ExitProcess(UINT uExitCode) {
+void kernreportexit(UINT code) {
     int fd = ownexitfd.exchange(-1);
     if (fd >= 0) {
-        uint32_t code = uExitCode;
+        uint32_t full = code;
         unsigned char bytes[4];
-        memcpy(bytes, &code, 4);
+        memcpy(bytes, &full, 4);
         /* MSG_NOSIGNAL: a parent that is gone must not turn our exit into SIGPIPE. */
         while (send(fd, bytes, 4, MSG_NOSIGNAL) < 0 && errno == EINTR) {
         }
         close(fd);
     }
-    exit((int)(uExitCode & 0xff));
+}
+
+/* Ends the process at once with uExitCode, from any thread: tells a parent on this
+ * layer all 32 bits, then _exit with the low 8. atexit functions and static
+ * destructors do not run and stdio buffers are not flushed, as on Windows. */
+[[noreturn]] void WINAPI ExitProcess(UINT uExitCode) {
+    kernreportexit(uExitCode);
+    _exit((int)(uExitCode & 0xff));
 }

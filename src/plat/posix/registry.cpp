@@ -548,6 +548,9 @@ bool keyinfo(HKEY hKey, std::string *path, REGSAM *access) {
 const kobjtype kregkeytype = {
     .name = "registry key",
     .destroy = regkeydestroy,
+    .signalled = nullptr,
+    .acquire = nullptr,
+    .pollms = 0,
 };
 
 /* Opens lpSubKey under hKey, creating it (and writing the file) when it does not

@@ -1,55 +1,151 @@
 /*
- * thread.cpp - threads of the process: CreateThread, thread ids, Sleep.
+ * thread.cpp - threads of the process: CreateThread (also suspended), ResumeThread,
+ * priorities, TerminateThread, ExitThread, exit codes, pseudo-handles,
+ * DuplicateHandle, QueueUserAPC, thread ids, Sleep and SleepEx.
  *
  * A thread object is the record of one pthread, created detached: the object, not
- * a join, tells when it has ended. The new thread holds its own reference to the
- * object until its start routine returns, so closing the handle early is safe.
- * Threads and locks: start and end of a thread are published under kernlock with a
- * kernwake broadcast. CREATE_SUSPENDED is not offered yet (fails cleanly).
+ * a join, tells when it has ended. Each thread owns one reference to its own record
+ * through a thread-local holder, dropped when the thread ends however it ends
+ * (return, ExitThread, TerminateThread), so closing the handle early is safe.
+ * Threads that CreateThread did not start get a record the first time they need one.
+ *
+ * Priorities: the THREAD_PRIORITY_* value set is what GetThreadPriority reads back.
+ * It is also applied as the thread's nice value relative to the process's nice at
+ * start-up; raising above it usually needs privileges, and a refusal is ignored (the
+ * call still succeeds, as Windows would answer).
+ *
+ * TerminateThread sets the thread's terminate flag (waits and sleeps of this layer
+ * notice it and end the thread) and cancels the pthread, which ends it at its next
+ * cancellation point elsewhere (blocking reads, sleeps, condition waits). A thread
+ * that computes without ever reaching one is not stopped. Unlike Windows, the
+ * thread's stack is unwound, so destructors on it run.
+ *
+ * Threads and locks: every record field that changes is guarded by kernlock, and
+ * changes broadcast kernwake.
  */
 #include "kernel.h"
 
 #include <cerrno>
 #include <climits>
 #include <ctime>
-#include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define THISTLE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define THISTLE_ASAN 1
+#endif
+#endif
+#ifndef THISTLE_ASAN
+#define THISTLE_ASAN 0
+#endif
+#if THISTLE_ASAN
+extern "C" void __asan_unpoison_memory_region(void const volatile *addr, size_t size);
+#endif
 
 namespace {
 
-struct kthread {
-    kobject hdr;
-    LPTHREAD_START_ROUTINE start;
-    LPVOID param;
-    DWORD tid;      /* guarded by kernlock until started */
-    bool started;   /* guarded by kernlock */
-    bool finished;  /* guarded by kernlock */
-    bool remote;    /* a thread of another process: only tid is known */
-    DWORD exitcode; /* guarded by kernlock */
-};
+/* The process's nice value at start-up: what THREAD_PRIORITY_NORMAL stands for. */
+int basenice;
+
+__attribute__((constructor)) void readbasenice() {
+    errno = 0;
+    int n = getpriority(PRIO_PROCESS, 0);
+    basenice = errno == 0 ? n : 0;
+}
+
+/* Nice offsets of the seven priorities. */
+int niceoffset(int priority) {
+    switch (priority) {
+    case THREAD_PRIORITY_IDLE:
+        return 19;
+    case THREAD_PRIORITY_LOWEST:
+        return 8;
+    case THREAD_PRIORITY_BELOW_NORMAL:
+        return 4;
+    case THREAD_PRIORITY_ABOVE_NORMAL:
+        return -2;
+    case THREAD_PRIORITY_HIGHEST:
+        return -5;
+    case THREAD_PRIORITY_TIME_CRITICAL:
+        return -10;
+    default:
+        return 0;
+    }
+}
+
+bool validpriority(int p) {
+    return p == THREAD_PRIORITY_IDLE || p == THREAD_PRIORITY_TIME_CRITICAL ||
+           (p >= THREAD_PRIORITY_LOWEST && p <= THREAD_PRIORITY_HIGHEST);
+}
+
+void applynice(DWORD tid, int priority) {
+    int n = basenice + niceoffset(priority);
+    n = n < -20 ? -20 : n > 19 ? 19 : n;
+    setpriority(PRIO_PROCESS, (id_t)tid, n); /* refused: the value is still remembered */
+}
 
 void threaddestroy(kobject *obj) {
     delete reinterpret_cast<kthread *>(obj);
 }
 
-void *threadmain(void *arg) {
-    kthread *t = static_cast<kthread *>(arg);
+bool threadsignalled(kobject *obj, DWORD tid) {
+    (void)tid;
+    return reinterpret_cast<kthread *>(obj)->finished;
+}
+
+/* Publishes the end of t; the first end wins, and a pending TerminateThread gives
+ * its own code. */
+void finish(kthread *t, DWORD code) {
     {
         std::lock_guard<std::mutex> lock(kernlock());
-        t->tid = (DWORD)gettid();
-        t->started = true;
+        if (!t->finished) {
+            t->exitcode = t->terminate ? t->termcode : code;
+            t->finished = true;
+            t->apcs.clear();
+        }
     }
     kernwake().notify_all();
-    DWORD code = t->start(t->param);
-    {
-        std::lock_guard<std::mutex> lock(kernlock());
-        t->exitcode = code;
-        t->finished = true;
+}
+
+__attribute__((noinline)) void release(kthread *own) {
+    finish(own, 0);
+    kernunref(&own->hdr);
+}
+
+/* Top of the stack part that a cancellation may unwind: the frame of threadmain. */
+thread_local char *stacktop;
+
+/* The calling thread's own reference to its record; destroyed when the thread ends,
+ * after ExitThread and cancellation too. A cancellation unwinds the stack behind the
+ * address sanitizer's back, leaving the old frames marked; they are cleared before
+ * this runs on top of them. */
+struct selfholder {
+    kthread *t = nullptr;
+    ~selfholder() {
+        if (t != nullptr) {
+            kthread *own = t;
+            t = nullptr;
+#if THISTLE_ASAN
+            char *sp = static_cast<char *>(__builtin_frame_address(0)) - 16384;
+            if (stacktop > sp) {
+                __asan_unpoison_memory_region(sp, (size_t)(stacktop - sp));
+            }
+#endif
+            release(own);
+        }
     }
-    kernwake().notify_all();
-    kernunref(&t->hdr);
-    return nullptr;
+};
+
+thread_local selfholder self;
+thread_local DWORD cachedtid;
+
+/* After fork the child's one thread has a new id. */
+__attribute__((constructor)) void registerforkreset() {
+    pthread_atfork(nullptr, nullptr, [] { cachedtid = 0; });
 }
 
 kthread *newthread() {
@@ -60,11 +156,53 @@ kthread *newthread() {
     return t;
 }
 
+void *threadmain(void *arg) {
+    kthread *t = static_cast<kthread *>(arg);
+    self.t = t; /* takes over the reference CreateThread made for the thread */
+    stacktop = static_cast<char *>(__builtin_frame_address(0));
+    /* Waits of the layer are where TerminateThread reaches the thread; elsewhere the
+     * cancellation does, so it must act at once at the next cancellation point. */
+    pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
+    int priority;
+    {
+        std::unique_lock<std::mutex> lock(kernlock());
+        t->tid = GetCurrentThreadId();
+        t->started = true;
+        kernwake().notify_all();
+        int old;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
+        kernwake().wait(lock, [t] { return t->suspend == 0 || t->terminate; });
+        pthread_setcancelstate(old, nullptr);
+        if (t->terminate) {
+            lock.unlock();
+            kernendthread(t->termcode);
+        }
+        priority = t->priority;
+    }
+    /* A new thread inherits its creator's nice value; it starts at its own. */
+    errno = 0;
+    int current = getpriority(PRIO_PROCESS, (id_t)t->tid);
+    if (errno == 0 && current != basenice + niceoffset(priority)) {
+        applynice(t->tid, priority);
+    }
+    DWORD code = t->start(t->param);
+    finish(t, code);
+    return nullptr;
+}
+
+BOOL failwith(DWORD err) {
+    SetLastError(err);
+    return FALSE;
+}
+
 } // namespace
 
 const kobjtype kthreadtype = {
     .name = "thread",
     .destroy = threaddestroy,
+    .signalled = threadsignalled,
+    .acquire = nullptr,
+    .pollms = 0,
 };
 
 kobject *kernremotethread(DWORD tid) {
@@ -78,14 +216,50 @@ kobject *kernremotethread(DWORD tid) {
     return &t->hdr;
 }
 
-/* Starts lpStartAddress(lpParameter) on a new thread at once. Returns its handle
- * (the caller closes it; the thread runs on regardless) and its id through
+kthread *kernself() {
+    if (self.t == nullptr) {
+        kthread *t = newthread();
+        if (t == nullptr) {
+            return nullptr;
+        }
+        t->pthread = pthread_self();
+        t->tid = GetCurrentThreadId();
+        t->started = true;
+        self.t = t;
+    }
+    return self.t;
+}
+
+kthread *kernrefthread(HANDLE h) {
+    if (h == KERN_CURRENTTHREAD) {
+        kthread *t = kernself();
+        if (t == nullptr) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        kernaddref(&t->hdr);
+        return t;
+    }
+    return reinterpret_cast<kthread *>(kernref(h, &kthreadtype));
+}
+
+[[noreturn]] void kernendthread(DWORD code) {
+    kthread *t = kernself();
+    if (t != nullptr) {
+        finish(t, code);
+    }
+    pthread_exit(nullptr);
+}
+
+/* Starts lpStartAddress(lpParameter) on a new thread, at once or, with
+ * CREATE_SUSPENDED, once ResumeThread brings its suspend count to 0. Returns its
+ * handle (the caller closes it; the thread runs on regardless) and its id through
  * lpThreadId, or null with the last error set. dwStackSize 0 takes the default. */
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                            DWORD dwCreationFlags, LPDWORD lpThreadId) {
     (void)lpThreadAttributes;
-    if (lpStartAddress == nullptr || (dwCreationFlags & CREATE_SUSPENDED) != 0) {
+    if (lpStartAddress == nullptr || (dwCreationFlags & ~(DWORD)CREATE_SUSPENDED) != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -96,6 +270,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     }
     t->start = lpStartAddress;
     t->param = lpParameter;
+    t->suspend = (dwCreationFlags & CREATE_SUSPENDED) != 0 ? 1 : 0;
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -109,8 +284,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
         pthread_attr_setstacksize(&attr, size);
     }
     kernaddref(&t->hdr); /* the new thread's own reference */
-    pthread_t th;
-    int rc = pthread_create(&th, &attr, threadmain, t);
+    /* The record is filled under kernlock before the thread can read it. */
+    int rc;
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        rc = pthread_create(&t->pthread, &attr, threadmain, t);
+    }
     pthread_attr_destroy(&attr);
     if (rc != 0) {
         delete t;
@@ -132,35 +311,237 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     return h;
 }
 
+/* Takes one from the thread's suspend count; at 0 a suspended thread starts.
+ * Returns the count before the call (0: it was running), or (DWORD)-1 with the last
+ * error set. */
+DWORD WINAPI ResumeThread(HANDLE hThread) {
+    kthread *t = kernrefthread(hThread);
+    if (t == nullptr) {
+        return (DWORD)-1;
+    }
+    DWORD previous;
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        previous = t->suspend;
+        if (t->suspend > 0) {
+            t->suspend--;
+        }
+    }
+    kernwake().notify_all();
+    kernunref(&t->hdr);
+    return previous;
+}
+
+/* The priority last set on the thread (THREAD_PRIORITY_NORMAL until then), or
+ * THREAD_PRIORITY_ERROR_RETURN with the last error set. */
+int WINAPI GetThreadPriority(HANDLE hThread) {
+    kthread *t = kernrefthread(hThread);
+    if (t == nullptr) {
+        return THREAD_PRIORITY_ERROR_RETURN;
+    }
+    int p;
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        p = t->priority;
+    }
+    kernunref(&t->hdr);
+    return p;
+}
+
+/* Sets one of the seven THREAD_PRIORITY_* values (others: FALSE with
+ * ERROR_INVALID_PARAMETER, as for a normal-class process on Windows). The value is
+ * remembered whatever the system lets the thread have; see the top of the file. */
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority) {
+    if (!validpriority(nPriority)) {
+        return failwith(ERROR_INVALID_PARAMETER);
+    }
+    kthread *t = kernrefthread(hThread);
+    if (t == nullptr) {
+        return FALSE;
+    }
+    bool apply;
+    DWORD tid;
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        t->priority = nPriority;
+        apply = !t->remote && !t->finished;
+        tid = t->tid;
+    }
+    if (apply) {
+        applynice(tid, nPriority);
+    }
+    kernunref(&t->hdr);
+    return TRUE;
+}
+
+/* Ends a thread of this process with dwExitCode; its handle becomes signalled once it
+ * has stopped. For the calling thread this is ExitThread. Ending a thread that holds
+ * a lock leaves the lock held, as on Windows. FALSE with the last error set for a
+ * thread of another process or a bad handle. */
+BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode) {
+    kthread *t = kernrefthread(hThread);
+    if (t == nullptr) {
+        return FALSE;
+    }
+    if (t->remote) {
+        kernunref(&t->hdr);
+        return failwith(ERROR_ACCESS_DENIED);
+    }
+    if (t == self.t) {
+        kernunref(&t->hdr);
+        kernendthread(dwExitCode);
+    }
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        if (!t->finished && !t->terminate) {
+            t->terminate = true;
+            t->termcode = dwExitCode;
+            /* Still alive: the thread cannot get past finish() while we hold kernlock,
+             * so its pthread_t is valid here. */
+            pthread_cancel(t->pthread);
+        }
+    }
+    kernwake().notify_all();
+    kernunref(&t->hdr);
+    return TRUE;
+}
+
+/* Ends the calling thread with dwExitCode (the process goes on). */
+[[noreturn]] void WINAPI ExitThread(DWORD dwExitCode) {
+    kernendthread(dwExitCode);
+}
+
+/* STILL_ACTIVE while the thread runs (threads of other processes always read so),
+ * then its exit code. FALSE with the last error set for a bad handle. */
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
+    if (lpExitCode == nullptr) {
+        return failwith(ERROR_INVALID_PARAMETER);
+    }
+    kthread *t = kernrefthread(hThread);
+    if (t == nullptr) {
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        *lpExitCode = t->finished ? t->exitcode : (DWORD)STILL_ACTIVE;
+    }
+    kernunref(&t->hdr);
+    return TRUE;
+}
+
+/* The pseudo-handle that names the calling thread wherever a thread handle is taken;
+ * DuplicateHandle turns it into a real one that other threads can use. */
+HANDLE WINAPI GetCurrentThread(void) {
+    return KERN_CURRENTTHREAD;
+}
+
+/* The pseudo-handle of the calling process; accepted as the process of
+ * DuplicateHandle; a wait on it never ends. */
+HANDLE WINAPI GetCurrentProcess(void) {
+    return KERN_CURRENTPROCESS;
+}
+
+/* Makes a new handle to the object of hSourceHandle (an open handle of any kind, or
+ * the current thread's pseudo-handle) within this process; both process handles must
+ * be GetCurrentProcess(). Access is always the same as the source's. With
+ * DUPLICATE_CLOSE_SOURCE the source handle is closed (also when the copy fails).
+ * TRUE with *lpTargetHandle set, or FALSE with the last error set. */
+BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
+                            HANDLE hTargetProcessHandle, LPHANDLE lpTargetHandle,
+                            DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwOptions) {
+    (void)dwDesiredAccess;
+    (void)bInheritHandle;
+    if (hSourceProcessHandle != KERN_CURRENTPROCESS ||
+        hTargetProcessHandle != KERN_CURRENTPROCESS) {
+        return failwith(ERROR_INVALID_PARAMETER);
+    }
+    kobject *obj;
+    if (hSourceHandle == KERN_CURRENTTHREAD) {
+        kthread *t = kernrefthread(hSourceHandle);
+        obj = t != nullptr ? &t->hdr : nullptr;
+    } else {
+        obj = kernref(hSourceHandle, nullptr);
+    }
+    if (obj == nullptr) {
+        return FALSE;
+    }
+    const kobjtype *type = obj->type;
+    BOOL ok = TRUE;
+    if (lpTargetHandle != nullptr) {
+        HANDLE h = kernhandle(obj); /* takes over our reference */
+        ok = h != nullptr;
+        *lpTargetHandle = h;
+    } else {
+        kernunref(obj);
+    }
+    if ((dwOptions & DUPLICATE_CLOSE_SOURCE) != 0 && hSourceHandle != KERN_CURRENTTHREAD) {
+        DWORD err = GetLastError();
+        kernclose(hSourceHandle, type);
+        SetLastError(err);
+    }
+    return ok;
+}
+
+/* Queues pfnAPC(dwData) to run on the thread the next time it waits or sleeps
+ * alertably. Non-zero on success; 0 with the last error set for a bad handle, a
+ * thread of another process or one that has ended. */
+DWORD WINAPI QueueUserAPC(PAPCFUNC pfnAPC, HANDLE hThread, ULONG_PTR dwData) {
+    if (pfnAPC == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    kthread *t = kernrefthread(hThread);
+    if (t == nullptr) {
+        return 0;
+    }
+    bool queued = false;
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        if (!t->remote && !t->finished) {
+            t->apcs.push_back(kapc{pfnAPC, dwData});
+            queued = true;
+        }
+    }
+    kernwake().notify_all();
+    kernunref(&t->hdr);
+    if (!queued) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return queued ? 1 : 0;
+}
+
 /* The calling thread's id: the kernel's thread id, unique on the machine while the
  * thread lives (the main thread's id equals the process id). */
 DWORD WINAPI GetCurrentThreadId(void) {
-    return (DWORD)gettid();
+    if (cachedtid == 0) {
+        cachedtid = (DWORD)gettid();
+    }
+    return cachedtid;
 }
 
 /* Suspends the calling thread for at least dwMilliseconds; 0 gives up the rest of
- * the time slice, INFINITE never returns. Signals do not cut the wait short. */
+ * the time slice, INFINITE never returns. Queued APCs stay queued. */
 void WINAPI Sleep(DWORD dwMilliseconds) {
     if (dwMilliseconds == 0) {
         sched_yield();
         return;
     }
-    if (dwMilliseconds == INFINITE) {
-        for (;;) {
-            pause();
-        }
-    }
-    struct timespec ts;
-    ts.tv_sec = (time_t)(dwMilliseconds / 1000);
-    ts.tv_nsec = (long)(dwMilliseconds % 1000) * 1000000L;
-    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
-    }
+    kernwait(0, nullptr, FALSE, dwMilliseconds, FALSE);
 }
 
-/* Sleep that could be cut short by queued callbacks when bAlertable is set; no
- * callbacks are queued on this layer yet, so it always sleeps fully and returns 0. */
+/* Sleep; with bAlertable, queued APCs run and end the sleep early with
+ * WAIT_IO_COMPLETION. Returns 0 when the time has passed. */
 DWORD WINAPI SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
-    (void)bAlertable;
-    Sleep(dwMilliseconds);
-    return 0;
+    if (dwMilliseconds == 0 && !bAlertable) {
+        sched_yield();
+        return 0;
+    }
+    DWORD r = kernwait(0, nullptr, FALSE, dwMilliseconds, bAlertable);
+    if (r == WAIT_TIMEOUT) {
+        if (dwMilliseconds == 0) {
+            sched_yield();
+        }
+        return 0;
+    }
+    return r;
 }

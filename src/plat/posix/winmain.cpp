@@ -3,10 +3,11 @@
  *
  * Builds the command-line text from argv[1..] joined by single spaces (the program
  * name is not part of it, as with WinMain) and calls WinMain with the executable's
- * module handle and SW_SHOWDEFAULT. Its result goes through ExitProcess, so a parent
- * on this layer sees all 32 bits of it, as it would on Windows.
+ * module handle and SW_SHOWDEFAULT. Its result is told to a parent on this layer in
+ * full (all 32 bits, as on Windows) and then returned from main, so the normal exit
+ * path runs: atexit functions, static destructors, flushing of the standard streams.
  */
-#include "plat/win32.h"
+#include "kernel.h"
 
 #include <string>
 
@@ -19,5 +20,6 @@ int main(int argc, char **argv) {
         cmdline += argv[i];
     }
     int code = WinMain(GetModuleHandleA(nullptr), nullptr, cmdline.data(), SW_SHOWDEFAULT);
-    ExitProcess((UINT)code);
+    kernreportexit((UINT)code);
+    return code;
 }

@@ -13,7 +13,9 @@
  * Cursor: ShowCursor may come from any thread; the wanted state is recorded and applied
  * by the next SDL call on the event thread or a window creation.
  * Limits: characters for WM_CHAR come from the key's symbol with a US shift layout;
- * no system-modal boxes (SDL has none; every box is modal to the calling thread).
+ * no system-modal boxes (SDL has none; every box is modal to the calling thread): a box
+ * with MB_SYSTEMMODAL or MB_SETFOREGROUND takes "always on top" from our windows while
+ * it is up, so a topmost full-screen window of ours cannot hide it.
  * Rendering is software: each window's own surface, filled and presented directly.
  */
 #include "backend.h"
@@ -452,6 +454,17 @@ void sdlmovewindow(void *win, int x, int y, int width, int height) {
     SDL_SetWindowSize(w, width > 0 ? width : 1, height > 0 ? height : 1);
 }
 
+/* SDL_RaiseWindow alone leaves an iconified window iconified on some window managers,
+ * so a minimised window is restored first; the restore event then reaches the layer. */
+void sdlraisewindow(void *win) {
+    SDL_Window *w = ((sdlwindow *)win)->win;
+    kick();
+    std::lock_guard<std::mutex> guard(sdllock);
+    if (SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED)
+        SDL_RestoreWindow(w);
+    SDL_RaiseWindow(w);
+}
+
 void sdldestroywindow(void *win) {
     sdlwindow *sw = (sdlwindow *)win;
     kick();
@@ -556,7 +569,21 @@ int sdlmessagebox(const char *text, const char *caption, UINT type) {
     int pressed = -1;
     kick();
     std::lock_guard<std::mutex> guard(sdllock);
-    if (SDL_ShowMessageBox(&data, &pressed) != 0)
+    /* A box that must come to the front: our topmost windows step back while it is up
+     * (nothing else can change them meanwhile: we hold sdllock). */
+    std::vector<SDL_Window *> topmost;
+    if (type & (MB_SETFOREGROUND | MB_SYSTEMMODAL)) {
+        for (sdlwindow *w : windows) {
+            if (SDL_GetWindowFlags(w->win) & SDL_WINDOW_ALWAYS_ON_TOP) {
+                SDL_SetWindowAlwaysOnTop(w->win, SDL_FALSE);
+                topmost.push_back(w->win);
+            }
+        }
+    }
+    int shown = SDL_ShowMessageBox(&data, &pressed);
+    for (SDL_Window *w : topmost)
+        SDL_SetWindowAlwaysOnTop(w, SDL_TRUE);
+    if (shown != 0)
         return okcancel ? IDCANCEL : IDOK;
     if (pressed == IDOK || pressed == IDCANCEL)
         return pressed;
@@ -583,6 +610,7 @@ const plat_backend plat_sdlbackend = {
     .createwindow = sdlcreatewindow,
     .showwindow = sdlshowwindow,
     .movewindow = sdlmovewindow,
+    .raisewindow = sdlraisewindow,
     .destroywindow = sdldestroywindow,
     .fillwindow = sdlfillwindow,
     .pumpevents = sdlpumpevents,

@@ -6,6 +6,8 @@
  * thread gets a queue. Posted messages are kept in order; messages sent from other
  * threads wait in their own list and are served first, by GetMessageA or by a thread
  * blocked in its own SendMessageA (so two threads sending to each other both finish).
+ * Layer calls (work the layer does on a window's own thread for another process) are
+ * served before sent messages, at the same points.
  * Locks: userlock (see user.h); procedures and backend calls run without it.
  * Limits: no message filter on sent messages; a posted WM_QUIT is returned like the
  * quit flag; the quit flag is seen only when no posted message passes the filter.
@@ -58,6 +60,12 @@ queueholder::~queueholder() {
         s->sender->cv.notify_all();
     }
     q->sent.clear();
+    /* Layer calls that never ran are answered as failed. */
+    for (const std::shared_ptr<layercall> &c : q->calls) {
+        c->done = true;
+        c->cv.notify_all();
+    }
+    q->calls.clear();
     held.unlock();
     if (const plat_backend *be = chosenbackend())
         be->threadexit();
@@ -174,6 +182,48 @@ void servesent(std::unique_lock<std::mutex> &held, sentmsg *s) {
     s->sender->cv.notify_all();
 }
 
+void servecalls(std::unique_lock<std::mutex> &held, msgqueue *q) {
+    while (!q->calls.empty()) {
+        std::shared_ptr<layercall> c = q->calls.front();
+        q->calls.pop_front();
+        held.unlock();
+        LRESULT r = c->fn(c->hwnd, c->arg);
+        held.lock();
+        c->result = r;
+        c->ran = true;
+        c->done = true;
+        c->cv.notify_all();
+    }
+}
+
+bool runonowner(HWND hwnd, LRESULT (*fn)(HWND, int), int arg, DWORD waitms, LRESULT *result) {
+    std::shared_ptr<msgqueue> owner = ownerof(hwnd, nullptr);
+    if (!owner)
+        return false;
+    if (owner.get() == holder.q.get()) {
+        *result = fn(hwnd, arg);
+        return true;
+    }
+    auto c = std::make_shared<layercall>();
+    c->hwnd = hwnd;
+    c->fn = fn;
+    c->arg = arg;
+    std::unique_lock<std::mutex> held(state().lock);
+    if (owner->dead)
+        return false;
+    owner->calls.push_back(c);
+    if (signalqueue(owner.get())) {
+        held.unlock();
+        plat_userbackend()->wake();
+        held.lock();
+    }
+    c->cv.wait_for(held, std::chrono::milliseconds(waitms), [&] { return c->done; });
+    if (!c->ran)
+        return false;
+    *result = c->result;
+    return true;
+}
+
 } // namespace platuser
 
 using namespace platuser;
@@ -201,6 +251,10 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     const plat_backend *be = plat_userbackend();
     std::unique_lock<std::mutex> held(state().lock);
     for (;;) {
+        if (!q->calls.empty()) {
+            servecalls(held, q);
+            continue;
+        }
         if (!q->sent.empty()) {
             sentmsg *s = q->sent.front();
             q->sent.pop_front();
@@ -297,6 +351,10 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         held.lock();
     }
     while (!s.done) {
+        if (!me->calls.empty()) {
+            servecalls(held, me);
+            continue;
+        }
         if (!me->sent.empty()) {
             sentmsg *other = me->sent.front();
             me->sent.pop_front();

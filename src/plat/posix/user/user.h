@@ -9,11 +9,14 @@
  * Window handles carry a slot index and a generation:
  *
  *   31      30..16        15..0
- *   [0][generation 1..7FFF][slot + 1]
+ *   [0][generation 1..7FFF][slot + 1]            a window of this process
+ *   [0][generation 1..7FFF][8000 + proxy slot]   a window of another process
  *
  * A destroyed window's slot gets a new generation, so its old handle never matches
  * again until the generation wraps (32767 reuses of the same slot; slots are handed
- * out round-robin, so that takes a long time).
+ * out round-robin, so that takes a long time). Proxies (find.cpp) are out of the
+ * window table's range, so every call that looks a window up refuses them unless it
+ * knows them.
  */
 #ifndef PLAT_POSIX_USER_USER_H
 #define PLAT_POSIX_USER_USER_H
@@ -39,6 +42,19 @@ constexpr size_t maxposted = 10000;
 
 struct msgqueue;
 
+/* Work the layer itself runs on a window's thread (a remote process restoring or raising
+ * it): queued like a sent message but never seen by the window procedure. Shared by the
+ * waiter and the queue, so a waiter that gives up leaves nothing dangling. */
+struct layercall {
+    HWND hwnd;
+    LRESULT (*fn)(HWND hwnd, int arg);
+    int arg;
+    LRESULT result = 0;
+    bool done = false;
+    bool ran = false;
+    std::condition_variable cv;
+};
+
 /* A message sent from another thread, living on the sender's stack until done. */
 struct sentmsg {
     HWND hwnd;
@@ -63,6 +79,7 @@ struct msgqueue {
     std::condition_variable cv;
     std::deque<queuedmsg> posted;
     std::deque<sentmsg *> sent;
+    std::deque<std::shared_ptr<layercall>> calls;
     bool quit = false;
     int quitcode = 0;
     bool inpump = false;       /* waiting inside the backend's pumpevents */
@@ -85,6 +102,7 @@ struct windowrec {
     DWORD style = 0;
     DWORD exstyle = 0;
     RECT rect{};
+    std::string title;
     bool visible = false;
     bool minimised = false;
     bool needpaint = false;
@@ -98,7 +116,13 @@ struct userstate {
     windowrec windows[maxwindows];
     int nextslot = 0;
     std::vector<classrec> classes;
+    HWND foreground = nullptr; /* the last window SetForegroundWindow raised */
 };
+
+/* The handle of the window in table slot `slot` with generation `gen`. */
+inline HWND makewindowhandle(int slot, uint16_t gen) {
+    return (HWND)(uintptr_t)(((uint32_t)gen << 16) | (uint32_t)(slot + 1));
+}
 
 /* The one instance; never destroyed, so threads ending during process exit still
  * find it. */
@@ -124,6 +148,26 @@ void servesent(std::unique_lock<std::mutex> &held, sentmsg *s);
 /* WM_PAINT for the first window of q that needs painting and passes the filter.
  * userlock held. */
 bool findpaint(msgqueue *q, HWND filter, MSG *out);
+
+/* Runs the layer calls queued for q's thread. userlock held on entry and exit;
+ * released around each call. */
+void servecalls(std::unique_lock<std::mutex> &held, msgqueue *q);
+
+/* Runs fn(hwnd, arg) on the thread that owns hwnd: at once when that is the caller,
+ * else from that thread's next message wait, waiting up to waitms for it. False for a
+ * stale window, an ended owner or a time-out (the call still runs later then). */
+bool runonowner(HWND hwnd, LRESULT (*fn)(HWND, int), int arg, DWORD waitms, LRESULT *result);
+
+/* Installs the answerer of other processes' window requests (find.cpp); once. */
+void installrequests();
+
+/* Proxies for windows of other processes (find.cpp). isproxy: hwnd is in the proxy
+ * range (then no other call accepts it). The others answer through the owner and
+ * return FALSE, with ERROR_INVALID_WINDOW_HANDLE, when it does not answer. */
+bool isproxy(HWND hwnd);
+BOOL proxyiswindow(HWND hwnd);
+BOOL proxyshow(HWND hwnd, int cmd);
+BOOL proxyforeground(HWND hwnd);
 
 /* Drops the windows of an ending thread without calling their procedures. */
 void dropthreadwindows(msgqueue *q);

@@ -24,10 +24,6 @@ constexpr int defaultwidth = 640;
 constexpr int defaultheight = 480;
 constexpr ATOM firstatom = 0xC000;
 
-HWND makehwnd(int slot, uint16_t gen) {
-    return (HWND)(uintptr_t)(((uint32_t)gen << 16) | (uint32_t)(slot + 1));
-}
-
 uint32_t hwndvalue(HWND h) {
     return (uint32_t)(uintptr_t)h;
 }
@@ -54,7 +50,10 @@ int showstate(const windowrec *w) {
 }
 
 void releaseslot(windowrec *w) {
+    if (state().foreground == makewindowhandle((int)(w - state().windows), w->gen))
+        state().foreground = nullptr;
     w->used = false;
+    w->title.clear();
     w->destroying = false;
     w->owner.reset();
     w->bw = nullptr;
@@ -96,7 +95,7 @@ bool findpaint(msgqueue *q, HWND filter, MSG *out) {
             continue;
         if (!w->needpaint || !w->visible || w->minimised)
             continue;
-        HWND h = makehwnd(i, w->gen);
+        HWND h = makewindowhandle(i, w->gen);
         if (filter && filter != h)
             continue;
         *out = MSG{};
@@ -231,13 +230,14 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     w->style = dwStyle;
     w->exstyle = dwExStyle;
     w->rect = RECT{X, Y, X + nWidth, Y + nHeight};
+    w->title = lpWindowName ? lpWindowName : "";
     w->visible = (dwStyle & WS_VISIBLE) != 0;
     w->minimised = (dwStyle & WS_MINIMIZE) != 0;
     w->needpaint = w->neederase = w->visible;
     w->owner = me;
     w->bw = nullptr;
     WNDPROC proc = w->proc;
-    HWND h = makehwnd(slot, w->gen);
+    HWND h = makewindowhandle(slot, w->gen);
     held.unlock();
 
     CREATESTRUCTA cs;
@@ -280,6 +280,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     desc.title = lpWindowName ? lpWindowName : "";
     desc.show = showstate(w);
     held.unlock();
+    installrequests();
     if (dwStyle & WS_CHILD)
         return h;
     void *bw = be->createwindow(&desc);
@@ -333,8 +334,11 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     return TRUE;
 }
 
-/* TRUE while hWnd names a window that exists (including during its WM_DESTROY). */
+/* TRUE while hWnd names a window that exists (including during its WM_DESTROY); for a
+ * window of another process, while that process answers that it exists. */
 BOOL WINAPI IsWindow(HWND hWnd) {
+    if (isproxy(hWnd))
+        return proxyiswindow(hWnd);
     std::lock_guard<std::mutex> guard(state().lock);
     return findwindow(hWnd) ? TRUE : FALSE;
 }
@@ -399,8 +403,11 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 }
 
 /* Shows, hides, minimises or restores the window and mirrors it in the backend.
- * Returns whether it was visible before. A window that comes into view needs paint. */
+ * Returns whether it was visible before. A window that comes into view needs paint.
+ * A window of another process is shown by its own process, on the window's thread. */
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+    if (isproxy(hWnd))
+        return proxyshow(hWnd, nCmdShow);
     std::unique_lock<std::mutex> held(state().lock);
     windowrec *w = findwindow(hWnd);
     if (!w) {
@@ -510,4 +517,32 @@ HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
 BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT *lpPaint) {
     (void)lpPaint;
     return IsWindow(hWnd);
+}
+
+/* Makes the window the foreground window of the layer and has the backend raise it
+ * (SDL also restores it when minimised; headless only records it). A window of
+ * another process (a proxy from FindWindowA) is raised by its own process. FALSE with
+ * ERROR_INVALID_WINDOW_HANDLE for a stale handle. */
+BOOL WINAPI SetForegroundWindow(HWND hWnd) {
+    if (isproxy(hWnd))
+        return proxyforeground(hWnd);
+    std::unique_lock<std::mutex> held(state().lock);
+    windowrec *w = findwindow(hWnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    state().foreground = hWnd;
+    void *bw = w->bw;
+    held.unlock();
+    if (bw)
+        plat_userbackend()->raisewindow(bw);
+    return TRUE;
+}
+
+/* The window SetForegroundWindow last raised in this process while it still exists,
+ * else null. Focus the window system gives by itself (a click) is not tracked. */
+HWND WINAPI GetForegroundWindow(void) {
+    std::lock_guard<std::mutex> guard(state().lock);
+    return state().foreground;
 }

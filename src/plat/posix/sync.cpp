@@ -1,0 +1,505 @@
+/*
+ * sync.cpp - critical sections, events and the waits on every waitable object.
+ *
+ * A critical section lives in the caller's CRITICAL_SECTION: a futex word (0 free,
+ * 1 taken, 2 taken with sleepers), the owner's thread id and the recursion count.
+ * The word is taken with acquire and given back with release ordering, so the
+ * thread sanitizer sees the hand-over; the futex only puts threads to sleep.
+ *
+ * Events and waits: object state is guarded by kernlock and every change broadcasts
+ * kernwake (see kernel.h). A wait checks its objects in index order under kernlock,
+ * takes what the first satisfied one consumes and returns its index. PulseEvent
+ * needs to know who waits at that moment: a waiter registers on every event of its
+ * wait, and a pulse marks the waiters it releases (all of them for a manual-reset
+ * event, the longest-waiting one for an auto-reset event); the event stays reset.
+ *
+ * Limits: MAXIMUM_WAIT_OBJECTS handles a wait. Named events are shared within the
+ * process only. Mutexes are never abandoned (a thread that ends owning one leaves it
+ * owned).
+ */
+#include "kernel.h"
+
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <linux/futex.h>
+#include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+/* ---- critical sections ---------------------------------------------------------- */
+
+struct csstate {
+    std::atomic<uint32_t> word;
+    std::atomic<uint32_t> owner;
+    uint32_t recursion; /* touched by the owner only */
+};
+
+/* The state must fit the 32-bit Windows record too (six 32-bit words). */
+static_assert(sizeof(csstate) <= sizeof(CRITICAL_SECTION), "critical section state");
+static_assert(sizeof(csstate) <= 24, "critical section state fits the 32-bit record");
+static_assert(alignof(csstate) <= alignof(CRITICAL_SECTION), "critical section alignment");
+
+csstate *cs(LPCRITICAL_SECTION c) {
+    return reinterpret_cast<csstate *>(c);
+}
+
+void futexwait(std::atomic<uint32_t> *w, uint32_t expected) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t *>(w), FUTEX_WAIT_PRIVATE, expected, nullptr,
+            nullptr, 0);
+}
+
+void futexwake(std::atomic<uint32_t> *w) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t *>(w), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+/* ---- events --------------------------------------------------------------------- */
+
+struct kwaiter {
+    int pulsed; /* index released by a pulse, or -1; guarded by kernlock */
+};
+
+struct kevent {
+    kobject hdr;
+    bool manual;
+    bool state;                                     /* guarded by kernlock */
+    std::vector<std::pair<kwaiter *, int>> waiters; /* guarded by kernlock */
+    std::string name;                               /* empty: unnamed */
+};
+
+/* Named events of the process; guarded by kernlock. Never destroyed. */
+std::vector<kevent *> &eventnames() {
+    static std::vector<kevent *> *v = new std::vector<kevent *>;
+    return *v;
+}
+
+void eventdestroy(kobject *obj) {
+    kevent *e = reinterpret_cast<kevent *>(obj);
+    if (!e->name.empty()) {
+        std::lock_guard<std::mutex> lock(kernlock());
+        std::vector<kevent *> &names = eventnames();
+        for (size_t i = 0; i < names.size(); i++) {
+            if (names[i] == e) {
+                names.erase(names.begin() + (long)i);
+                break;
+            }
+        }
+    }
+    delete e;
+}
+
+bool eventsignalled(kobject *obj, DWORD tid) {
+    (void)tid;
+    return reinterpret_cast<kevent *>(obj)->state;
+}
+
+void eventacquire(kobject *obj, DWORD tid) {
+    (void)tid;
+    kevent *e = reinterpret_cast<kevent *>(obj);
+    if (!e->manual) {
+        e->state = false;
+    }
+}
+
+/* One more reference to a table entry unless it is already being destroyed. */
+bool tryaddref(kobject *obj) {
+    int n = obj->refs.load();
+    while (n > 0) {
+        if (obj->refs.compare_exchange_weak(n, n + 1)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+kevent *refevent(HANDLE h) {
+    return reinterpret_cast<kevent *>(kernref(h, &keventtype));
+}
+
+} // namespace
+
+const kobjtype keventtype = {
+    .name = "event",
+    .destroy = eventdestroy,
+    .signalled = eventsignalled,
+    .acquire = eventacquire,
+    .pollms = 0,
+};
+
+/* Makes the critical section ready: free, no owner. */
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    memset(lpCriticalSection, 0, sizeof *lpCriticalSection);
+    new (lpCriticalSection) csstate{{0}, {0}, 0};
+}
+
+/* Enters the critical section, waiting while another thread owns it. The owner may
+ * enter again; it must leave as often as it entered. */
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    csstate *c = cs(lpCriticalSection);
+    uint32_t me = GetCurrentThreadId();
+    if (c->owner.load(std::memory_order_relaxed) == me) {
+        c->recursion++;
+        return;
+    }
+    uint32_t v = 0;
+    if (!c->word.compare_exchange_strong(v, 1, std::memory_order_acquire)) {
+        /* Mark the word contended before sleeping, so the leaver wakes someone. */
+        if (v != 2) {
+            v = c->word.exchange(2, std::memory_order_acquire);
+        }
+        while (v != 0) {
+            futexwait(&c->word, 2);
+            v = c->word.exchange(2, std::memory_order_acquire);
+        }
+    }
+    c->owner.store(me, std::memory_order_relaxed);
+    c->recursion = 1;
+}
+
+/* Enters the critical section if that needs no wait. TRUE when entered (again, for
+ * the owner), FALSE when another thread owns it. */
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    csstate *c = cs(lpCriticalSection);
+    uint32_t me = GetCurrentThreadId();
+    if (c->owner.load(std::memory_order_relaxed) == me) {
+        c->recursion++;
+        return TRUE;
+    }
+    uint32_t v = 0;
+    if (!c->word.compare_exchange_strong(v, 1, std::memory_order_acquire)) {
+        return FALSE;
+    }
+    c->owner.store(me, std::memory_order_relaxed);
+    c->recursion = 1;
+    return TRUE;
+}
+
+/* Leaves the critical section once; the last leave of the owner frees it. A leave
+ * by a thread that does not own it is ignored. */
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    csstate *c = cs(lpCriticalSection);
+    if (c->owner.load(std::memory_order_relaxed) != GetCurrentThreadId()) {
+        return;
+    }
+    if (--c->recursion > 0) {
+        return;
+    }
+    c->owner.store(0, std::memory_order_relaxed);
+    if (c->word.exchange(0, std::memory_order_release) == 2) {
+        futexwake(&c->word);
+    }
+}
+
+/* Ends the critical section's life; it holds no resources. */
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    cs(lpCriticalSection)->~csstate();
+    memset(lpCriticalSection, 0, sizeof *lpCriticalSection);
+}
+
+/* Creates an event: manual-reset (stays set until ResetEvent) or auto-reset (one
+ * satisfied wait resets it), set or not. A name opens the process's event of that
+ * name when it exists (last error ERROR_ALREADY_EXISTS, its own reset mode and state
+ * kept); names are not seen by other processes. Null with the last error on failure. */
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                           BOOL bInitialState, LPCSTR lpName) {
+    (void)lpEventAttributes;
+    bool named = lpName != nullptr && lpName[0] != '\0';
+    kevent *found = nullptr;
+    kevent *e = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        if (named) {
+            for (kevent *n : eventnames()) {
+                if (n->name == lpName && tryaddref(&n->hdr)) {
+                    found = n;
+                    break;
+                }
+            }
+        }
+        if (found == nullptr) {
+            e = new (std::nothrow) kevent{};
+            if (e != nullptr) {
+                kerninit(&e->hdr, &keventtype);
+                e->manual = bManualReset != FALSE;
+                e->state = bInitialState != FALSE;
+                if (named) {
+                    e->name = lpName;
+                    eventnames().push_back(e);
+                }
+            }
+        }
+    }
+    if (found != nullptr) {
+        HANDLE h = kernhandle(&found->hdr);
+        if (h != nullptr) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+        }
+        return h;
+    }
+    if (e == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HANDLE h = kernhandle(&e->hdr);
+    if (h != nullptr) {
+        SetLastError(ERROR_SUCCESS);
+    }
+    return h;
+}
+
+/* Sets the event: a manual-reset event releases every waiter and stays set; an
+ * auto-reset one releases one waiter (or the next one to come) and resets. */
+BOOL WINAPI SetEvent(HANDLE hEvent) {
+    kevent *e = refevent(hEvent);
+    if (e == nullptr) {
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        e->state = true;
+    }
+    kernwake().notify_all();
+    kernunref(&e->hdr);
+    return TRUE;
+}
+
+/* Resets the event. */
+BOOL WINAPI ResetEvent(HANDLE hEvent) {
+    kevent *e = refevent(hEvent);
+    if (e == nullptr) {
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        e->state = false;
+    }
+    kernunref(&e->hdr);
+    return TRUE;
+}
+
+/* Releases the threads waiting on the event at this moment (all of them for a
+ * manual-reset event, one for an auto-reset event) and leaves the event reset. With
+ * no waiter nothing happens but the reset. */
+BOOL WINAPI PulseEvent(HANDLE hEvent) {
+    kevent *e = refevent(hEvent);
+    if (e == nullptr) {
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        for (std::pair<kwaiter *, int> &w : e->waiters) {
+            if (w.first->pulsed < 0) {
+                w.first->pulsed = w.second;
+                if (!e->manual) {
+                    break;
+                }
+            }
+        }
+        e->state = false;
+    }
+    kernwake().notify_all();
+    kernunref(&e->hdr);
+    return TRUE;
+}
+
+DWORD kernwait(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds,
+               BOOL bAlertable) {
+    if (nCount > MAXIMUM_WAIT_OBJECTS || (nCount > 0 && lpHandles == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    kthread *me = kernself();
+    if (me == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return WAIT_FAILED;
+    }
+    DWORD tid = GetCurrentThreadId();
+
+    /* Null entries never become signalled: the calling process. */
+    kobject *objs[MAXIMUM_WAIT_OBJECTS] = {};
+    DWORD got = 0;
+    bool failed = false;
+    int pollms = 0;
+    for (; got < nCount; got++) {
+        HANDLE h = lpHandles[got];
+        if (h == KERN_CURRENTPROCESS) {
+            continue;
+        }
+        kobject *o;
+        if (h == KERN_CURRENTTHREAD) {
+            kthread *t = kernrefthread(h);
+            o = t != nullptr ? &t->hdr : nullptr;
+        } else {
+            o = kernref(h, nullptr);
+        }
+        if (o == nullptr || o->type->signalled == nullptr) {
+            if (o != nullptr) {
+                kernunref(o);
+            }
+            failed = true;
+            break;
+        }
+        objs[got] = o;
+        if (o->type->pollms > 0 && (pollms == 0 || o->type->pollms < pollms)) {
+            pollms = o->type->pollms;
+        }
+    }
+    if (!failed && bWaitAll) {
+        /* Windows refuses the same object twice in a wait-all. */
+        for (DWORD i = 0; i < nCount && !failed; i++) {
+            for (DWORD j = i + 1; j < nCount && !failed; j++) {
+                failed = objs[i] != nullptr && objs[i] == objs[j];
+            }
+        }
+        if (failed) {
+            got = nCount;
+            SetLastError(ERROR_INVALID_PARAMETER);
+        }
+    } else if (failed) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    if (failed) {
+        for (DWORD i = 0; i < got; i++) {
+            if (objs[i] != nullptr) {
+                kernunref(objs[i]);
+            }
+        }
+        return WAIT_FAILED;
+    }
+
+    using clock = std::chrono::steady_clock;
+    const bool forever = dwMilliseconds == INFINITE;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(dwMilliseconds);
+
+    int oldcancel;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldcancel);
+    kwaiter waiter{-1};
+    std::deque<kapc> torun;
+    DWORD result = WAIT_TIMEOUT;
+    bool terminated = false;
+    DWORD termcode = 0;
+    {
+        std::unique_lock<std::mutex> lock(kernlock());
+        if (!bWaitAll) {
+            for (DWORD i = 0; i < nCount; i++) {
+                if (objs[i] != nullptr && objs[i]->type == &keventtype) {
+                    reinterpret_cast<kevent *>(objs[i])->waiters.emplace_back(&waiter, (int)i);
+                }
+            }
+        }
+        for (;;) {
+            if (me->terminate) {
+                terminated = true;
+                termcode = me->termcode;
+                break;
+            }
+            if (waiter.pulsed >= 0) {
+                result = WAIT_OBJECT_0 + (DWORD)waiter.pulsed;
+                break;
+            }
+            if (bWaitAll && nCount > 0) {
+                bool all = true;
+                for (DWORD i = 0; i < nCount && all; i++) {
+                    all = objs[i] != nullptr && objs[i]->type->signalled(objs[i], tid);
+                }
+                if (all) {
+                    for (DWORD i = 0; i < nCount; i++) {
+                        if (objs[i]->type->acquire != nullptr) {
+                            objs[i]->type->acquire(objs[i], tid);
+                        }
+                    }
+                    result = WAIT_OBJECT_0;
+                    break;
+                }
+            } else {
+                DWORD i = 0;
+                while (i < nCount &&
+                       (objs[i] == nullptr || !objs[i]->type->signalled(objs[i], tid))) {
+                    i++;
+                }
+                if (i < nCount) {
+                    if (objs[i]->type->acquire != nullptr) {
+                        objs[i]->type->acquire(objs[i], tid);
+                    }
+                    result = WAIT_OBJECT_0 + i;
+                    break;
+                }
+            }
+            if (bAlertable && !me->apcs.empty()) {
+                torun.swap(me->apcs);
+                result = WAIT_IO_COMPLETION;
+                break;
+            }
+            clock::time_point now = clock::now();
+            if (!forever && now >= deadline) {
+                result = WAIT_TIMEOUT;
+                break;
+            }
+            clock::time_point until = forever ? now + std::chrono::hours(24) : deadline;
+            if (pollms > 0 && until > now + std::chrono::milliseconds(pollms)) {
+                until = now + std::chrono::milliseconds(pollms);
+            }
+            kernwake().wait_until(lock, until);
+        }
+        if (!bWaitAll) {
+            for (DWORD i = 0; i < nCount; i++) {
+                if (objs[i] != nullptr && objs[i]->type == &keventtype) {
+                    std::vector<std::pair<kwaiter *, int>> &ws =
+                        reinterpret_cast<kevent *>(objs[i])->waiters;
+                    for (size_t k = 0; k < ws.size(); k++) {
+                        if (ws[k].first == &waiter) {
+                            ws.erase(ws.begin() + (long)k);
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    for (DWORD i = 0; i < nCount; i++) {
+        if (objs[i] != nullptr) {
+            kernunref(objs[i]);
+        }
+    }
+    if (terminated) {
+        kernendthread(termcode);
+    }
+    pthread_setcancelstate(oldcancel, nullptr);
+    for (const kapc &a : torun) {
+        a.fn(a.param);
+    }
+    return result;
+}
+
+/* Waits until the object is signalled; see WaitForMultipleObjectsEx. */
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    return kernwait(1, &hHandle, FALSE, dwMilliseconds, FALSE);
+}
+
+/* Waits until the object is signalled, alertably if asked. */
+DWORD WINAPI WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertable) {
+    return kernwait(1, &hHandle, FALSE, dwMilliseconds, bAlertable);
+}
+
+/* Waits for any one (or, with bWaitAll, all) of the objects; not alertable. */
+DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                    DWORD dwMilliseconds) {
+    return WaitForMultipleObjectsEx(nCount, lpHandles, bWaitAll, dwMilliseconds, FALSE);
+}
+
+/* Waits up to dwMilliseconds (INFINITE: no limit) for events, threads, processes and
+ * mutexes. Returns WAIT_OBJECT_0 + the lowest index of a signalled object (whose
+ * auto-reset state or ownership the wait takes), WAIT_OBJECT_0 when all are signalled
+ * with bWaitAll, WAIT_TIMEOUT, WAIT_IO_COMPLETION after running queued APCs in an
+ * alertable wait, or WAIT_FAILED with the last error set (ERROR_INVALID_HANDLE). */
+DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                      DWORD dwMilliseconds, BOOL bAlertable) {
+    if (nCount == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    return kernwait(nCount, lpHandles, bWaitAll, dwMilliseconds, bAlertable);
+}

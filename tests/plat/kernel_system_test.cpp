@@ -1,0 +1,173 @@
+/*
+ * kernel_system_test.cpp - debugger output and breaks, the command line, environment
+ * variables, and the request channel of named mutexes between processes.
+ */
+#include "kernel.h"
+#include "kernel_testutil.h"
+#include "plat/stdlib.h"
+
+#include <csignal>
+
+namespace {
+
+class KernelSystem : public kt::ScratchDir {
+  protected:
+    void SetUp() override {
+        kt::ScratchDir::SetUp();
+        session = "ks" + std::to_string(getpid());
+        setenv("THISTLE_SESSION", session.c_str(), 1);
+    }
+    std::string session;
+};
+
+using steady = std::chrono::steady_clock;
+
+} // namespace
+
+TEST_F(KernelSystem, DebugOutputGoesToStandardErrorOnlyWhenAsked) {
+    unsetenv("THISTLE_DEBUGOUT");
+    EXPECT_EQ(kt::runchild("debugout " + dir + "/off.txt \"[WIND] hello\""), 0u);
+    EXPECT_EQ(kt::readfile(dir + "/off.txt"), "") << "no debugger, no THISTLE_DEBUGOUT";
+    setenv("THISTLE_DEBUGOUT", "", 1);
+    EXPECT_EQ(kt::runchild("debugout " + dir + "/on.txt \"[WIND] hello\""), 0u);
+    unsetenv("THISTLE_DEBUGOUT");
+    EXPECT_EQ(kt::readfile(dir + "/on.txt"), "[WIND] hello");
+    EXPECT_FALSE(IsDebuggerPresent());
+}
+
+TEST_F(KernelSystem, DebugBreakWithoutDebuggerEndsWithTheBreakpointCode) {
+    EXPECT_EQ(kt::runchild("debugbreak"), 0x80000003u);
+}
+
+TEST_F(KernelSystem, CommandLineIsTheArgumentsProgramFirst) {
+    ASSERT_EQ(kt::runchild("cmdline " + dir + "/cmd.txt QTX_BRAMBLE \"two words\" 42"), 0u);
+    EXPECT_EQ(kt::readfile(dir + "/cmd.txt"), std::string(PLATCHILD_PATH) + " cmdline " + dir +
+                                                  "/cmd.txt QTX_BRAMBLE \"two words\" 42");
+    /* The text is the layer's and stays the same. */
+    EXPECT_EQ(GetCommandLineA(), GetCommandLineA());
+}
+
+TEST_F(KernelSystem, EnvironmentCallsFollowWin32AndReachChildren) {
+    const char *name = "THISTLE_KT_VAR";
+    char buf[16];
+    memset(buf, 'x', sizeof buf);
+    SetLastError(0);
+    EXPECT_EQ(GetEnvironmentVariableA(name, buf, sizeof buf), 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ENVVAR_NOT_FOUND);
+
+    EXPECT_TRUE(SetEnvironmentVariableA(name, "bramble"));
+    EXPECT_STREQ(getenv(name), "bramble");
+    EXPECT_EQ(GetEnvironmentVariableA(name, buf, 8), 7u);
+    EXPECT_STREQ(buf, "bramble");
+    memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(GetEnvironmentVariableA(name, buf, 7), 8u) << "size needed, with the NUL";
+    EXPECT_EQ(buf[0], 'x') << "buffer untouched";
+    EXPECT_EQ(GetEnvironmentVariableA(name, nullptr, 0), 8u);
+    EXPECT_EQ(kt::runchild(std::string("getenv ") + name + " " + dir + "/env.txt"), 0u);
+    EXPECT_EQ(kt::readfile(dir + "/env.txt"), "bramble");
+
+    EXPECT_TRUE(SetEnvironmentVariableA(name, nullptr));
+    EXPECT_EQ(getenv(name), nullptr);
+    EXPECT_FALSE(SetEnvironmentVariableA("A=B", "c"));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(SetEnvironmentVariableA("", "c"));
+
+    /* _putenv copies: the caller's buffer may change or go away afterwards. */
+    char entry[64];
+    snprintf(entry, sizeof entry, "%s=%s", name, "shot");
+    EXPECT_EQ(_putenv(entry), 0);
+    memset(entry, 0, sizeof entry);
+    EXPECT_STREQ(getenv(name), "shot");
+    EXPECT_EQ(kt::runchild(std::string("getenv ") + name + " " + dir + "/env2.txt"), 0u);
+    EXPECT_EQ(kt::readfile(dir + "/env2.txt"), "shot");
+    EXPECT_EQ(_putenv((std::string(name) + "=").c_str()), 0);
+    EXPECT_EQ(getenv(name), nullptr);
+    EXPECT_EQ(kt::runchild(std::string("getenv ") + name + " " + dir + "/env3.txt"), 0u);
+    EXPECT_EQ(kt::readfile(dir + "/env3.txt"), "<unset>");
+    EXPECT_EQ(_putenv("no equals sign"), -1);
+    EXPECT_EQ(_putenv("=value"), -1);
+}
+
+namespace {
+
+int echohandler(const char *request, char *reply, size_t replysize) {
+    if (strcmp(request, "decline") == 0) {
+        return 0;
+    }
+    snprintf(reply, replysize, "self:%s", request);
+    return 1;
+}
+
+} // namespace
+
+TEST_F(KernelSystem, SecondInstanceTalksToTheOwnerOfTheName) {
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(kt::startchild("serve ZRN " + dir + "/ready", &pi));
+    ASSERT_TRUE(kt::waitfile(dir + "/ready"));
+
+    SetLastError(0);
+    HANDLE h = CreateMutexA(nullptr, TRUE, "ZRN");
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    char names[4][256];
+    ASSERT_GE(plat_openednames(names, 4), 1);
+    EXPECT_STREQ(names[0], "ZRN");
+
+    char reply[256];
+    ASSERT_EQ(plat_namedrequest("ZRN", "raise window", reply, sizeof reply, 5000), 1);
+    EXPECT_EQ(std::string(reply), "pong:raise window:" + std::to_string(pi.dwProcessId));
+    /* The service thread takes one request after another. */
+    ASSERT_EQ(plat_namedrequest("ZRN", "again", reply, sizeof reply, 5000), 1);
+    EXPECT_EQ(std::string(reply), "pong:again:" + std::to_string(pi.dwProcessId));
+    char small[8];
+    ASSERT_EQ(plat_namedrequest("ZRN", "cut", small, sizeof small, 5000), 1);
+    EXPECT_STREQ(small, "pong:cu") << "the reply is cut to the buffer";
+
+    /* A killed owner frees the name: no answer, and no waiting for the time-out. */
+    ASSERT_EQ(kill((pid_t)pi.dwProcessId, SIGKILL), 0);
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), (DWORD)WAIT_OBJECT_0);
+    kt::closeinfo(&pi);
+    steady::time_point t0 = steady::now();
+    EXPECT_EQ(plat_namedrequest("ZRN", "anyone", reply, sizeof reply, 5000), 0);
+    EXPECT_LT(steady::now() - t0, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(plat_namedrequest("never-created", "x", reply, sizeof reply, 5000), 0);
+}
+
+TEST_F(KernelSystem, OwnerWithoutHandlerDoesNotAnswer) {
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(kt::startchild("serve ZRN " + dir + "/ready no", &pi));
+    ASSERT_TRUE(kt::waitfile(dir + "/ready"));
+    char reply[64];
+    steady::time_point t0 = steady::now();
+    EXPECT_EQ(plat_namedrequest("ZRN", "hello", reply, sizeof reply, 5000), 0);
+    EXPECT_LT(steady::now() - t0, std::chrono::milliseconds(2000)) << "closed, not timed out";
+    kill((pid_t)pi.dwProcessId, SIGKILL);
+    kt::waitexit(pi.hProcess);
+    kt::closeinfo(&pi);
+}
+
+TEST_F(KernelSystem, OwnNamesAnswerThroughTheServiceThreadAndCloseAtOnce) {
+    plat_setrequesthandler(echohandler);
+    HANDLE h = CreateMutexA(nullptr, FALSE, "kt-own");
+    ASSERT_EQ(GetLastError(), 0u);
+    char reply[64];
+    ASSERT_EQ(plat_namedrequest("kt-own", "ping", reply, sizeof reply, 5000), 1);
+    EXPECT_STREQ(reply, "self:ping");
+    EXPECT_EQ(plat_namedrequest("kt-own", "decline", reply, sizeof reply, 5000), 0);
+    EXPECT_EQ(plat_namedrequest("kt-own", "two\nlines", reply, sizeof reply, 5000), 0);
+    EXPECT_EQ(
+        plat_namedrequest("kt-own", std::string(1024, 'a').c_str(), reply, sizeof reply, 5000), 0);
+
+    /* Closing the last handle frees the name at once, while the service thread polls. */
+    for (int i = 0; i < 20; i++) {
+        EXPECT_TRUE(CloseHandle(h));
+        h = CreateMutexA(nullptr, FALSE, "kt-own");
+        ASSERT_EQ(GetLastError(), 0u) << i;
+    }
+    ASSERT_EQ(plat_namedrequest("kt-own", "still", reply, sizeof reply, 5000), 1);
+    EXPECT_STREQ(reply, "self:still");
+    EXPECT_TRUE(CloseHandle(h));
+    plat_setrequesthandler(nullptr);
+    EXPECT_EQ(kt::runchild("mutex kt-own"), 0u);
+}

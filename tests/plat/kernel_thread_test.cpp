@@ -1,0 +1,645 @@
+/*
+ * kernel_thread_test.cpp - threads, critical sections, events, mutexes, waits and
+ * APCs of the POSIX kernel side. Run under the thread sanitizer too.
+ */
+#include "kernel_testutil.h"
+
+#include <atomic>
+#include <csignal>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
+
+long elapsedms(steady::time_point since) {
+    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - since)
+        .count();
+}
+
+/* Spins (sleeping 1 ms) until cond holds; false after 5 s. */
+template <typename F>
+bool eventually(F cond) {
+    for (int i = 0; i < 5000; i++) {
+        if (cond()) {
+            return true;
+        }
+        Sleep(1);
+    }
+    return cond();
+}
+
+struct orderlog {
+    CRITICAL_SECTION cs;
+    std::string text;
+};
+
+struct orderitem {
+    orderlog *log;
+    char letter;
+};
+
+DWORD WINAPI appendletter(LPVOID arg) {
+    orderitem *it = static_cast<orderitem *>(arg);
+    EnterCriticalSection(&it->log->cs);
+    it->log->text += it->letter;
+    LeaveCriticalSection(&it->log->cs);
+    return (DWORD)it->letter;
+}
+
+std::string logtext(orderlog *log) {
+    EnterCriticalSection(&log->cs);
+    std::string s = log->text;
+    LeaveCriticalSection(&log->cs);
+    return s;
+}
+
+DWORD WINAPI waitforever(LPVOID arg) {
+    WaitForSingleObject(static_cast<HANDLE>(arg), INFINITE);
+    return 1;
+}
+
+} // namespace
+
+TEST(KernelThreadStart, SuspendedThreadsRunInResumeOrder) {
+    orderlog log;
+    InitializeCriticalSection(&log.cs);
+    orderitem a{&log, 'A'};
+    orderitem b{&log, 'B'};
+    HANDLE ha = CreateThread(nullptr, 0, appendletter, &a, CREATE_SUSPENDED, nullptr);
+    HANDLE hb = CreateThread(nullptr, 0, appendletter, &b, CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(ha, nullptr);
+    ASSERT_NE(hb, nullptr);
+    Sleep(30);
+    EXPECT_EQ(logtext(&log), "") << "a suspended thread ran";
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(ha, &code));
+    EXPECT_EQ(code, (DWORD)STILL_ACTIVE);
+    EXPECT_EQ(WaitForSingleObject(ha, 0), (DWORD)WAIT_TIMEOUT);
+
+    EXPECT_EQ(ResumeThread(hb), 1u);
+    EXPECT_EQ(WaitForSingleObject(hb, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(ResumeThread(ha), 1u);
+    EXPECT_EQ(WaitForSingleObject(ha, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(logtext(&log), "BA");
+    EXPECT_TRUE(GetExitCodeThread(ha, &code));
+    EXPECT_EQ(code, (DWORD)'A');
+    /* A running (or ended) thread is not suspended: the count stays 0. */
+    EXPECT_EQ(ResumeThread(ha), 0u);
+    EXPECT_EQ(ResumeThread(GetCurrentThread()), 0u);
+    EXPECT_TRUE(CloseHandle(ha));
+    EXPECT_TRUE(CloseHandle(hb));
+    EXPECT_EQ(ResumeThread(ha), (DWORD)-1);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    DeleteCriticalSection(&log.cs);
+}
+
+TEST(KernelThreadStart, PrioritiesReadBackAndOthersAreRefused) {
+    HANDLE ev = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE h = CreateThread(nullptr, 0, waitforever, ev, 0, nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_NORMAL);
+    const int valid[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
+                         THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
+                         THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
+                         THREAD_PRIORITY_TIME_CRITICAL};
+    for (int p : valid) {
+        EXPECT_TRUE(SetThreadPriority(h, p)) << p;
+        EXPECT_EQ(GetThreadPriority(h), p);
+    }
+    const int invalid[] = {3, -3, 7, -7, 14, 16, -16, 31, THREAD_PRIORITY_ERROR_RETURN};
+    for (int p : invalid) {
+        SetLastError(0);
+        EXPECT_FALSE(SetThreadPriority(h, p)) << p;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_TIME_CRITICAL) << "changed by " << p;
+    }
+    /* The pseudo-handle names the calling thread: a separate record. */
+    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL));
+    EXPECT_EQ(GetThreadPriority(GetCurrentThread()), THREAD_PRIORITY_BELOW_NORMAL);
+    EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_TIME_CRITICAL);
+    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
+
+    EXPECT_TRUE(SetEvent(ev));
+    EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_ERROR_RETURN);
+    EXPECT_TRUE(CloseHandle(ev));
+}
+
+namespace {
+
+DWORD WINAPI exitwith(LPVOID arg) {
+    ExitThread((DWORD)(uintptr_t)arg);
+}
+
+DWORD WINAPI sleepforever(LPVOID) {
+    Sleep(INFINITE);
+    return 1;
+}
+
+/* Blocked outside the layer: in read() of a pipe nobody writes to. */
+DWORD WINAPI readforever(LPVOID arg) {
+    char c;
+    ssize_t n = read(*static_cast<int *>(arg), &c, 1);
+    return (DWORD)n;
+}
+
+} // namespace
+
+TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGiven) {
+    HANDLE ev = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    HANDLE waiting = CreateThread(nullptr, 0, waitforever, ev, 0, nullptr);
+    HANDLE sleeping = CreateThread(nullptr, 0, sleepforever, nullptr, 0, nullptr);
+    HANDLE reading = CreateThread(nullptr, 0, readforever, &fds[0], 0, nullptr);
+    HANDLE suspended = CreateThread(nullptr, 0, sleepforever, nullptr, CREATE_SUSPENDED, nullptr);
+    ASSERT_TRUE(waiting && sleeping && reading && suspended);
+    Sleep(30);
+    const HANDLE all[] = {waiting, sleeping, reading, suspended};
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(WaitForSingleObject(all[i], 0), (DWORD)WAIT_TIMEOUT) << i;
+        EXPECT_TRUE(TerminateThread(all[i], 40u + (DWORD)i)) << i;
+    }
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(WaitForSingleObject(all[i], 5000), (DWORD)WAIT_OBJECT_0) << i;
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeThread(all[i], &code));
+        EXPECT_EQ(code, 40u + (DWORD)i) << i;
+        /* A second terminate of an ended thread changes nothing. */
+        EXPECT_TRUE(TerminateThread(all[i], 99));
+        EXPECT_TRUE(GetExitCodeThread(all[i], &code));
+        EXPECT_EQ(code, 40u + (DWORD)i) << i;
+        EXPECT_TRUE(CloseHandle(all[i]));
+    }
+    close(fds[0]);
+    close(fds[1]);
+
+    HANDLE h = CreateThread(nullptr, 0, exitwith, (LPVOID)(uintptr_t)0xC0DE, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(h, &code));
+    EXPECT_EQ(code, 0xC0DEu);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_TRUE(CloseHandle(ev));
+}
+
+namespace {
+
+struct duprun {
+    HANDLE mine; /* the thread's own real handle, made from its pseudo-handle */
+    DWORD tid;
+    HANDLE go;
+};
+
+DWORD WINAPI duplicateself(LPVOID arg) {
+    duprun *d = static_cast<duprun *>(arg);
+    d->tid = GetCurrentThreadId();
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &d->mine, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        d->mine = nullptr;
+    }
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    WaitForSingleObject(d->go, INFINITE);
+    return 5;
+}
+
+} // namespace
+
+TEST(KernelThreadHandle, DuplicatedPseudoHandleNamesTheThreadEverywhere) {
+    duprun d{nullptr, 0, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    DWORD tid = 0;
+    HANDLE h = CreateThread(nullptr, 0, duplicateself, &d, 0, &tid);
+    ASSERT_NE(h, nullptr);
+    ASSERT_TRUE(eventually([&] { return GetThreadPriority(h) == THREAD_PRIORITY_HIGHEST; }));
+    ASSERT_NE(d.mine, nullptr);
+    EXPECT_NE(d.mine, GetCurrentThread());
+    EXPECT_EQ(d.tid, tid);
+    /* Used from this thread, the copy is the other thread, not this one. */
+    EXPECT_EQ(GetThreadPriority(d.mine), THREAD_PRIORITY_HIGHEST);
+    EXPECT_EQ(WaitForSingleObject(d.mine, 10), (DWORD)WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(d.go));
+    EXPECT_EQ(WaitForSingleObject(d.mine, 5000), (DWORD)WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(d.mine, &code));
+    EXPECT_EQ(code, 5u);
+
+    /* A real handle duplicates too; DUPLICATE_CLOSE_SOURCE closes the original. */
+    HANDLE copy = nullptr;
+    EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE));
+    EXPECT_FALSE(CloseHandle(h)) << "source still open";
+    EXPECT_EQ(WaitForSingleObject(copy, 0), (DWORD)WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(copy));
+    EXPECT_TRUE(CloseHandle(d.mine));
+    EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), copy, GetCurrentProcess(), &copy, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(CloseHandle(d.go));
+}
+
+namespace {
+
+struct shared {
+    CRITICAL_SECTION cs;
+    long counter; /* guarded by cs only: a race shows under the thread sanitizer */
+    int inside;
+    int maxinside;
+};
+
+DWORD WINAPI hammer(LPVOID arg) {
+    shared *s = static_cast<shared *>(arg);
+    for (int i = 0; i < 5000; i++) {
+        EnterCriticalSection(&s->cs);
+        EnterCriticalSection(&s->cs); /* re-entry by the owner */
+        s->inside++;
+        if (s->inside > s->maxinside) {
+            s->maxinside = s->inside;
+        }
+        s->counter++;
+        s->inside--;
+        LeaveCriticalSection(&s->cs);
+        if ((i & 7) == 0) {
+            sched_yield();
+        }
+        LeaveCriticalSection(&s->cs);
+    }
+    return 0;
+}
+
+struct tryprobe {
+    CRITICAL_SECTION *cs;
+    std::atomic<int> result{-1};
+};
+
+DWORD WINAPI tryfromother(LPVOID arg) {
+    tryprobe *p = static_cast<tryprobe *>(arg);
+    BOOL got = TryEnterCriticalSection(p->cs);
+    if (got) {
+        LeaveCriticalSection(p->cs);
+    }
+    p->result = got;
+    return 0;
+}
+
+int trythere(CRITICAL_SECTION *cs) {
+    tryprobe p;
+    p.cs = cs;
+    HANDLE h = CreateThread(nullptr, 0, tryfromother, &p, 0, nullptr);
+    WaitForSingleObject(h, 5000);
+    CloseHandle(h);
+    return p.result;
+}
+
+} // namespace
+
+TEST(KernelCriticalSection, ReentrantAndExclusive) {
+    static_assert(sizeof(CRITICAL_SECTION) == 5 * sizeof(void *), "record size as on Windows");
+    shared s{};
+    InitializeCriticalSection(&s.cs);
+    EnterCriticalSection(&s.cs);
+    EXPECT_TRUE(TryEnterCriticalSection(&s.cs));
+    EXPECT_EQ(trythere(&s.cs), 0);
+    LeaveCriticalSection(&s.cs);
+    EXPECT_EQ(trythere(&s.cs), 0) << "freed while entered once more";
+    LeaveCriticalSection(&s.cs);
+    EXPECT_EQ(trythere(&s.cs), 1);
+
+    const int n = 4;
+    HANDLE hs[n];
+    for (HANDLE &h : hs) {
+        h = CreateThread(nullptr, 0, hammer, &s, 0, nullptr);
+        ASSERT_NE(h, nullptr);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(n, hs, TRUE, 20000), (DWORD)WAIT_OBJECT_0);
+    for (HANDLE h : hs) {
+        CloseHandle(h);
+    }
+    EXPECT_EQ(s.counter, n * 5000L);
+    EXPECT_EQ(s.maxinside, 1);
+    DeleteCriticalSection(&s.cs);
+}
+
+TEST(KernelEvent, AutoResetIsTakenByOneWaitManualStaysSet) {
+    static const struct {
+        BOOL manual;
+        BOOL initial;
+        DWORD first;
+        DWORD second;
+    } cases[] = {
+        {FALSE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT},
+        {FALSE, TRUE, WAIT_OBJECT_0, WAIT_TIMEOUT},
+        {TRUE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT},
+        {TRUE, TRUE, WAIT_OBJECT_0, WAIT_OBJECT_0},
+    };
+    for (const auto &c : cases) {
+        HANDLE e = CreateEventA(nullptr, c.manual, c.initial, nullptr);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(WaitForSingleObject(e, 0), c.first) << c.manual << c.initial;
+        EXPECT_EQ(WaitForSingleObject(e, 0), c.second) << c.manual << c.initial;
+        EXPECT_TRUE(SetEvent(e));
+        EXPECT_TRUE(SetEvent(e));
+        EXPECT_EQ(WaitForSingleObject(e, 0), (DWORD)WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(e, 0), c.manual ? (DWORD)WAIT_OBJECT_0 : WAIT_TIMEOUT)
+            << "two sets of an auto-reset event release one wait";
+        EXPECT_TRUE(ResetEvent(e));
+        EXPECT_EQ(WaitForSingleObject(e, 0), (DWORD)WAIT_TIMEOUT);
+        EXPECT_TRUE(CloseHandle(e));
+        EXPECT_FALSE(SetEvent(e));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    }
+    /* Named events are one object within the process. */
+    HANDLE a = CreateEventA(nullptr, TRUE, FALSE, "kt-event");
+    EXPECT_EQ(GetLastError(), 0u);
+    HANDLE b = CreateEventA(nullptr, FALSE, FALSE, "kt-event");
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(SetEvent(a));
+    EXPECT_EQ(WaitForSingleObject(b, 0), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(b, 0), (DWORD)WAIT_OBJECT_0) << "manual mode of the first";
+    CloseHandle(a);
+    CloseHandle(b);
+}
+
+namespace {
+
+struct waitgroup {
+    HANDLE event;
+    std::atomic<int> waiting{0};
+    std::atomic<int> released{0};
+};
+
+DWORD WINAPI waitonce(LPVOID arg) {
+    waitgroup *g = static_cast<waitgroup *>(arg);
+    g->waiting++;
+    DWORD r = WaitForSingleObject(g->event, 10000);
+    if (r == WAIT_OBJECT_0) {
+        g->released++;
+    }
+    return r;
+}
+
+/* Starts n waiters on ev and returns once they are (very likely) blocked in the wait. */
+std::vector<HANDLE> startwaiters(waitgroup *g, int n) {
+    std::vector<HANDLE> hs;
+    for (int i = 0; i < n; i++) {
+        hs.push_back(CreateThread(nullptr, 0, waitonce, g, 0, nullptr));
+    }
+    eventually([&] { return g->waiting == n; });
+    Sleep(100);
+    return hs;
+}
+
+void endwaiters(waitgroup *g, std::vector<HANDLE> &hs) {
+    SetEvent(g->event);
+    for (HANDLE h : hs) {
+        SetEvent(g->event);
+        WaitForSingleObject(h, 10000);
+        CloseHandle(h);
+    }
+}
+
+} // namespace
+
+TEST(KernelEvent, PulseReleasesTheCurrentWaitersAndLeavesTheEventReset) {
+    /* Manual-reset: every waiter goes. */
+    waitgroup manual;
+    manual.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<HANDLE> hs = startwaiters(&manual, 3);
+    EXPECT_TRUE(PulseEvent(manual.event));
+    EXPECT_TRUE(eventually([&] { return manual.released == 3; }));
+    EXPECT_EQ(WaitForSingleObject(manual.event, 0), (DWORD)WAIT_TIMEOUT);
+    endwaiters(&manual, hs);
+
+    /* Auto-reset: exactly one goes. */
+    waitgroup autoev;
+    autoev.event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    hs = startwaiters(&autoev, 3);
+    EXPECT_TRUE(PulseEvent(autoev.event));
+    EXPECT_TRUE(eventually([&] { return autoev.released == 1; }));
+    Sleep(50);
+    EXPECT_EQ(autoev.released, 1);
+    EXPECT_EQ(WaitForSingleObject(autoev.event, 0), (DWORD)WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(autoev.event));
+    EXPECT_TRUE(eventually([&] { return autoev.released == 2; }));
+    endwaiters(&autoev, hs);
+
+    /* No waiter: nothing is kept for later, even from a set event. */
+    for (BOOL m : {FALSE, TRUE}) {
+        HANDLE e = CreateEventA(nullptr, m, TRUE, nullptr);
+        EXPECT_TRUE(PulseEvent(e));
+        EXPECT_EQ(WaitForSingleObject(e, 0), (DWORD)WAIT_TIMEOUT);
+        EXPECT_TRUE(PulseEvent(e));
+        EXPECT_EQ(WaitForSingleObject(e, 20), (DWORD)WAIT_TIMEOUT);
+        CloseHandle(e);
+    }
+    CloseHandle(manual.event);
+    CloseHandle(autoev.event);
+}
+
+namespace {
+
+struct delayedset {
+    HANDLE event;
+    DWORD ms;
+};
+
+DWORD WINAPI setlater(LPVOID arg) {
+    delayedset *d = static_cast<delayedset *>(arg);
+    Sleep(d->ms);
+    SetEvent(d->event);
+    return 0;
+}
+
+} // namespace
+
+TEST(KernelWait, MultipleWaitGivesLowestSignalledIndexOrTimesOut) {
+    HANDLE e[3];
+    for (HANDLE &h : e) {
+        h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    }
+    steady::time_point t0 = steady::now();
+    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, 60, FALSE), (DWORD)WAIT_TIMEOUT);
+    EXPECT_GE(elapsedms(t0), 60);
+    EXPECT_LT(elapsedms(t0), 2000);
+
+    SetEvent(e[2]);
+    SetEvent(e[1]);
+    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, 0, FALSE), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, 0, FALSE), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, 0, FALSE), (DWORD)WAIT_TIMEOUT);
+
+    /* A set from another thread ends a wait without limit. */
+    delayedset d{e[2], 30};
+    HANDLE setter = CreateThread(nullptr, 0, setlater, &d, 0, nullptr);
+    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, INFINITE, TRUE), WAIT_OBJECT_0 + 2);
+    /* Waiting on the thread handle ends when the thread does. */
+    EXPECT_EQ(WaitForSingleObject(setter, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(setter, 0), (DWORD)WAIT_OBJECT_0) << "stays signalled";
+    CloseHandle(setter);
+
+    /* Wait-all takes every object or none. */
+    SetEvent(e[0]);
+    EXPECT_EQ(WaitForMultipleObjects(2, e, TRUE, 0), (DWORD)WAIT_TIMEOUT);
+    SetEvent(e[1]);
+    EXPECT_EQ(WaitForMultipleObjects(2, e, TRUE, 0), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(2, e, FALSE, 0), (DWORD)WAIT_TIMEOUT);
+
+    /* Bad handles fail the whole wait. */
+    HANDLE closed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    CloseHandle(closed);
+    const HANDLE withbad[] = {e[0], closed};
+    SetLastError(0);
+    EXPECT_EQ(WaitForMultipleObjectsEx(2, withbad, FALSE, 0, FALSE), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_EQ(WaitForMultipleObjectsEx(0, e, FALSE, 0, FALSE), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    for (HANDLE h : e) {
+        CloseHandle(h);
+    }
+}
+
+TEST(KernelWait, ProcessHandleIsSignalledWhenTheChildEnds) {
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(kt::startchild("exit 0x1234", &pi));
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), (DWORD)WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+    EXPECT_EQ(code, 0x1234u);
+    kt::closeinfo(&pi);
+    EXPECT_EQ(WaitForSingleObject(GetCurrentProcess(), 20), (DWORD)WAIT_TIMEOUT);
+}
+
+namespace {
+
+struct owned {
+    HANDLE mutex;
+    DWORD waited;
+    BOOL released;
+    DWORD releaseerror;
+};
+
+DWORD WINAPI trymutex(LPVOID arg) {
+    owned *o = static_cast<owned *>(arg);
+    o->released = ReleaseMutex(o->mutex);
+    o->releaseerror = GetLastError();
+    o->waited = WaitForSingleObject(o->mutex, 30);
+    if (o->waited == WAIT_OBJECT_0) {
+        ReleaseMutex(o->mutex);
+    }
+    return 0;
+}
+
+DWORD runtrymutex(owned *o) {
+    HANDLE h = CreateThread(nullptr, 0, trymutex, o, 0, nullptr);
+    WaitForSingleObject(h, 5000);
+    CloseHandle(h);
+    return o->waited;
+}
+
+} // namespace
+
+TEST(KernelWait, MutexIsOwnedByOneThreadAtATime) {
+    owned o{CreateMutexA(nullptr, TRUE, nullptr), 0, TRUE, 0};
+    ASSERT_NE(o.mutex, nullptr);
+    EXPECT_EQ(WaitForSingleObject(o.mutex, 0), (DWORD)WAIT_OBJECT_0) << "owner enters again";
+    EXPECT_EQ(runtrymutex(&o), (DWORD)WAIT_TIMEOUT);
+    EXPECT_FALSE(o.released);
+    EXPECT_EQ(o.releaseerror, (DWORD)ERROR_NOT_OWNER);
+    EXPECT_TRUE(ReleaseMutex(o.mutex));
+    EXPECT_EQ(runtrymutex(&o), (DWORD)WAIT_TIMEOUT) << "still owned once";
+    EXPECT_TRUE(ReleaseMutex(o.mutex));
+    EXPECT_FALSE(ReleaseMutex(o.mutex));
+    EXPECT_EQ(runtrymutex(&o), (DWORD)WAIT_OBJECT_0);
+    CloseHandle(o.mutex);
+}
+
+namespace {
+
+struct apcrun {
+    std::atomic<DWORD> rantid{0};
+    std::atomic<int> calls{0};
+    std::atomic<int> phase{0};
+    DWORD sleepresult = 0;
+    DWORD waitresult = 0;
+    DWORD plainsleep = 0;
+    DWORD laterresult = 0;
+    HANDLE event;
+};
+
+apcrun *currentapc;
+
+void WINAPI onapc(ULONG_PTR param) {
+    currentapc->rantid = GetCurrentThreadId();
+    currentapc->calls += (int)param;
+}
+
+DWORD WINAPI apcthread(LPVOID arg) {
+    apcrun *r = static_cast<apcrun *>(arg);
+    r->sleepresult = SleepEx(INFINITE, TRUE);
+    r->waitresult = WaitForSingleObjectEx(r->event, INFINITE, TRUE);
+    r->phase = 1;
+    /* Non-alertable: the APC queued now stays queued. */
+    while (r->phase != 2) {
+        Sleep(1);
+    }
+    WaitForSingleObject(r->event, 20);
+    r->plainsleep = r->calls;
+    r->laterresult = SleepEx(0, TRUE);
+    return 0;
+}
+
+} // namespace
+
+TEST(KernelApc, AlertableWaitsRunQueuedApcsOthersKeepThem) {
+    apcrun r;
+    currentapc = &r;
+    r.event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    DWORD tid = 0;
+    HANDLE h = CreateThread(nullptr, 0, apcthread, &r, 0, &tid);
+    Sleep(20);
+    EXPECT_NE(QueueUserAPC(onapc, h, 1), 0u);
+    EXPECT_TRUE(eventually([&] { return r.calls == 1; }));
+    EXPECT_EQ(r.rantid.load(), tid) << "an APC runs on its thread";
+    Sleep(20);
+    EXPECT_NE(QueueUserAPC(onapc, h, 10), 0u);
+    EXPECT_TRUE(eventually([&] { return r.phase == 1; }));
+    EXPECT_EQ(r.calls, 11);
+    EXPECT_NE(QueueUserAPC(onapc, h, 100), 0u);
+    r.phase = 2;
+    EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(r.sleepresult, (DWORD)WAIT_IO_COMPLETION);
+    EXPECT_EQ(r.waitresult, (DWORD)WAIT_IO_COMPLETION);
+    EXPECT_EQ(r.plainsleep, 11u) << "a non-alertable wait ran an APC";
+    EXPECT_EQ(r.laterresult, (DWORD)WAIT_IO_COMPLETION);
+    EXPECT_EQ(r.calls, 111);
+    /* An ended thread takes no APC. */
+    EXPECT_EQ(QueueUserAPC(onapc, h, 1), 0u);
+    CloseHandle(h);
+    CloseHandle(r.event);
+
+    /* Queued to oneself: the next alertable sleep runs it at once. */
+    EXPECT_NE(QueueUserAPC(onapc, GetCurrentThread(), 1000), 0u);
+    steady::time_point t0 = steady::now();
+    EXPECT_EQ(SleepEx(5000, TRUE), (DWORD)WAIT_IO_COMPLETION);
+    EXPECT_LT(elapsedms(t0), 2000);
+    EXPECT_EQ(r.calls, 1111);
+}
+
+TEST(KernelTime, TickCountFollowsTheMonotonicClock) {
+    DWORD t0 = GetTickCount();
+    steady::time_point s0 = steady::now();
+    DWORD last = t0;
+    for (int i = 0; i < 5; i++) {
+        Sleep(10);
+        DWORD t = GetTickCount();
+        EXPECT_GE((int32_t)(t - last), 10 - 1) << "tick count went back or stood still";
+        last = t;
+    }
+    long real = elapsedms(s0);
+    EXPECT_NEAR((double)(int32_t)(last - t0), (double)real, 20.0);
+}
