@@ -5,5 +5,14 @@
 #define THISTLE_H
 
 #include "thistle/memutil.h"
+#include "thistle/memstd.h"
+#include "thistle/diag.h"
+#include "thistle/mono.h"
+#include "thistle/palette.h"
+#include "thistle/startup.h"
+#include "thistle/syshelp.h"
+#include "thistle/queue.h"
+#include "thistle/threads.h"
+#include "thistle/timer.h"
 
 #endif /* THISTLE_H */

@@ -1,0 +1,233 @@
+/*
+ * diag_test.cpp - the fatal-error report and the levelled trace.
+ *
+ * In process: what the filter hook sees and that cancelling leaves the report ready
+ * again; debugprint's levels and modes. In child processes (diagchild): the finished
+ * text with its site lines (the headless box writes "Abort message:: <text>" to
+ * standard error), the hooks, and both exit paths.
+ */
+#include "childrun.h"
+#include "plat/win32.h"
+#include "thistle/diag.h"
+#include "thistle/mono.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> seen;
+
+int32_t cancel(const char *text) {
+    seen.emplace_back(text);
+    return 0;
+}
+
+int32_t cancelandreport(const char *text) {
+    seen.emplace_back(text);
+    fatalerror("nested - IGNORED\n"); /* a report in progress: must return at once */
+    return 0;
+}
+
+class FatalFilter : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        seen.clear();
+        fatalfilterhook = cancel;
+    }
+    void TearDown() override {
+        fatalfilterhook = nullptr;
+    }
+};
+
+TEST_F(FatalFilter, SeesTheFormattedMessageAndCancelLetsTheCallerGoOn) {
+    THISTLE_SITE("cmn\\x");
+    fatalerror("reservememadr - OUT OF MEMORY\nrequested '%s': %d\n", "rowtbl", 640);
+    EXPECT_EQ(fatalactive, 0);
+    fatalerror(nullptr); /* the guard was cleared: this one runs too */
+    ASSERT_EQ(seen.size(), 2u);
+    /* The filter comes before the site lines are added. */
+    EXPECT_EQ(seen[0], "reservememadr - OUT OF MEMORY\nrequested 'rowtbl': 640\n");
+    EXPECT_EQ(seen[1], "");
+    EXPECT_EQ(fatalactive, 0);
+}
+
+TEST_F(FatalFilter, ReportFromWithinAReportReturnsAtOnce) {
+    fatalfilterhook = cancelandreport;
+    fatalerror("outer - FIRST\n");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], "outer - FIRST\n");
+    EXPECT_EQ(fatalactive, 0);
+}
+
+TEST(ErrorHelpers, ErrorTextAndSystemError) {
+    char buffer[40];
+    memset(buffer, 'z', sizeof buffer);
+    liberror = 0;
+    EXPECT_EQ(geterrortext(buffer), 0);
+    EXPECT_STREQ(buffer, "[    0] sorry, not implemented");
+    liberror = 65535;
+    EXPECT_EQ(geterrortext(buffer), 65535);
+    EXPECT_STREQ(buffer, "[65535] sorry, not implemented");
+    EXPECT_EQ(strlen(buffer) + 1, 31u);
+    EXPECT_EQ(geterrortext(nullptr), 65535);
+    liberror = 0;
+
+    setsystemerror(ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(getsystemerror(), (uint32_t)ERROR_ALREADY_EXISTS);
+    setsystemerror(0);
+    EXPECT_EQ(getsystemerror(), 0u);
+}
+
+/* ---- debugprint ------------------------------------------------------------------ */
+
+class Trace : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        debugprintmode = 2;
+    }
+    /* What one debugprint call writes to standard output. */
+    static std::string stdoutof(const int32_t *level, int32_t minimum, const char *text) {
+        ::testing::internal::CaptureStdout();
+        debugprint(level, minimum, "%s", text);
+        return ::testing::internal::GetCapturedStdout();
+    }
+};
+
+TEST_F(Trace, LevelDecidesWhetherTextIsWritten) {
+    EXPECT_EQ(debugprintmode, 2);
+    int32_t level = 4;
+    EXPECT_EQ(stdoutof(nullptr, 1000, "[TEST] null level\n"), "[TEST] null level\n");
+    EXPECT_EQ(stdoutof(&level, 4, "[TEST] equal\n"), "[TEST] equal\n");
+    EXPECT_EQ(stdoutof(&level, 5, "[TEST] one above\n"), "");
+    level = -3;
+    EXPECT_EQ(stdoutof(&level, -3, "[TEST] negative\n"), "[TEST] negative\n");
+}
+
+TEST_F(Trace, TextIsWrittenUnchangedIncludingPercent) {
+    ::testing::internal::CaptureStdout();
+    debugprint(nullptr, 0, "[TEST] %d%% %s\n", 50, "%d%s%n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "[TEST] 50% %d%s%n\n");
+
+    /* The same through the text debug screen: no second formatting there either. */
+    debugprintmode = 3;
+    monosetpage(0);
+    monosettop(0);
+    monoputs("\f");
+    debugprint(nullptr, 0, "%s", "a%d%%");
+    const uint8_t *screen = monoscreen(0);
+    std::string row;
+    for (int i = 0; i < 5; i++) {
+        row += (char)screen[i * 2];
+    }
+    EXPECT_EQ(row, "a%d%%");
+}
+
+TEST_F(Trace, ModesChooseTheDestination) {
+    monosetpage(0);
+    monosettop(0);
+    monoputs("\f");
+
+    debugprintmode = 3;
+    EXPECT_EQ(stdoutof(nullptr, 0, "M3"), "");
+    EXPECT_EQ(monoscreen(0)[0], 'M');
+    EXPECT_EQ(monoscreen(0)[2], '3');
+
+    for (int32_t mode : {0, 4, -1}) {
+        debugprintmode = mode;
+        EXPECT_EQ(stdoutof(nullptr, 0, "gone"), "") << "mode " << mode;
+    }
+    EXPECT_EQ(monoscreen(0)[4], 0) << "other modes must not reach the screen";
+
+    /* Mode 1: the debugger output, which the platform copies to standard error when
+     * THISTLE_DEBUGOUT is set. */
+    setenv("THISTLE_DEBUGOUT", "1", 1);
+    debugprintmode = 1;
+    ::testing::internal::CaptureStderr();
+    std::string out = stdoutof(nullptr, 0, "[TEST] to the debugger\n");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    unsetenv("THISTLE_DEBUGOUT");
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("[TEST] to the debugger\n"), std::string::npos) << err;
+}
+
+/* ---- the finished report, in a child process ------------------------------------- */
+
+/* The site line the child's report carries, from the "line N" it printed first. */
+std::string siteline(const childrun::result &r) {
+    int line = 0;
+    EXPECT_EQ(sscanf(r.out.c_str(), "line %d", &line), 1) << r.out;
+    return "FILE cmn\\x LINE " + std::to_string(line) + " FUNCTION \n";
+}
+
+TEST(FatalReport, TextCarriesTheSiteLines) {
+    childrun::result r = childrun::run({"report", "site"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Abort message:: child - SITE\n" + siteline(r) + "\n");
+
+    r = childrun::run({"report", "callersite"});
+    EXPECT_EQ(r.err, "Abort message:: child - WITH CALLER\n" + siteline(r) +
+                         "CALLED FROM FILE game\\main LINE 99 FUNCTION caller\n\n");
+}
+
+TEST(FatalReport, NullFormatGivesOnlyTheSiteLine) {
+    childrun::result r = childrun::run({"report", "null"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Abort message:: " + siteline(r) + "\n");
+}
+
+TEST(FatalReport, SiteLinesCanBeLeftOut) {
+    childrun::result r = childrun::run({"report", "nosite"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Abort message:: child - NO SITE\n\n");
+
+    r = childrun::run({"report", "nofile"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Abort message:: child - NO FILE\n\n");
+}
+
+TEST(FatalReport, OverlongTextIsCutAndLosesTheSiteLine) {
+    childrun::result r = childrun::run({"report", "long"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Abort message:: " + std::string(511, 'x') + "\n");
+}
+
+TEST(FatalReport, HooksRunInOrderOnceAndTheLockIsLeft) {
+    childrun::result r = childrun::run({"hooks"});
+    EXPECT_EQ(r.status, 0);
+    /* The first hook's own report returned at once; the exit function found the lock
+     * that the lock hook had entered free again. */
+    EXPECT_EQ(r.out, "first\ninner returned\nlock\nstop\nlock free\n");
+    EXPECT_EQ(r.err.find("Abort message:"), r.err.rfind("Abort message:")) << r.err;
+    EXPECT_EQ(r.err.find("inner"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("child - HOOKS\n"), std::string::npos) << r.err;
+}
+
+TEST(FatalReport, OutOfMemoryCopyGoesToStandardOutputBeforeItsHook) {
+    childrun::result r = childrun::run({"oom"});
+    EXPECT_EQ(r.status, 0);
+    std::string text = "createwindowadr - OUT OF MEMORY\n";
+    ASSERT_EQ(r.out.find(text), 0u) << r.out;
+    EXPECT_NE(r.out.find("FILE cmn\\x LINE"), std::string::npos);
+    EXPECT_EQ(r.out.substr(r.out.size() - 9), "oom hook\n");
+}
+
+TEST(FatalExit, MainThreadLeavesThroughTheExitFunctions) {
+    childrun::result r = childrun::run({"fatal", "main"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "exit b\nexit a\n");
+    EXPECT_EQ(r.err.find("Abort message:: child - MAIN THREAD\nvalue: 7\nFILE cmn\\x LINE "), 0u)
+        << r.err;
+}
+
+TEST(FatalExit, OtherThreadEndsTheProcessAtOnce) {
+    childrun::result r = childrun::run({"fatal", "thread"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "") << "exit functions must not run, the main thread must not go on";
+    EXPECT_EQ(r.err.find("Abort message:: child - OTHER THREAD\nFILE cmn\\x LINE "), 0u) << r.err;
+}
+
+} // namespace

@@ -1,0 +1,294 @@
+/*
+ * diagchild.cpp - the child program of the diagnostics and helper suites.
+ *
+ * Runs on the library and the platform layer and does one thing, chosen by its
+ * arguments; text the test checks goes to standard output, report boxes (headless)
+ * to standard error:
+ *   fatal main | thread   two exit functions (they print "exit a", "exit b"), then a
+ *                         report from the main thread or from a second thread
+ *   report KIND           one report with KIND: site, callersite, null, nosite, nofile,
+ *                         long; prints "line N" (the site's line) first
+ *   hooks                 shutdown hooks that print their names; the first hook
+ *                         reports again; the lock hook returns a lock it entered and an
+ *                         exit function says whether another thread can take it
+ *   oom                   out-of-memory copy and hook
+ *   exittable             fills the exit-function table, prints the refused result
+ *   screen                prints getscreensize
+ *   instance NAME FLAG    singleinstance(NAME, "-" for null) with singleinstanceexit
+ *                         FLAG; prints "result N" and "name S", returns 7
+ *   hold NAME READY STOP  first instance: singleinstance(NAME), create READY, wait
+ *                         (at most 20 s) for STOP
+ *   holdwindow NAME READY STOP
+ *                         as hold, with a minimised window titled NAME and its message
+ *                         loop; at STOP prints the window's state as the headless
+ *                         backend mirrors it: "<shown|minimised|hidden> <foreground>"
+ */
+#include "plat/win32.h"
+
+#include "backend.h"
+#include "null/null.h"
+#include "thistle/diag.h"
+#include "thistle/startup.h"
+#include "thistle/syshelp.h"
+#include "thistle/threads.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+void say(const char *text) {
+    fputs(text, stdout);
+    fflush(stdout);
+}
+
+void exita() {
+    say("exit a\n");
+}
+
+void exitb() {
+    say("exit b\n");
+}
+
+critsection *hooklock;
+
+void firsthook() {
+    say("first\n");
+    THISTLE_SITE("win\\inner");
+    fatalerror("inner - SECOND REPORT\n");
+    say("inner returned\n");
+}
+
+critsection *lockhook() {
+    say("lock\n");
+    enterlock(hooklock);
+    return hooklock;
+}
+
+void stophook() {
+    say("stop\n");
+}
+
+/* Runs at exit: the report must have left the lock its lock hook took. */
+void checklock() {
+    bool taken = false;
+    std::thread other([&] {
+        auto *section = reinterpret_cast<CRITICAL_SECTION *>(hooklock);
+        taken = TryEnterCriticalSection(section) != 0;
+        if (taken) {
+            LeaveCriticalSection(section);
+        }
+    });
+    other.join();
+    say(taken ? "lock free\n" : "lock held\n");
+}
+
+void oomhook() {
+    say("oom hook\n");
+}
+
+int fatal(const std::string &where) {
+    isthread(nullptr); /* this is the main thread */
+    registerexit(exita);
+    registerexit(exitb);
+    if (where == "main") {
+        THISTLE_SITE("cmn\\x");
+        fatalerror("child - MAIN THREAD\nvalue: %d\n", 7);
+    } else {
+        std::thread other([] {
+            THISTLE_SITE("cmn\\x");
+            fatalerror("child - OTHER THREAD\n");
+        });
+        other.join();
+    }
+    say("returned\n");
+    return 5;
+}
+
+int report(const std::string &kind) {
+    static char callerfunction[] = "caller";
+    THISTLE_SITE("cmn\\x");
+    printf("line %d\n", (int)errorsite.line);
+    fflush(stdout);
+    if (kind == "callersite") {
+        callersite.file = "game\\main";
+        callersite.function = callerfunction;
+        callersite.line = 99;
+        fatalerror("child - WITH CALLER\n");
+    } else if (kind == "null") {
+        fatalerror(nullptr);
+    } else if (kind == "nosite") {
+        fatalsiteinfo = 0;
+        fatalerror("child - NO SITE\n");
+    } else if (kind == "nofile") {
+        errorsite.file = nullptr;
+        fatalerror("child - NO FILE\n");
+    } else if (kind == "long") {
+        std::string big(600, 'x');
+        fatalerror("%s", big.c_str());
+    } else {
+        fatalerror("child - %s\n", "SITE");
+    }
+    return 5;
+}
+
+int hooks() {
+    isthread(nullptr);
+    hooklock = createlock();
+    registerexit(checklock);
+    fatalfirsthook = firsthook;
+    fatallockhook = lockhook;
+    fatalstophook = stophook;
+    THISTLE_SITE("cmn\\x");
+    fatalerror("child - HOOKS\n");
+    return 5;
+}
+
+int oom() {
+    outofmemorycount = 1;
+    outofmemoryhook = oomhook;
+    THISTLE_SITE("cmn\\x");
+    fatalerror("createwindowadr - OUT OF MEMORY\n");
+    return 5;
+}
+
+void (*const printers[EXIT_FUNCTIONS])(void) = {
+#define P(n) [] { say("exit " #n "\n"); }
+    P(0),  P(1),  P(2),  P(3),  P(4),  P(5),  P(6),  P(7),  P(8),  P(9),  P(10),
+    P(11), P(12), P(13), P(14), P(15), P(16), P(17), P(18), P(19), P(20), P(21),
+    P(22), P(23), P(24), P(25), P(26), P(27), P(28), P(29), P(30), P(31),
+#undef P
+};
+
+int exittable() {
+    for (auto *f : printers) {
+        if (registerexit(f) != 0) {
+            say("refused early\n");
+        }
+    }
+    printf("extra %d\n", (int)registerexit(exita));
+    fflush(stdout);
+    return 0;
+}
+
+int screen() {
+    screensize size = {-1, -1, -1};
+    screensize *back = getscreensize(&size);
+    printf("%d %d %d %s\n", (int)size.width, (int)size.height, (int)size.depth,
+           back == &size ? "same" : "other");
+    return 0;
+}
+
+int instance(const std::string &name, int flag) {
+    singleinstanceexit = flag;
+    int32_t result = singleinstance(name == "-" ? nullptr : name.c_str());
+    printf("result %d\nname %s\n", (int)result, applicationname != nullptr ? applicationname : "");
+    fflush(stdout);
+    return 7;
+}
+
+bool waitstop(const std::string &stop) {
+    for (int i = 0; i < 2000; i++) {
+        if (access(stop.c_str(), F_OK) == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+int hold(const std::string &name, const std::string &ready, const std::string &stop) {
+    printf("result %d\n", (int)singleinstance(name.c_str()));
+    fflush(stdout);
+    if (FILE *f = fopen(ready.c_str(), "w")) {
+        fclose(f);
+    }
+    waitstop(stop);
+    return 0;
+}
+
+LRESULT CALLBACK windowproc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == WM_DESTROY) {
+        PostQuitMessage(0);
+    }
+    return DefWindowProcA(h, m, w, l);
+}
+
+int holdwindow(const std::string &name, const std::string &ready, const std::string &stop) {
+    printf("result %d\n", (int)singleinstance(name.c_str()));
+    fflush(stdout);
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = windowproc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "DiagChildClass";
+    if (RegisterClassExA(&wc) == 0) {
+        return 3;
+    }
+    HWND window = CreateWindowExA(0, "DiagChildClass", applicationname, WS_OVERLAPPEDWINDOW, 0, 0,
+                                  320, 200, nullptr, nullptr, wc.hInstance, nullptr);
+    if (window == nullptr) {
+        return 4;
+    }
+    ShowWindow(window, SW_MINIMIZE);
+    if (FILE *f = fopen(ready.c_str(), "w")) {
+        fclose(f);
+    }
+    std::thread watcher([&] {
+        waitstop(stop);
+        plat_nullwindowinfo info{};
+        plat_nullwindow(window, &info);
+        const char *show = info.show == PLAT_SHOWN       ? "shown"
+                           : info.show == PLAT_MINIMISED ? "minimised"
+                                                         : "hidden";
+        printf("%s %d\n", show, GetForegroundWindow() == window ? 1 : 0);
+        fflush(stdout);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    });
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        DispatchMessageA(&msg);
+    }
+    watcher.join();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string cmd = argc > 1 ? argv[1] : "";
+    std::string a = argc > 2 ? argv[2] : "";
+    if (cmd == "fatal") {
+        return fatal(a);
+    }
+    if (cmd == "report") {
+        return report(a);
+    }
+    if (cmd == "hooks") {
+        return hooks();
+    }
+    if (cmd == "oom") {
+        return oom();
+    }
+    if (cmd == "exittable") {
+        return exittable();
+    }
+    if (cmd == "screen") {
+        return screen();
+    }
+    if (cmd == "instance" && argc > 3) {
+        return instance(a, atoi(argv[3]));
+    }
+    if (cmd == "hold" && argc > 4) {
+        return hold(a, argv[3], argv[4]);
+    }
+    if (cmd == "holdwindow" && argc > 4) {
+        return holdwindow(a, argv[3], argv[4]);
+    }
+    fprintf(stderr, "diagchild: unknown command\n");
+    return 2;
+}
