@@ -1,0 +1,604 @@
+// memstd_test - memory classes: region layout, placement, splitting, merging, trailers,
+// reports, a long randomized run checked against the free-list invariants, and
+// concurrent use of a locked class.
+#include "thistle/diag.h"
+#include "thistle/memstd.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <new>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Reading the stored layout independently of the module: fields by offset, links by the
+// documented encoding (address, or distance from the link word where pointers are wider).
+uint32_t word(const uint8_t *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+uint16_t half(const uint8_t *p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+uint8_t *follow(const uint8_t *field) {
+    uint32_t v = word(field);
+    if (sizeof(void *) > 4) {
+        return v == 0 ? nullptr : const_cast<uint8_t *>(field) + static_cast<int32_t>(v);
+    }
+    return reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(v));
+}
+std::string sig(const uint8_t *b) {
+    return std::string(reinterpret_cast<const char *>(b), 2);
+}
+int32_t size(const uint8_t *b) {
+    return static_cast<int32_t>(word(b + 4));
+}
+uint8_t *next(const uint8_t *b) {
+    return follow(b + 8);
+}
+uint8_t *prev(const uint8_t *b) {
+    return follow(b + 12);
+}
+uint8_t *hdr(void *data) {
+    return static_cast<uint8_t *>(data) - 16;
+}
+
+std::vector<std::string> reports;
+siterecord reportsite;
+int32_t capture(const char *text) {
+    reports.push_back(text);
+    reportsite = errorsite;
+    return 0;
+}
+
+class Memstd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        initmemclasses();
+        saved = reporterrors;
+        reporterrors = 1;
+        fatalfilterhook = capture;
+        memfailhook = nullptr;
+        callersite = siterecord{};
+        reports.clear();
+    }
+    void TearDown() override {
+        for (int32_t n = 0; n < MEMCLASSES; n++) {
+            removememclass(n);
+        }
+        fatalfilterhook = nullptr;
+        memfailhook = nullptr;
+        callersite = siterecord{};
+        reporterrors = saved;
+        for (uint8_t *r : regions) {
+            ::operator delete(r, std::align_val_t(4096));
+        }
+    }
+    uint8_t *region(size_t n) {
+        auto *r = static_cast<uint8_t *>(::operator new(n, std::align_val_t(4096)));
+        std::memset(r, 0xEE, n);
+        regions.push_back(r);
+        return r;
+    }
+    // A class without trailer and names, block alignment 1: block lengths are exact.
+    uint8_t *plainclass(int32_t n, int32_t length, int32_t blockalign = 1) {
+        uint8_t *r = region(static_cast<size_t>(length));
+        EXPECT_GT(creatememclass(n, "plain", r, length, blockalign, 16, 0, 0, 0, 0, 0, 0), 0);
+        return r;
+    }
+    // Free blocks of class n, following the sentinel's links upwards.
+    static std::vector<uint8_t *> freelist(const uint8_t *r) {
+        const uint8_t *s = r + 16 + 16;
+        std::vector<uint8_t *> out;
+        for (uint8_t *b = follow(s + 16); b != s && out.size() < 100000; b = follow(b + 16)) {
+            out.push_back(b);
+        }
+        return out;
+    }
+    int32_t saved = 1;
+    std::vector<uint8_t *> regions;
+};
+
+TEST_F(Memstd, NewClassLayoutIsByteExact) {
+    uint8_t *s = region(4096);
+    THISTLE_SITE("tests\\memstd");
+    const siterecord site = errorsite;
+    // Data alignment 256: the first free data address rounds S+80+16+32 = S+128 up to S+256.
+    int32_t got = creatememclass(3, "game", s, 4096, 16, 256, 16, 1, 1, 1, 0, 0x1234);
+    const uint32_t flags = 3 | MB_ENDMARK | MB_SITE | MB_NAMED;
+    uint8_t *first = s + 240;
+    uint8_t *high = s + 4096 - 32 - 16;
+    EXPECT_EQ(got, high - first - 16);
+
+    EXPECT_EQ(sig(s), "MB");
+    EXPECT_EQ(half(s + 2), flags | MB_BOUNDARY);
+    EXPECT_EQ(size(s), 64);
+    EXPECT_EQ(next(s), first);
+    EXPECT_EQ(word(s + 12), 0u);
+    EXPECT_EQ(std::memcmp(s + 80, "BEND", 4), 0);
+    EXPECT_EQ(memsitepath(word(s + 84)), site.file);
+    EXPECT_EQ(static_cast<int32_t>(word(s + 88)), site.line);
+    EXPECT_STREQ(reinterpret_cast<char *>(s + 96), "game LOW");
+    EXPECT_STREQ(memblockname(s + 16), "game LOW");
+
+    EXPECT_EQ(sig(first), "FB");
+    EXPECT_EQ(half(first + 2), MB_FREE);
+    EXPECT_EQ(size(first), got);
+    EXPECT_EQ(next(first), high);
+    EXPECT_EQ(prev(first), s);
+
+    EXPECT_EQ(sig(high), "MB");
+    EXPECT_EQ(half(high + 2), flags | MB_BOUNDARY | MB_HIGH);
+    EXPECT_EQ(size(high), 0);
+    EXPECT_EQ(word(high + 8), 0u);
+    EXPECT_EQ(prev(high), first);
+    EXPECT_EQ(std::memcmp(high + 16, "BEND", 4), 0);
+    EXPECT_STREQ(reinterpret_cast<char *>(high + 32), "game HIGH");
+
+    // The class record in the LOW block's data, and the sentinel anchoring the list.
+    uint8_t *rec = s + 16;
+    EXPECT_STREQ(reinterpret_cast<char *>(rec), "game");
+    EXPECT_EQ(follow(rec + 8), s);
+    EXPECT_EQ(follow(rec + 12), high);
+    EXPECT_EQ(sig(rec + 16), "SB");
+    EXPECT_EQ(size(rec + 16), 0x7FFFFFFF);
+    EXPECT_EQ(follow(rec + 32), first);
+    EXPECT_EQ(follow(rec + 36), first);
+    EXPECT_EQ(follow(first + 16), rec + 16);
+    EXPECT_EQ(follow(first + 20), rec + 16);
+    EXPECT_EQ(word(rec + 40), 16u);
+    EXPECT_EQ(word(rec + 44), 256u);
+    EXPECT_EQ(word(rec + 48), 16u);
+    EXPECT_EQ(word(rec + 52), flags);
+    EXPECT_EQ(word(rec + 56), 0u);
+    EXPECT_EQ(word(rec + 60), 0x1234u);
+    EXPECT_EQ(memclasstrailer(3), 16);
+    EXPECT_EQ(largestmemblock(3), got);
+}
+
+TEST_F(Memstd, CreateRefusalsAndClassTable) {
+    uint8_t *s = region(4096);
+    EXPECT_EQ(creatememclass(16, "x", s, 4096, 16, 16, 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(creatememclass(-1, "x", s, 4096, 16, 16, 0, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0], "creatememclass - CLASS NUMBER OF 16 IS OUT OF RANGE. SHOULD BE 0..16\n");
+    EXPECT_STREQ(reportsite.file, "cmn\\memstd");
+    EXPECT_EQ(creatememclass(1, "x", s, 140, 16, 16, 0, 0, 0, 0, 0, 0), 0);  // too small
+    EXPECT_EQ(creatememclass(1, "x", s, 4096, 24, 16, 0, 0, 0, 0, 0, 0), 0); // not 2^n
+
+    // Names are cut to the record's 7 characters, boundary names included.
+    ASSERT_GT(creatememclass(0, "longclassname", s, 4096, 16, 16, 0, 0, 0, 1, 0, 0), 0);
+    EXPECT_STREQ(reinterpret_cast<char *>(s + 16), "longcla");
+    EXPECT_STREQ(memblockname(s + 16), "longcla LOW");
+
+    EXPECT_EQ(getfreememclass(), 1); // class 0 is in use but never handed out anyway
+    for (int32_t n = 1; n < 16; n++) {
+        plainclass(n, 1024);
+    }
+    reports.clear();
+    EXPECT_EQ(getfreememclass(), 16);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "getfreememclass - NO FREE CLASSES.  16 IS MAXIMUM\n");
+    EXPECT_EQ(removememclass(7), 1);
+    EXPECT_EQ(removememclass(7), 0);
+    EXPECT_EQ(getfreememclass(), 7);
+    EXPECT_EQ(reservememadr("gone", 10, 7), nullptr);
+}
+
+// Three holes in a full class: h1 (64 bytes data), h2 (400), h3 (208), in that order.
+struct holes {
+    uint8_t *h1, *h2, *h3;
+};
+holes makeholes(int32_t n) {
+    void *a = reservememadr(nullptr, 64, n);
+    reservememadr(nullptr, 32, n);
+    void *b = reservememadr(nullptr, 400, n);
+    reservememadr(nullptr, 32, n);
+    void *c = reservememadr(nullptr, 208, n);
+    reservememadr(nullptr, 32, n);
+    reservememadr(nullptr, largestmemblock(n), n); // the rest of the class
+    EXPECT_EQ(largestmemblock(n), 0);
+    purgememadr(a);
+    purgememadr(b);
+    purgememadr(c);
+    return {hdr(a), hdr(b), hdr(c)};
+}
+
+TEST_F(Memstd, PlacementFirstFitLargestAndHigh) {
+    plainclass(2, 4096);
+    holes h = makeholes(2);
+    EXPECT_EQ(hdr(reservememadr(nullptr, 40, 2)), h.h1);
+    purgememadr(h.h1 + 16);
+    EXPECT_EQ(hdr(reservememadr(nullptr, 40, 2 | MB_LARGEST)), h.h2);
+    purgememadr(h.h2 + 16);
+    EXPECT_EQ(hdr(reservememadr(nullptr, 300, 2)), h.h2); // first that fits
+
+    // MB_HIGH takes the highest hole that fits and carves the block from its top.
+    uint8_t *end3 = next(h.h3);
+    uint8_t *top = hdr(reservememadr(nullptr, 100, 2 | MB_HIGH));
+    EXPECT_EQ(top, end3 - 16 - 100);
+    EXPECT_EQ(next(top), end3);
+    EXPECT_EQ(prev(top), h.h3);
+    EXPECT_EQ(sig(h.h3), "FB");
+    EXPECT_EQ(half(h.h3 + 2), MB_FREE); // the lower part keeps a type-0 header
+    EXPECT_EQ(size(h.h3), 208 - 116);
+    EXPECT_EQ(half(top + 2), 2 | MB_HIGH);
+}
+
+TEST_F(Memstd, LargestTakesFirstMetOnEqualSizes) {
+    plainclass(2, 4096);
+    void *a = reservememadr(nullptr, 200, 2);
+    reservememadr(nullptr, 8, 2);
+    void *b = reservememadr(nullptr, 200, 2);
+    reservememadr(nullptr, 8, 2);
+    reservememadr(nullptr, largestmemblock(2), 2);
+    purgememadr(a);
+    purgememadr(b);
+    EXPECT_EQ(reservememadr(nullptr, 10, 2 | MB_LARGEST), a);
+    purgememadr(a);
+    EXPECT_EQ(hdr(reservememadr(nullptr, 184, 2 | MB_LARGEST | MB_HIGH)), hdr(b));
+}
+
+TEST_F(Memstd, SplitThresholdAndZeroSize) {
+    struct row {
+        int32_t surplus;
+        uint32_t high;
+        bool split;
+    };
+    const row rows[] = {
+        {0, 0, false}, {64, 0, false}, {65, 0, true}, {64, MB_HIGH, false}, {65, MB_HIGH, true}};
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "surplus " << r.surplus << " high " << r.high);
+        initmemclasses();
+        plainclass(4, 2048);
+        const int32_t whole = largestmemblock(4);
+        uint8_t *block = hdr(reservememadr(nullptr, whole - r.surplus, 4 | r.high));
+        EXPECT_EQ(size(block), whole - r.surplus);
+        std::vector<uint8_t *> f = freelist(regions.back());
+        if (!r.split) {
+            EXPECT_TRUE(f.empty());
+            EXPECT_EQ(largestmemblock(4), 0);
+            continue;
+        }
+        ASSERT_EQ(f.size(), 1u);
+        EXPECT_EQ(size(f[0]), r.surplus - 16);
+        if (r.high != 0) {
+            EXPECT_EQ(next(f[0]), block); // free part below, block on top
+        } else {
+            EXPECT_EQ(next(block), f[0]);
+        }
+    }
+
+    initmemclasses();
+    plainclass(4, 2048);
+    uint8_t *zero = hdr(reservememadr(nullptr, 0, 4));
+    EXPECT_EQ(size(zero), 0);
+    EXPECT_EQ(next(zero), zero + 16 + 8); // room for the two free links once released
+}
+
+TEST_F(Memstd, ReleaseMergesWithEveryNeighbourCombination) {
+    for (int combo = 0; combo < 4; combo++) {
+        const bool prevfree = (combo & 1) != 0, nextfree = (combo & 2) != 0;
+        SCOPED_TRACE(testing::Message() << "prev free " << prevfree << " next free " << nextfree);
+        initmemclasses();
+        plainclass(5, 4096);
+        void *blk[5];
+        for (void *&p : blk) {
+            p = reservememadr(nullptr, 100, 5);
+        }
+        reservememadr(nullptr, largestmemblock(5), 5);
+        if (prevfree) {
+            ASSERT_EQ(purgememadr(blk[1]), 1);
+        }
+        if (nextfree) {
+            ASSERT_EQ(purgememadr(blk[3]), 1);
+        }
+        ASSERT_EQ(purgememadr(blk[2]), 1);
+        uint8_t *lo = hdr(prevfree ? blk[1] : blk[2]);
+        uint8_t *hi = hdr(nextfree ? blk[4] : blk[3]);
+        std::vector<uint8_t *> f = freelist(regions.back());
+        ASSERT_EQ(f.size(), 1u);
+        EXPECT_EQ(f[0], lo);
+        EXPECT_EQ(sig(lo), "FB");
+        EXPECT_EQ(next(lo), hi);
+        EXPECT_EQ(prev(hi), lo);
+        EXPECT_EQ(size(lo), hi - lo - 16);
+        EXPECT_EQ(prev(lo), hdr(prevfree ? blk[0] : blk[1]));
+        // A second release of the middle block is refused whatever became of its header.
+        reports.clear();
+        EXPECT_EQ(purgememadr(blk[2]), 0);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].rfind("purgememadr - NOT A MEMBLOCK.  BLOCK @ 0x", 0), 0u);
+    }
+}
+
+TEST_F(Memstd, NamesSitesEndMarkAndZeroWord) {
+    uint8_t *s = region(8192);
+    ASSERT_GT(creatememclass(6, "named", s, 8192, 8, 16, 16, 1, 1, 1, 0, 0), 0);
+    EXPECT_EQ(memblockoverhead("rowtbl", 6), 16 + 7);
+    EXPECT_EQ(memblockoverhead(nullptr, 6), 16);
+
+    THISTLE_SITE("win\\ddraw");
+    const int32_t line = errorsite.line;
+    auto *p = static_cast<uint8_t *>(reservememadr("rowtbl", 13, 6 | MB_ZEROWORD));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(memblocktype(p), 6u | MB_NAMED | MB_ENDMARK | MB_SITE | MB_ZEROWORD);
+    EXPECT_EQ(memblocksize(p), 13);
+    EXPECT_EQ(std::memcmp(p + 13, "BEND", 4), 0);
+    EXPECT_STREQ(memsitepath(word(p + 17)), "win\\ddraw");
+    EXPECT_EQ(static_cast<int32_t>(word(p + 21)), line);
+    EXPECT_EQ(word(p + 25), 0u);
+    EXPECT_EQ(memblockname(p), reinterpret_cast<char *>(p + 13 + 16));
+    EXPECT_STREQ(memblockname(p), "rowtbl");
+    EXPECT_EQ((next(hdr(p)) - hdr(p)) % 8, 0); // whole length on the block alignment
+
+    // callersite, when set, is recorded instead; a nameless block is not MB_NAMED.
+    static const char caller[] = "game\\level";
+    callersite = siterecord{caller, nullptr, 77};
+    auto *q = static_cast<uint8_t *>(reservememadr(nullptr, 8, 6));
+    EXPECT_EQ(memsitepath(word(q + 12)), caller);
+    EXPECT_EQ(word(q + 16), 77u);
+    EXPECT_EQ(memblocktype(q) & MB_NAMED, 0u);
+    EXPECT_EQ(memblockname(q), nullptr);
+    EXPECT_EQ(word(q + 20), 0xEEEEEEEEu); // no MB_ZEROWORD asked: word left alone
+
+    // A class without names stores none, even when the request carries MB_NAMED.
+    uint8_t *r = region(4096);
+    ASSERT_GT(creatememclass(8, "bare", r, 4096, 16, 16, 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(memblockoverhead("rowtbl", 8), 0);
+    auto *u = static_cast<uint8_t *>(reservememadr("rowtbl", 16, 8 | MB_NAMED));
+    EXPECT_EQ(memblocktype(u), 8u);
+    EXPECT_EQ(memblockname(u), nullptr);
+    EXPECT_EQ(next(hdr(u)), u + 16); // no room was taken for a name
+}
+
+TEST_F(Memstd, FailuresReportedOnlyWhileReportErrorsIsSet) {
+    plainclass(9, 2048, 16);
+    static int hookcalls;
+    hookcalls = 0;
+    memfailhook = [] { hookcalls++; };
+    const int32_t avail = largestmemblock(9);
+    for (int32_t on = 1; on >= 0; on--) {
+        reporterrors = on;
+        reports.clear();
+        EXPECT_EQ(reservememadr("big", 100000, 9 | 0x30), nullptr);
+        EXPECT_EQ(reservememadr(nullptr, -5, 9), nullptr);
+        void *p = reservememadr("x", 10, 9);
+        EXPECT_EQ(purgememadr(p), 1);
+        EXPECT_EQ(purgememadr(p), 0);
+        EXPECT_EQ(purgememadr(nullptr), 1);
+        EXPECT_EQ(purgememadr(regions.back() + 16), 0); // the LOW block is no block in use
+        if (on == 0) {
+            EXPECT_TRUE(reports.empty());
+            EXPECT_EQ(hookcalls, 1);
+            continue;
+        }
+        ASSERT_EQ(reports.size(), 4u);
+        char text[200];
+        std::snprintf(
+            text, sizeof text,
+            "reservememadr - OUT OF MEMORY\nrequested 'big': 100000\navailable: %d. type 0039\n",
+            avail);
+        EXPECT_EQ(reports[0], text);
+        std::snprintf(
+            text, sizeof text,
+            "reservememadr - INVALID SIZE REQUESTED\nrequested '(null)': -5\navailable: %d. "
+            "type 0009 MB_LOW\n",
+            avail);
+        EXPECT_EQ(reports[1], text);
+        std::snprintf(text, sizeof text,
+                      "purgememadr - NOT A MEMBLOCK.  BLOCK @ 0x%08lx, SIGNATURE 'FB' (0x4642)\n",
+                      static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p)));
+        EXPECT_EQ(reports[2], text);
+        EXPECT_STREQ(reportsite.file, "cmn\\memstd");
+        EXPECT_EQ(hookcalls, 1);
+    }
+}
+
+// The report runs after the class lock is left: another thread must be able to use the
+// class from inside the report, or this test hangs.
+TEST_F(Memstd, LockIsLeftBeforeReport) {
+    uint8_t *s = region(4096);
+    ASSERT_GT(creatememclass(10, "locked", s, 4096, 16, 16, 0, 0, 0, 0, 1, 0), 0);
+    EXPECT_NE(word(s + 16 + 56), 0u);
+    fatalfilterhook = [](const char *text) -> int32_t {
+        reports.push_back(text);
+        std::thread other([] { purgememadr(reservememadr(nullptr, 16, 10)); });
+        other.join();
+        return 0;
+    };
+    EXPECT_EQ(reservememadr(nullptr, 1 << 20, 10), nullptr);
+    EXPECT_EQ(reservememadr(nullptr, -1, 10), nullptr);
+    EXPECT_EQ(reports.size(), 2u);
+}
+
+TEST_F(Memstd, DefaultClassEntryPointsAndPurgeClass) {
+    uint8_t *s = plainclass(11, 8192, 16);
+    defaultmemclass = 0x1B; // only the low four bits count
+    const int32_t whole = largestdefaultmemblock();
+    void *a = reservemem(100);
+    void *b = reservememadr2("two", 100, 11);
+    void *c = reservemem(300);
+    EXPECT_EQ(memblocktype(a) & MB_CLASS, 11u);
+    EXPECT_EQ(hdr(b), next(hdr(a)));
+    EXPECT_EQ(purgemem(b), 1);
+    purgememclass(11);
+    EXPECT_EQ(largestmemblock(11), whole);
+    EXPECT_EQ(freelist(s).size(), 1u);
+    EXPECT_EQ(sig(hdr(c)), std::string(2, '\0')); // merged away
+    defaultmemclass = 0;
+}
+
+// A long random run: after every step the whole class is walked and checked against the
+// model of live blocks (placement, headers, free list, trailers and data).
+TEST_F(Memstd, RandomizedRunKeepsEveryInvariant) {
+    const int32_t length = 256 * 1024;
+    uint8_t *s = region(length);
+    ASSERT_GT(creatememclass(12, "rand", s, length, 8, 32, 16, 1, 0, 1, 0, 0), 0);
+    uint8_t *rec = s + 16, *sent = rec + 16, *high = follow(rec + 12);
+    struct live {
+        int32_t size;
+        uint8_t fill;
+        std::string name;
+    };
+    std::map<uint8_t *, live> model; // by data address
+    std::mt19937 rng(20240601);
+    int failed = 0;
+    size_t peak = 0;
+    auto check = [&](int step) {
+        SCOPED_TRACE(step);
+        std::vector<uint8_t *> freeinchain;
+        size_t inuse = 0;
+        uint8_t *before = s;
+        for (uint8_t *b = next(s); b != high; before = b, b = next(b)) {
+            ASSERT_EQ(prev(b), before);
+            ASSERT_GT(next(b), b);
+            if (sig(b) == "FB") {
+                ASSERT_NE(sig(before), "FB");
+                ASSERT_EQ(size(b), next(b) - b - 16);
+                ASSERT_NE(half(b + 2) & MB_FREE, 0u);
+                freeinchain.push_back(b);
+                continue;
+            }
+            ASSERT_EQ(sig(b), "MB");
+            auto it = model.find(b + 16);
+            ASSERT_NE(it, model.end());
+            const live &l = it->second;
+            ASSERT_EQ(size(b), l.size);
+            ASSERT_TRUE(
+                std::all_of(b + 16, b + 16 + l.size, [&](uint8_t v) { return v == l.fill; }));
+            ASSERT_EQ(std::memcmp(b + 16 + l.size, "BEND", 4), 0);
+            if (!l.name.empty()) {
+                ASSERT_STREQ(memblockname(b + 16), l.name.c_str());
+            }
+            inuse++;
+        }
+        ASSERT_EQ(inuse, model.size());
+        ASSERT_EQ(freelist(s), freeinchain); // address order, every free block, nothing else
+        uint8_t *last = freeinchain.empty() ? sent : freeinchain.back();
+        ASSERT_EQ(follow(sent + 20), last);
+        ASSERT_EQ(sig(sent), "SB");
+    };
+    for (int step = 0; step < 30000; step++) {
+        const bool grow = model.size() < 40 || (model.size() < 400 && rng() % 100 < 52);
+        if (!grow) {
+            auto it = model.begin();
+            std::advance(it, rng() % model.size());
+            ASSERT_EQ(purgememadr(it->first), 1);
+            model.erase(it);
+        } else {
+            const uint32_t pick = rng() % 100;
+            const int32_t sz = pick < 70 ? rng() % 64 : pick < 97 ? rng() % 1024 : rng() % 16384;
+            const uint32_t mode =
+                std::array<uint32_t, 4>{0, MB_HIGH, MB_LARGEST, MB_HIGH | MB_LARGEST}[rng() % 4];
+            std::string name = rng() % 2 ? "b" + std::to_string(step) : std::string();
+            const int32_t need =
+                ((std::max(sz, 8) + 16 + (name.empty() ? 0 : int32_t(name.size()) + 1) + 16 + 7) &
+                 ~7) -
+                16;
+            // Predict the chosen free block from the list as it stands.
+            std::vector<uint8_t *> f = freelist(s);
+            if (mode & MB_HIGH) {
+                std::reverse(f.begin(), f.end());
+            }
+            uint8_t *want = nullptr;
+            for (uint8_t *b : f) {
+                if (size(b) >= need &&
+                    (want == nullptr || ((mode & MB_LARGEST) && size(b) > size(want)))) {
+                    want = b;
+                    if (!(mode & MB_LARGEST)) {
+                        break;
+                    }
+                }
+            }
+            uint8_t *wantend = want ? next(want) : nullptr;
+            reporterrors = 0;
+            auto *p = static_cast<uint8_t *>(
+                reservememadr(name.empty() ? nullptr : name.c_str(), sz, 12 | mode));
+            reporterrors = 1;
+            if (want == nullptr) {
+                ASSERT_EQ(p, nullptr) << step;
+                failed++;
+            } else {
+                ASSERT_NE(p, nullptr) << step;
+                if (mode & MB_HIGH) {
+                    ASSERT_EQ(next(hdr(p)), wantend) << step;
+                } else {
+                    ASSERT_EQ(hdr(p), want) << step;
+                }
+                const auto fill = static_cast<uint8_t>(rng());
+                std::memset(p, fill, static_cast<size_t>(sz));
+                model[p] = live{sz, fill, name};
+                peak = std::max(peak, model.size());
+            }
+        }
+        check(step);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+    EXPECT_GT(failed, 0); // the run did reach exhaustion
+    EXPECT_GT(peak, 200u);
+    for (auto &[p, l] : model) {
+        ASSERT_EQ(purgememadr(p), 1);
+    }
+    EXPECT_EQ(freelist(s).size(), 1u);
+}
+
+TEST_F(Memstd, ConcurrentReserveAndPurgeOnALockedClass) {
+    const int32_t length = 1 << 20;
+    uint8_t *s = region(length);
+    const int32_t whole = creatememclass(13, "shared", s, length, 16, 16, 4, 1, 0, 0, 1, 0);
+    ASSERT_GT(whole, 0);
+    std::vector<std::thread> threads;
+    std::vector<int> faults(4, 0);
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([t, &faults] {
+            std::mt19937 rng(static_cast<uint32_t>(t) + 1);
+            std::vector<std::pair<uint8_t *, int32_t>> mine;
+            for (int i = 0; i < 20000; i++) {
+                if (mine.size() < 32 && rng() % 3 != 0) {
+                    int32_t sz = static_cast<int32_t>(rng() % 512);
+                    auto *p = static_cast<uint8_t *>(
+                        reservememadr(nullptr, sz, 13 | (rng() % 2 ? MB_HIGH : 0)));
+                    if (p == nullptr) {
+                        faults[t]++;
+                        continue;
+                    }
+                    std::memset(p, t + 1, static_cast<size_t>(sz));
+                    mine.emplace_back(p, sz);
+                } else if (!mine.empty()) {
+                    size_t k = rng() % mine.size();
+                    auto [p, sz] = mine[k];
+                    if (!std::all_of(p, p + sz, [t](uint8_t v) { return v == t + 1; }) ||
+                        std::memcmp(p + sz, "BEND", 4) != 0 || purgememadr(p) != 1) {
+                        faults[t]++;
+                    }
+                    mine.erase(mine.begin() + static_cast<long>(k));
+                }
+            }
+            for (auto [p, sz] : mine) {
+                purgememadr(p);
+            }
+        });
+    }
+    for (std::thread &t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(faults, std::vector<int>(4, 0));
+    EXPECT_EQ(largestmemblock(13), whole);
+    EXPECT_EQ(freelist(s).size(), 1u);
+}
+
+} // namespace
