@@ -1,0 +1,67 @@
+/*
+ * thistle/unpack.h - packed data: the pack-code dispatcher and its five decoders.
+ *
+ * A packed stream starts with a pack header: the pack code (bit 0: long header form),
+ * a signature (0xFB or 0x32) and the unpacked size (3 bytes, big-endian). unpack
+ * chooses the decoder by the code. The plain entry points trust their input, as they
+ * always have; the bounded ones take the source size and the destination capacity and
+ * never read or write outside either, whatever the input holds.
+ */
+#ifndef THISTLE_UNPACK_H
+#define THISTLE_UNPACK_H
+
+#include <cstddef>
+#include <cstdint>
+
+/* Pack codes (the code byte with bit 0 cleared). */
+enum : uint8_t {
+    PACK_LZCODE = 0x10,
+    PACK_BLOCKCODE = 0x18,
+    PACK_HUFFCODE = 0x30,
+    PACK_HUFF1CODE = 0x32,
+    PACK_HUFF2CODE = 0x34,
+    PACK_PAIRCODE = 0x46,
+    PACK_RLECODE = 0x4A,
+};
+
+/* Results of the bounded decoders below 0. */
+enum : int32_t {
+    UNPACK_ETRUNCATED = -1, /* the stream ends before its data does */
+    UNPACK_EOVERFLOW = -2,  /* the output would not fit in the destination */
+    UNPACK_EMALFORMED = -3, /* a code table or a reference that cannot be right */
+    UNPACK_ENOEND = -4,     /* no end mark where the format needs one */
+    UNPACK_EBADCODE = -5,   /* an unknown pack code or signature */
+};
+
+/* Dispatcher: unpacks by pack code. Returns the unpacked size, 0 when nothing was
+ * unpacked (reported as an invalid pack code under the conditions of the format). */
+int32_t unpack(const void *source, void *destination);
+/* The unpacked size from the header for a known code; 0 otherwise. */
+int32_t unpacksize(const void *source);
+/* The shape itself when it is not packed; else a new "unshp" block in memory class 0
+ * holding the unpacked shape, which the caller purges. */
+void *unpackshape(void *shape);
+
+/* The decoders, as the dispatcher calls them (decode 0: only read the size). */
+int32_t lzunpack(const void *source, void *destination, int32_t decode);
+int32_t huffunpack(const void *source, void *destination, int32_t decode);
+int32_t rleunpack(const void *source, void *destination);
+int32_t pairunpack(const void *source, void *destination);
+int32_t blockunpack(const void *source, void *destination, int32_t decode);
+
+/* Bounded forms: the unpacked size (>= 0) or an UNPACK_E value. Safe on any input;
+ * the byte-pair decoder keeps its state in the call, so threads may decode at once. */
+int32_t unpackbounded(const void *source, size_t sourcesize, void *destination,
+                      size_t capacity);
+int32_t lzunpackbounded(const void *source, size_t sourcesize, void *destination,
+                        size_t capacity);
+int32_t huffunpackbounded(const void *source, size_t sourcesize, void *destination,
+                          size_t capacity);
+int32_t rleunpackbounded(const void *source, size_t sourcesize, void *destination,
+                         size_t capacity);
+int32_t pairunpackbounded(const void *source, size_t sourcesize, void *destination,
+                          size_t capacity);
+int32_t blockunpackbounded(const void *source, size_t sourcesize, void *destination,
+                           size_t capacity);
+
+#endif /* THISTLE_UNPACK_H */
