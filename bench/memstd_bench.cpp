@@ -91,13 +91,17 @@ void BM_malloc_free(benchmark::State &state) {
 }
 
 // One class over the whole region, 16-byte block alignment, with the given trailer,
-// properties and lock; requests add type to the class number.
+// properties and lock; requests add type to the class number. index 0 makes the class
+// search by walking its free list (memclassindex).
 void memclassrun(benchmark::State &state, int32_t trailer, int32_t endmark, int32_t site,
-                 int32_t names_, int32_t lock, uint32_t type) {
+                 int32_t names_, int32_t lock, uint32_t type, int32_t index = 1) {
     initmemclasses();
     reporterrors = 0;
-    if (creatememclass(1, "bench", region(), regionlength, 16, 16, trailer, endmark, site, names_,
-                       lock, 0) == 0) {
+    memclassindex = index;
+    const int32_t made = creatememclass(1, "bench", region(), regionlength, 16, 16, trailer,
+                                        endmark, site, names_, lock, 0);
+    memclassindex = 1;
+    if (made == 0) {
         state.SkipWithError("creatememclass failed");
         return;
     }
@@ -120,6 +124,9 @@ void BM_memclass_named_locked(benchmark::State &state) {
 void BM_memclass_plain_largest(benchmark::State &state) {
     memclassrun(state, 0, 0, 0, 0, 0, MB_LARGEST);
 }
+void BM_memclass_plain_walk(benchmark::State &state) {
+    memclassrun(state, 0, 0, 0, 0, 0, 0, 0);
+}
 
 } // namespace
 
@@ -128,3 +135,4 @@ BENCHMARK(BM_memclass_plain)->Arg(1000)->Arg(2000)->Arg(4000)->Arg(8000);
 BENCHMARK(BM_memclass_named_checked)->Arg(1000)->Arg(2000)->Arg(4000)->Arg(8000);
 BENCHMARK(BM_memclass_named_locked)->Arg(1000)->Arg(2000)->Arg(4000)->Arg(8000);
 BENCHMARK(BM_memclass_plain_largest)->Arg(1000)->Arg(4000);
+BENCHMARK(BM_memclass_plain_walk)->Arg(1000)->Arg(2000)->Arg(4000)->Arg(8000);

@@ -8,7 +8,9 @@
  * globals without a lock.
  * Limits: 16 classes; a region below 2 GiB; 256 distinct site paths where pointers are
  * wider than 32 bits (further paths are recorded as 0). Besides the class table the module
- * keeps only fixed search hints per class (see below); the regions hold everything else.
+ * keeps fixed search hints per class and, where it could get the pages, a search index
+ * per class (at most about 3 % of the region, from allocpages; see below). The regions hold
+ * everything else, and their bytes do not depend on whether a class has an index.
  *
  * A class region, from its start (S) to S + length:
  *
@@ -274,7 +276,8 @@ void writeheader(uint8_t *b, uint32_t type, int32_t size, const uint8_t *next, c
  * first fit, MB_HIGH and MB_LARGEST pick exactly what a walk from the end of the list
  * picks. A free block's size changes only while it is off the list, so insertfree and
  * removefree alone keep the hints right (under the class lock). Thresholds: every 16
- * bytes up to 240, then four steps per doubling from 256 bytes to 224 KiB. */
+ * bytes up to 240, then four steps per doubling from 256 bytes to 224 KiB. A class with a
+ * search index (below) searches through it instead and keeps no hints. */
 constexpr int hintcount = 55;
 constexpr std::array<int32_t, hintcount> thresholds = [] {
     std::array<int32_t, hintcount> t{};
@@ -306,27 +309,34 @@ inline int hintindex(int32_t need) {
 
 /* Search index, the fast path beside the hints. Where creatememclass can get the memory
  * (from allocpages, never the process heap; released by removememclass), a class has an
- * index that answers "lowest (or highest) free block of at least n bytes" in four steps
- * instead of a walk. The region is cut into granules of 2^shift bytes (256 bytes upwards,
- * so that there are at most 65536 of them), and a 16-way tree of maxima sits over them:
+ * index that finds the lowest (or highest) free block of at least n bytes in a few steps
+ * instead of a walk along the list. The region is cut into granules of 2^shift bytes
+ * (256 bytes, wider for regions above 64 MiB so that there are at most 2^18 granules;
+ * the index then takes about 8 bytes per granule), and a 16-way tree sits over them:
  *
- *   top ......................... largest free block of the class
- *   level[0]     16 entries ..... max of each sixteenth of the region
+ *   top ......................... bound on the largest free block of the class
+ *   level[0]     16 entries ..... bound for each sixteenth of the region
  *   level[1]    256 entries
  *   ...
- *   level[L-1]  16^L entries .... per granule: largest free block that starts in it
- *   firstfree   16^L entries .... per granule: its lowest free block (offset from the
- *                                 region start; 0: none, since offset 0 is the LOW block)
+ *   level[L-1]  one per granule . bound on the largest free block starting in it
+ *   firstfree   one per granule . its lowest free block (offset from the region start;
+ *                                 0: none, since offset 0 is the LOW block)
  *
- * A search descends from the top, taking in each group of 16 the first (or, for MB_HIGH,
- * the last) entry that is large enough, and ends with a short walk along the free list
- * inside the granule found; the free blocks of one granule are neighbours in the list.
- * Free blocks are at least 8 bytes, so 0 can stand for "nothing free here". The index
- * only answers questions about the list; the list itself is written exactly as without
- * it, so both paths leave the same bytes in the region. */
+ * firstfree is exact. The other entries are upper bounds: an insertion raises them at
+ * once, a removal leaves them (free blocks are at least 8 bytes, so a 0 entry means
+ * "nothing free here"). A search descends from the top, taking in each group of 16 the
+ * first (or, for MB_HIGH, the last) entry that is large enough, and walks the free list
+ * inside the granule found (the free blocks of a granule are neighbours in the list). If
+ * the granule did not live up to its bound, the walk has just seen all its blocks: their
+ * true maximum replaces the bound and the descent is repeated. Every granule passed over
+ * had a bound below the request, so nothing that fits is ever skipped, and the block
+ * found is the one a walk of the whole list would find. The index only answers questions
+ * about the list; the list is written exactly as without it, so both paths leave the same
+ * bytes in the region. */
 constexpr uint32_t fanout = 16;
-constexpr int maxlevels = 4;
+constexpr int maxlevels = 5; /* 16^5 >= 2^18 */
 constexpr uint32_t mingranuleshift = 8;
+constexpr uint32_t maxgranulebits = 18;
 
 struct searchindex {
     uint8_t *base;             /* the region's start; null: the class has no index */
@@ -348,22 +358,39 @@ inline uint32_t granuleof(const searchindex *ix, const uint8_t *b) {
     return static_cast<uint32_t>(static_cast<uintptr_t>(b - ix->base) >> ix->shift);
 }
 
-/* Bit i set for each of the 16 entries at v that is at least n (compiles to a few vector
- * compares). */
+/* A group of 16 entries is handled as four vectors of four (the vector extension of both
+ * compilers we build with; where the processor has no vector unit it becomes scalar
+ * code). A comparison gives -1 in each lane where it holds. */
+typedef int32_t lanes __attribute__((vector_size(16)));
+
+/* Bit i set for each of the 16 entries at v that is at least n. */
 inline uint32_t atleast(const int32_t *v, int32_t n) {
-    uint32_t m = 0;
-    for (uint32_t i = 0; i < fanout; i++) {
-        m |= static_cast<uint32_t>(v[i] >= n) << i;
+    const lanes want = lanes{} + n;
+    const lanes weight = {1, 2, 4, 8};
+    lanes bits = {};
+    for (int q = 0; q < 4; q++) {
+        lanes x;
+        std::memcpy(&x, v + 4 * q, sizeof x);
+        bits |= (x >= want) & (weight << (4 * q));
     }
-    return m;
+    return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3]);
 }
 
+/* Largest of the 16 entries at v (entries are never negative). */
 inline int32_t groupmax(const int32_t *v) {
-    int32_t m = 0;
-    for (uint32_t i = 0; i < fanout; i++) {
-        m = v[i] > m ? v[i] : m;
+    lanes m;
+    std::memcpy(&m, v, sizeof m);
+    for (int q = 1; q < 4; q++) {
+        lanes x;
+        std::memcpy(&x, v + 4 * q, sizeof x);
+        const lanes more = x > m;
+        m = (x & more) | (m & ~more);
     }
-    return m;
+    int32_t r = m[0];
+    for (int i = 1; i < 4; i++) {
+        r = m[i] > r ? m[i] : r;
+    }
+    return r;
 }
 
 void dropindex(int32_t classnum) {
@@ -382,7 +409,7 @@ void buildindex(int32_t classnum, uint8_t *start, int32_t length) {
         return;
     }
     uint32_t shift = mingranuleshift;
-    while ((static_cast<uint64_t>(length) >> shift) >= (uint64_t{1} << (4 * maxlevels))) {
+    while ((static_cast<uint64_t>(length) >> shift) >= (uint64_t{1} << maxgranulebits)) {
         shift++;
     }
     const uint64_t granules = ((static_cast<uint64_t>(length) - 1) >> shift) + 1;
@@ -390,12 +417,17 @@ void buildindex(int32_t classnum, uint8_t *start, int32_t length) {
     while ((uint64_t{1} << (4 * levels)) < granules) {
         levels++;
     }
+    /* Each level holds whole groups of 16 for the entries in use below it; the entries
+     * past the region's end stay 0, so no search goes there. */
+    size_t span[maxlevels] = {};
     size_t entries = 0;
-    for (int j = 0; j < levels; j++) {
-        entries += size_t{1} << (4 * (j + 1));
+    size_t n = static_cast<size_t>(granules);
+    for (int j = levels - 1; j >= 0; j--) {
+        span[j] = (n + fanout - 1) & ~size_t{fanout - 1};
+        entries += span[j];
+        n = (n + fanout - 1) / fanout;
     }
-    const size_t leaves = size_t{1} << (4 * levels);
-    size_t bytes = (entries + leaves) * 4;
+    size_t bytes = (entries + span[levels - 1]) * 4;
     void *pages = allocpages(&bytes);
     if (pages == nullptr) {
         return;
@@ -407,7 +439,7 @@ void buildindex(int32_t classnum, uint8_t *start, int32_t length) {
     int32_t *at = static_cast<int32_t *>(pages);
     for (int j = 0; j < levels; j++) {
         ix.level[j] = at;
-        at += size_t{1} << (4 * (j + 1));
+        at += span[j];
     }
     ix.firstfree = reinterpret_cast<uint32_t *>(at);
     ix.top = 0;
@@ -433,26 +465,11 @@ void indexadd(searchindex *ix, const uint8_t *b, int32_t size) {
     }
 }
 
-/* Free block b (size bytes) came off the list; n was the block after it there. */
-void indexdrop(searchindex *ix, const uint8_t *s, uint8_t *b, int32_t size, uint8_t *n) {
-    uint32_t g = granuleof(ix, b);
-    if (ix->firstfree[g] == static_cast<uint32_t>(b - ix->base)) {
-        ix->firstfree[g] =
-            n != s && granuleof(ix, n) == g ? static_cast<uint32_t>(n - ix->base) : 0;
-    }
+/* Sets granule g's entry to its exact maximum m (below the bound it had) and carries the
+ * change upwards while a group's maximum changes. */
+void indexlower(searchindex *ix, uint32_t g, int32_t m) {
     int j = ix->levels - 1;
-    if (ix->level[j][g] > size) {
-        return; /* not the granule's largest: nothing above changes */
-    }
-    int32_t m = 0;
-    if (ix->firstfree[g] != 0) {
-        for (uint8_t *c = ix->base + ix->firstfree[g]; c != s && granuleof(ix, c) == g;
-             c = freenext(c)) {
-            m = bsize(c) > m ? bsize(c) : m;
-        }
-    }
     ix->level[j][g] = m;
-    /* Upwards while the group's maximum changes. */
     for (; j > 0; j--) {
         const int32_t gm = groupmax(ix->level[j] + (g & ~(fanout - 1)));
         g /= fanout;
@@ -464,8 +481,21 @@ void indexdrop(searchindex *ix, const uint8_t *s, uint8_t *b, int32_t size, uint
     ix->top = groupmax(ix->level[0]);
 }
 
-/* The granule holding the lowest (high: highest) free block of at least need bytes;
- * the caller has checked top >= need. */
+/* Free block b came off the list; n was the block after it there. Only the granule's
+ * first free block is kept exact. The entries above are left as they are, even when the
+ * granule is now empty: a stale entry is still an upper bound, and the searches that run
+ * into one put it right (see indexsearch and indexbefore), which under steady churn is
+ * rarer than granules emptying, since most fill up again first. */
+void indexdrop(searchindex *ix, const uint8_t *s, const uint8_t *b, const uint8_t *n) {
+    const uint32_t g = granuleof(ix, b);
+    if (ix->firstfree[g] == static_cast<uint32_t>(b - ix->base)) {
+        ix->firstfree[g] =
+            n != s && granuleof(ix, n) == g ? static_cast<uint32_t>(n - ix->base) : 0;
+    }
+}
+
+/* The granule holding the lowest (high: highest) free block of at least need bytes by
+ * the bounds; the caller has checked top >= need. */
 uint32_t indexfind(const searchindex *ix, int32_t need, bool high) {
     uint32_t g = 0;
     for (int j = 0; j < ix->levels; j++) {
@@ -476,7 +506,7 @@ uint32_t indexfind(const searchindex *ix, int32_t need, bool high) {
     return g;
 }
 
-/* The first granule after g with a free block, or -1. */
+/* The first granule after g whose entry is not 0, or -1. */
 int64_t indexnext(const searchindex *ix, uint32_t g) {
     int j = ix->levels - 1;
     for (; j >= 0; j--, g /= fanout) {
@@ -491,13 +521,14 @@ int64_t indexnext(const searchindex *ix, uint32_t g) {
         return -1;
     }
     for (j++; j < ix->levels; j++) {
-        g = g * fanout + static_cast<uint32_t>(std::countr_zero(atleast(ix->level[j] + g * fanout, 1)));
+        g = g * fanout +
+            static_cast<uint32_t>(std::countr_zero(atleast(ix->level[j] + g * fanout, 1)));
     }
     return g;
 }
 
 /* The free block (or the sentinel) that b, not itself free, follows in the list. */
-uint8_t *indexbefore(const searchindex *ix, uint8_t *s, uint8_t *b) {
+uint8_t *indexbefore(searchindex *ix, uint8_t *s, uint8_t *b) {
     const uint32_t g = granuleof(ix, b);
     uint8_t *after;
     if (ix->firstfree[g] != 0) {
@@ -508,36 +539,53 @@ uint8_t *indexbefore(const searchindex *ix, uint8_t *s, uint8_t *b) {
             after = freenext(after);
         }
     } else {
-        const int64_t h = indexnext(ix, g);
+        /* The next granule that has a free block; emptied granules met on the way get
+         * their entry cleared. */
+        int64_t h = indexnext(ix, g);
+        while (h >= 0 && ix->firstfree[h] == 0) {
+            indexlower(ix, static_cast<uint32_t>(h), 0);
+            h = indexnext(ix, static_cast<uint32_t>(h));
+        }
         after = h < 0 ? s : ix->base + ix->firstfree[h];
     }
     return freeprev(after);
 }
 
-/* The free block for a request of need bytes as findfree defines it, or null. */
-uint8_t *indexsearch(const searchindex *ix, uint8_t *s, int32_t need, uint32_t type) {
-    if (ix->top < need) {
-        return nullptr;
-    }
-    if ((type & MB_LARGEST) != 0) {
-        need = ix->top; /* the first met of the largest size */
-    }
+/* The free block for a request of need bytes as findfree defines it, or null. A granule
+ * whose bound promised more than its blocks hold gets its exact maximum (the walk has
+ * just seen every block in it) and the descent is repeated; each retry lowers a bound,
+ * so the loop ends, and a block found is the one a walk of the whole list would find. */
+uint8_t *indexsearch(searchindex *ix, uint8_t *s, int32_t need, uint32_t type) {
     const bool high = (type & MB_HIGH) != 0;
-    const uint32_t g = indexfind(ix, need, high);
-    uint8_t *b = ix->base + ix->firstfree[g];
-    if (!high) {
-        while (bsize(b) < need) {
-            b = freenext(b);
+    const bool largest = (type & MB_LARGEST) != 0;
+    while (ix->top >= need) {
+        const int32_t want = largest ? ix->top : need; /* the first met of the largest size */
+        const uint32_t g = indexfind(ix, want, high);
+        uint8_t *found = nullptr;
+        int32_t m = 0;
+        uint8_t *b = ix->firstfree[g] != 0 ? ix->base + ix->firstfree[g] : s;
+        for (; b != s && granuleof(ix, b) == g; b = freenext(b)) {
+            const int32_t sz = bsize(b);
+            if (sz >= want) {
+                found = b;
+                if (!high) {
+                    return b;
+                }
+            }
+            m = sz > m ? sz : m;
         }
-        return b;
-    }
-    uint8_t *found = nullptr;
-    for (; b != s && granuleof(ix, b) == g; b = freenext(b)) {
-        if (bsize(b) >= need) {
-            found = b;
+        if (found != nullptr) {
+            return found;
         }
+        indexlower(ix, g, m);
     }
-    return found;
+    return nullptr;
+}
+
+/* Largest free block of the class: the top once the bounds on its path are exact. */
+int32_t indexlargest(searchindex *ix, uint8_t *s) {
+    uint8_t *b = indexsearch(ix, s, 1, MB_LARGEST);
+    return b != nullptr ? bsize(b) : 0;
 }
 
 /* Steps tried along the address chain before falling back to the free-list walk. */
@@ -623,8 +671,10 @@ void insertfree(uint8_t *rec, uint8_t *b, uint8_t *before) {
     }
 }
 
-/* Takes block b off the free list; it is then in neither state (signature 0). */
-void removefree(uint8_t *rec, uint8_t *b) {
+/* Takes block b off the free list; it is then in neither state (signature 0). heir, when
+ * not null, is the free block that the caller puts in b's place in the list before the
+ * class is used again: b itself (shrunk or grown) or a block cut from it. */
+void removefree(uint8_t *rec, uint8_t *b, const uint8_t *heir) {
     uint8_t *n = freenext(b);
     uint8_t *p = freeprev(b);
     setfreenext(p, n);
@@ -632,7 +682,16 @@ void removefree(uint8_t *rec, uint8_t *b) {
     settype(b, btype(b) & ~MB_FREE);
     setsig(b, 0, 0);
     if (searchindex *ix = indexof(rec); ix != nullptr) {
-        indexdrop(ix, sentinel(rec), b, bsize(b), n);
+        const uint32_t g = granuleof(ix, b);
+        if (heir != nullptr && granuleof(ix, heir) == g) {
+            /* Its successor in the granule is on the way: hand the granule over instead
+             * of emptying it and filling it again. */
+            if (ix->firstfree[g] == static_cast<uint32_t>(b - ix->base)) {
+                ix->firstfree[g] = static_cast<uint32_t>(heir - ix->base);
+            }
+            return;
+        }
+        indexdrop(ix, sentinel(rec), b, n);
         return;
     }
     searchhints &h = hintsof(rec);
@@ -650,8 +709,8 @@ int32_t largestfree(uint8_t *rec) {
     if (rec == nullptr) {
         return 0;
     }
-    if (const searchindex *ix = indexof(rec); ix != nullptr) {
-        return ix->top;
+    if (searchindex *ix = indexof(rec); ix != nullptr) {
+        return indexlargest(ix, sentinel(rec));
     }
     uint8_t *s = sentinel(rec);
     int32_t best = 0;
@@ -683,7 +742,7 @@ inline const char *shownname(const char *name) {
 /* Free block found for a request of `need` bytes, or null. */
 uint8_t *findfree(uint8_t *rec, int32_t need, uint32_t type) {
     uint8_t *s = sentinel(rec);
-    if (const searchindex *ix = indexof(rec); ix != nullptr) {
+    if (searchindex *ix = indexof(rec); ix != nullptr) {
         return indexsearch(ix, s, need, type);
     }
     const bool high = (type & MB_HIGH) != 0;
@@ -779,36 +838,39 @@ void *reserve(const char *name, int32_t size, uint32_t type) {
         return nullptr;
     }
 
-    uint8_t *before = freeprev(b); /* what a split's free part goes behind */
-    removefree(rec, b);
+    /* A surplus above splitslack stays free: behind the reserved block, or (MB_HIGH) below
+     * it. The reserved block then starts on a block-alignment step from the free block, so
+     * the part left below keeps the class's spacing; with an alignment above the surplus
+     * there is no such step and the block is taken whole. */
     const int32_t surplus = bsize(b) - need;
+    const bool high = (type & MB_HIGH) != 0;
+    const int32_t low = static_cast<int32_t>(static_cast<uintptr_t>(surplus) & ~(blockalign - 1));
+    uint8_t *heir = surplus <= splitslack             ? nullptr
+                    : !high                           ? b + headersize + need
+                    : low >= headersize + minimumdata ? b
+                                                      : nullptr;
+    uint8_t *before = freeprev(b); /* what the free part goes behind */
+    removefree(rec, b, heir);
     uint8_t *next = bnext(b);
-    if (surplus > splitslack) {
-        if ((type & MB_HIGH) == 0) {
-            uint8_t *rest = b + headersize + need;
+    if (heir != nullptr) {
+        if (!high) {
+            uint8_t *rest = heir;
             writeheader(rest, 0, 0, next, b, 0, nullptr);
             setprev(next, rest);
             setnext(b, rest);
             insertfree(rec, rest, before);
             next = rest;
         } else {
-            /* The reserved block starts on a block-alignment step from the free block, so
-             * the part left below keeps the class's spacing. With an alignment above the
-             * surplus there is no such step; the block is then taken whole. */
-            const int32_t low =
-                static_cast<int32_t>(static_cast<uintptr_t>(surplus) & ~(blockalign - 1));
-            if (low >= headersize + minimumdata) {
-                uint8_t *top = b + low;
-                settype(b, 0);
-                setnext(b, top);
-                setsig(top, 0, 0);
-                settype(top, 0);
-                setnext(top, next);
-                setprev(top, b);
-                setprev(next, top);
-                insertfree(rec, b, before);
-                b = top;
-            }
+            uint8_t *top = b + low;
+            settype(b, 0);
+            setnext(b, top);
+            setsig(top, 0, 0);
+            settype(top, 0);
+            setnext(top, next);
+            setprev(top, b);
+            setprev(next, top);
+            insertfree(rec, b, before);
+            b = top;
         }
     }
 
@@ -990,7 +1052,7 @@ int32_t purgememadr(void *data) {
     uint8_t *prev = bprev(b);
     if ((btype(prev) & MB_FREE) != 0) {
         before = freeprev(prev);
-        removefree(rec, prev);
+        removefree(rec, prev, prev);
         uint8_t *next = bnext(b);
         setnext(prev, next);
         setprev(next, prev);
@@ -1001,7 +1063,7 @@ int32_t purgememadr(void *data) {
         if (before == nullptr) {
             before = freeprev(next);
         }
-        removefree(rec, next);
+        removefree(rec, next, nullptr);
         uint8_t *after = bnext(next);
         setnext(b, after);
         setprev(after, b);

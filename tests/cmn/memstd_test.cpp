@@ -442,9 +442,19 @@ TEST_F(Memstd, DefaultClassEntryPointsAndPurgeClass) {
 
 // A long random run: after every step the whole class is walked and checked against the
 // model of live blocks (placement, headers, free list, trailers and data).
-TEST_F(Memstd, RandomizedRunKeepsEveryInvariant) {
+// Run with and without the search index: both must place every block as predicted.
+class MemstdRandom : public Memstd, public ::testing::WithParamInterface<int32_t> {
+  protected:
+    void TearDown() override {
+        memclassindex = 1;
+        Memstd::TearDown();
+    }
+};
+
+TEST_P(MemstdRandom, RandomizedRunKeepsEveryInvariant) {
     const int32_t length = 256 * 1024;
     uint8_t *s = region(length);
+    memclassindex = GetParam();
     ASSERT_GT(creatememclass(12, "rand", s, length, 8, 32, 16, 1, 0, 1, 0, 0), 0);
     uint8_t *rec = s + 16, *sent = rec + 16, *high = follow(rec + 12);
     struct live {
@@ -554,6 +564,108 @@ TEST_F(Memstd, RandomizedRunKeepsEveryInvariant) {
         ASSERT_EQ(purgememadr(p), 1);
     }
     EXPECT_EQ(freelist(s).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(IndexOnAndOff, MemstdRandom, ::testing::Values(1, 0));
+
+// One seeded run of reservations (all four placements, named and not) and releases on
+// class 1 over region r, recording after each step what the calls returned and a digest
+// of the whole region (every `every` steps).
+struct runlog {
+    std::vector<int64_t> results;
+    std::vector<uint64_t> digests;
+};
+uint64_t digest(const uint8_t *r, int32_t length) {
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (int32_t i = 0; i + 8 <= length; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, r + i, 8);
+        h = (h ^ v) * 0x100000001B3ull;
+        h ^= h >> 29;
+    }
+    return h;
+}
+void replay(uint8_t *r, int32_t length, int32_t withindex, int steps, int every, uint32_t maxsize,
+            uint32_t seed, runlog &log) {
+    std::memset(r, 0xEE, static_cast<size_t>(length));
+    memclassindex = withindex;
+    const int32_t whole = creatememclass(1, "same", r, length, 8, 16, 16, 1, 1, 1, 0, 0);
+    memclassindex = 1;
+    ASSERT_GT(whole, 0);
+    std::vector<int32_t> live; // offsets of the blocks in use
+    std::mt19937 rng(seed);
+    reporterrors = 0;
+    for (int step = 0; step < steps; step++) {
+        const uint32_t op = rng() % 100;
+        if (op < 45 && !live.empty()) {
+            const size_t k = rng() % live.size();
+            log.results.push_back(purgememadr(r + live[k]));
+            live[k] = live.back();
+            live.pop_back();
+        } else if (op == 45 && step % 7 == 0) {
+            purgememclass(1);
+            live.clear();
+        } else {
+            const uint32_t pick = rng() % 100;
+            const auto sz = static_cast<int32_t>(pick < 60   ? rng() % 100
+                                                 : pick < 95 ? rng() % 2000
+                                                             : rng() % maxsize);
+            const uint32_t mode =
+                std::array<uint32_t, 5>{0, 0, MB_HIGH, MB_LARGEST, MB_HIGH | MB_LARGEST}[rng() % 5];
+            auto *p =
+                static_cast<uint8_t *>(reservememadr(rng() % 2 ? "blk" : nullptr, sz, 1 | mode));
+            log.results.push_back(p == nullptr ? -1 : p - r);
+            if (p != nullptr) {
+                std::memset(p, static_cast<int>(rng() & 0xFF), static_cast<size_t>(sz));
+                live.push_back(static_cast<int32_t>(p - r));
+            }
+        }
+        log.results.push_back(largestmemblock(1));
+        if (step % every == 0 || step == steps - 1) {
+            log.digests.push_back(digest(r, length));
+        }
+    }
+    reporterrors = 1;
+    for (int32_t off : live) {
+        log.results.push_back(purgememadr(r + off));
+    }
+    log.results.push_back(largestmemblock(1) == whole);
+    log.digests.push_back(digest(r, length));
+    removememclass(1);
+}
+
+// The same run on a class that searches through its index and on one that walks its free
+// list, in the same region: every result and the region's bytes must agree throughout.
+TEST_F(Memstd, IndexAndWalkLeaveTheSameBytes) {
+    struct config {
+        int32_t length;
+        int steps, every;
+        uint32_t maxsize;
+    };
+    const config configs[] = {
+        {128 * 1024, 12000, 1, 24 * 1024}, // runs out of memory now and then
+        {96 << 20, 6000, 2000, 1 << 20},   // wider granules, a deeper index
+    };
+    for (const config &c : configs) {
+        SCOPED_TRACE(c.length);
+        uint8_t *r = region(static_cast<size_t>(c.length));
+        runlog indexed, walked;
+        replay(r, c.length, 1, c.steps, c.every, c.maxsize, 7, indexed);
+        replay(r, c.length, 0, c.steps, c.every, c.maxsize, 7, walked);
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_EQ(indexed.results.size(), walked.results.size());
+        for (size_t i = 0; i < indexed.results.size(); i++) {
+            ASSERT_EQ(indexed.results[i], walked.results[i]) << "result " << i;
+        }
+        EXPECT_EQ(indexed.results.back(), 1); // every block released: one free block again
+        ASSERT_EQ(indexed.digests.size(), walked.digests.size());
+        for (size_t i = 0; i < indexed.digests.size(); i++) {
+            ASSERT_EQ(indexed.digests[i], walked.digests[i]) << "digest " << i;
+        }
+        if (c.length <= (1 << 20)) {
+            EXPECT_NE(std::count(indexed.results.begin(), indexed.results.end(), -1), 0);
+        }
+    }
 }
 
 TEST_F(Memstd, ConcurrentReserveAndPurgeOnALockedClass) {
