@@ -14,5 +14,6 @@
 #include "thistle/queue.h"
 #include "thistle/threads.h"
 #include "thistle/timer.h"
+#include "thistle/unpack.h"
 
 #endif /* THISTLE_H */

@@ -31,7 +31,7 @@ enum : int32_t {
 int32_t lzpack(const void *source, size_t size, void *destination, size_t capacity,
                int32_t level, int32_t header);
 /* Huffman with escape runs: filter 0 (code 0x30), 1 (0x32, one running sum) or 2 (0x34,
- * two running sums). */
+ * two running sums). Never longer than size + size / 128 + 540 bytes. */
 int32_t huffpack(const void *source, size_t size, void *destination, size_t capacity,
                  int32_t filter, int32_t header);
 /* Run-length (code 0x4A). */
@@ -40,7 +40,8 @@ int32_t rlepack(const void *source, size_t size, void *destination, size_t capac
 int32_t pairpack(const void *source, size_t size, void *destination, size_t capacity,
                  int32_t header);
 /* 4x4 colour blocks (code 0x18) of 5:6:5 pixels, width x height, rows of `width`
- * pixels; level 1 (fast endpoints) to 9 (refined). */
+ * pixels; both must be multiples of 4. level 1 (fast endpoints) to 9 (refined), 0 for
+ * the default (6). */
 int32_t blockpack(const uint16_t *pixels, int32_t width, int32_t height, void *destination,
                   size_t capacity, int32_t level);
 

@@ -6,6 +6,19 @@
  * chooses the decoder by the code. The plain entry points trust their input, as they
  * always have; the bounded ones take the source size and the destination capacity and
  * never read or write outside either, whatever the input holds.
+ *
+ * Choices the format leaves open, made here (encoders rely on them):
+ * - Long header form (code bit 0): the LZ and Huffman decoders, and the byte-pair decoder
+ *   for 47 FB, take their size 3 bytes later than unpacksize does. unpack lets a decoder
+ *   write no more than the size at offset 2; encoders write the same size in both fields.
+ * - Decoders never write behind the declared size: a stream whose output would pass it is
+ *   refused (bounded: UNPACK_EOVERFLOW), one that ends short of it is UNPACK_EMALFORMED.
+ * - Huffman streams are whole 16-bit units; the decoder reads no unit past the one that
+ *   holds the end code.
+ * - Colour blocks drop the pixels of a block right of the width or below the declared
+ *   size, so any width and height decode to exactly width x height pixels.
+ * - Run-length operation 3 with n = 0 reads its first byte and writes nothing.
+ * The plain decoders return the declared size whatever they found, as they always did.
  */
 #ifndef THISTLE_UNPACK_H
 #define THISTLE_UNPACK_H
@@ -49,16 +62,16 @@ int32_t rleunpack(const void *source, void *destination);
 int32_t pairunpack(const void *source, void *destination);
 int32_t blockunpack(const void *source, void *destination, int32_t decode);
 
-/* Bounded forms: the unpacked size (>= 0) or an UNPACK_E value. Safe on any input;
- * the byte-pair decoder keeps its state in the call, so threads may decode at once. */
-int32_t unpackbounded(const void *source, size_t sourcesize, void *destination,
-                      size_t capacity);
-int32_t lzunpackbounded(const void *source, size_t sourcesize, void *destination,
-                        size_t capacity);
+/* Bounded forms: the unpacked size (>= 0) or an UNPACK_E value. They read only the
+ * sourcesize bytes at source and write only below min(declared size, capacity); a
+ * declared size above capacity writes nothing. unpackbounded never reports (an unknown
+ * code or signature is UNPACK_EBADCODE). Every decoder keeps its state in the call, so
+ * threads may decode at once. */
+int32_t unpackbounded(const void *source, size_t sourcesize, void *destination, size_t capacity);
+int32_t lzunpackbounded(const void *source, size_t sourcesize, void *destination, size_t capacity);
 int32_t huffunpackbounded(const void *source, size_t sourcesize, void *destination,
                           size_t capacity);
-int32_t rleunpackbounded(const void *source, size_t sourcesize, void *destination,
-                         size_t capacity);
+int32_t rleunpackbounded(const void *source, size_t sourcesize, void *destination, size_t capacity);
 int32_t pairunpackbounded(const void *source, size_t sourcesize, void *destination,
                           size_t capacity);
 int32_t blockunpackbounded(const void *source, size_t sourcesize, void *destination,

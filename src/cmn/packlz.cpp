@@ -1,0 +1,494 @@
+/*
+ * cmn\packlz - the LZ command encoder (pack code 0x10/0x11): turns bytes into the command
+ * stream that lzunpack reads back.
+ *
+ * Match finding: a hash chain over the next 4 bytes (chain table indexed by position
+ * modulo the window) plus a one-entry table over the next 3 bytes, which finds the short
+ * near matches that only the 2-byte command can carry. Parsing by level: greedy (1-3),
+ * lazy with one position of look-ahead (4-6), or a byte-exact cost search over blocks of
+ * positions (7-9); deeper chains as the level rises.
+ *
+ * Threads: no state outside the call; several threads may pack at once if the memory class
+ * they share allows it. Memory: one block "lzpack" from defaultmemclass, sized from the
+ * input (at most about 1.1 MiB, 1.7 MiB for the cost search), purged before returning.
+ * Limits: input up to PACK_MAXSIZE bytes; matches up to 1028 bytes, distances up to
+ * 131072 bytes (the whole window).
+ *
+ * Commands written (b0 first; L = literals carried, D = distance - 1, M = match length):
+ *
+ *   0DDMMMLL  DDDDDDDD            2 bytes  D < 1024,   M 3..10,   L 0..3
+ *   10MMMMMM  LLDDDDDD DDDDDDDD   3 bytes  D < 16384,  M 4..67,   L 0..3
+ *   110DMMLL  DDDDDDDD DDDDDDDD MMMMMMMM   4 bytes  D < 131072, M 5..1028
+ *   111kkkkk  (k 0..27)           1 byte   (k + 1) * 4 literals follow, no match
+ *   111111LL                      1 byte   L literals follow, then the stream ends
+ */
+#include "thistle/pack.h"
+
+#include "thistle/diag.h"
+#include "thistle/memstd.h"
+#include "thistle/unpack.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t LZWINDOW = 131072;
+constexpr uint32_t LZMAXMATCH = 1028;
+constexpr uint32_t LZMAXRUN = 28;      /* literal-run commands carry up to 28 groups of 4 */
+constexpr uint32_t LZBLOCK = 32768;    /* positions per pass of the cost search */
+constexpr uint32_t LZLIST = 48;        /* match candidates kept per position */
+constexpr uint32_t LZMAXHASHBITS = 17; /* 4-byte hash heads; 3-byte heads use 3 fewer */
+
+enum lzparse : uint8_t { LZGREEDY, LZLAZY, LZOPTIMAL };
+
+struct lzlevel {
+    uint16_t depth; /* chain entries looked at per position */
+    uint16_t nice;  /* a match this long ends the search (and, when costing, is taken) */
+    lzparse parse;
+};
+
+/* Chosen by measuring on text, executables and images: each step costs more time for a
+ * smaller stream. The cost search needs fewer chain steps than lazy matching for the
+ * same ratio, hence its lower depths at 7. */
+static const lzlevel lzlevels[10] = {
+    /* 0 */ {0, 0, LZGREEDY},
+    /* 1 */ {2, 24, LZGREEDY},
+    /* 2 */ {6, 32, LZGREEDY},
+    /* 3 */ {16, 48, LZGREEDY},
+    /* 4 */ {12, 48, LZLAZY},
+    /* 5 */ {32, 64, LZLAZY},
+    /* 6 */ {96, 128, LZLAZY},
+    /* 7 */ {32, 96, LZOPTIMAL},
+    /* 8 */ {128, 192, LZOPTIMAL},
+    /* 9 */ {512, 256, LZOPTIMAL},
+};
+
+struct lzmatch {
+    uint32_t len;
+    uint32_t dist;
+};
+
+struct lzfinder {
+    const uint8_t *in;
+    uint32_t size;
+    uint32_t *head;  /* 4-byte hash -> last position + 1 (0: none) */
+    uint32_t *head3; /* 3-byte hash -> last position + 1 */
+    uint32_t *chain; /* position % window -> previous position + 1 with the same hash */
+    uint32_t shift;  /* 32 - hash bits */
+    uint32_t shift3;
+    uint32_t chainmask;
+    uint32_t inserted; /* positions below this are in the tables */
+    uint32_t depth;
+    uint32_t nice;
+};
+
+struct lzout {
+    uint8_t *dst;
+    size_t capacity;
+    size_t used;
+};
+
+/* Working arrays of the cost search, one entry per position of a block (+1). */
+struct lzcosts {
+    uint32_t *cost;  /* bytes of the cheapest way found to reach the position */
+    uint32_t *lits;  /* literals pending on that way */
+    uint32_t *dist;  /* distance of the match that reaches it */
+    uint16_t *len;   /* length of that match; 0: reached by a literal */
+    uint32_t *trace; /* chosen matches, as (start, length, distance) triples */
+};
+
+uint32_t load32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint32_t hash4(const lzfinder *f, const uint8_t *p) {
+    return (load32(p) * 2654435761u) >> f->shift;
+}
+
+uint32_t hash3(const lzfinder *f, const uint8_t *p) {
+    return ((load32(p) & 0xFFFFFF) * 2246822519u) >> f->shift3;
+}
+
+/* Bytes a match costs as one command; 0 when no command can carry it. */
+uint32_t matchcost(uint32_t len, uint32_t dist) {
+    if (len <= 10 && dist <= 1024) {
+        return len >= 3 ? 2 : 0;
+    }
+    if (len <= 67 && dist <= 16384) {
+        return len >= 4 ? 3 : 0;
+    }
+    return len >= 5 ? 4 : 0;
+}
+
+/* Extra bytes the (count + 1)-th pending literal costs: its own byte, plus a run command
+ * each time a new run of up to 112 literals opens. The 0 to 3 literals left over ride on
+ * the next command for free. */
+uint32_t litstep(uint32_t count) {
+    return (count & 3) == 3 && ((count >> 2) % LZMAXRUN) == 0 ? 2 : 1;
+}
+
+uint32_t matchlen(const uint8_t *a, const uint8_t *b, uint32_t limit) {
+    uint32_t n = 0;
+    while (n + 8 <= limit && std::memcmp(a + n, b + n, 8) == 0) {
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) {
+        n++;
+    }
+    return n;
+}
+
+void insertupto(lzfinder *f, uint32_t pos) {
+    const uint32_t last = f->size >= 4 ? f->size - 3 : 0; /* positions with 4 bytes ahead */
+    const uint32_t end = pos < last ? pos : last;
+    for (uint32_t p = f->inserted; p < end; p++) {
+        const uint8_t *at = f->in + p;
+        const uint32_t h = hash4(f, at);
+        f->chain[p & f->chainmask] = f->head[h];
+        f->head[h] = p + 1;
+        f->head3[hash3(f, at)] = p + 1;
+    }
+    if (pos > f->inserted) {
+        f->inserted = pos;
+    }
+}
+
+/* Matches at pos, nearest first, each longer than the one before: for any length, the
+ * first entry at least that long has the nearest (cheapest) distance. Positions below pos
+ * must be inserted. Returns the number of entries. */
+uint32_t findmatches(const lzfinder *f, uint32_t pos, lzmatch *list) {
+    const uint8_t *in = f->in;
+    const uint32_t remain = f->size - pos;
+    if (remain < 4) {
+        return 0;
+    }
+    const uint32_t limit = remain < LZMAXMATCH ? remain : LZMAXMATCH;
+    uint32_t count = 0;
+    uint32_t best = 2;
+
+    const uint32_t near = f->head3[hash3(f, in + pos)];
+    if (near != 0 && pos - (near - 1) <= 1024) {
+        const uint32_t len = matchlen(in + near - 1, in + pos, limit);
+        if (len >= 3) {
+            list[count++] = {len, pos - (near - 1)};
+            best = len;
+        }
+    }
+
+    uint32_t cand = f->head[hash4(f, in + pos)];
+    for (uint32_t steps = f->depth; cand != 0 && steps > 0 && best < f->nice && best < limit;
+         steps--) {
+        const uint32_t at = cand - 1;
+        const uint32_t dist = pos - at;
+        if (dist > LZWINDOW) {
+            break;
+        }
+        /* best < limit here, so both bytes lie inside the input */
+        if (in[at + best] == in[pos + best]) {
+            const uint32_t len = matchlen(in + at, in + pos, limit);
+            if (len > best && matchcost(len, dist) != 0) {
+                if (count == LZLIST) {
+                    count--;
+                }
+                list[count++] = {len, dist};
+                best = len;
+            }
+        }
+        const uint32_t next = f->chain[at & f->chainmask];
+        if (next >= cand) { /* the chain only runs backwards */
+            break;
+        }
+        cand = next;
+    }
+    return count;
+}
+
+/* Bytes a match saves against writing its bytes as literals. */
+int32_t saving(const lzmatch &m) {
+    return static_cast<int32_t>(m.len) - static_cast<int32_t>(matchcost(m.len, m.dist));
+}
+
+/* The match at pos that saves most (the longer one on a tie); 0 if there is none. */
+bool bestmatch(const lzfinder *f, uint32_t pos, lzmatch *found) {
+    lzmatch list[LZLIST];
+    const uint32_t count = findmatches(f, pos, list);
+    if (count == 0) {
+        return false;
+    }
+    uint32_t pick = 0;
+    for (uint32_t i = 1; i < count; i++) {
+        if (saving(list[i]) >= saving(list[pick])) {
+            pick = i;
+        }
+    }
+    *found = list[pick];
+    return true;
+}
+
+bool put(lzout *o, const uint8_t *bytes, size_t count) {
+    if (count > o->capacity - o->used) {
+        return false;
+    }
+    if (count == 0) { /* an empty input may come without a buffer */
+        return true;
+    }
+    std::memcpy(o->dst + o->used, bytes, count);
+    o->used += count;
+    return true;
+}
+
+/* Writes the literals in[from, from + count) as whole runs of 4; returns how many (0 to 3)
+ * are left for the next command, or -1 when the output is full. */
+int32_t putruns(lzout *o, const uint8_t *from, uint32_t count) {
+    while (count >= 4) {
+        uint32_t groups = count >> 2;
+        if (groups > LZMAXRUN) {
+            groups = LZMAXRUN;
+        }
+        const uint8_t command = static_cast<uint8_t>(0xE0 + groups - 1);
+        if (!put(o, &command, 1) || !put(o, from, groups * 4)) {
+            return -1;
+        }
+        from += groups * 4;
+        count -= groups * 4;
+    }
+    return static_cast<int32_t>(count);
+}
+
+/* The literals in[anchor, pos), then the match at pos. */
+bool putsequence(lzout *o, const uint8_t *in, uint32_t anchor, uint32_t pos, lzmatch m) {
+    const int32_t lits = putruns(o, in + anchor, pos - anchor);
+    if (lits < 0) {
+        return false;
+    }
+    const uint32_t l = static_cast<uint32_t>(lits);
+    const uint32_t d = m.dist - 1;
+    uint8_t command[4];
+    size_t length;
+    if (m.len <= 10 && m.dist <= 1024) {
+        command[0] = static_cast<uint8_t>((d >> 8) << 5 | (m.len - 3) << 2 | l);
+        command[1] = static_cast<uint8_t>(d);
+        length = 2;
+    } else if (m.len <= 67 && m.dist <= 16384) {
+        command[0] = static_cast<uint8_t>(0x80 | (m.len - 4));
+        command[1] = static_cast<uint8_t>(l << 6 | d >> 8);
+        command[2] = static_cast<uint8_t>(d);
+        length = 3;
+    } else {
+        const uint32_t x = m.len - 5;
+        command[0] = static_cast<uint8_t>(0xC0 | (d >> 16) << 4 | (x >> 8) << 2 | l);
+        command[1] = static_cast<uint8_t>(d >> 8);
+        command[2] = static_cast<uint8_t>(d);
+        command[3] = static_cast<uint8_t>(x);
+        length = 4;
+    }
+    return put(o, command, length) && put(o, in + pos - l, l);
+}
+
+/* The literals in[anchor, size) and the end command. */
+bool putend(lzout *o, const uint8_t *in, uint32_t anchor, uint32_t size) {
+    const int32_t lits = putruns(o, in + anchor, size - anchor);
+    if (lits < 0) {
+        return false;
+    }
+    const uint8_t command = static_cast<uint8_t>(0xFC | lits);
+    return put(o, &command, 1) && put(o, in + size - lits, static_cast<size_t>(lits));
+}
+
+/* Greedy parse, or lazy: a match is put off while the next position offers one that saves
+ * more. The greedy levels stride over data that keeps offering no match (after 64 misses
+ * in a row, one position more per 64 misses, at most 32), neither searching nor
+ * remembering the positions they step over. */
+bool parsegreedy(lzfinder *f, lzout *o, bool lazy) {
+    const uint32_t size = f->size;
+    uint32_t anchor = 0;
+    uint32_t pos = 0;
+    uint32_t misses = 0;
+    while (pos + 4 <= size) {
+        insertupto(f, pos);
+        lzmatch m;
+        if (!bestmatch(f, pos, &m)) {
+            const uint32_t stride = lazy ? 1 : 1 + (misses++ >> 6);
+            pos += stride < 32 ? stride : 32;
+            if (pos > f->inserted + 1) {
+                f->inserted = pos - 1; /* keep the last position before pos only */
+            }
+            continue;
+        }
+        misses = 0;
+        while (lazy && m.len < f->nice && pos + 5 <= size) {
+            lzmatch later;
+            insertupto(f, pos + 1);
+            if (!bestmatch(f, pos + 1, &later) || saving(later) <= saving(m)) {
+                break;
+            }
+            pos++;
+            m = later;
+        }
+        if (!putsequence(o, f->in, anchor, pos, m)) {
+            return false;
+        }
+        pos += m.len;
+        anchor = pos;
+    }
+    return putend(o, f->in, anchor, size);
+}
+
+/* Cost search: for each block of positions, the cheapest command sequence in bytes, found
+ * forwards (every position's cost is final when it is reached) and traced back from the
+ * block's end. Matches stop at the block's end; literals pending there carry over. */
+bool parseoptimal(lzfinder *f, lzout *o, const lzcosts *w) {
+    const uint32_t size = f->size;
+    uint32_t anchor = 0;
+    lzmatch list[LZLIST];
+    for (uint32_t start = 0; start < size;) {
+        const uint32_t block = size - start < LZBLOCK ? size - start : LZBLOCK;
+        w->cost[0] = 0;
+        w->lits[0] = start - anchor;
+        for (uint32_t j = 1; j <= block; j++) {
+            w->cost[j] = UINT32_MAX;
+        }
+        for (uint32_t i = 0; i < block; i++) {
+            const uint32_t here = w->cost[i];
+            if (here + litstep(w->lits[i]) < w->cost[i + 1]) {
+                w->cost[i + 1] = here + litstep(w->lits[i]);
+                w->lits[i + 1] = w->lits[i] + 1;
+                w->len[i + 1] = 0;
+            }
+            insertupto(f, start + i);
+            const uint32_t count = findmatches(f, start + i, list);
+            uint32_t shorter = 2;
+            for (uint32_t k = 0; k < count && shorter < block - i; k++) {
+                const uint32_t longest = list[k].len < block - i ? list[k].len : block - i;
+                for (uint32_t l = shorter + 1; l <= longest; l++) {
+                    const uint32_t c = matchcost(l, list[k].dist);
+                    if (c != 0 && here + c < w->cost[i + l]) {
+                        w->cost[i + l] = here + c;
+                        w->lits[i + l] = 0;
+                        w->len[i + l] = static_cast<uint16_t>(l);
+                        w->dist[i + l] = list[k].dist;
+                    }
+                }
+                shorter = longest;
+            }
+            /* A long match is taken as it is: searching inside it rarely pays. */
+            if (count != 0 && list[count - 1].len >= f->nice && list[count - 1].len <= block - i) {
+                i += list[count - 1].len - 1;
+            }
+        }
+        uint32_t chosen = 0;
+        for (uint32_t j = block; j > 0;) {
+            if (w->len[j] == 0) {
+                j--;
+                continue;
+            }
+            const uint32_t len = w->len[j];
+            w->trace[chosen * 3 + 1] = len;
+            w->trace[chosen * 3 + 2] = w->dist[j];
+            j -= len;
+            w->trace[chosen * 3] = j;
+            chosen++;
+        }
+        while (chosen-- > 0) {
+            const uint32_t *t = w->trace + chosen * 3;
+            if (!putsequence(o, f->in, anchor, start + t[0], lzmatch{t[1], t[2]})) {
+                return false;
+            }
+            anchor = start + t[0] + t[1];
+        }
+        start += block;
+    }
+    return putend(o, f->in, anchor, size);
+}
+
+uint32_t bitsfor(uint32_t n) {
+    uint32_t bits = 0;
+    while (bits < 32 && (uint32_t{1} << bits) < n) {
+        bits++;
+    }
+    return bits;
+}
+
+} // namespace
+
+/* Packs size bytes at source into a complete 0x10 stream (0x11 with PACK_LONGHEADER, whose
+ * extra field repeats the size so both header readings agree) at destination. Returns the
+ * stream's size; PACK_EOVERFLOW if it would pass capacity (nothing is written beyond it),
+ * PACK_EINVAL for a bad size, level or header, PACK_ENOMEM without working memory. */
+int32_t lzpack(const void *source, size_t size, void *destination, size_t capacity, int32_t level,
+               int32_t header) {
+    if (size > PACK_MAXSIZE || level < 1 || level > 9 ||
+        (header != PACK_SHORTHEADER && header != PACK_LONGHEADER) ||
+        (source == nullptr && size != 0) || (destination == nullptr && capacity != 0)) {
+        return PACK_EINVAL;
+    }
+    const uint8_t *in = static_cast<const uint8_t *>(source);
+    const uint32_t n = static_cast<uint32_t>(size);
+    const lzlevel &lv = lzlevels[level];
+
+    lzout o = {static_cast<uint8_t *>(destination), capacity, 0};
+    uint8_t head[8] = {static_cast<uint8_t>(PACK_LZCODE | header), 0xFB};
+    for (size_t at = 2; at < (header == PACK_LONGHEADER ? 8u : 5u); at += 3) {
+        head[at] = static_cast<uint8_t>(n >> 16);
+        head[at + 1] = static_cast<uint8_t>(n >> 8);
+        head[at + 2] = static_cast<uint8_t>(n);
+    }
+    if (!put(&o, head, header == PACK_LONGHEADER ? 8 : 5)) {
+        return PACK_EOVERFLOW;
+    }
+    if (n < 4) { /* too short for any match */
+        return putend(&o, in, 0, n) ? static_cast<int32_t>(o.used) : PACK_EOVERFLOW;
+    }
+
+    /* Working block, sized from the input:
+     *
+     *   +------------+-------------+--------------+------------------------------+
+     *   | head       | head3       | chain        | cost search only:            |
+     *   | 2^hb words | 2^(hb-3) w. | window words | cost lits dist trace len     |
+     *   +------------+-------------+--------------+------------------------------+
+     */
+    uint32_t hashbits = bitsfor(n);
+    hashbits = hashbits < 12 ? 12 : hashbits > LZMAXHASHBITS ? LZMAXHASHBITS : hashbits;
+    const uint32_t chainsize = n < LZWINDOW ? uint32_t{1} << bitsfor(n) : LZWINDOW;
+    const uint32_t block = n < LZBLOCK ? n : LZBLOCK;
+    const bool costing = lv.parse == LZOPTIMAL;
+    const size_t words = (size_t{1} << hashbits) + (size_t{1} << (hashbits - 3)) + chainsize +
+                         (costing ? 3 * (size_t{block} + 1) + 3 * (size_t{block} / 3 + 1) : 0);
+    const size_t bytes = words * 4 + (costing ? 2 * (size_t{block} + 1) : 0);
+
+    THISTLE_SITE("cmn\\packlz");
+    uint32_t *work = static_cast<uint32_t *>(reservememadr("lzpack", static_cast<int32_t>(bytes),
+                                                           static_cast<uint32_t>(defaultmemclass)));
+    if (work == nullptr) {
+        return PACK_ENOMEM;
+    }
+    lzfinder f = {};
+    f.in = in;
+    f.size = n;
+    f.head = work;
+    f.head3 = f.head + (size_t{1} << hashbits);
+    f.chain = f.head3 + (size_t{1} << (hashbits - 3));
+    f.shift = 32 - hashbits;
+    f.shift3 = 32 - (hashbits - 3);
+    f.chainmask = chainsize - 1;
+    f.depth = lv.depth;
+    f.nice = lv.nice;
+    /* chain entries are always written before they are read */
+    std::memset(f.head, 0, ((size_t{1} << hashbits) + (size_t{1} << (hashbits - 3))) * 4);
+
+    bool done;
+    if (costing) {
+        lzcosts w;
+        w.cost = f.chain + chainsize;
+        w.lits = w.cost + block + 1;
+        w.dist = w.lits + block + 1;
+        w.trace = w.dist + block + 1;
+        w.len = reinterpret_cast<uint16_t *>(w.trace + 3 * (block / 3 + 1));
+        done = parseoptimal(&f, &o, &w);
+    } else {
+        done = parsegreedy(&f, &o, lv.parse == LZLAZY);
+    }
+    purgememadr(work);
+    return done ? static_cast<int32_t>(o.used) : PACK_EOVERFLOW;
+}

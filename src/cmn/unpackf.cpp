@@ -1,0 +1,878 @@
+/*
+ * cmn\unpackf - the five decoders of packed data: LZ commands, Huffman with escape runs,
+ * run-length, byte pairs and 4x4 colour blocks (see thistle/unpack.h).
+ *
+ * Each decoder is one bounded core over (source, source size, destination, capacity).
+ * Positions are indices, never pointers past a buffer, so the plain entry points can pass
+ * an unlimited source size. A core reads only bytes inside the source, writes only bytes
+ * below min(declared size, capacity) and leaves through one failure exit with an UNPACK_E
+ * value; nothing behind the declared end of the output is ever read or written. The plain
+ * entry points trust their input as they always did and return the declared size.
+ *
+ * Threads: every decoder keeps its state in the call (the byte-pair tables included), so
+ * any number of threads may decode at once. Nothing is allocated; the largest frame is
+ * the Huffman decoder's (about 6 KB).
+ * Limits: declared sizes have 24 bits.
+ */
+#include "thistle/unpack.h"
+
+#include <bit>
+#include <cstring>
+
+namespace {
+
+/* The plain entry points' "size" of a source or destination they cannot know. As a
+ * source size it means a trusted stream of unknown length: no byte behind it is read. */
+constexpr size_t unlimited = SIZE_MAX;
+
+uint32_t be24(const uint8_t *p) {
+    return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
+}
+
+/* Offset of the size field: the long header form (code bit 0) puts 3 more bytes before
+ * it in the LZ and Huffman formats. */
+size_t sizeoffset(const uint8_t *src) {
+    return (src[0] & 1) != 0 ? 5 : 2;
+}
+
+/* ---- LZ commands ---------------------------------------------------------------------
+ *
+ *   b0 0x00..0x7F  [b0 b1]        lit b0&3        dist ((b0&0x60)<<3)+b1+1  len ((b0>>2)&7)+3
+ *   b0 0x80..0xBF  [b0 b1 b2]     lit b1>>6       dist ((b1&0x3F)<<8)+b2+1  len (b0&0x3F)+4
+ *   b0 0xC0..0xDF  [b0 b1 b2 b3]  lit b0&3        dist ((b0&0x10)<<12)+(b1<<8)+b2+1
+ *                                                 len ((b0&0x0C)<<6)+b3+5
+ *   b0 0xE0..0xFB  [b0]           lit ((b0&0x1F)+1)*4, no match
+ *   b0 0xFC..0xFF  [b0]           lit b0&3, then the end
+ *
+ * Literals follow the command bytes. Wide moves are used only where the room left below
+ * the declared end covers them, so the end needs no saving and restoring.
+ */
+int32_t lzcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
+    const bool exact = srcsize != unlimited;
+    int32_t err = UNPACK_ETRUNCATED;
+    size_t ip = 0;
+    size_t op = 0;
+    size_t size = 0;
+    if (dst == nullptr) {
+        capacity = 0;
+    }
+    if (src == nullptr || srcsize < 2) {
+        goto fail;
+    }
+    ip = sizeoffset(src);
+    if (srcsize - ip < 3) {
+        goto fail;
+    }
+    size = be24(src + ip);
+    ip += 3;
+    if (size > capacity) {
+        err = UNPACK_EOVERFLOW;
+        goto fail;
+    }
+    for (;;) {
+        if (ip >= srcsize) {
+            err = UNPACK_ETRUNCATED;
+            goto fail;
+        }
+        const uint32_t b0 = src[ip];
+        size_t cmdlen = 1;
+        size_t lits;
+        size_t dist = 0;
+        size_t len = 0;
+        if (b0 < 0xE0) {
+            cmdlen = b0 < 0x80 ? 2 : (b0 < 0xC0 ? 3 : 4);
+            if (srcsize - ip < cmdlen) {
+                err = UNPACK_ETRUNCATED;
+                goto fail;
+            }
+            const uint32_t b1 = src[ip + 1];
+            if (b0 < 0x80) {
+                lits = b0 & 3;
+                dist = ((b0 & 0x60) << 3) + b1 + 1;
+                len = ((b0 >> 2) & 7) + 3;
+            } else if (b0 < 0xC0) {
+                lits = b1 >> 6;
+                dist = ((b1 & 0x3F) << 8) + src[ip + 2] + 1;
+                len = (b0 & 0x3F) + 4;
+            } else {
+                lits = b0 & 3;
+                dist = ((b0 & 0x10) << 12) + (b1 << 8) + src[ip + 2] + 1;
+                len = ((b0 & 0x0C) << 6) + src[ip + 3] + 5;
+            }
+        } else if (b0 < 0xFC) {
+            lits = ((b0 & 0x1F) + 1) * 4;
+        } else {
+            lits = b0 & 3;
+        }
+        if (srcsize - ip - cmdlen < lits) {
+            err = UNPACK_ETRUNCATED;
+            goto fail;
+        }
+        if (size - op < lits) {
+            err = UNPACK_EOVERFLOW;
+            goto fail;
+        }
+        ip += cmdlen;
+        /* A short literal run moves as one word where the source is known to hold it and
+         * the room below the declared end covers it; the extra bytes are rewritten later.
+         * A plain call does not know where the source ends, and the end command's
+         * literals are the stream's last bytes, so it copies them exactly. */
+        if (lits <= 3 && exact && srcsize - ip >= 4 && size - op >= 4) {
+            memcpy(dst + op, src + ip, 4);
+        } else if (lits > 3) {
+            memcpy(dst + op, src + ip, lits);
+        } else {
+            for (size_t i = 0; i < lits; i++) {
+                dst[op + i] = src[ip + i];
+            }
+        }
+        ip += lits;
+        op += lits;
+        if (b0 >= 0xFC) {
+            break;
+        }
+        if (len == 0) {
+            continue;
+        }
+        if (dist > op) {
+            err = UNPACK_EMALFORMED;
+            goto fail;
+        }
+        if (size - op < len) {
+            err = UNPACK_EOVERFLOW;
+            goto fail;
+        }
+        uint8_t *d = dst + op;
+        const uint8_t *s = d - dist;
+        if (dist >= 8 && size - op >= len + 8) {
+            /* Each 8-byte step reads only bytes written before it. */
+            for (size_t i = 0; i < len; i += 8) {
+                memcpy(d + i, s + i, 8);
+            }
+        } else if (dist == 1) {
+            memset(d, s[0], len);
+        } else {
+            for (size_t i = 0; i < len; i++) {
+                d[i] = s[i];
+            }
+        }
+        op += len;
+    }
+    if (op != size) {
+        err = UNPACK_EMALFORMED;
+        goto fail;
+    }
+    return static_cast<int32_t>(size);
+fail:
+    return err;
+}
+
+/* ---- Huffman with escape runs ----------------------------------------------------------
+ *
+ * One bit stream, most significant bit first, in 16-bit big-endian units:
+ *
+ *   header word 16 | [skipped 24] | size 24 | escape 8 | counts per length (getnum) ...
+ *   | symbol list (getnum each) | codes ... escape 0 1 (end)
+ *
+ * The reader loads a unit only when the bits it holds cannot answer the question at hand,
+ * so it never reads past the unit that holds the end code (a plain call with an unlimited
+ * source reads exactly the stream).
+ */
+struct bitreader {
+    const uint8_t *src;
+    size_t size;
+    size_t ip;
+    uint64_t buf;   /* unconsumed bits, left-aligned */
+    uint32_t count; /* number of them: at most 64, and below 48 when one unit is loaded */
+};
+
+bool loadunit(bitreader &r) {
+    if (r.size - r.ip < 2) {
+        return false;
+    }
+    const uint64_t unit = (static_cast<uint32_t>(r.src[r.ip]) << 8) | r.src[r.ip + 1];
+    r.buf |= unit << (48 - r.count);
+    r.ip += 2;
+    r.count += 16;
+    return true;
+}
+
+bool ensure(bitreader &r, uint32_t n) {
+    while (r.count < n) {
+        if (!loadunit(r)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/* n (1 to 32) bits as a number, or false at the end of the source. */
+bool getbits(bitreader &r, uint32_t n, uint32_t &value) {
+    if (!ensure(r, n)) {
+        return false;
+    }
+    value = static_cast<uint32_t>(r.buf >> (64 - n));
+    r.buf <<= n;
+    r.count -= n;
+    return true;
+}
+
+/* Variable-length number:  1 a b -> 0..3;  z zeros, 1, then z+2 bits v (z+3 bits from
+ * z = 16 on) -> v + 2^n - 4. More than 28 zeros would not fit 32 bits: malformed. */
+int32_t getnum(bitreader &r, uint32_t &value) {
+    uint32_t zeros = 0;
+    for (;;) {
+        if (r.count == 0 && !loadunit(r)) {
+            return UNPACK_ETRUNCATED;
+        }
+        const uint32_t lead = static_cast<uint32_t>(std::countl_zero(r.buf));
+        if (lead < r.count) {
+            zeros += lead;
+            r.buf <<= lead;
+            r.count -= lead;
+            break;
+        }
+        zeros += r.count;
+        r.buf = 0;
+        r.count = 0;
+        if (zeros > 28) {
+            return UNPACK_EMALFORMED;
+        }
+    }
+    if (zeros > 28) {
+        return UNPACK_EMALFORMED;
+    }
+    uint32_t v = 0;
+    if (zeros == 0) {
+        if (!getbits(r, 3, v)) {
+            return UNPACK_ETRUNCATED;
+        }
+        value = v - 4;
+        return 0;
+    }
+    const uint32_t n = zeros <= 15 ? zeros + 2 : zeros + 3;
+    r.buf <<= 1; /* the 1 that ends the zeros */
+    r.count -= 1;
+    if (!getbits(r, n, v)) {
+        return UNPACK_ETRUNCATED;
+    }
+    value = v + (1u << n) - 4;
+    return 0;
+}
+
+/* Bits of the first-level look-up; longer codes search the per-length limits. */
+constexpr uint32_t tablebits = 11;
+
+int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
+    const bool exact = srcsize != unlimited;
+    int32_t err = UNPACK_ETRUNCATED;
+    bitreader r = {src, srcsize, 0, 0, 0};
+    uint32_t header = 0;
+    uint32_t size = 0;
+    uint32_t escape = 0;
+    uint32_t maxlen = 0;
+    uint32_t total = 0;
+    size_t op = 0;
+    int32_t base[17] = {};
+    uint32_t limit[17] = {};
+    uint32_t counts[17] = {};
+    uint8_t list[256];
+    bool used[256] = {};
+    uint16_t table[1u << tablebits] = {}; /* (length << 8) | symbol; 0: a longer code */
+    if (dst == nullptr) {
+        capacity = 0;
+    }
+    if (src == nullptr || !getbits(r, 16, header)) {
+        goto fail;
+    }
+    if ((header & 0x100) != 0 && !getbits(r, 24, size)) {
+        goto fail;
+    }
+    if (!getbits(r, 24, size) || !getbits(r, 8, escape)) {
+        goto fail;
+    }
+    if (size > capacity) {
+        err = UNPACK_EOVERFLOW;
+        goto fail;
+    }
+
+    /* Counts per length until the code space is full; code is the next free code. */
+    {
+        uint32_t code = 0;
+        for (uint32_t len = 1;; len++) {
+            uint32_t count = 0;
+            if (len > 16) {
+                err = UNPACK_EMALFORMED;
+                goto fail;
+            }
+            code *= 2;
+            base[len] = static_cast<int32_t>(code) - static_cast<int32_t>(total);
+            err = getnum(r, count);
+            if (err != 0) {
+                goto fail;
+            }
+            if (count > 256 - total || code + count > (1u << len)) {
+                err = UNPACK_EMALFORMED;
+                goto fail;
+            }
+            counts[len] = count;
+            total += count;
+            code += count;
+            limit[len] = count != 0 ? code << (16 - len) : 0;
+            if (count != 0 && code == (1u << len)) {
+                maxlen = len;
+                break;
+            }
+        }
+        limit[maxlen] = 0x10000; /* the search always ends at the longest length */
+    }
+
+    /* Symbols: each is the (d+1)-th value not yet listed after the previous one. */
+    {
+        uint32_t prev = 255;
+        for (uint32_t i = 0; i < total; i++) {
+            uint32_t d = 0;
+            err = getnum(r, d);
+            if (err != 0) {
+                goto fail;
+            }
+            uint32_t v = (prev + 1) & 255;
+            while (used[v]) {
+                v = (v + 1) & 255;
+            }
+            for (uint32_t step = d % (256 - i); step != 0; step--) {
+                do {
+                    v = (v + 1) & 255;
+                } while (used[v]);
+            }
+            used[v] = true;
+            list[i] = static_cast<uint8_t>(v);
+            prev = v;
+        }
+    }
+    if (!used[escape]) {
+        err = UNPACK_ENOEND;
+        goto fail;
+    }
+
+    /* First-level table: each short code fills every entry it prefixes. */
+    {
+        uint32_t index = 0;
+        for (uint32_t len = 1; len <= maxlen && len <= tablebits; len++) {
+            for (uint32_t j = 0; j < counts[len]; j++, index++) {
+                const uint32_t code = static_cast<uint32_t>(base[len]) + index;
+                const uint32_t first = code << (tablebits - len);
+                const uint16_t entry = static_cast<uint16_t>((len << 8) | list[index]);
+                for (uint32_t k = 0; k < (1u << (tablebits - len)); k++) {
+                    table[first + k] = entry;
+                }
+            }
+        }
+    }
+
+    for (;;) {
+        uint32_t len = 0;
+        uint32_t symbol = 0;
+        /* A code is taken once the bits held cover its length; the zero bits below them
+         * cannot change the answer for a code that short (the code is a prefix). */
+        if (exact) {
+            /* Fast path, on locals the compiler keeps in registers: short codes of plain
+             * symbols, two units loaded at once where the source is known to hold them. */
+            uint64_t buf = r.buf;
+            uint32_t held = r.count;
+            size_t at = r.ip;
+            while (op < size) {
+                if (held <= 32 && srcsize - at >= 4) {
+                    const uint64_t units = (static_cast<uint32_t>(src[at]) << 24) |
+                                           (static_cast<uint32_t>(src[at + 1]) << 16) |
+                                           (static_cast<uint32_t>(src[at + 2]) << 8) | src[at + 3];
+                    buf |= units << (32 - held);
+                    at += 4;
+                    held += 32;
+                }
+                const uint32_t entry = table[buf >> (64 - tablebits)];
+                if (held < tablebits || entry == 0 || (entry & 0xFF) == escape) {
+                    break;
+                }
+                buf <<= entry >> 8;
+                held -= entry >> 8;
+                dst[op++] = static_cast<uint8_t>(entry);
+            }
+            r.buf = buf;
+            r.count = held;
+            r.ip = at;
+        }
+        for (;;) {
+            const uint32_t entry = table[r.buf >> (64 - tablebits)];
+            if (entry != 0) {
+                len = entry >> 8;
+                symbol = entry & 0xFF;
+            } else {
+                const uint32_t bits = static_cast<uint32_t>(r.buf >> 48);
+                len = tablebits + 1;
+                while (len < maxlen && bits >= limit[len]) {
+                    len++;
+                }
+                const int64_t index = static_cast<int64_t>(bits >> (16 - len)) - base[len];
+                if (index < 0 || index >= static_cast<int64_t>(total)) {
+                    err = UNPACK_EMALFORMED;
+                    goto fail;
+                }
+                symbol = list[index];
+            }
+            if (len <= r.count) {
+                break;
+            }
+            if (!loadunit(r)) {
+                err = UNPACK_ETRUNCATED;
+                goto fail;
+            }
+        }
+        r.buf <<= len;
+        r.count -= len;
+        if (symbol != escape) {
+            if (op >= size) {
+                err = UNPACK_EOVERFLOW;
+                goto fail;
+            }
+            dst[op++] = static_cast<uint8_t>(symbol);
+            continue;
+        }
+        uint32_t run = 0;
+        err = getnum(r, run);
+        if (err != 0) {
+            goto fail;
+        }
+        if (run != 0) {
+            if (op == 0) {
+                err = UNPACK_EMALFORMED; /* nothing to repeat */
+                goto fail;
+            }
+            if (size - op < run) {
+                err = UNPACK_EOVERFLOW;
+                goto fail;
+            }
+            memset(dst + op, dst[op - 1], run);
+            op += run;
+            continue;
+        }
+        uint32_t flag = 0;
+        uint32_t literal = 0;
+        if (!getbits(r, 1, flag)) {
+            err = UNPACK_ETRUNCATED;
+            goto fail;
+        }
+        if (flag != 0) {
+            break;
+        }
+        if (!getbits(r, 8, literal)) {
+            err = UNPACK_ETRUNCATED;
+            goto fail;
+        }
+        if (op >= size) {
+            err = UNPACK_EOVERFLOW;
+            goto fail;
+        }
+        dst[op++] = static_cast<uint8_t>(literal);
+    }
+    if (op != size) {
+        err = UNPACK_EMALFORMED;
+        goto fail;
+    }
+
+    /* Running sums for sampled data, chosen by the header word with code bit 0 cleared. */
+    if ((header & 0xFEFF) == 0x32FB) {
+        uint8_t s = 0;
+        for (size_t i = 0; i < size; i++) {
+            s = static_cast<uint8_t>(s + dst[i]);
+            dst[i] = s;
+        }
+    } else if ((header & 0xFEFF) == 0x34FB) {
+        uint8_t s1 = 0;
+        uint8_t s2 = 0;
+        for (size_t i = 0; i < size; i++) {
+            s1 = static_cast<uint8_t>(s1 + dst[i]);
+            s2 = static_cast<uint8_t>(s2 + s1);
+            dst[i] = s2;
+        }
+    }
+    return static_cast<int32_t>(size);
+fail:
+    return err;
+}
+
+/* ---- Run-length ------------------------------------------------------------------------
+ *
+ *   code sig size[3] | c [data] | c [data] ...      n = c & 0x3F, operation c >> 6:
+ *   0: n bytes copied   1: v, n copies (v is the new fill byte)   2: n copies of the fill
+ *   3: f, then n/2 bytes: f and n-1 bytes (f & 0xF0) | nibble, high nibble first
+ *
+ * Decision: operation 3 with n = 0 reads f and writes nothing, as n counts all it writes.
+ * A run that passes the declared size is refused rather than cut.
+ */
+int32_t rlecore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
+    int32_t err = UNPACK_ETRUNCATED;
+    size_t ip = 5;
+    size_t op = 0;
+    size_t size = 0;
+    uint8_t fill = 0;
+    if (dst == nullptr) {
+        capacity = 0;
+    }
+    if (src == nullptr || srcsize < 5) {
+        goto fail;
+    }
+    size = be24(src + 2);
+    if (size > capacity) {
+        err = UNPACK_EOVERFLOW;
+        goto fail;
+    }
+    while (op < size) {
+        if (ip >= srcsize) {
+            err = UNPACK_ETRUNCATED;
+            goto fail;
+        }
+        const uint32_t c = src[ip++];
+        const size_t n = c & 0x3F;
+        const uint32_t operation = c >> 6;
+        const size_t in = operation == 0 ? n : (operation == 3 ? 1 + n / 2 : (operation & 1));
+        if (srcsize - ip < in) {
+            err = UNPACK_ETRUNCATED;
+            goto fail;
+        }
+        if (size - op < n) {
+            err = UNPACK_EOVERFLOW;
+            goto fail;
+        }
+        if (operation == 0) {
+            if (n != 0) {
+                memcpy(dst + op, src + ip, n);
+            }
+        } else if (operation == 1) {
+            fill = src[ip];
+            memset(dst + op, fill, n);
+        } else if (operation == 2) {
+            memset(dst + op, fill, n);
+        } else if (n != 0) {
+            const uint8_t f = src[ip];
+            dst[op] = f;
+            for (size_t i = 1; i < n; i++) {
+                const uint8_t packed = src[ip + 1 + (i - 1) / 2];
+                const uint8_t nibble = (i & 1) != 0 ? packed >> 4 : packed & 0x0F;
+                dst[op + i] = static_cast<uint8_t>((f & 0xF0) | nibble);
+            }
+        }
+        ip += in;
+        op += n;
+    }
+    return static_cast<int32_t>(size);
+fail:
+    return err;
+}
+
+/* ---- Byte pairs ------------------------------------------------------------------------
+ *
+ *   code sig [3 skipped, only for 47 FB] size[3] | e | k | k x (p, first, second) | coded
+ *   bytes ... e 00
+ *
+ * Pairs expand through an explicit stack in the call. An acyclic pair table nests at most
+ * 256 deep; deeper means a pair that contains itself, which is malformed.
+ */
+enum : uint8_t { roleliteral, roleescape, rolepair };
+
+int32_t paircore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
+    int32_t err = UNPACK_ETRUNCATED;
+    size_t ip = 2;
+    size_t op = 0;
+    size_t size = 0;
+    uint32_t escape = 0;
+    uint32_t pairs = 0;
+    uint8_t role[256] = {};
+    uint8_t first[256];
+    uint8_t second[256];
+    uint8_t stack[260];
+    if (dst == nullptr) {
+        capacity = 0;
+    }
+    if (src == nullptr || srcsize < 2) {
+        goto fail;
+    }
+    if (src[0] == 0x47 && src[1] == 0xFB) {
+        ip = 5;
+    }
+    if (srcsize - ip < 5) {
+        goto fail;
+    }
+    size = be24(src + ip);
+    escape = src[ip + 3];
+    pairs = src[ip + 4];
+    ip += 5;
+    if (size > capacity) {
+        err = UNPACK_EOVERFLOW;
+        goto fail;
+    }
+    if (srcsize - ip < 3 * static_cast<size_t>(pairs)) {
+        goto fail;
+    }
+    role[escape] = roleescape;
+    for (uint32_t i = 0; i < pairs; i++, ip += 3) {
+        const uint8_t p = src[ip];
+        role[p] = rolepair;
+        first[p] = src[ip + 1];
+        second[p] = src[ip + 2];
+    }
+    if (role[escape] != roleescape) {
+        err = UNPACK_ENOEND; /* the escape became a pair: nothing can end the stream */
+        goto fail;
+    }
+    for (;;) {
+        if (ip >= srcsize) {
+            err = UNPACK_ETRUNCATED;
+            goto fail;
+        }
+        const uint8_t b = src[ip++];
+        if (role[b] == roleliteral) {
+            if (op >= size) {
+                err = UNPACK_EOVERFLOW;
+                goto fail;
+            }
+            dst[op++] = b;
+        } else if (role[b] == roleescape) {
+            if (ip >= srcsize) {
+                err = UNPACK_ETRUNCATED;
+                goto fail;
+            }
+            const uint8_t x = src[ip++];
+            if (x == 0) {
+                break;
+            }
+            if (op >= size) {
+                err = UNPACK_EOVERFLOW;
+                goto fail;
+            }
+            dst[op++] = x;
+        } else {
+            size_t depth = 0;
+            stack[depth++] = b;
+            while (depth != 0) {
+                const uint8_t x = stack[--depth];
+                if (role[x] == rolepair) {
+                    if (depth + 2 > sizeof stack) {
+                        err = UNPACK_EMALFORMED;
+                        goto fail;
+                    }
+                    stack[depth++] = second[x];
+                    stack[depth++] = first[x];
+                } else {
+                    if (op >= size) {
+                        err = UNPACK_EOVERFLOW;
+                        goto fail;
+                    }
+                    dst[op++] = x;
+                }
+            }
+        }
+    }
+    if (op != size) {
+        err = UNPACK_EMALFORMED;
+        goto fail;
+    }
+    return static_cast<int32_t>(size);
+fail:
+    return err;
+}
+
+/* ---- 4x4 colour blocks -----------------------------------------------------------------
+ *
+ *   code sig size[3] unused width[2] | blocks of 8 bytes, left to right, row by row:
+ *   c0 (LE 5:6:5) c1 (LE) | index byte per pixel row, pixel i = (byte >> 2i) & 3
+ *
+ * Decision: pixels of a block that fall right of the width or below the declared size are
+ * dropped, so any width and height decode to exactly width x height pixels and nothing
+ * behind the declared end is written.
+ */
+constexpr uint32_t fieldmasks[3] = {0xF800, 0x07E0, 0x001F}; /* red, green, blue */
+
+uint32_t blend(uint32_t c0, uint32_t c1, uint32_t w0, uint32_t w1) {
+    uint32_t out = 0;
+    for (const uint32_t mask : fieldmasks) {
+        out |= (((c0 & mask) * w0 + (c1 & mask) * w1) >> 16) & mask;
+    }
+    return out;
+}
+
+uint32_t average(uint32_t c0, uint32_t c1) {
+    uint32_t out = 0;
+    for (const uint32_t mask : fieldmasks) {
+        out |= (((c0 & mask) + (c1 & mask)) / 2) & mask;
+    }
+    return out;
+}
+
+int32_t blockcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
+    int32_t err = UNPACK_ETRUNCATED;
+    size_t size = 0;
+    size_t width = 0;
+    size_t pitch = 0;
+    size_t blockrows = 0;
+    size_t across = 0;
+    size_t ip = 8;
+    if (dst == nullptr) {
+        capacity = 0;
+    }
+    if (src == nullptr || srcsize < 8) {
+        goto fail;
+    }
+    size = be24(src + 2);
+    width = (static_cast<size_t>(src[6]) << 8) | src[7];
+    if (size > capacity) {
+        err = UNPACK_EOVERFLOW;
+        goto fail;
+    }
+    if (size == 0) {
+        return 0;
+    }
+    if (width == 0) {
+        err = UNPACK_EMALFORMED; /* no block would ever fill the size */
+        goto fail;
+    }
+    pitch = width * 2;
+    blockrows = (size + width * 8 - 1) / (width * 8);
+    across = (width + 3) / 4;
+    if ((srcsize - 8) / 8 / across < blockrows) {
+        goto fail;
+    }
+    for (size_t row = 0; row < blockrows; row++) {
+        for (size_t x = 0; x < width; x += 4, ip += 8) {
+            const uint8_t *b = src + ip;
+            const uint32_t c0 = b[0] | (static_cast<uint32_t>(b[1]) << 8);
+            const uint32_t c1 = b[2] | (static_cast<uint32_t>(b[3]) << 8);
+            uint32_t palette[4] = {c0, c1, 0, 0};
+            if (c0 > c1) {
+                palette[2] = blend(c0, c1, 43690, 21846);
+                palette[3] = blend(c0, c1, 21846, 43690);
+            } else {
+                palette[2] = average(c0, c1);
+            }
+            const size_t columns = width - x < 4 ? width - x : 4;
+            for (size_t y = 0; y < 4; y++) {
+                const size_t at = (row * 4 + y) * pitch + x * 2;
+                if (at >= size) {
+                    break;
+                }
+                const size_t room = (size - at) / 2;
+                const size_t count = columns < room ? columns : room;
+                for (size_t i = 0; i < count; i++) {
+                    const uint32_t pixel = palette[(b[4 + y] >> (2 * i)) & 3];
+                    dst[at + 2 * i] = static_cast<uint8_t>(pixel);
+                    dst[at + 2 * i + 1] = static_cast<uint8_t>(pixel >> 8);
+                }
+            }
+        }
+    }
+    return static_cast<int32_t>(size);
+fail:
+    return err;
+}
+
+/* The plain entry points' result: the declared size whatever the core found, as the
+ * decoders never checked their input. */
+int32_t declared(const uint8_t *src, size_t offset) {
+    return static_cast<int32_t>(be24(src + offset));
+}
+
+} // namespace
+
+/* Decodes an LZ stream (code 0x10/0x11) into destination, which holds the declared size.
+ * Returns the declared size (0 for a null source); decode 0 only reads it. Nothing behind
+ * the declared end of the output changes. */
+int32_t lzunpack(const void *source, void *destination, int32_t decode) {
+    if (source == nullptr) {
+        return 0;
+    }
+    const uint8_t *src = static_cast<const uint8_t *>(source);
+    if (decode != 0) {
+        lzcore(src, unlimited, static_cast<uint8_t *>(destination), unlimited);
+    }
+    return declared(src, sizeoffset(src));
+}
+
+/* Decodes a Huffman stream (codes 0x30 to 0x35) and applies its running-sum filter.
+ * Returns the declared size (0 for a null source); decode 0 only reads it. */
+int32_t huffunpack(const void *source, void *destination, int32_t decode) {
+    if (source == nullptr) {
+        return 0;
+    }
+    const uint8_t *src = static_cast<const uint8_t *>(source);
+    if (decode != 0) {
+        huffcore(src, unlimited, static_cast<uint8_t *>(destination), unlimited);
+    }
+    return declared(src, sizeoffset(src));
+}
+
+/* Decodes a run-length stream (code 0x4A/0x4B). Returns the declared size; 0 for a null
+ * source. */
+int32_t rleunpack(const void *source, void *destination) {
+    if (source == nullptr) {
+        return 0;
+    }
+    const uint8_t *src = static_cast<const uint8_t *>(source);
+    rlecore(src, unlimited, static_cast<uint8_t *>(destination), unlimited);
+    return declared(src, 2);
+}
+
+/* Decodes a byte-pair stream (code 0x46/0x47). Returns the declared size; 0 for a null
+ * source. Keeps its tables in the call: threads may decode at once. */
+int32_t pairunpack(const void *source, void *destination) {
+    if (source == nullptr) {
+        return 0;
+    }
+    const uint8_t *src = static_cast<const uint8_t *>(source);
+    paircore(src, unlimited, static_cast<uint8_t *>(destination), unlimited);
+    return declared(src, src[0] == 0x47 && src[1] == 0xFB ? 5 : 2);
+}
+
+/* Decodes a colour-block stream (code 0x18/0x19) to 5:6:5 pixels, width x 2 bytes a row.
+ * Returns the declared size (0 for a null source); decode 0 only reads it. */
+int32_t blockunpack(const void *source, void *destination, int32_t decode) {
+    if (source == nullptr) {
+        return 0;
+    }
+    const uint8_t *src = static_cast<const uint8_t *>(source);
+    if (decode != 0) {
+        blockcore(src, unlimited, static_cast<uint8_t *>(destination), unlimited);
+    }
+    return declared(src, 2);
+}
+
+/* Bounded forms: the declared size, or UNPACK_ETRUNCATED / EOVERFLOW / EMALFORMED /
+ * ENOEND. They read only [source, source + sourcesize) and write only below
+ * min(declared size, capacity); a declared size above capacity writes nothing. */
+int32_t lzunpackbounded(const void *source, size_t sourcesize, void *destination, size_t capacity) {
+    return lzcore(static_cast<const uint8_t *>(source), sourcesize,
+                  static_cast<uint8_t *>(destination), capacity);
+}
+
+int32_t huffunpackbounded(const void *source, size_t sourcesize, void *destination,
+                          size_t capacity) {
+    return huffcore(static_cast<const uint8_t *>(source), sourcesize,
+                    static_cast<uint8_t *>(destination), capacity);
+}
+
+int32_t rleunpackbounded(const void *source, size_t sourcesize, void *destination,
+                         size_t capacity) {
+    return rlecore(static_cast<const uint8_t *>(source), sourcesize,
+                   static_cast<uint8_t *>(destination), capacity);
+}
+
+int32_t pairunpackbounded(const void *source, size_t sourcesize, void *destination,
+                          size_t capacity) {
+    return paircore(static_cast<const uint8_t *>(source), sourcesize,
+                    static_cast<uint8_t *>(destination), capacity);
+}
+
+int32_t blockunpackbounded(const void *source, size_t sourcesize, void *destination,
+                           size_t capacity) {
+    return blockcore(static_cast<const uint8_t *>(source), sourcesize,
+                     static_cast<uint8_t *>(destination), capacity);
+}

@@ -1,0 +1,185 @@
+// packpair_test - byte-pair encoder: exact small streams, round trips through the
+// bounded decoder (nested pairs, every byte value in use, zero bytes, the long header),
+// capacity handling and working memory.
+#include "thistle/diag.h"
+#include "thistle/memstd.h"
+#include "thistle/pack.h"
+#include "thistle/unpack.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+class Packpair : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        initmemclasses();
+        saved = reporterrors;
+        reporterrors = 0;
+        region.assign(8 << 20, 0);
+        ASSERT_GT(creatememclass(1, "pack", region.data(), static_cast<int32_t>(region.size()), 16,
+                                 16, 0, 0, 0, 1, 0, 0),
+                  0);
+        defaultmemclass = 1;
+    }
+    void TearDown() override {
+        removememclass(1);
+        defaultmemclass = 0;
+        reporterrors = saved;
+    }
+    int32_t saved = 0;
+    bytes region;
+};
+
+bytes text(const std::string &s) {
+    return bytes(s.begin(), s.end());
+}
+
+bytes pack(const bytes &in, int32_t header = PACK_SHORTHEADER) {
+    bytes out(packbound(PACK_PAIRCODE, in.size()));
+    int32_t n = pairpack(in.data(), in.size(), out.data(), out.size(), header);
+    EXPECT_GT(n, 0);
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+// Packs, then decodes with the bounded decoder into exactly the input's size and with
+// the dispatcher; both must give the input back.
+bytes roundtrip(const bytes &in, int32_t header = PACK_SHORTHEADER) {
+    bytes stream = pack(in, header);
+    bytes back(in.size() + 1, 0xEE);
+    EXPECT_EQ(pairunpackbounded(stream.data(), stream.size(), back.data(), in.size()),
+              static_cast<int32_t>(in.size()));
+    EXPECT_EQ(back[in.size()], 0xEE);
+    back.resize(in.size());
+    EXPECT_EQ(back, in);
+    if (!in.empty()) {
+        bytes again(in.size() + 16);
+        EXPECT_EQ(unpack(stream.data(), again.data()), static_cast<int32_t>(in.size()));
+        again.resize(in.size());
+        EXPECT_EQ(again, in);
+    }
+    return stream;
+}
+
+TEST_F(Packpair, WritesTablesAndEscapesAsExpected) {
+    // Nothing to pair: the highest unused byte is the escape, no definitions.
+    EXPECT_EQ(roundtrip({}), (bytes{0x46, 0xFB, 0, 0, 0, 0xFF, 0, 0xFF, 0}));
+    EXPECT_EQ(roundtrip({0x41}), (bytes{0x46, 0xFB, 0, 0, 1, 0xFF, 0, 0x41, 0xFF, 0}));
+    // Six "ab" pay for a definition; the code is the lowest unused byte.
+    EXPECT_EQ(roundtrip(text("abababababab")),
+              (bytes{0x46, 0xFB, 0, 0, 12, 0xFF, 1, 0x00, 'a', 'b', 0, 0, 0, 0, 0, 0, 0xFF, 0}));
+    // Three do not.
+    EXPECT_EQ(roundtrip(text("ababab")).size(), 5u + 2 + 6 + 2);
+    // The long header carries the size in both fields.
+    bytes longer = roundtrip(text("xyz"), PACK_LONGHEADER);
+    EXPECT_EQ(bytes(longer.begin(), longer.begin() + 8), (bytes{0x47, 0xFB, 0, 0, 3, 0, 0, 3}));
+    EXPECT_EQ(unpacksize(longer.data()), 3);
+}
+
+TEST_F(Packpair, RoundTripsNestedPairs) {
+    // One byte repeated nests codes many levels deep.
+    bytes same(5000, 'a');
+    bytes stream = roundtrip(same);
+    EXPECT_LT(stream.size(), 200u);
+
+    std::string prose;
+    while (prose.size() < 20000) {
+        prose += "the quick brown fox jumps over the lazy dog; pack the pairs, then the pairs of "
+                 "pairs. ";
+    }
+    stream = roundtrip(text(prose));
+    EXPECT_LT(stream.size(), prose.size() / 3);
+
+    // Runs of zeros among other bytes: zero must never be escaped.
+    bytes sparse(3000, 0);
+    for (size_t i = 0; i < sparse.size(); i += 7) {
+        sparse[i] = static_cast<uint8_t>(i % 5 + 1);
+    }
+    roundtrip(sparse);
+}
+
+TEST_F(Packpair, StaysValidWithEveryByteValueInUse) {
+    std::mt19937 rng(77);
+    // Every value appears: the escape is a used byte and its own occurrences are escaped.
+    bytes noise(4096);
+    for (uint8_t &b : noise) {
+        b = static_cast<uint8_t>(rng());
+    }
+    for (int32_t v = 0; v < 256; v++) {
+        noise[static_cast<size_t>(v)] = static_cast<uint8_t>(v);
+    }
+    bytes stream = roundtrip(noise);
+    EXPECT_NE(stream[5], 0) << "escape 0 would end the stream at the first plain zero";
+    EXPECT_LE(stream.size(), packbound(PACK_PAIRCODE, noise.size()));
+
+    // Every value appears once, and one pair very often: a rare value is turned into a
+    // code and its plain occurrence written escaped.
+    bytes mixed;
+    for (int32_t v = 0; v < 256; v++) {
+        mixed.push_back(static_cast<uint8_t>(v));
+    }
+    for (int32_t i = 0; i < 500; i++) {
+        mixed.push_back('x');
+        mixed.push_back(i % 3 == 0 ? 'z' : 'y');
+    }
+    stream = roundtrip(mixed, PACK_LONGHEADER);
+    EXPECT_GT(stream[9], 0) << "some definition despite no unused byte";
+    EXPECT_LT(stream.size(), mixed.size() * 3 / 4);
+
+    // All values equally common: no code can pay for the escapes it would need, so the
+    // stream is the input plus its escaped escape bytes.
+    bytes ramp;
+    for (int32_t r = 0; r < 40; r++) {
+        for (int32_t v = 0; v < 256; v++) {
+            ramp.push_back(static_cast<uint8_t>(v));
+        }
+    }
+    stream = roundtrip(ramp);
+    EXPECT_EQ(stream.size(), 5 + 2 + ramp.size() + 40 + 2);
+}
+
+TEST_F(Packpair, StopsAtTheCapacity) {
+    bytes in = text("abcabcabcabcabcabc-xyxyxyxyxy");
+    bytes full = pack(in);
+    for (size_t cap = 0; cap < full.size(); cap++) {
+        SCOPED_TRACE(cap);
+        bytes out(full.size() + 8, 0xEE);
+        EXPECT_EQ(pairpack(in.data(), in.size(), out.data(), cap, PACK_SHORTHEADER),
+                  PACK_EOVERFLOW);
+        for (size_t i = cap; i < out.size(); i++) {
+            ASSERT_EQ(out[i], 0xEE);
+        }
+    }
+    bytes exact(full.size());
+    EXPECT_EQ(pairpack(in.data(), in.size(), exact.data(), exact.size(), PACK_SHORTHEADER),
+              static_cast<int32_t>(full.size()));
+    EXPECT_EQ(exact, full);
+}
+
+TEST_F(Packpair, ReturnsItsWorkingMemoryAndRejectsBadArguments) {
+    bytes in = text("aaaaaaaabbbbbbbb");
+    int32_t before = largestmemblock(1);
+    pack(in);
+    EXPECT_EQ(largestmemblock(1), before);
+
+    bytes out(64);
+    EXPECT_EQ(pairpack(in.data(), in.size(), out.data(), out.size(), 2), PACK_EINVAL);
+    EXPECT_EQ(pairpack(nullptr, 3, out.data(), out.size(), 0), PACK_EINVAL);
+    EXPECT_EQ(pairpack(in.data(), PACK_MAXSIZE + 1u, out.data(), out.size(), 0), PACK_EINVAL);
+
+    static uint8_t tiny[4096];
+    ASSERT_GT(creatememclass(2, "tiny", tiny, sizeof tiny, 16, 16, 0, 0, 0, 0, 0, 0), 0);
+    defaultmemclass = 2;
+    EXPECT_EQ(pairpack(in.data(), in.size(), out.data(), out.size(), 0), PACK_ENOMEM);
+    removememclass(2);
+}
+
+} // namespace

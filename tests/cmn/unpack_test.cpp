@@ -1,0 +1,345 @@
+// unpack_test - the pack-code dispatcher: which decoder each code and signature reaches,
+// the header forms, when an invalid pack code is reported, the bounded dispatcher, and
+// unpackshape's copies and chain offsets.
+#include "thistle/diag.h"
+#include "thistle/memstd.h"
+#include "thistle/unpack.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+bytes header(uint8_t code, uint8_t sig, uint32_t size) {
+    return {code, sig, uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)};
+}
+
+bytes operator+(bytes a, const bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A bit string ("0110...") packed most significant bit first into 16-bit units.
+bytes frombits(std::string bits) {
+    while (bits.size() % 16 != 0) {
+        bits += '0';
+    }
+    bytes out(bits.size() / 8, 0);
+    for (size_t i = 0; i < bits.size(); i++) {
+        if (bits[i] == '1') {
+            out[i / 8] |= uint8_t(0x80 >> (i % 8));
+        }
+    }
+    return out;
+}
+
+std::string binary(uint32_t v, int n) {
+    std::string s;
+    for (int i = n - 1; i >= 0; i--) {
+        s += ((v >> i) & 1) ? '1' : '0';
+    }
+    return s;
+}
+
+// "aaaa" with the code a = 0, escape 0xFF = 1; header word given.
+bytes huffaaaa(uint16_t word) {
+    std::string b = binary(word, 16);
+    if (word & 0x100) {
+        b += binary(4, 24); // the size unpacksize reads
+    }
+    b += binary(4, 24) + binary(0xFF, 8);
+    b += "110";           // count at length 1: 2 (full)
+    b += "00001100101";   // 'a' (0x61): 4 zeros, 1, 6 bits: 37 + 64 - 4 = 97
+    b += "0000010100001"; // 0xFF after 0x61: 5 zeros, 1, 7 bits: 33 + 128 - 4 = 157
+    b += "000011001";     // a a a a, escape, r = 0, end
+    return frombits(b);
+}
+
+std::vector<std::string> reports;
+std::string reportfile;
+int32_t capture(const char *text) {
+    reports.push_back(text);
+    reportfile = errorsite.file != nullptr ? errorsite.file : "";
+    return 0; // cancel: the test goes on
+}
+
+class Unpack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved = reporterrors;
+        reporterrors = 1;
+        fatalfilterhook = capture;
+        reports.clear();
+    }
+    void TearDown() override {
+        fatalfilterhook = nullptr;
+        reporterrors = saved;
+    }
+    int32_t saved = 0;
+};
+
+// Plain unpack into a destination with guard bytes behind `room`.
+struct result {
+    int32_t value;
+    bytes out;
+    bool guardsintact;
+};
+result run(const bytes &stream, size_t room) {
+    bytes dst(room + 8, 0xA5);
+    result r;
+    r.value = unpack(stream.data(), dst.data());
+    r.guardsintact = true;
+    for (size_t i = room; i < dst.size(); i++) {
+        r.guardsintact = r.guardsintact && dst[i] == 0xA5;
+    }
+    r.out.assign(dst.begin(), dst.begin() + room);
+    return r;
+}
+
+TEST_F(Unpack, EveryCodeAndBothSignatures) {
+    const bytes abcd = {'a', 'b', 'c', 'd'};
+    const bytes aaaa = {'a', 'a', 'a', 'a'};
+    // unused byte, width 4, c0 = 0x0400, c1 = 0x001F, rows 0 1 2 3
+    const bytes block = {0x00, 0x00, 0x04, 0x00, 0x04, 0x1F, 0x00, 0xE4, 0xE4, 0xE4, 0xE4};
+    bytes blockout;
+    for (int y = 0; y < 4; y++) {
+        for (uint16_t p : {0x0400, 0x001F, 0x02AA, 0x0154}) {
+            blockout.push_back(uint8_t(p));
+            blockout.push_back(uint8_t(p >> 8));
+        }
+    }
+    for (uint8_t sig : {uint8_t(0xFB), uint8_t(0x32)}) {
+        for (uint8_t odd : {0, 1}) {
+            SCOPED_TRACE(std::to_string(sig) + (odd ? " long" : " short"));
+            const uint32_t sizefield = 4;
+            bytes pre = odd ? bytes{0, 0, 4} : bytes{};
+            struct {
+                bytes stream;
+                bytes expect;
+            } cases[] = {
+                {header(0x10 | odd, sig, sizefield) + pre + bytes{0xE0, 'a', 'b', 'c', 'd', 0xFC},
+                 abcd},
+                {header(0x4A | odd, sig, sizefield) + bytes{0x04, 'a', 'b', 'c', 'd'}, abcd},
+                {header(0x46 | odd, sig, sizefield) + (odd && sig == 0xFB ? pre : bytes{}) +
+                     bytes{0xFF, 1, 0x80, 'a', 'b', 0x80, 'c', 'd', 0xFF, 0x00},
+                 abcd},
+                {header(0x18 | odd, sig, 32) + block, blockout},
+                {huffaaaa(uint16_t(((0x30 | odd) << 8) | sig)), aaaa},
+            };
+            for (auto &tc : cases) {
+                SCOPED_TRACE(tc.stream[0]);
+                EXPECT_EQ(unpacksize(tc.stream.data()), int32_t(tc.expect.size()));
+                result r = run(tc.stream, tc.expect.size());
+                EXPECT_EQ(r.value, int32_t(tc.expect.size()));
+                EXPECT_EQ(r.out, tc.expect);
+                EXPECT_TRUE(r.guardsintact);
+                bytes out(tc.expect.size());
+                EXPECT_EQ(unpackbounded(tc.stream.data(), tc.stream.size(), out.data(), out.size()),
+                          int32_t(tc.expect.size()));
+                EXPECT_EQ(out, tc.expect);
+            }
+        }
+    }
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Unpack, RunningSumsOnlyWithSignatureFB) {
+    const bytes one = {0x61, 0xC2, 0x23, 0x84};
+    const bytes two = {0x61, 0x23, 0x46, 0xCA};
+    struct {
+        uint16_t word;
+        bytes expect;
+    } cases[] = {
+        {0x32FB, one},
+        {0x33FB, one},
+        {0x34FB, two},
+        {0x35FB, two},
+        {0x3232, {'a', 'a', 'a', 'a'}},
+        {0x3432, {'a', 'a', 'a', 'a'}},
+    };
+    for (auto &tc : cases) {
+        result r = run(huffaaaa(tc.word), 4);
+        EXPECT_EQ(r.value, 4) << tc.word;
+        EXPECT_EQ(r.out, tc.expect) << tc.word;
+    }
+}
+
+TEST_F(Unpack, LongHeaderSizes) {
+    // The decoder reads the size 3 bytes later than unpacksize does.
+    bytes s = header(0x11, 0xFB, 6) + bytes{0, 0, 4, 0xE0, 'w', 'x', 'y', 'z', 0xFC};
+    EXPECT_EQ(unpacksize(s.data()), 6);
+    EXPECT_EQ(lzunpack(s.data(), nullptr, 0), 4);
+    result r = run(s, 6);
+    EXPECT_EQ(r.value, 4);
+    EXPECT_EQ(bytes(r.out.begin(), r.out.begin() + 4), (bytes{'w', 'x', 'y', 'z'}));
+
+    // A decoder size above the size at offset 2 writes nothing past what unpacksize asked for.
+    bytes big = header(0x11, 0xFB, 2) + bytes{0, 0, 4, 0xE0, 'w', 'x', 'y', 'z', 0xFC};
+    result b = run(big, 2);
+    EXPECT_TRUE(b.guardsintact);
+    EXPECT_EQ(b.value, 4);
+}
+
+TEST_F(Unpack, RunLengthReturnsTheHeaderSize) {
+    // The only run passes the declared size: the decoder refuses it, the result stays 3.
+    bytes s = header(0x4A, 0xFB, 3) + bytes{0x45, 0x07};
+    result r = run(s, 3);
+    EXPECT_EQ(r.value, 3);
+    EXPECT_TRUE(r.guardsintact);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Unpack, InvalidPackCodeReports) {
+    struct {
+        bytes stream;
+        int32_t reporton;       // reporterrors
+        const char *unpacktext; // expected report of unpack, or null
+        const char *sizetext;   // expected report of unpacksize, or null
+    } cases[] = {
+        {{0x22, 0xFB, 0, 0, 4},
+         1,
+         "unpack - INVALID PACK CODE (22fb)\n",
+         "unpacksize - INVALID PACK CODE (22fb)\n"},
+        {{0x22, 0xFB, 0, 0, 4}, 0, nullptr, "unpacksize - INVALID PACK CODE (22fb)\n"},
+        {{0x7F, 0xFB, 0, 0, 4},
+         1,
+         "unpack - INVALID PACK CODE (7ffb)\n",
+         "unpacksize - INVALID PACK CODE (7ffb)\n"},
+        {{0x80, 0xFB, 0, 0, 4}, 1, nullptr, nullptr},
+        {{0x0F, 0xFB, 0, 0, 4}, 1, nullptr, nullptr},
+        {{0x22, 0x00, 0, 0, 4}, 1, nullptr, nullptr},
+        {{0x22, 0x32, 0, 0, 4}, 1, nullptr, nullptr},
+        {{0x10, 0x00, 0, 0, 4}, 1, nullptr, nullptr},
+        // a known code whose declared size is 0 looks the same
+        {{0x10, 0xFB, 0, 0, 0, 0xFC},
+         1,
+         "unpack - INVALID PACK CODE (10fb)\n",
+         "unpacksize - INVALID PACK CODE (10fb)\n"},
+        {{0x4B, 0xFB, 0, 0, 0},
+         1,
+         "unpack - INVALID PACK CODE (4bfb)\n",
+         "unpacksize - INVALID PACK CODE (4bfb)\n"},
+        {{0x10, 0x32, 0, 0, 0, 0xFC}, 1, nullptr, nullptr},
+    };
+    for (auto &tc : cases) {
+        SCOPED_TRACE(std::to_string(tc.stream[0]) + " " + std::to_string(tc.stream[1]));
+        reporterrors = tc.reporton;
+        reports.clear();
+        bytes dst(8, 0);
+        EXPECT_EQ(unpack(tc.stream.data(), dst.data()), 0);
+        ASSERT_EQ(reports.size(), tc.unpacktext ? 1u : 0u);
+        if (tc.unpacktext) {
+            EXPECT_EQ(reports[0], tc.unpacktext);
+            EXPECT_EQ(reportfile, "cmn\\unpack");
+        }
+        reports.clear();
+        EXPECT_EQ(unpacksize(tc.stream.data()), 0);
+        ASSERT_EQ(reports.size(), tc.sizetext ? 1u : 0u);
+        if (tc.sizetext) {
+            EXPECT_EQ(reports[0], tc.sizetext);
+            EXPECT_EQ(reportfile, "cmn\\unpack");
+        }
+    }
+    reports.clear();
+    EXPECT_EQ(unpack(nullptr, nullptr), 0);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Unpack, BoundedDispatcher) {
+    bytes dst(16);
+    const bytes bad[] = {{0x22, 0xFB, 0, 0, 1}, {0x10, 0x00, 0, 0, 1}, {0x80, 0xFB, 0, 0, 1}};
+    for (const bytes &b : bad) {
+        EXPECT_EQ(unpackbounded(b.data(), b.size(), dst.data(), dst.size()), UNPACK_EBADCODE);
+    }
+    const uint8_t one[1] = {0x10};
+    EXPECT_EQ(unpackbounded(one, 1, dst.data(), dst.size()), UNPACK_ETRUNCATED);
+    EXPECT_EQ(unpackbounded(one, 0, dst.data(), dst.size()), UNPACK_ETRUNCATED);
+    EXPECT_EQ(unpackbounded(nullptr, 5, dst.data(), dst.size()), UNPACK_ETRUNCATED);
+    bytes lz = header(0x10, 0xFB, 4) + bytes{0xE0, 'a', 'b', 'c', 'd', 0xFC};
+    EXPECT_EQ(unpackbounded(lz.data(), lz.size(), dst.data(), 3), UNPACK_EOVERFLOW);
+    EXPECT_EQ(unpackbounded(lz.data(), lz.size() - 1, dst.data(), 4), UNPACK_ETRUNCATED);
+    EXPECT_TRUE(reports.empty());
+}
+
+// ---- unpackshape -----------------------------------------------------------------------
+
+// Class 0 and the shapes share one arena, so chain offsets between them fit 24 bits.
+alignas(16) uint8_t arena[1 << 20];
+constexpr size_t regionsize = 1 << 19;
+
+class UnpackShape : public Unpack {
+  protected:
+    void SetUp() override {
+        Unpack::SetUp();
+        initmemclasses();
+        ASSERT_GT(creatememclass(0, "shapes", arena, regionsize, 16, 16, 0, 0, 0, 1, 0, 0), 0);
+    }
+    void TearDown() override {
+        removememclass(0);
+        Unpack::TearDown();
+    }
+    // A shape header: type, chain offset (24-bit, signed), width, height.
+    uint8_t *shape(size_t at, uint8_t type, int32_t chain, const bytes &stream) {
+        uint8_t *s = arena + regionsize + at;
+        uint32_t word = type | (uint32_t(chain) << 8);
+        for (int i = 0; i < 4; i++) {
+            s[i] = uint8_t(word >> (8 * i));
+        }
+        const uint8_t rest[12] = {4, 0, 0, 0, 2, 0, 0, 0, 0x11, 0x22, 0x33, 0x44};
+        std::memcpy(s + 4, rest, 12);
+        std::memcpy(s + 16, stream.data(), stream.size());
+        return s;
+    }
+};
+
+int32_t chainof(const uint8_t *s) {
+    uint32_t field = s[1] | (s[2] << 8) | (uint32_t(s[3]) << 16);
+    return int32_t(field << 8) >> 8;
+}
+
+const bytes eightbytes = header(0x10, 0xFB, 8) + bytes{0xE0, 1, 2, 3, 4, 0xE0, 5, 6, 7, 8, 0xFC};
+
+TEST_F(UnpackShape, UnpackedShapeIsReturnedAsItIs) {
+    uint8_t *s = shape(0, 0x05, 0, {1, 2, 3, 4, 5, 6, 7, 8});
+    const int32_t before = largestmemblock(0);
+    EXPECT_EQ(unpackshape(s), s);
+    EXPECT_EQ(largestmemblock(0), before);
+}
+
+TEST_F(UnpackShape, PackedShapeGetsAnUnpackedCopy) {
+    uint8_t *s = shape(0, 0x85, 0, eightbytes);
+    uint8_t *copy = static_cast<uint8_t *>(unpackshape(s));
+    ASSERT_NE(copy, nullptr);
+    ASSERT_NE(copy, s);
+    EXPECT_GE(copy, arena);
+    EXPECT_LT(copy, arena + regionsize);
+    EXPECT_EQ(memblocksize(copy), 16 + 8);
+    EXPECT_STREQ(memblockname(copy), "unshp");
+    EXPECT_EQ(memblocktype(copy) & MB_CLASS, 0u);
+    EXPECT_EQ(copy[0], 0x05);
+    EXPECT_EQ(chainof(copy), 0);
+    EXPECT_EQ(0, std::memcmp(copy + 4, s + 4, 12));
+    EXPECT_EQ(bytes(copy + 16, copy + 24), (bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(s[0], 0x85); // the packed shape is left alone
+    EXPECT_EQ(purgememadr(copy), 1);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(UnpackShape, ChainStillReachesTheSameBlock) {
+    for (int32_t chain : {40, 4096, -16, -300000}) {
+        SCOPED_TRACE(chain);
+        uint8_t *s = shape(300000, 0x81, chain, eightbytes);
+        uint8_t *copy = static_cast<uint8_t *>(unpackshape(s));
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(copy[0], 0x01);
+        EXPECT_EQ(copy + chainof(copy), s + chain);
+        purgememadr(copy);
+    }
+}
+
+} // namespace

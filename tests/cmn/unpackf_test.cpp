@@ -1,0 +1,757 @@
+// unpackf_test - the five decoders against hand-built streams: every LZ command form and its
+// extremes, the Huffman number patterns, symbol lists, escape runs and filters, run-length
+// operations, byte-pair expansion, both colour-block modes; and the bounded forms on
+// truncated streams, small destinations and malformed tables.
+#include "thistle/unpack.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+bytes header(uint8_t code, uint8_t sig, uint32_t size) {
+    return {code, sig, uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)};
+}
+
+void append(bytes &b, const bytes &more) {
+    b.insert(b.end(), more.begin(), more.end());
+}
+
+// Decodes with a bounded core into a destination of exactly `capacity` bytes followed by
+// guard bytes, from a heap copy of exactly the stream's size (so ASan sees every overread).
+// The guards must survive whatever the result.
+using bounded = int32_t (*)(const void *, size_t, void *, size_t);
+struct decoded {
+    int32_t result;
+    bytes out;
+};
+decoded runbounded(bounded fn, const bytes &stream, size_t capacity) {
+    auto src = std::make_unique<uint8_t[]>(stream.size() + 1);
+    if (!stream.empty()) {
+        std::memcpy(src.get(), stream.data(), stream.size());
+    }
+    bytes dst(capacity + 16, 0xA5);
+    decoded d;
+    d.result = fn(src.get(), stream.size(), dst.data(), capacity);
+    for (size_t i = capacity; i < dst.size(); i++) {
+        EXPECT_EQ(dst[i], 0xA5) << "guard byte " << i - capacity << " changed";
+    }
+    d.out.assign(dst.begin(), dst.begin() + capacity);
+    if (d.result >= 0) {
+        d.out.resize(size_t(d.result));
+    }
+    return d;
+}
+
+// Every proper prefix of a valid stream is truncated; never a crash or an overread.
+void expecttruncatedprefixes(bounded fn, const bytes &stream, size_t capacity) {
+    for (size_t n = 0; n < stream.size(); n++) {
+        bytes prefix(stream.begin(), stream.begin() + n);
+        EXPECT_EQ(runbounded(fn, prefix, capacity).result, UNPACK_ETRUNCATED) << "prefix " << n;
+    }
+}
+
+// ---- LZ -----------------------------------------------------------------------------
+
+// Literal commands for data whose size is a multiple of 4.
+void lzliterals(bytes &s, const bytes &data) {
+    size_t at = 0;
+    while (at < data.size()) {
+        size_t n = std::min<size_t>(112, data.size() - at);
+        s.push_back(uint8_t(0xE0 + n / 4 - 1));
+        s.insert(s.end(), data.begin() + at, data.begin() + at + n);
+        at += n;
+    }
+}
+
+bytes pattern(size_t n, uint32_t seed) {
+    bytes b(n);
+    for (size_t i = 0; i < n; i++) {
+        seed = seed * 1103515245 + 12345;
+        b[i] = uint8_t(seed >> 16);
+    }
+    return b;
+}
+
+// Expected output of a match, byte after byte from `dist` behind.
+void match(bytes &out, size_t dist, size_t len) {
+    for (size_t i = 0; i < len; i++) {
+        out.push_back(out[out.size() - dist]);
+    }
+}
+
+struct lzcase {
+    const char *name;
+    bytes command;    // command bytes (literals follow from `lits`)
+    size_t history;   // literal bytes before the command
+    bytes lits;       // literals carried by the command
+    size_t dist, len; // expected match
+};
+
+TEST(LzUnpack, EveryCommandFormAtItsExtremes) {
+    const lzcase cases[] = {
+        {"2-byte shortest", {0x00, 0x00}, 4, {}, 1, 3},
+        {"2-byte longest and farthest", {0x7F, 0xFF}, 1024, {1, 2, 3}, 1024, 10},
+        {"2-byte middle", {0x25, 0x10}, 400, {9}, 273, 4},
+        {"3-byte shortest", {0x80, 0x00, 0x00}, 4, {}, 1, 4},
+        {"3-byte longest and farthest", {0xBF, 0xFF, 0xFF}, 16384, {7, 8, 9}, 16384, 67},
+        {"3-byte literals from b1", {0x85, 0x81, 0x02}, 400, {5, 6}, 259, 9},
+        {"4-byte shortest", {0xC0, 0x00, 0x00, 0x00}, 4, {}, 1, 5},
+        {"4-byte longest and farthest", {0xDF, 0xFF, 0xFF, 0xFF}, 131072, {4, 5, 6}, 131072, 1028},
+        {"4-byte high distance bit", {0xD1, 0x00, 0x00, 0x00}, 65540, {0xEE}, 65537, 5},
+    };
+    for (const lzcase &c : cases) {
+        SCOPED_TRACE(c.name);
+        bytes hist = pattern(c.history, 7);
+        bytes expect = hist;
+        expect.insert(expect.end(), c.lits.begin(), c.lits.end());
+        match(expect, c.dist, c.len);
+        bytes s = header(0x10, 0xFB, uint32_t(expect.size()));
+        lzliterals(s, hist);
+        append(s, c.command);
+        append(s, c.lits);
+        s.push_back(0xFC);
+        decoded d = runbounded(lzunpackbounded, s, expect.size());
+        ASSERT_EQ(d.result, int32_t(expect.size()));
+        EXPECT_EQ(d.out, expect);
+        bytes plain(expect.size(), 0);
+        EXPECT_EQ(lzunpack(s.data(), plain.data(), 1), int32_t(expect.size()));
+        EXPECT_EQ(plain, expect);
+    }
+}
+
+TEST(LzUnpack, LiteralAndEndCommands) {
+    // 0xE0 carries 4 literals, 0xFB 112, 0xFF ends after 3, 0xFC after none.
+    bytes data = pattern(4 + 112 + 3, 3);
+    bytes s = header(0x10, 0x32, uint32_t(data.size()));
+    s.push_back(0xE0);
+    s.insert(s.end(), data.begin(), data.begin() + 4);
+    s.push_back(0xFB);
+    s.insert(s.end(), data.begin() + 4, data.begin() + 116);
+    s.push_back(0xFF);
+    s.insert(s.end(), data.begin() + 116, data.end());
+    decoded d = runbounded(lzunpackbounded, s, data.size());
+    ASSERT_EQ(d.result, int32_t(data.size()));
+    EXPECT_EQ(d.out, data);
+
+    bytes empty = header(0x10, 0xFB, 0);
+    empty.push_back(0xFC);
+    EXPECT_EQ(runbounded(lzunpackbounded, empty, 0).result, 0);
+}
+
+TEST(LzUnpack, OverlappingMatchesRepeatTheirDistance) {
+    // A B, then length 10 at distance 2: A B A B ...; distance 1 fills; distance 3 repeats.
+    bytes s = header(0x10, 0xFB, 26);
+    append(s, {0x1E, 0x01, 'A', 'B'}); // 2 literals, len ((0x1E>>2)&7)+3 = 10, dist 2
+    append(s, {0x02, 0x02, 'x', 'y'}); // 2 literals, len 3, dist 3
+    append(s, {0x18, 0x00});           // len 9, dist 1
+    s.push_back(0xFC);
+    decoded d = runbounded(lzunpackbounded, s, 26);
+    ASSERT_EQ(d.result, 26);
+    EXPECT_EQ(std::string(d.out.begin(), d.out.end()), "ABABABABABABxyBxyyyyyyyyyy");
+}
+
+TEST(LzUnpack, LongHeaderAndSizeOnly) {
+    // 0x11: a 3-byte field this decoder skips, the size at offset 5, commands at 8.
+    bytes s = {0x11, 0xFB, 0x77, 0x77, 0x77, 0x00, 0x00, 0x05};
+    append(s, {0xE0, 'a', 'b', 'c', 'd', 0xFD, 'e'});
+    decoded d = runbounded(lzunpackbounded, s, 5);
+    ASSERT_EQ(d.result, 5);
+    EXPECT_EQ(std::string(d.out.begin(), d.out.end()), "abcde");
+    EXPECT_EQ(lzunpack(s.data(), nullptr, 0), 5);
+    EXPECT_EQ(lzunpack(nullptr, nullptr, 1), 0);
+}
+
+TEST(LzUnpack, NothingBehindTheDeclaredEndChanges) {
+    // Sizes around the word and 8-byte steps, each ending with matches and literals that
+    // reach the declared end exactly.
+    for (uint32_t size = 8; size < 40; size++) {
+        bytes s = header(0x10, 0xFB, size);
+        append(s, {0xE0, 1, 2, 3, 4});
+        uint32_t left = size - 4;
+        while (left > 3) {
+            uint32_t len = std::min<uint32_t>(10, left);
+            s.push_back(uint8_t((len - 3) << 2)); // no literals
+            s.push_back(3);                       // distance 4
+            left -= len;
+        }
+        s.push_back(uint8_t(0xFC | left));
+        for (uint32_t i = 0; i < left; i++) {
+            s.push_back(uint8_t(0x40 + i));
+        }
+        bytes out(size + 8, 0xCC);
+        EXPECT_EQ(lzunpack(s.data(), out.data(), 1), int32_t(size));
+        for (uint32_t i = size; i < size + 8; i++) {
+            EXPECT_EQ(out[i], 0xCC) << "size " << size;
+        }
+        EXPECT_EQ(runbounded(lzunpackbounded, s, size).result, int32_t(size));
+    }
+}
+
+TEST(LzUnpackBounded, RefusesBadStreams) {
+    bytes good = header(0x10, 0xFB, 12);
+    append(good, {0xE0, 1, 2, 3, 4, 0x14, 0x03, 0xFC}); // 4 literals, len 8 at distance 4
+    ASSERT_EQ(runbounded(lzunpackbounded, good, 12).result, 12);
+    expecttruncatedprefixes(lzunpackbounded, good, 12);
+    EXPECT_EQ(runbounded(lzunpackbounded, good, 11).result, UNPACK_EOVERFLOW);
+
+    bytes before = header(0x10, 0xFB, 12);
+    append(before, {0xE0, 1, 2, 3, 4, 0x14, 0x04, 0xFC}); // distance 5 with 4 written
+    EXPECT_EQ(runbounded(lzunpackbounded, before, 12).result, UNPACK_EMALFORMED);
+
+    bytes longer = header(0x10, 0xFB, 10); // the match runs past the declared size
+    append(longer, {0xE0, 1, 2, 3, 4, 0x14, 0x03, 0xFC});
+    EXPECT_EQ(runbounded(lzunpackbounded, longer, 64).result, UNPACK_EOVERFLOW);
+
+    bytes shorter = header(0x10, 0xFB, 13); // ends one byte early
+    append(shorter, {0xE0, 1, 2, 3, 4, 0x14, 0x03, 0xFC});
+    EXPECT_EQ(runbounded(lzunpackbounded, shorter, 64).result, UNPACK_EMALFORMED);
+
+    // Plain decoding of the over-long stream still stops at its declared end.
+    bytes out(16, 0xCC);
+    EXPECT_EQ(lzunpack(longer.data(), out.data(), 1), 10);
+    EXPECT_EQ(out[10], 0xCC);
+}
+
+// ---- Huffman ---------------------------------------------------------------------------
+
+struct bitwriter {
+    bytes out;
+    uint32_t acc = 0;
+    int n = 0;
+    void put(uint32_t v, int bits) {
+        for (int i = bits - 1; i >= 0; i--) {
+            acc = (acc << 1) | ((v >> i) & 1);
+            if (++n == 16) {
+                out.push_back(uint8_t(acc >> 8));
+                out.push_back(uint8_t(acc));
+                acc = 0;
+                n = 0;
+            }
+        }
+    }
+    void bits(const char *s) {
+        for (; *s; s++) {
+            put(*s == '1', 1);
+        }
+    }
+    // Variable-length number: 1ab for 0..3, else z zeros, 1, n bits.
+    void num(uint32_t v) {
+        if (v < 4) {
+            put(4 + v, 3);
+            return;
+        }
+        for (int z = 1;; z++) {
+            int nb = z <= 15 ? z + 2 : z + 3;
+            uint64_t lo = (1ull << nb) - 4;
+            if (v < lo + (1ull << nb)) {
+                put(0, z);
+                put(1, 1);
+                put(uint32_t(v - lo), nb);
+                return;
+            }
+        }
+    }
+    bytes finish() {
+        while (n != 0) {
+            put(0, 1);
+        }
+        return out;
+    }
+};
+
+// A code given as symbols with their lengths, in list order (lengths not decreasing).
+struct huffcode {
+    std::vector<std::pair<uint8_t, int>> symbols;
+    uint32_t codeof[256] = {};
+    int lenof[256] = {};
+};
+
+// Writes header, counts and symbol list; fills in the canonical codes.
+void writetable(bitwriter &w, huffcode &c, uint16_t headerword, uint32_t size, uint8_t escape) {
+    w.put(headerword, 16);
+    if (headerword & 0x100) {
+        w.put(0xABCDEF, 24);
+    }
+    w.put(size, 24);
+    w.put(escape, 8);
+    int maxlen = c.symbols.back().second;
+    uint32_t code = 0;
+    size_t at = 0;
+    for (int len = 1; len <= maxlen; len++) {
+        code <<= 1;
+        uint32_t count = 0;
+        while (at < c.symbols.size() && c.symbols[at].second == len) {
+            c.codeof[c.symbols[at].first] = code++;
+            c.lenof[c.symbols[at].first] = len;
+            at++;
+            count++;
+        }
+        w.num(count);
+    }
+    bool used[256] = {};
+    int prev = 255;
+    for (auto &[sym, len] : c.symbols) {
+        uint32_t d = 0;
+        for (int v = (prev + 1) & 255; v != sym; v = (v + 1) & 255) {
+            d += !used[v];
+        }
+        w.num(d);
+        used[sym] = true;
+        prev = sym;
+    }
+}
+
+void sym(bitwriter &w, const huffcode &c, uint8_t s) {
+    w.put(c.codeof[s], c.lenof[s]);
+}
+
+// Escape 0xFF with a 2-bit code; 'a' 'b' 2 bits, 'c' 3, 'd' 3.
+huffcode smallcode() {
+    huffcode c;
+    c.symbols = {{'a', 2}, {'b', 2}, {0xFF, 2}, {'c', 3}, {'d', 3}};
+    return c;
+}
+
+void endstream(bitwriter &w, const huffcode &c, uint8_t escape) {
+    sym(w, c, escape);
+    w.bits("100"); // r = 0
+    w.bits("1");   // end
+}
+
+TEST(HuffUnpack, SymbolsRunsAndEscapedLiterals) {
+    huffcode c = smallcode();
+    bitwriter w;
+    // a b c d, escape r=3 (repeats d), escape literal 0xFF, escape literal 'Q', a
+    writetable(w, c, 0x30FB, 4 + 3 + 1 + 1 + 1, 0xFF);
+    for (uint8_t s : {'a', 'b', 'c', 'd'}) {
+        sym(w, c, s);
+    }
+    sym(w, c, 0xFF);
+    w.num(3);
+    sym(w, c, 0xFF);
+    w.num(0);
+    w.bits("0");
+    w.put(0xFF, 8);
+    sym(w, c, 0xFF);
+    w.num(0);
+    w.bits("0");
+    w.put('Q', 8);
+    sym(w, c, 'a');
+    endstream(w, c, 0xFF);
+    bytes s = w.finish();
+    bytes expect = {'a', 'b', 'c', 'd', 'd', 'd', 'd', 0xFF, 'Q', 'a'};
+    decoded d = runbounded(huffunpackbounded, s, expect.size());
+    ASSERT_EQ(d.result, int32_t(expect.size()));
+    EXPECT_EQ(d.out, expect);
+    bytes plain(expect.size());
+    EXPECT_EQ(huffunpack(s.data(), plain.data(), 1), int32_t(expect.size()));
+    EXPECT_EQ(plain, expect);
+    expecttruncatedprefixes(huffunpackbounded, s, expect.size());
+    EXPECT_EQ(runbounded(huffunpackbounded, s, expect.size() - 1).result, UNPACK_EOVERFLOW);
+}
+
+TEST(HuffUnpack, NumberPatterns) {
+    // The run after 'a' is written as raw bits; the output length shows the number read.
+    struct {
+        const char *bits;
+        uint32_t value;
+    } cases[] = {
+        {"101", 1},
+        {"111", 3},
+        {"01000", 4},
+        {"01111", 11},
+        {"0010000", 12},
+        {"0011111", 27},
+        {"000100000", 28},
+        // z = 15: 17 bits; z = 16 switches to z + 3 = 19 bits
+        {"000000000000000100000000000000000", (1u << 17) - 4},
+        {"000000000000000010000000000000000000", (1u << 19) - 4},
+        {"000000000000000010000000000000000101", (1u << 19) - 4 + 5},
+    };
+    for (auto &tc : cases) {
+        SCOPED_TRACE(tc.bits);
+        huffcode c = smallcode();
+        bitwriter w;
+        writetable(w, c, 0x30FB, 1 + tc.value, 0xFF);
+        sym(w, c, 'a');
+        sym(w, c, 0xFF);
+        w.bits(tc.bits);
+        endstream(w, c, 0xFF);
+        bytes s = w.finish();
+        decoded d = runbounded(huffunpackbounded, s, 1 + tc.value);
+        ASSERT_EQ(d.result, int32_t(1 + tc.value));
+        EXPECT_EQ(d.out, bytes(1 + tc.value, 'a'));
+    }
+}
+
+TEST(HuffUnpack, SymbolListPicksAndWraps) {
+    // Lengths: 2 symbols of 2 bits, 4 of 3 bits. List numbers written directly.
+    struct {
+        const char *name;
+        std::vector<uint32_t> numbers;
+        bytes symbols; // in list order
+    } cases[] = {
+        {"first search starts at 0", {0, 0, 0, 0, 0, 0}, {0, 1, 2, 3, 4, 5}},
+        {"steps skip listed values", {250, 0, 2, 0, 0, 0}, {250, 251, 254, 255, 0, 1}},
+        {"wraps to the lowest free", {255, 0, 0, 252, 0, 0}, {255, 0, 1, 254, 2, 3}},
+        {"a number past the free values wraps around",
+         {256 + 4, 0, 0, 0, 0, 0},
+         {4, 5, 6, 7, 8, 9}},
+    };
+    for (auto &tc : cases) {
+        SCOPED_TRACE(tc.name);
+        bitwriter w;
+        w.put(0x30FB, 16);
+        w.put(6, 24);
+        w.put(tc.symbols[0], 8); // the first listed symbol is the escape
+        w.num(0);                // length 1
+        w.num(2);                // length 2
+        w.num(4);                // length 3: 2*2 + 4 = 8 fills
+        for (uint32_t n : tc.numbers) {
+            w.num(n);
+        }
+        // codes: 00 01 | 100 101 110 111; write symbols 1..5 then the escape literal of
+        // symbol 0, then the end.
+        w.put(1, 2);
+        w.put(4, 3);
+        w.put(5, 3);
+        w.put(6, 3);
+        w.put(7, 3);
+        w.put(0, 2);
+        w.bits("1000"); // r = 0, literal
+        w.put(tc.symbols[0], 8);
+        w.put(0, 2);
+        w.bits("1001"); // r = 0, end
+        bytes s = w.finish();
+        bytes expect(tc.symbols.begin() + 1, tc.symbols.end());
+        expect.push_back(tc.symbols[0]);
+        decoded d = runbounded(huffunpackbounded, s, 6);
+        ASSERT_EQ(d.result, 6);
+        EXPECT_EQ(d.out, expect);
+    }
+}
+
+TEST(HuffUnpack, LongCodesUpToSixteenBits) {
+    // One symbol at each length 1..15 and two at 16: every long length gets searched.
+    huffcode c;
+    for (int len = 1; len <= 16; len++) {
+        c.symbols.push_back({uint8_t(0x40 + len), len});
+    }
+    c.symbols.push_back({0xFF, 16}); // the escape has the longest code
+    bitwriter w;
+    bytes expect;
+    for (int len = 16; len >= 1; len--) {
+        expect.push_back(uint8_t(0x40 + len));
+    }
+    writetable(w, c, 0x30FB, uint32_t(expect.size()), 0xFF);
+    for (uint8_t b : expect) {
+        sym(w, c, b);
+    }
+    endstream(w, c, 0xFF);
+    bytes s = w.finish();
+    decoded d = runbounded(huffunpackbounded, s, expect.size());
+    ASSERT_EQ(d.result, int32_t(expect.size()));
+    EXPECT_EQ(d.out, expect);
+    expecttruncatedprefixes(huffunpackbounded, s, expect.size());
+}
+
+TEST(HuffUnpack, FiltersByHeaderWord) {
+    bytes raw = {1, 1, 1, 253};
+    struct {
+        uint16_t word;
+        bytes expect;
+    } cases[] = {
+        {0x30FB, {1, 1, 1, 253}}, {0x31FB, {1, 1, 1, 253}}, {0x32FB, {1, 2, 3, 0}},
+        {0x33FB, {1, 2, 3, 0}},   {0x34FB, {1, 3, 6, 6}},   {0x35FB, {1, 3, 6, 6}},
+        {0x3232, {1, 1, 1, 253}}, {0x3432, {1, 1, 1, 253}},
+    };
+    for (auto &tc : cases) {
+        SCOPED_TRACE(tc.word);
+        huffcode c;
+        c.symbols = {{1, 1}, {253, 2}, {0xFF, 2}};
+        bitwriter w;
+        writetable(w, c, tc.word, 4, 0xFF);
+        for (uint8_t b : raw) {
+            sym(w, c, b);
+        }
+        endstream(w, c, 0xFF);
+        bytes s = w.finish();
+        decoded d = runbounded(huffunpackbounded, s, 4);
+        ASSERT_EQ(d.result, 4);
+        EXPECT_EQ(d.out, tc.expect);
+        bytes plain(4);
+        EXPECT_EQ(huffunpack(s.data(), plain.data(), 1), 4);
+        EXPECT_EQ(plain, tc.expect);
+        EXPECT_EQ(huffunpack(s.data(), nullptr, 0), 4);
+    }
+    EXPECT_EQ(huffunpack(nullptr, nullptr, 1), 0);
+}
+
+TEST(HuffUnpackBounded, MalformedTables) {
+    auto start = [](bitwriter &w) {
+        w.put(0x30FB, 16);
+        w.put(4, 24);
+        w.put(0xFF, 8);
+    };
+    {
+        bitwriter w; // 3 codes of length 1: more than the code space
+        start(w);
+        w.num(3);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
+    }
+    {
+        bitwriter w; // one code at each length: the space never fills within 16 bits
+        start(w);
+        for (int i = 0; i < 17; i++) {
+            w.num(1);
+        }
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
+    }
+    {
+        bitwriter w; // a count past 256 symbols
+        start(w);
+        w.num(0);
+        w.num(0);
+        w.num(0);
+        w.num(0);
+        w.num(0);
+        w.num(0);
+        w.num(0);
+        w.num(0);
+        w.num(300);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
+    }
+    {
+        bitwriter w; // too many zeros for any number
+        start(w);
+        w.put(0, 30);
+        w.put(1, 1);
+        w.put(0, 32);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
+    }
+    {
+        bitwriter w; // the escape is not among the symbols: nothing can end the stream
+        start(w);
+        w.num(2);
+        w.num(0);
+        w.num(0);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_ENOEND);
+    }
+    {
+        huffcode c = smallcode(); // a run before any output
+        bitwriter w;
+        writetable(w, c, 0x30FB, 4, 0xFF);
+        sym(w, c, 0xFF);
+        w.num(3);
+        endstream(w, c, 0xFF);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
+    }
+    {
+        huffcode c = smallcode(); // a run past the declared size
+        bitwriter w;
+        writetable(w, c, 0x30FB, 4, 0xFF);
+        sym(w, c, 'a');
+        sym(w, c, 0xFF);
+        w.num(4);
+        endstream(w, c, 0xFF);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 64).result, UNPACK_EOVERFLOW);
+    }
+}
+
+// ---- Run-length ------------------------------------------------------------------------
+
+TEST(RleUnpack, Operations) {
+    struct {
+        const char *name;
+        bytes runs;
+        bytes expect;
+    } cases[] = {
+        {"fill then repeat fill", {0x43, 0x07, 0x82}, {7, 7, 7, 7, 7}},
+        {"repeat before any fill writes zeros", {0x83, 0x02, 9, 8}, {0, 0, 0, 9, 8}},
+        {"copy", {0x04, 1, 2, 3, 4}, {1, 2, 3, 4}},
+        {"nibbles, odd n-1", {0xC4, 0xA3, 0x12, 0x40}, {0xA3, 0xA1, 0xA2, 0xA4}},
+        {"nibbles, even n-1", {0xC5, 0x50, 0xF0, 0x1E}, {0x50, 0x5F, 0x50, 0x51, 0x5E}},
+        {"nibbles, n 1", {0xC1, 0x77, 0x01, 0x66}, {0x77, 0x66}},
+        {"nibbles, n 0 reads f only", {0xC0, 0x99, 0x01, 0x66}, {0x66}},
+        {"fill byte carries over", {0x41, 0x05, 0x02, 1, 2, 0x81}, {5, 1, 2, 5}},
+    };
+    for (auto &tc : cases) {
+        SCOPED_TRACE(tc.name);
+        bytes s = header(0x4A, 0xFB, uint32_t(tc.expect.size()));
+        append(s, tc.runs);
+        decoded d = runbounded(rleunpackbounded, s, tc.expect.size());
+        ASSERT_EQ(d.result, int32_t(tc.expect.size()));
+        EXPECT_EQ(d.out, tc.expect);
+        bytes plain(tc.expect.size());
+        EXPECT_EQ(rleunpack(s.data(), plain.data()), int32_t(tc.expect.size()));
+        EXPECT_EQ(plain, tc.expect);
+        expecttruncatedprefixes(rleunpackbounded, s, tc.expect.size());
+    }
+    bytes over = header(0x4A, 0xFB, 4);
+    append(over, {0x45, 1});
+    EXPECT_EQ(runbounded(rleunpackbounded, over, 16).result, UNPACK_EOVERFLOW);
+    EXPECT_EQ(runbounded(rleunpackbounded, over, 3).result, UNPACK_EOVERFLOW);
+}
+
+// ---- Byte pairs ------------------------------------------------------------------------
+
+TEST(PairUnpack, ExpansionEscapesAndHeaders) {
+    // e = 0xFF; 0x80 -> a b; 0x81 -> 0x80 c.
+    bytes body = {0xFF, 2, 0x80, 'a', 'b', 0x81, 0x80, 'c', 0x81, 0x41, 0xFF, 0x80, 0xFF, 0x00};
+    bytes expect = {'a', 'b', 'c', 'A', 0x80};
+    bytes s = header(0x46, 0xFB, 5);
+    append(s, body);
+    decoded d = runbounded(pairunpackbounded, s, 5);
+    ASSERT_EQ(d.result, 5);
+    EXPECT_EQ(d.out, expect);
+    bytes plain(5);
+    EXPECT_EQ(pairunpack(s.data(), plain.data()), 5);
+    EXPECT_EQ(plain, expect);
+    expecttruncatedprefixes(pairunpackbounded, s, 5);
+
+    // 0x47 0xFB: 3 skipped bytes before the size; 0x47 0x32 has none.
+    bytes l = {0x47, 0xFB, 0xAA, 0xBB, 0xCC, 0, 0, 5};
+    append(l, body);
+    EXPECT_EQ(runbounded(pairunpackbounded, l, 5).out, expect);
+    bytes m = header(0x47, 0x32, 5);
+    append(m, body);
+    EXPECT_EQ(runbounded(pairunpackbounded, m, 5).out, expect);
+    EXPECT_EQ(pairunpack(nullptr, nullptr), 0);
+}
+
+TEST(PairUnpack, NoPairsAndRedefinitions) {
+    // e = 0, k = 0: bytes copy, 0x00 0x01 writes 0x01, 0x00 0x00 ends.
+    bytes s = header(0x46, 0xFB, 3);
+    append(s, {0x00, 0, 'x', 0x00, 0x01, 0x80, 0x00, 0x00});
+    EXPECT_EQ(runbounded(pairunpackbounded, s, 3).out, (bytes{'x', 0x01, 0x80}));
+    // a later definition replaces an earlier one
+    bytes r = header(0x46, 0xFB, 2);
+    append(r, {0xFF, 2, 0x80, 'a', 'b', 0x80, 'c', 'd', 0x80, 0xFF, 0x00});
+    EXPECT_EQ(runbounded(pairunpackbounded, r, 2).out, (bytes{'c', 'd'}));
+}
+
+TEST(PairUnpack, ExpandsInDepth) {
+    // 0x01 -> x x, 0x02 -> 0x01 0x01, ... 0x0C -> 0x0B 0x0B: 4096 bytes from one code.
+    bytes s = header(0x46, 0xFB, 4096 + 2);
+    append(s, {0xFF, 12, 0x01, 'x', 'x'});
+    for (uint8_t p = 2; p <= 12; p++) {
+        append(s, {p, uint8_t(p - 1), uint8_t(p - 1)});
+    }
+    append(s, {'<', 0x0C, '>', 0xFF, 0x00});
+    bytes expect = {'<'};
+    expect.insert(expect.end(), 4096, 'x');
+    expect.push_back('>');
+    decoded d = runbounded(pairunpackbounded, s, expect.size());
+    ASSERT_EQ(d.result, int32_t(expect.size()));
+    EXPECT_EQ(d.out, expect);
+    EXPECT_EQ(runbounded(pairunpackbounded, s, 4000).result, UNPACK_EOVERFLOW);
+
+    // Codes 1..254 nest through their first bytes, 254 deep: p -> (p - 1) 0xFF.
+    bytes chain = header(0x46, 0xFB, 255);
+    chain.push_back(0x00);
+    chain.push_back(254);
+    for (int p = 1; p <= 254; p++) {
+        append(chain, {uint8_t(p), p == 1 ? uint8_t(0xFF) : uint8_t(p - 1), uint8_t(0xFF)});
+    }
+    append(chain, {0xFE, 0x00, 0x00});
+    decoded c = runbounded(pairunpackbounded, chain, 255);
+    ASSERT_EQ(c.result, 255);
+    EXPECT_EQ(c.out, bytes(255, 0xFF));
+}
+
+TEST(PairUnpackBounded, MalformedTables) {
+    bytes cycle = header(0x46, 0xFB, 8); // 0x80 -> 0x81 a, 0x81 -> 0x80 b
+    append(cycle, {0xFF, 2, 0x80, 0x81, 'a', 0x81, 0x80, 'b', 0x80, 0xFF, 0x00});
+    EXPECT_EQ(runbounded(pairunpackbounded, cycle, 8).result, UNPACK_EMALFORMED);
+    bytes self = header(0x46, 0xFB, 8); // 0x80 -> a 0x80: grows without end
+    append(self, {0xFF, 1, 0x80, 'a', 0x80, 0x80, 0xFF, 0x00});
+    EXPECT_EQ(runbounded(pairunpackbounded, self, 8).result, UNPACK_EOVERFLOW);
+    bytes noend = header(0x46, 0xFB, 2); // the escape redefined as a pair
+    append(noend, {0xFF, 1, 0xFF, 'a', 'b', 0xFF, 0xFF, 0x00});
+    EXPECT_EQ(runbounded(pairunpackbounded, noend, 2).result, UNPACK_ENOEND);
+    bytes shortout = header(0x46, 0xFB, 3);
+    append(shortout, {0xFF, 0, 'a', 0xFF, 0x00});
+    EXPECT_EQ(runbounded(pairunpackbounded, shortout, 3).result, UNPACK_EMALFORMED);
+}
+
+// ---- Colour blocks ---------------------------------------------------------------------
+
+bytes blockheader(uint32_t width, uint32_t height) {
+    bytes s = header(0x18, 0xFB, width * height * 2);
+    append(s, {0x00, uint8_t(width >> 8), uint8_t(width)});
+    return s;
+}
+
+void block(bytes &s, uint16_t c0, uint16_t c1, bytes rows) {
+    append(s, {uint8_t(c0), uint8_t(c0 >> 8), uint8_t(c1), uint8_t(c1 >> 8)});
+    append(s, rows);
+}
+
+uint16_t pixel(const bytes &out, size_t width, size_t x, size_t y) {
+    size_t at = (y * width + x) * 2;
+    return uint16_t(out[at] | (out[at + 1] << 8));
+}
+
+TEST(BlockUnpack, BothModes) {
+    struct {
+        const char *name;
+        uint16_t c0, c1;
+        uint16_t p2, p3;
+    } cases[] = {
+        {"red over blue: thirds", 0xF800, 0x001F, 0xA00A, 0x5014},
+        {"white over black: thirds", 0xFFFF, 0x0000, 0xA534, 0x52AA},
+        {"equal colours average", 0x1234, 0x1234, 0x1234, 0x0000},
+        {"c0 below c1 averages fields", 0x001F, 0xF800, 0x780F, 0x0000},
+        {"green fields", 0x07E0, 0x0020, 0x0540, 0x02A0},
+    };
+    for (auto &tc : cases) {
+        SCOPED_TRACE(tc.name);
+        bytes s = blockheader(4, 4);
+        block(s, tc.c0, tc.c1, {0xE4, 0x1B, 0x00, 0xFF});
+        decoded d = runbounded(blockunpackbounded, s, 32);
+        ASSERT_EQ(d.result, 32);
+        const uint16_t pal[4] = {tc.c0, tc.c1, tc.p2, tc.p3};
+        for (int x = 0; x < 4; x++) {
+            EXPECT_EQ(pixel(d.out, 4, x, 0), pal[x]);     // E4: 0 1 2 3
+            EXPECT_EQ(pixel(d.out, 4, x, 1), pal[3 - x]); // 1B: 3 2 1 0
+            EXPECT_EQ(pixel(d.out, 4, x, 2), pal[0]);
+            EXPECT_EQ(pixel(d.out, 4, x, 3), pal[3]);
+        }
+        bytes plain(32);
+        EXPECT_EQ(blockunpack(s.data(), plain.data(), 1), 32);
+        EXPECT_EQ(plain, d.out);
+    }
+}
+
+TEST(BlockUnpack, LayoutAndEdges) {
+    // 6 x 6 pixels: blocks cover 8 x 8; columns 6, 7 and rows 6, 7 are dropped.
+    bytes s = blockheader(6, 6);
+    uint16_t colours[4] = {0x1111, 0x2222, 0x3333, 0x4444};
+    for (uint16_t c : colours) {
+        block(s, c, c, {0, 0, 0, 0}); // every pixel p0
+    }
+    decoded d = runbounded(blockunpackbounded, s, 72);
+    ASSERT_EQ(d.result, 72);
+    for (size_t y = 0; y < 6; y++) {
+        for (size_t x = 0; x < 6; x++) {
+            EXPECT_EQ(pixel(d.out, 6, x, y), colours[(y / 4) * 2 + x / 4]) << x << "," << y;
+        }
+    }
+    expecttruncatedprefixes(blockunpackbounded, s, 72);
+    EXPECT_EQ(runbounded(blockunpackbounded, s, 71).result, UNPACK_EOVERFLOW);
+    EXPECT_EQ(blockunpack(s.data(), nullptr, 0), 72);
+
+    bytes zerowidth = blockheader(0, 4);
+    zerowidth[4] = 8;
+    EXPECT_EQ(runbounded(blockunpackbounded, zerowidth, 64).result, UNPACK_EMALFORMED);
+}
+
+} // namespace
