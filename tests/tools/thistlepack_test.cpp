@@ -1,0 +1,392 @@
+// thistlepack_test - the packing tool as a user runs it: every format through pack and
+// unpack, info's report, verify's verdicts and exit codes on good and damaged files, and
+// the one-line errors for bad command lines, missing files and oversize input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#ifdef THISTLEPACK_PNG
+#include <png.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+std::string readtext(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> readbytes(const fs::path &p) {
+    const std::string s = readtext(p);
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+void writebytes(const fs::path &p, const std::vector<uint8_t> &data) {
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+}
+
+// A file of n zero bytes (sparse where the file system allows).
+void sizedfile(const fs::path &p, size_t n) {
+    std::ofstream(p).close();
+    fs::resize_file(p, n);
+}
+
+// Deterministic test data of the kinds the formats are for.
+std::vector<uint8_t> textdata(size_t n) {
+    static const char *words[] = {"packed ",  "shape ", "the ", "window ", "of ",
+                                  "palette ", "tick ",  "\n",   "memory ", "class "};
+    std::vector<uint8_t> v;
+    uint32_t s = 12345;
+    while (v.size() < n) {
+        s = s * 1103515245u + 12345u;
+        for (const char *c = words[(s >> 16) % 10]; *c != 0 && v.size() < n; c++) {
+            v.push_back(static_cast<uint8_t>(*c));
+        }
+    }
+    return v;
+}
+
+std::vector<uint8_t> sampleddata(size_t n) {
+    std::vector<uint8_t> v(n);
+    int32_t level = 0, step = 1;
+    for (size_t i = 0; i < n; i++) {
+        step += (i % 37 == 0) ? 1 : 0;
+        level += (i % 200 < 100) ? step : -step;
+        v[i] = static_cast<uint8_t>(level >> 2);
+    }
+    return v;
+}
+
+std::vector<uint8_t> runsdata(size_t n) {
+    std::vector<uint8_t> v;
+    uint8_t b = 0;
+    while (v.size() < n) {
+        const size_t run = 1 + (b * 7u) % 90;
+        for (size_t i = 0; i < run && v.size() < n; i++) {
+            v.push_back(b);
+        }
+        b = static_cast<uint8_t>(b + 29);
+    }
+    return v;
+}
+
+// A 64x32 5:6:5 image: flat quarters of four colours, one with a gradient.
+constexpr int imagewidth = 64;
+constexpr int imageheight = 32;
+const uint16_t quartercolours[4] = {0xF800, 0x07E0, 0x001F, 0xFFFF};
+
+std::vector<uint8_t> image565() {
+    std::vector<uint8_t> v;
+    for (int y = 0; y < imageheight; y++) {
+        for (int x = 0; x < imagewidth; x++) {
+            uint16_t c = quartercolours[(y >= 16) * 2 + (x >= 32)];
+            if (y >= 16 && x >= 32) {
+                c = static_cast<uint16_t>(((x - 32) & 31) << 11 | (y & 15));
+            }
+            v.push_back(static_cast<uint8_t>(c));
+            v.push_back(static_cast<uint8_t>(c >> 8));
+        }
+    }
+    return v;
+}
+
+uint16_t pixel(const std::vector<uint8_t> &img, int x, int y) {
+    const size_t at = 2 * (static_cast<size_t>(y) * imagewidth + x);
+    return static_cast<uint16_t>(img[at] | img[at + 1] << 8);
+}
+
+class Thistlepack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/thistlepack_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    fs::path file(const std::string &name) const {
+        return dir / name;
+    }
+
+    outcome run(const std::vector<std::string> &args) const {
+        std::string command = "'" THISTLEPACK_PATH "'";
+        for (const std::string &a : args) {
+            command += " '" + a + "'";
+        }
+        command += " >'" + file("stdout").string() + "' 2>'" + file("stderr").string() + "'";
+        const int status = std::system(command.c_str());
+        outcome o;
+        o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        o.out = readtext(file("stdout"));
+        o.err = readtext(file("stderr"));
+        return o;
+    }
+
+    // A file packed with the given arguments, checked to have worked.
+    fs::path packed(const std::string &name, const std::vector<uint8_t> &data,
+                    std::vector<std::string> options) {
+        writebytes(file(name), data);
+        options.insert(options.begin(), "pack");
+        options.push_back(file(name).string());
+        options.push_back(file(name + ".pk").string());
+        const outcome o = run(options);
+        EXPECT_EQ(o.code, 0) << o.err;
+        return file(name + ".pk");
+    }
+
+    fs::path dir;
+};
+
+// One line on standard error, naming the program first.
+void expectoneline(const outcome &o, const std::string &contains) {
+    EXPECT_EQ(o.err.rfind("thistlepack: ", 0), 0u) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_NE(o.err.find(contains), std::string::npos) << o.err;
+}
+
+TEST_F(Thistlepack, EveryLosslessFormatRoundTripsAndInfoNamesIt) {
+    struct row {
+        std::vector<std::string> options;
+        std::vector<uint8_t> data;
+        const char *name;
+        const char *code;
+    };
+    const std::vector<row> rows = {
+        {{"-f", "lz", "-l", "1"}, textdata(200000), "lz", "0x10 (short"},
+        {{"-f", "lz", "-l", "9"}, textdata(40000), "lz", "0x10 (short"},
+        {{"-f", "lz", "--long"}, textdata(5000), "lz", "0x11 (long"},
+        {{"-f", "huff"}, textdata(100000), "huff", "0x30 (short"},
+        {{"-f", "huff", "--long"}, textdata(3000), "huff", "0x31 (long"},
+        {{"-f", "huff1"}, sampleddata(50000), "huff1", "0x32 (short"},
+        {{"-f", "huff2"}, sampleddata(50000), "huff2", "0x34 (short"},
+        {{"-f", "rle"}, runsdata(70000), "rle", "0x4a (short"},
+        {{"-f", "pair"}, textdata(40000), "pair", "0x46 (short"},
+        {{"-f", "pair", "--long"}, textdata(4000), "pair", "0x47 (long"},
+    };
+    int n = 0;
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name + std::string(" #") + std::to_string(n));
+        const std::string base = "in" + std::to_string(n++);
+        const fs::path pk = packed(base, r.data, r.options);
+        EXPECT_LT(fs::file_size(pk), r.data.size());
+        const outcome u = run({"unpack", pk.string(), file(base + ".out").string()});
+        ASSERT_EQ(u.code, 0) << u.err;
+        EXPECT_TRUE(u.err.empty());
+        EXPECT_EQ(readbytes(file(base + ".out")), r.data);
+        const outcome i = run({"info", pk.string()});
+        ASSERT_EQ(i.code, 0) << i.err;
+        EXPECT_NE(i.out.find(": " + std::string(r.name) + "\n"), std::string::npos) << i.out;
+        EXPECT_NE(i.out.find(r.code), std::string::npos) << i.out;
+        EXPECT_NE(i.out.find("unpacked   " + std::to_string(r.data.size()) + " bytes"),
+                  std::string::npos)
+            << i.out;
+        EXPECT_NE(i.out.find("packed     " + std::to_string(fs::file_size(pk)) + " bytes"),
+                  std::string::npos)
+            << i.out;
+    }
+}
+
+TEST_F(Thistlepack, InfoReportsTheRatio) {
+    // 4000 bytes of one value pack to a handful of bytes with run-length.
+    const fs::path pk = packed("zeros", std::vector<uint8_t>(4000, 0), {"-f", "rle"});
+    const outcome i = run({"info", pk.string()});
+    ASSERT_EQ(i.code, 0);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "ratio      %.2f%% (%.2f:1)",
+                  100.0 * static_cast<double>(fs::file_size(pk)) / 4000.0,
+                  4000.0 / static_cast<double>(fs::file_size(pk)));
+    EXPECT_NE(i.out.find(expected), std::string::npos) << i.out;
+}
+
+TEST_F(Thistlepack, BlockPacksRaw565WithWidthAndKeepsFlatAreas) {
+    const std::vector<uint8_t> img = image565();
+    const fs::path pk = packed("img.565", img, {"-f", "block", "--width", "64", "-l", "5"});
+    EXPECT_EQ(fs::file_size(pk), 8u + (imagewidth / 4) * (imageheight / 4) * 8u);
+    const outcome u = run({"unpack", pk.string(), file("img.out").string()});
+    ASSERT_EQ(u.code, 0) << u.err;
+    const std::vector<uint8_t> back = readbytes(file("img.out"));
+    ASSERT_EQ(back.size(), img.size());
+    for (int q = 0; q < 3; q++) {
+        const int x = (q & 1) * 32 + 5, y = (q >> 1) * 16 + 9;
+        EXPECT_EQ(pixel(back, x, y), quartercolours[q]) << "quarter " << q;
+    }
+    const outcome i = run({"info", pk.string()});
+    EXPECT_NE(i.out.find("image      64 x 32 pixels"), std::string::npos) << i.out;
+}
+
+#ifdef THISTLEPACK_PNG
+TEST_F(Thistlepack, BlockTakesPngAndConvertsTo565) {
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < 16; y++) {
+        for (int x = 0; x < 16; x++) {
+            const bool left = x < 8;
+            rgb.push_back(left ? 255 : 0);
+            rgb.push_back(0);
+            rgb.push_back(left ? 0 : 255);
+        }
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 16;
+    image.height = 16;
+    image.format = PNG_FORMAT_RGB;
+    ASSERT_TRUE(
+        png_image_write_to_file(&image, file("red-blue.png").c_str(), 0, rgb.data(), 0, nullptr));
+    const outcome p =
+        run({"pack", "-f", "block", file("red-blue.png").string(), file("rb.pk").string()});
+    ASSERT_EQ(p.code, 0) << p.err;
+    ASSERT_EQ(run({"unpack", file("rb.pk").string(), file("rb.out").string()}).code, 0);
+    const std::vector<uint8_t> back = readbytes(file("rb.out"));
+    ASSERT_EQ(back.size(), 16u * 16u * 2u);
+    EXPECT_EQ(back[0] | back[1] << 8, 0xF800);               // red, top left
+    EXPECT_EQ(back[2 * 15] | back[2 * 15 + 1] << 8, 0x001F); // blue, top right
+    // A width that disagrees with the PNG's is an error, not a reinterpretation.
+    const outcome w = run({"pack", "-f", "block", "--width", "8", file("red-blue.png").string(),
+                           file("rb2.pk").string()});
+    EXPECT_EQ(w.code, 1);
+    expectoneline(w, "16 pixels wide");
+}
+#endif
+
+TEST_F(Thistlepack, VerifyPassesGoodFilesAndNamesEachBadOne) {
+    const std::vector<uint8_t> text = textdata(30000);
+    const fs::path good = packed("good", text, {"-f", "lz"});
+    const fs::path huff = packed("goodh", text, {"-f", "huff"});
+    const std::vector<uint8_t> stream = readbytes(good);
+
+    // Cut short: the end command is gone.
+    writebytes(file("cut.pk"), std::vector<uint8_t>(stream.begin(), stream.end() - 40));
+    // Not a packed stream at all.
+    writebytes(file("plain.pk"), text);
+    // A header that promises more than the commands give.
+    std::vector<uint8_t> bigger = stream;
+    bigger[2] = static_cast<uint8_t>(bigger[2] + 1);
+    writebytes(file("bigger.pk"), bigger);
+    // Three bytes: not even a header.
+    writebytes(file("tiny.pk"), {0x10, 0xFB, 0x00});
+
+    const outcome ok = run({"verify", good.string(), huff.string()});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_NE(ok.out.find(good.string() + ": ok, 30000 bytes"), std::string::npos) << ok.out;
+    EXPECT_TRUE(ok.err.empty());
+
+    for (const char *bad : {"cut.pk", "plain.pk", "bigger.pk", "tiny.pk"}) {
+        SCOPED_TRACE(bad);
+        const outcome o = run({"verify", file(bad).string()});
+        EXPECT_EQ(o.code, 1);
+        expectoneline(o, file(bad).string() + ": ");
+        // unpack refuses the same files and leaves no output behind.
+        const outcome u = run({"unpack", file(bad).string(), file("bad.out").string()});
+        EXPECT_EQ(u.code, 1);
+        EXPECT_FALSE(fs::exists(file("bad.out")));
+    }
+    // One bad file among good ones fails the run but every file is reported.
+    const outcome mixed = run({"verify", good.string(), file("cut.pk").string(), huff.string()});
+    EXPECT_EQ(mixed.code, 1);
+    EXPECT_NE(mixed.out.find(huff.string() + ": ok"), std::string::npos);
+    expectoneline(mixed, "cut.pk: ");
+}
+
+TEST_F(Thistlepack, BadCommandLinesExitTwoWithOneLine) {
+    writebytes(file("in"), textdata(100));
+    const std::string in = file("in").string(), out = file("out").string();
+    const std::vector<std::pair<std::vector<std::string>, const char *>> rows = {
+        {{}, "no command"},
+        {{"squash", in}, "unknown command 'squash'"},
+        {{"pack", in, out}, "needs -f"},
+        {{"pack", "-f", "zip", in, out}, "unknown format 'zip'"},
+        {{"pack", "-f", "lz", "-l", "0", in, out}, "not 1 to 9"},
+        {{"pack", "-f", "lz", "-l", "10", in, out}, "not 1 to 9"},
+        {{"pack", "-f", "lz", "-l"}, "-l needs a value"},
+        {{"pack", "-f", "rle", "-l", "3", in, out}, "-l applies"},
+        {{"pack", "-f", "rle", "--long", in, out}, "--long applies"},
+        {{"pack", "-f", "lz", "--width", "8", in, out}, "--width applies"},
+        {{"pack", "-f", "block", in, out}, "needs --width"},
+        {{"pack", "-f", "lz", "--fast", in, out}, "unknown option '--fast'"},
+        {{"pack", "-f", "lz", in}, "one input and one output"},
+        {{"pack", "-f", "lz", in, out, out}, "one input and one output"},
+        {{"unpack", in}, "one input and one output"},
+        {{"info"}, "needs a file"},
+        {{"verify"}, "needs a file"},
+    };
+    for (const auto &[args, message] : rows) {
+        SCOPED_TRACE(message);
+        const outcome o = run(args);
+        EXPECT_EQ(o.code, 2);
+        expectoneline(o, message);
+        EXPECT_TRUE(o.out.empty());
+        EXPECT_FALSE(fs::exists(out));
+    }
+    const outcome help = run({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_EQ(help.out.rfind("usage: thistlepack pack", 0), 0u);
+}
+
+TEST_F(Thistlepack, MissingAndUnwritableFilesAreNamed) {
+    const std::string missing = file("missing").string();
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"pack", "-f", "lz", missing, file("o").string()},
+          std::vector<std::string>{"unpack", missing, file("o").string()},
+          std::vector<std::string>{"info", missing}, std::vector<std::string>{"verify", missing}}) {
+        SCOPED_TRACE(args[0]);
+        const outcome o = run(args);
+        EXPECT_EQ(o.code, 1);
+        expectoneline(o, "thistlepack: " + missing + ": No such file or directory");
+    }
+    writebytes(file("in"), textdata(100));
+    const std::string nowhere = file("no/such/dir/out").string();
+    const outcome w = run({"pack", "-f", "lz", file("in").string(), nowhere});
+    EXPECT_EQ(w.code, 1);
+    expectoneline(w, nowhere + ": ");
+    const outcome d = run({"pack", "-f", "lz", dir.string(), file("o").string()});
+    EXPECT_EQ(d.code, 1);
+    expectoneline(d, "is a directory");
+}
+
+TEST_F(Thistlepack, InputsAreLimitedToTheTwentyFourBitSize) {
+    // The largest input the header can describe packs and comes back whole.
+    const size_t largest = 0xFFFFFF;
+    sizedfile(file("max"), largest);
+    const outcome p = run({"pack", "-f", "rle", file("max").string(), file("max.pk").string()});
+    ASSERT_EQ(p.code, 0) << p.err;
+    const outcome u = run({"unpack", file("max.pk").string(), file("max.out").string()});
+    ASSERT_EQ(u.code, 0) << u.err;
+    EXPECT_EQ(fs::file_size(file("max.out")), largest);
+
+    // One byte more is refused before anything is written.
+    sizedfile(file("over"), largest + 1);
+    const outcome o = run({"pack", "-f", "lz", file("over").string(), file("over.pk").string()});
+    EXPECT_EQ(o.code, 1);
+    expectoneline(o, "too large");
+    EXPECT_FALSE(fs::exists(file("over.pk")));
+    // Raw pixels are limited the same way (the limit is on the pixel bytes).
+    const outcome b = run(
+        {"pack", "-f", "block", "--width", "4", file("over").string(), file("over.pk").string()});
+    EXPECT_EQ(b.code, 1);
+    EXPECT_FALSE(fs::exists(file("over.pk")));
+}
+
+} // namespace
