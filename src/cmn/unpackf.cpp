@@ -60,7 +60,7 @@ int32_t lzcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity
         goto fail;
     }
     ip = sizeoffset(src);
-    if (srcsize - ip < 3) {
+    if (ip > srcsize || srcsize - ip < 3) {
         goto fail;
     }
     size = be24(src + ip);
@@ -600,7 +600,7 @@ int32_t paircore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
     if (src[0] == 0x47 && src[1] == 0xFB) {
         ip = 5;
     }
-    if (srcsize - ip < 5) {
+    if (ip > srcsize || srcsize - ip < 5) {
         goto fail;
     }
     size = be24(src + ip);
@@ -766,6 +766,12 @@ int32_t blockcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capac
                     const uint32_t pixel = palette[(b[4 + y] >> (2 * i)) & 3];
                     dst[at + 2 * i] = static_cast<uint8_t>(pixel);
                     dst[at + 2 * i + 1] = static_cast<uint8_t>(pixel >> 8);
+                }
+                // An odd declared size ends inside a pixel: its low byte is the last
+                // byte of the output, so every byte up to the size is written.
+                if (count < columns && ((size - at) & 1) != 0) {
+                    const uint32_t pixel = palette[(b[4 + y] >> (2 * count)) & 3];
+                    dst[at + 2 * count] = static_cast<uint8_t>(pixel);
                 }
             }
         }

@@ -752,6 +752,29 @@ TEST(BlockUnpack, LayoutAndEdges) {
     bytes zerowidth = blockheader(0, 4);
     zerowidth[4] = 8;
     EXPECT_EQ(runbounded(blockunpackbounded, zerowidth, 64).result, UNPACK_EMALFORMED);
+
+    // An odd declared size ends inside a pixel: every byte up to it is written, the last
+    // one being that pixel's low byte.
+    bytes odd = blockheader(4, 4);
+    odd[2] = 0;
+    odd[3] = 0;
+    odd[4] = 3;
+    block(odd, 0xA1B2, 0xA1B2, {0, 0, 0, 0});
+    decoded o = runbounded(blockunpackbounded, odd, 3);
+    ASSERT_EQ(o.result, 3);
+    EXPECT_EQ(o.out, (bytes{0xB2, 0xA1, 0xB2}));
+}
+
+TEST(UnpackBounded, LongHeaderShorterThanItsSizeField) {
+    // The long form puts the size 3 bytes later; a source that ends before it is
+    // truncated, not read past.
+    for (const bytes &s : {bytes{0x11, 0xFB, 0x00}, bytes{0x11, 0xFB, 0, 0, 0, 0, 0},
+                           bytes{0x29, 0xF0, 0xFE}}) {
+        EXPECT_EQ(runbounded(lzunpackbounded, s, 16).result, UNPACK_ETRUNCATED);
+    }
+    for (const bytes &s : {bytes{0x47, 0xFB, 0xFB, 0x00}, bytes{0x47, 0xFB, 0, 0, 0, 0, 0, 0}}) {
+        EXPECT_EQ(runbounded(pairunpackbounded, s, 16).result, UNPACK_ETRUNCATED);
+    }
 }
 
 } // namespace
