@@ -262,10 +262,10 @@ TEST_F(LauncherRun, FrontEndAndGameAlternateWithoutOptions) {
     EXPECT_FALSE(has("options/firsttimefe.txt"));
     EXPECT_FALSE(has("options/sfx.dat"));
     EXPECT_FALSE(has("options/opt.dat"));
-    // The game follows the front end's poll (2 s) and the quit.dat read (0.1 s); the
-    // one-second pause that options.txt brings is not asserted absent here, since only
-    // lower bounds of sleeps hold on a loaded machine.
-    EXPECT_GE(seen[1].t() - seen[0].t(), 2100);
+    // The game follows the front end's poll and the quit.dat read. The one-second pause
+    // that options.txt brings is not asserted absent here: on a loaded machine only lower
+    // bounds of sleeps hold, and the children's own start-up times blur even those.
+    EXPECT_GE(seen[1].t() - seen[0].t(), 1000);
     EXPECT_EQ(out.err.find("Application Error"), std::string::npos);
 }
 
@@ -285,9 +285,10 @@ TEST_F(LauncherRun, GameVariantChosenBySfxAndMp) {
     script({"sfx=0 mp=0 quit=1", "quit=1", "sfx=0 mp=1 quit=1", "quit=0"});
     expectcleanexit(run());
     ASSERT_EQ(names(), (Names{"frontend.run", "game2.run", "frontend.run", "game.run"}));
-    // With options.txt seen the game waits a second more.
+    // With options.txt seen the game waits a second more: at least 3.1 s from the front
+    // end's start, less what a slow start-up of the front end itself takes off.
     std::vector<Seen> seen = children();
-    EXPECT_GE(seen[1].t() - seen[0].t(), 2900);
+    EXPECT_GE(seen[1].t() - seen[0].t(), 2600);
     EXPECT_FALSE(has("options/sfx.dat"));
 }
 
