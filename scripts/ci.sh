@@ -27,10 +27,12 @@ step "TSan build and tests"
 cmake -S . -B build-ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTHISTLE_SANITIZE=thread \
       -DTHISTLE_BENCH=OFF -DTHISTLE_DEMO=OFF >/dev/null
 cmake --build build-ci-tsan -j"$jobs"
-# The long single-threaded sweeps (byte copiers, the randomized memory-class run) have no
-# threads to check and take minutes under TSan; ASan runs them above.
+# The long single-threaded sweeps (byte copiers, randomized memory-class runs, packers and
+# decoders, the packing tool, corpus replays) have no threads to check and take minutes
+# under TSan; the ASan run above covers them.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-ci-tsan -j8 --output-on-failure -E 'Memutil|RandomizedRun'
+  ctest --test-dir build-ci-tsan -j8 --output-on-failure \
+        -E 'Memutil|MemstdRandom|RandomizedRun|^Pack|Unpack|^Thistlepack|^fuzz_'
 
 for arch in x86_64 i686; do
   step "Windows cross build ($arch)"
