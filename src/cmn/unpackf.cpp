@@ -11,11 +11,12 @@
  *
  * Threads: every decoder keeps its state in the call (the byte-pair tables included), so
  * any number of threads may decode at once. Nothing is allocated; the largest frame is
- * the Huffman decoder's (about 6 KB).
+ * the Huffman decoder's (about 10 KB).
  * Limits: declared sizes have 24 bits.
  */
 #include "thistle/unpack.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -45,8 +46,209 @@ size_t sizeoffset(const uint8_t *src) {
  *   b0 0xFC..0xFF  [b0]           lit b0&3, then the end
  *
  * Literals follow the command bytes. Wide moves are used only where the room left below
- * the declared end covers them, so the end needs no saving and restoring.
+ * the declared end covers them, so the end needs no saving and restoring. A fast loop
+ * decodes while both buffers have a margin left; the careful loop finishes the stream.
  */
+/* Room the fast loop needs before a command, in both buffers: the longest command with
+ * the longest literal run (1 + 112 bytes) read and written in 16-byte steps, and a short
+ * run's 4-byte word. Closer to either end the careful loop below takes over. */
+constexpr size_t lzmargin = 128;
+
+/* Distance to continue a match from after its first 8 bytes were copied one by one: the
+ * smallest multiple of the distance that is at least 8. The output has the distance as
+ * its period, so copying from that far back gives the same bytes, 8 at a time. */
+constexpr uint8_t lzperiod8[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
+/* The match fields of a command as shifts and masks of its first four bytes read as one
+ * big-endian word w (b0 in the top byte), so the fast loop decodes all three command
+ * forms without branching on the form:
+ *
+ *   dist = disthigh + ((w >> distshift) & distmask) + 1
+ *   len  = lenbase + ((w >> lenshift) & lenmask)
+ */
+struct lzform {
+    uint32_t disthigh;
+    uint16_t distmask;
+    uint16_t lenmask;
+    uint16_t lenbase;
+    uint8_t distshift;
+    uint8_t lenshift;
+};
+
+/* One entry per first byte 0x00..0xDF (the match commands). */
+constexpr std::array<lzform, 0xE0> lzforms = [] {
+    std::array<lzform, 0xE0> t{};
+    for (uint32_t b0 = 0; b0 < 0xE0; b0++) {
+        lzform &f = t[b0];
+        if (b0 < 0x80) {
+            f = {.disthigh = (b0 & 0x60) << 3,
+                 .distmask = 0xFF,
+                 .lenmask = 0,
+                 .lenbase = static_cast<uint16_t>(((b0 >> 2) & 7) + 3),
+                 .distshift = 16,
+                 .lenshift = 0};
+        } else if (b0 < 0xC0) {
+            f = {.disthigh = 0,
+                 .distmask = 0x3FFF,
+                 .lenmask = 0,
+                 .lenbase = static_cast<uint16_t>((b0 & 0x3F) + 4),
+                 .distshift = 8,
+                 .lenshift = 0};
+        } else {
+            f = {.disthigh = (b0 & 0x10) << 12,
+                 .distmask = 0xFFFF,
+                 .lenmask = 0xFF,
+                 .lenbase = static_cast<uint16_t>(((b0 & 0x0C) << 6) + 5),
+                 .distshift = 8,
+                 .lenshift = 0};
+        }
+    }
+    return t;
+}();
+
+/* Room a wide match copy may write past the match's end. */
+constexpr size_t lzoverrun = 32;
+
+/* Copies a match of len bytes from dist behind d, with the result of a byte-after-byte
+ * copy. Writes up to lzoverrun - 1 bytes past d + len, which the caller has room for;
+ * they are rewritten by later output. Every wide step reads only bytes written before
+ * it. Most matches are short and far, so the first 32 bytes go without a loop test. */
+inline void lzmatchwide(uint8_t *d, size_t dist, size_t len) {
+    const uint8_t *s = d - dist;
+    uint8_t *const end = d + len;
+    if (dist >= 16) {
+        memcpy(d, s, 16);
+        memcpy(d + 16, s + 16, 16);
+        d += 32;
+        s += 32;
+        while (d < end) {
+            memcpy(d, s, 16);
+            d += 16;
+            s += 16;
+        }
+        return;
+    }
+    if (dist < 8) {
+        for (size_t i = 0; i < 8; i++) {
+            d[i] = s[i];
+        }
+        d += 8;
+        s = d - lzperiod8[dist];
+    }
+    while (d < end) {
+        memcpy(d, s, 8);
+        d += 8;
+        s += 8;
+    }
+}
+
+/* The fast loop of lzcore: decodes commands while both buffers have lzmargin bytes left
+ * past the current positions, and stops before the end command. Advances ip and op;
+ * returns 0, or UNPACK_EMALFORMED / UNPACK_EOVERFLOW exactly where the careful loop
+ * would. With exact false the source end is unknown (a plain call), so literals are
+ * read exactly: a trusted stream holds nothing behind its end command. */
+template <bool exact>
+int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, size_t &ip,
+               size_t &op) {
+    size_t i = ip;
+    size_t o = op;
+    int32_t err = 0;
+    while (srcsize - i >= lzmargin && size - o >= lzmargin) {
+        const uint8_t *in = src + i;
+        const uint32_t b0 = in[0];
+        size_t lits;
+        size_t dist;
+        size_t len;
+        if (exact && b0 < 0xE0) {
+            /* The margin covers the 4-byte read whatever the command's length. */
+            const uint32_t w = (b0 << 24) | (static_cast<uint32_t>(in[1]) << 16) |
+                               (static_cast<uint32_t>(in[2]) << 8) | in[3];
+            /* The next command's position waits only on these shifts, not on a table
+             * load: command length and literal field by b0 >> 6 (0 and 1: 2 bytes, 2: 3
+             * bytes with the literals in b1, 3: 4 bytes). */
+            const uint32_t k = (b0 >> 6) * 8;
+            lits = (w >> ((0x18161818u >> k) & 0xFF)) & 3;
+            i += (0x04030202u >> k) & 0xFF;
+            const lzform &f = lzforms[b0];
+            dist = f.disthigh + ((w >> f.distshift) & f.distmask) + 1;
+            len = f.lenbase + ((w >> f.lenshift) & f.lenmask);
+        } else if (b0 < 0x80) {
+            lits = b0 & 3;
+            dist = ((b0 & 0x60) << 3) + in[1] + 1;
+            len = ((b0 >> 2) & 7) + 3;
+            i += 2;
+        } else if (b0 < 0xC0) {
+            const uint32_t b1 = in[1];
+            lits = b1 >> 6;
+            dist = ((b1 & 0x3F) << 8) + in[2] + 1;
+            len = (b0 & 0x3F) + 4;
+            i += 3;
+        } else if (b0 < 0xE0) {
+            lits = b0 & 3;
+            dist = ((b0 & 0x10) << 12) + (static_cast<uint32_t>(in[1]) << 8) + in[2] + 1;
+            len = ((b0 & 0x0C) << 6) + in[3] + 5;
+            i += 4;
+        } else if (b0 < 0xFC) {
+            lits = ((b0 & 0x1F) + 1) * 4;
+            i += 1;
+            size_t k = 0;
+            if (exact) {
+                for (; k < lits; k += 16) {
+                    memcpy(dst + o + k, src + i + k, 16);
+                }
+            } else {
+                /* Whole words: the run is a multiple of 4, so nothing past it is read. */
+                for (; lits - k >= 16; k += 16) {
+                    memcpy(dst + o + k, src + i + k, 16);
+                }
+                for (; k < lits; k += 4) {
+                    memcpy(dst + o + k, src + i + k, 4);
+                }
+            }
+            i += lits;
+            o += lits;
+            continue;
+        } else {
+            break;
+        }
+        if (exact) {
+            memcpy(dst + o, src + i, 4);
+        } else if (lits != 0) {
+            dst[o] = src[i];
+            if (lits > 1) {
+                dst[o + 1] = src[i + 1];
+                if (lits > 2) {
+                    dst[o + 2] = src[i + 2];
+                }
+            }
+        }
+        i += lits;
+        o += lits;
+        if (dist > o) {
+            err = UNPACK_EMALFORMED;
+            break;
+        }
+        if (size - o >= len + lzoverrun) {
+            lzmatchwide(dst + o, dist, len);
+        } else {
+            /* Only a long 4-byte-command match gets here: it may still fit exactly. */
+            if (size - o < len) {
+                err = UNPACK_EOVERFLOW;
+                break;
+            }
+            uint8_t *d = dst + o;
+            const uint8_t *s = d - dist;
+            for (size_t k = 0; k < len; k++) {
+                d[k] = s[k];
+            }
+        }
+        o += len;
+    }
+    ip = i;
+    op = o;
+    return err;
+}
+
 int32_t lzcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
     const bool exact = srcsize != unlimited;
     int32_t err = UNPACK_ETRUNCATED;
@@ -67,6 +269,11 @@ int32_t lzcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity
     ip += 3;
     if (size > capacity) {
         err = UNPACK_EOVERFLOW;
+        goto fail;
+    }
+    err = exact ? lzfast<true>(src, srcsize, dst, size, ip, op)
+                : lzfast<false>(src, srcsize, dst, size, ip, op);
+    if (err != 0) {
         goto fail;
     }
     for (;;) {
@@ -260,8 +467,34 @@ int32_t getnum(bitreader &r, uint32_t &value) {
     return 0;
 }
 
-/* Bits of the first-level look-up; longer codes search the per-length limits. */
-constexpr uint32_t tablebits = 11;
+/* First-level look-up over the next huffbits bits of the stream, one word per entry:
+ *
+ *   31      24 23      16 15       8 7   6 5      0
+ *   | third   | second   | first    | count | bits  |
+ *
+ * count (1 to 3) plain symbols, first to third, whose codes take bits together; each
+ * further symbol is added while its whole code fits the bits left. count 0 with bits is
+ * the escape's code (first is the escape); a word of 0 starts a code longer than huffbits,
+ * found by searching the per-length limits. bits sits at the bottom so that it is the
+ * shift count as it stands. */
+constexpr uint32_t huffbits = 11;
+
+/* Room the fast loop needs before a step: one 8-byte load of source, and three entries'
+ * output written four bytes at a time (at most 3 + 3 + 3 + 4 bytes). */
+constexpr size_t huffsrcroom = 8;
+constexpr size_t huffdstroom = 16;
+
+/* Longest run number the fast loop reads itself: 6 zeros, so 15 bits and runs of up to
+ * 2^8 + 251 bytes; longer runs are rare enough for the careful steps. */
+constexpr uint32_t hufffastzeros = 6;
+
+/* Eight source bytes as a big-endian number: the next 64 bits of the stream. */
+inline uint64_t huffload64(const uint8_t *p) {
+    return (static_cast<uint64_t>(p[0]) << 56) | (static_cast<uint64_t>(p[1]) << 48) |
+           (static_cast<uint64_t>(p[2]) << 40) | (static_cast<uint64_t>(p[3]) << 32) |
+           (static_cast<uint64_t>(p[4]) << 24) | (static_cast<uint64_t>(p[5]) << 16) |
+           (static_cast<uint64_t>(p[6]) << 8) | p[7];
+}
 
 int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
     const bool exact = srcsize != unlimited;
@@ -278,7 +511,8 @@ int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
     uint32_t counts[17] = {};
     uint8_t list[256];
     bool used[256] = {};
-    uint16_t table[1u << tablebits] = {}; /* (length << 8) | symbol; 0: a longer code */
+    uint32_t table[1u << huffbits] = {}; /* see huffbits */
+    uint8_t symlen[256] = {};            /* code length of each symbol in the table */
     if (dst == nullptr) {
         capacity = 0;
     }
@@ -355,17 +589,41 @@ int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
         goto fail;
     }
 
-    /* First-level table: each short code fills every entry it prefixes. */
+    /* First-level table: each short code fills every entry it prefixes. Then each entry
+     * that starts with a plain symbol takes the plain symbols whose codes follow inside
+     * its bits: the bits below a code index the entry of the code after it. Only first
+     * symbols are read there, and those never change, so the order of the pass is free. */
     {
+        constexpr uint32_t entries = 1u << huffbits;
         uint32_t index = 0;
-        for (uint32_t len = 1; len <= maxlen && len <= tablebits; len++) {
+        for (uint32_t len = 1; len <= maxlen && len <= huffbits; len++) {
             for (uint32_t j = 0; j < counts[len]; j++, index++) {
                 const uint32_t code = static_cast<uint32_t>(base[len]) + index;
-                const uint32_t first = code << (tablebits - len);
-                const uint16_t entry = static_cast<uint16_t>((len << 8) | list[index]);
-                for (uint32_t k = 0; k < (1u << (tablebits - len)); k++) {
+                const uint32_t first = code << (huffbits - len);
+                const uint32_t plain = list[index] != escape ? 1u << 6 : 0;
+                const uint32_t entry = (static_cast<uint32_t>(list[index]) << 8) | plain | len;
+                symlen[list[index]] = static_cast<uint8_t>(len);
+                for (uint32_t k = 0; k < (1u << (huffbits - len)); k++) {
                     table[first + k] = entry;
                 }
+            }
+        }
+        for (uint32_t i = 0; i < entries; i++) {
+            uint32_t symbols = 0;
+            uint32_t count = 0;
+            uint32_t bits = 0;
+            while (count < 3 && bits < huffbits) {
+                const uint32_t next = table[(i << bits) & (entries - 1)];
+                const uint32_t symbol = (next >> 8) & 0xFF;
+                if ((next & 0xC0) == 0 || bits + symlen[symbol] > huffbits) {
+                    break;
+                }
+                symbols |= symbol << (8 * count);
+                bits += symlen[symbol];
+                count++;
+            }
+            if (count != 0) {
+                table[i] = (symbols << 8) | (count << 6) | bits;
             }
         }
     }
@@ -373,43 +631,94 @@ int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
     for (;;) {
         uint32_t len = 0;
         uint32_t symbol = 0;
-        /* A code is taken once the bits held cover its length; the zero bits below them
-         * cannot change the answer for a code that short (the code is a prefix). */
+        /* Fast loop, on locals the compiler keeps in registers, while both buffers have
+         * room: plain symbols only; the escape, a malformed long code and the last bytes
+         * of either buffer go to the careful steps below. A refill loads 64 bits and keeps
+         * whole units of them (at least 49 bits held after it), so three codes of up to 16
+         * bits need no check between them. Bits below the units kept are the stream's
+         * next bits, so the next refill puts the same bits there again. */
         if (exact) {
-            /* Fast path, on locals the compiler keeps in registers: short codes of plain
-             * symbols, two units loaded at once where the source is known to hold them. */
             uint64_t buf = r.buf;
             uint32_t held = r.count;
             size_t at = r.ip;
-            while (op < size) {
-                if (held <= 32 && srcsize - at >= 4) {
-                    const uint64_t units = (static_cast<uint32_t>(src[at]) << 24) |
-                                           (static_cast<uint32_t>(src[at + 1]) << 16) |
-                                           (static_cast<uint32_t>(src[at + 2]) << 8) | src[at + 3];
-                    buf |= units << (32 - held);
-                    at += 4;
-                    held += 32;
+            while (size - op >= huffdstroom && srcsize - at >= huffsrcroom) {
+                if (held <= 48) {
+                    buf |= huffload64(src + at) >> held;
+                    const uint32_t units = (64 - held) >> 4;
+                    at += 2 * units;
+                    held += 16 * units;
                 }
-                const uint32_t entry = table[buf >> (64 - tablebits)];
-                if (held < tablebits || entry == 0 || (entry & 0xFF) == escape) {
-                    break;
+                for (uint32_t step = 0; step < 3; step++) {
+                    const uint32_t entry = table[buf >> (64 - huffbits)];
+                    if ((entry & 0xC0) != 0) {
+                        const uint32_t symbols = entry >> 8;
+                        if constexpr (std::endian::native == std::endian::little) {
+                            memcpy(dst + op, &symbols, 4);
+                        } else {
+                            dst[op] = static_cast<uint8_t>(symbols);
+                            dst[op + 1] = static_cast<uint8_t>(symbols >> 8);
+                            dst[op + 2] = static_cast<uint8_t>(symbols >> 16);
+                        }
+                        op += (entry >> 6) & 3;
+                        buf <<= entry & 63;
+                        held -= entry & 63;
+                        continue;
+                    }
+                    if (entry != 0) {
+                        /* The escape and a run of up to 2^8 + 251 bytes: a number of z
+                         * zeros (0 to hufffastzeros), a 1 and z + 2 bits (2 bits for z 0)
+                         * is, as the 2z + 3 bits it takes, the value + 4. Longer numbers,
+                         * the end, literals and a run without room go the careful way. */
+                        const uint32_t esclen = entry & 63;
+                        const uint64_t number = buf << esclen;
+                        const uint32_t zeros = static_cast<uint32_t>(std::countl_zero(number));
+                        if (zeros > hufffastzeros) {
+                            goto careful;
+                        }
+                        const uint32_t numlen = 2 * zeros + 3;
+                        const uint32_t run = static_cast<uint32_t>(number >> (64 - numlen)) - 4;
+                        if (esclen + numlen > held || run == 0 || op == 0 ||
+                            size - op < run + huffdstroom) {
+                            goto careful;
+                        }
+                        const uint64_t fill = 0x0101010101010101ull * dst[op - 1];
+                        for (uint32_t k = 0; k < run; k += 8) {
+                            memcpy(dst + op + k, &fill, 8);
+                        }
+                        op += run;
+                        buf <<= esclen + numlen;
+                        held -= esclen + numlen;
+                        break; /* up to 26 bits taken: refill */
+                    }
+                    const uint32_t bits = static_cast<uint32_t>(buf >> 48);
+                    uint32_t longlen = huffbits + 1;
+                    while (longlen < maxlen && bits >= limit[longlen]) {
+                        longlen++;
+                    }
+                    const uint32_t slot = static_cast<uint32_t>(
+                        static_cast<int32_t>(bits >> (16 - longlen)) - base[longlen]);
+                    if (slot >= total || list[slot] == escape) {
+                        goto careful;
+                    }
+                    dst[op++] = list[slot];
+                    buf <<= longlen;
+                    held -= longlen;
                 }
-                buf <<= entry >> 8;
-                held -= entry >> 8;
-                dst[op++] = static_cast<uint8_t>(entry);
             }
-            r.buf = buf;
+        careful:
+            /* The careful steps expect nothing but zeros below the bits held. */
+            r.buf = held != 0 ? buf & (~0ull << (64 - held)) : 0;
             r.count = held;
             r.ip = at;
         }
         for (;;) {
-            const uint32_t entry = table[r.buf >> (64 - tablebits)];
+            const uint32_t entry = table[r.buf >> (64 - huffbits)];
             if (entry != 0) {
-                len = entry >> 8;
-                symbol = entry & 0xFF;
+                symbol = (entry >> 8) & 0xFF;
+                len = symlen[symbol];
             } else {
                 const uint32_t bits = static_cast<uint32_t>(r.buf >> 48);
-                len = tablebits + 1;
+                len = huffbits + 1;
                 while (len < maxlen && bits >= limit[len]) {
                     len++;
                 }

@@ -566,6 +566,222 @@ TEST(HuffUnpackBounded, MalformedTables) {
     }
 }
 
+// Streams long enough for the wide decoding loop, which runs only while 8 source bytes and
+// 16 output bytes are left, reads short runs itself and hands other escapes, the codes it
+// cannot take and both ends to the unit-by-unit steps. Each output length around those
+// margins, over codes whose table entries hold one, two or three symbols, codes longer than
+// the table, and an escape with a short or a long code; the plain decoder (no wide loop)
+// must agree on every stream.
+TEST(HuffUnpackBounded, WideLoopMarginsAndHandOvers) {
+    struct codeshape {
+        const char *name;
+        std::vector<std::pair<uint8_t, int>> symbols;
+        uint8_t escape;
+    };
+    std::vector<codeshape> shapes;
+    shapes.push_back({"short codes, escape of 3 bits",
+                      {{'a', 2}, {'b', 2}, {'c', 2}, {0xFF, 3}, {'d', 3}},
+                      0xFF});
+    {
+        codeshape spread{"one code at each length, escape of 16 bits", {}, 0xFF};
+        for (int len = 1; len <= 16; len++) {
+            spread.symbols.push_back({uint8_t(0x40 + len), len});
+        }
+        spread.symbols.push_back({0xFF, 16});
+        shapes.push_back(spread);
+    }
+    {
+        codeshape longesc{"escape of 13 bits, past the table", {}, 0x00};
+        for (int len = 1; len <= 12; len++) {
+            longesc.symbols.push_back({uint8_t(0x60 + len), len});
+        }
+        longesc.symbols.push_back({0x00, 13});
+        longesc.symbols.push_back({0x7F, 13});
+        shapes.push_back(longesc);
+    }
+    {
+        codeshape mixed{"escape of 11 bits among codes of 2 to 16 bits", {}, 0x4B};
+        mixed.symbols = {{'a', 2}, {'b', 2}, {0xFF, 2}};
+        for (int len = 3; len <= 16; len++) {
+            mixed.symbols.push_back({uint8_t(0x40 + len), len});
+        }
+        mixed.symbols.push_back({0x7F, 16});
+        shapes.push_back(mixed);
+    }
+    {
+        codeshape flat{"256 codes of 8 bits, escape among them", {}, 0x80};
+        for (int v = 0; v < 256; v++) {
+            flat.symbols.push_back({uint8_t(v), 8});
+        }
+        shapes.push_back(flat);
+    }
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245 + 12345;
+        return (seed >> 8) % n;
+    };
+    for (const codeshape &shape : shapes) {
+        for (size_t size :
+             {0, 1, 7, 8, 9, 15, 16, 17, 23, 24, 25, 31, 32, 33, 47, 48, 49, 700, 3000}) {
+            for (int escapes = 0; escapes < 2; escapes++) {
+                SCOPED_TRACE(std::string(shape.name) + ", size " + std::to_string(size) +
+                             (escapes ? ", with runs and literals" : ""));
+                huffcode c;
+                c.symbols = shape.symbols;
+                bytes expect;
+                bitwriter w;
+                writetable(w, c, 0x30FB, uint32_t(size), shape.escape);
+                while (expect.size() < size) {
+                    const size_t left = size - expect.size();
+                    const uint32_t pick = next(escapes ? 10 : 8);
+                    if (pick == 8 && !expect.empty()) {
+                        // Mostly short runs; some past the longest number read in the
+                        // fast loop (507).
+                        const uint32_t longest = next(4) == 0 ? 600 : 20;
+                        uint32_t run = 1 + next(uint32_t(std::min<size_t>(left, longest)));
+                        sym(w, c, shape.escape);
+                        w.num(run);
+                        expect.insert(expect.end(), run, expect.back());
+                    } else if (pick == 9) {
+                        uint8_t literal = uint8_t(next(256));
+                        sym(w, c, shape.escape);
+                        w.num(0);
+                        w.bits("0");
+                        w.put(literal, 8);
+                        expect.push_back(literal);
+                    } else {
+                        uint8_t s = shape.escape;
+                        while (s == shape.escape) {
+                            s = c.symbols[next(uint32_t(c.symbols.size()))].first;
+                        }
+                        sym(w, c, s);
+                        expect.push_back(s);
+                    }
+                }
+                endstream(w, c, shape.escape);
+                bytes s = w.finish();
+                decoded d = runbounded(huffunpackbounded, s, size);
+                ASSERT_EQ(d.result, int32_t(size));
+                EXPECT_EQ(d.out, expect);
+                bytes plain(size + 1);
+                EXPECT_EQ(huffunpack(s.data(), plain.data(), 1), int32_t(size));
+                plain.resize(size);
+                EXPECT_EQ(plain, expect);
+                if (size != 0) {
+                    EXPECT_EQ(runbounded(huffunpackbounded, s, size - 1).result, UNPACK_EOVERFLOW);
+                }
+                if (s.size() <= 120) {
+                    expecttruncatedprefixes(huffunpackbounded, s, size);
+                } else {
+                    for (size_t n = s.size() - 24; n < s.size(); n++) {
+                        bytes prefix(s.begin(), s.begin() + n);
+                        EXPECT_EQ(runbounded(huffunpackbounded, prefix, size).result,
+                                  UNPACK_ETRUNCATED)
+                            << "prefix " << n;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Runs that end the output or pass the longest number the wide loop reads itself, with the
+// escape at each position of a refill: the run must be written exactly up to its end.
+TEST(HuffUnpackBounded, WideLoopRuns) {
+    for (uint32_t run : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 23u, 24u, 25u, 40u, 507u, 508u,
+                         (1u << 17) - 4, (1u << 17), (1u << 19) + 1}) {
+        for (uint32_t before = 20; before < 24; before++) {
+            for (uint32_t after : {0u, 1u, 20u}) {
+                SCOPED_TRACE(std::to_string(run) + " after " + std::to_string(before) + ", then " +
+                             std::to_string(after));
+                huffcode c = smallcode();
+                bitwriter w;
+                const uint32_t size = before + run + after;
+                writetable(w, c, 0x30FB, size, 0xFF);
+                bytes expect;
+                for (uint32_t i = 0; i < before; i++) {
+                    expect.push_back("abcd"[(i * 7 + 3) % 4]);
+                    sym(w, c, expect.back());
+                }
+                sym(w, c, 0xFF);
+                w.num(run);
+                expect.insert(expect.end(), run, expect.back());
+                for (uint32_t i = 0; i < after; i++) {
+                    expect.push_back("abcd"[i % 4]);
+                    sym(w, c, expect.back());
+                }
+                endstream(w, c, 0xFF);
+                bytes s = w.finish();
+                decoded d = runbounded(huffunpackbounded, s, size);
+                ASSERT_EQ(d.result, int32_t(size));
+                EXPECT_EQ(d.out, expect);
+                EXPECT_EQ(runbounded(huffunpackbounded, s, size - 1).result, UNPACK_EOVERFLOW);
+            }
+            // The run reaches the declared end and coded data follows it.
+            huffcode c = smallcode();
+            bitwriter w;
+            writetable(w, c, 0x30FB, before + run, 0xFF);
+            for (uint32_t i = 0; i < before; i++) {
+                sym(w, c, 'a');
+            }
+            sym(w, c, 0xFF);
+            w.num(run);
+            for (uint32_t i = 0; i < 64; i++) {
+                sym(w, c, 'b');
+            }
+            endstream(w, c, 0xFF);
+            EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), before + run).result,
+                      UNPACK_EOVERFLOW);
+        }
+    }
+    // Two 16-bit codes, then an 11-bit escape with a 15-bit run number: more bits than a
+    // refill leaves after the two, at some phase of the bit stream against the refills.
+    huffcode c;
+    c.symbols = {{'a', 2}, {'b', 2}, {'c', 2}};
+    for (int len = 3; len <= 16; len++) {
+        c.symbols.push_back({uint8_t(0x40 + len), len});
+    }
+    c.symbols.push_back({0x7F, 16});
+    for (uint32_t phase = 0; phase < 16; phase++) {
+        SCOPED_TRACE(phase);
+        bitwriter w;
+        const uint32_t size = phase + 12 * (2 + 300);
+        writetable(w, c, 0x30FB, size, 0x4B);
+        bytes expect(phase, 'a');
+        for (uint32_t i = 0; i < phase; i++) {
+            sym(w, c, 'a');
+        }
+        for (int i = 0; i < 12; i++) {
+            sym(w, c, 0x50);
+            sym(w, c, 0x7F);
+            sym(w, c, 0x4B);
+            w.num(300);
+            expect.push_back(0x50);
+            expect.insert(expect.end(), 301, 0x7F);
+        }
+        endstream(w, c, 0x4B);
+        decoded d = runbounded(huffunpackbounded, w.finish(), size);
+        ASSERT_EQ(d.result, int32_t(size));
+        EXPECT_EQ(d.out, expect);
+    }
+}
+
+// A declared size smaller than the coded data: the wide loop must stop at the declared
+// end and report the overflow, at every size around its output margin.
+TEST(HuffUnpackBounded, CodedDataPastTheDeclaredSize) {
+    for (uint32_t declared = 0; declared <= 40; declared++) {
+        SCOPED_TRACE(declared);
+        huffcode c = smallcode();
+        bitwriter w;
+        writetable(w, c, 0x30FB, declared, 0xFF);
+        for (uint32_t i = 0; i < declared + 1 + declared % 5; i++) {
+            sym(w, c, "abcd"[i % 4]);
+        }
+        endstream(w, c, 0xFF);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 64).result, UNPACK_EOVERFLOW);
+    }
+}
+
 // ---- Run-length ------------------------------------------------------------------------
 
 TEST(RleUnpack, Operations) {
