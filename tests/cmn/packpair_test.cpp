@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "packclass.h"
+
 #include <cstring>
 #include <random>
 #include <string>
@@ -17,25 +19,9 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-class Packpair : public ::testing::Test {
+class Packpair : public PackClassTest {
   protected:
-    void SetUp() override {
-        initmemclasses();
-        saved = reporterrors;
-        reporterrors = 0;
-        region.assign(8 << 20, 0);
-        ASSERT_GT(creatememclass(1, "pack", region.data(), static_cast<int32_t>(region.size()), 16,
-                                 16, 0, 0, 0, 1, 0, 0),
-                  0);
-        defaultmemclass = 1;
-    }
-    void TearDown() override {
-        removememclass(1);
-        defaultmemclass = 0;
-        reporterrors = saved;
-    }
-    int32_t saved = 0;
-    bytes region;
+    Packpair() : PackClassTest(8 << 20) {}
 };
 
 bytes text(const std::string &s) {

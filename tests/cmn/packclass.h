@@ -1,0 +1,38 @@
+// packclass.h - test fixture for the encoders: a memory class of its own as
+// defaultmemclass (class 1, 16-byte alignment, with a lock), with reports off, so that an
+// encoder's working memory comes from where the library expects it.
+#ifndef TESTS_CMN_PACKCLASS_H
+#define TESTS_CMN_PACKCLASS_H
+
+#include "thistle/diag.h"
+#include "thistle/memstd.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+class PackClassTest : public ::testing::Test {
+  protected:
+    explicit PackClassTest(size_t regionbytes) : regionsize(regionbytes) {}
+    void SetUp() override {
+        initmemclasses();
+        saved = reporterrors;
+        reporterrors = 0;
+        region.assign(regionsize, 0);
+        ASSERT_GT(creatememclass(1, "pack", region.data(), static_cast<int32_t>(region.size()), 16,
+                                 16, 0, 0, 0, 1, 0, 0),
+                  0);
+        defaultmemclass = 1;
+    }
+    void TearDown() override {
+        removememclass(1);
+        defaultmemclass = 0;
+        reporterrors = saved;
+    }
+    size_t regionsize;
+    int32_t saved = 0;
+    std::vector<uint8_t> region;
+};
+
+#endif // TESTS_CMN_PACKCLASS_H
