@@ -145,8 +145,18 @@ inline void lzmatchwide(uint8_t *d, size_t dist, size_t len) {
 /* The fast loop of lzcore: decodes commands while both buffers have lzmargin bytes left
  * past the current positions, and stops before the end command. Advances ip and op;
  * returns 0, or UNPACK_EMALFORMED / UNPACK_EOVERFLOW exactly where the careful loop
- * would. With exact false the source end is unknown (a plain call), so literals are
- * read exactly: a trusted stream holds nothing behind its end command. */
+ * would.
+ *
+ * With exact false the source end is unknown (a plain call on a trusted stream, which
+ * holds nothing behind its end command), and the output still to come stands in for it:
+ * 11 or more bytes of output cannot come from fewer than 4 source bytes, end command
+ * included (a 2-byte command gives at most 10, and every literal is a byte of its own).
+ * A 2- or 3-byte command leaves at least 58 of the 128 bytes of the margin to come, so
+ * its 4-byte word and a 4-byte move of its literals stay inside the stream; a 4-byte
+ * command's literals move as a word only while lzplaintail bytes remain behind its
+ * match. Literal runs move in whole words. */
+constexpr size_t lzplaintail = 11;
+
 template <bool exact>
 int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, size_t &ip,
                size_t &op) {
@@ -159,7 +169,7 @@ int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, si
         size_t lits;
         size_t dist;
         size_t len;
-        if (exact && b0 < 0xE0) {
+        if (b0 < 0xE0) {
             /* The margin covers the 4-byte read whatever the command's length. */
             const uint32_t w = (b0 << 24) | (static_cast<uint32_t>(in[1]) << 16) |
                                (static_cast<uint32_t>(in[2]) << 8) | in[3];
@@ -172,22 +182,6 @@ int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, si
             const lzform &f = lzforms[b0];
             dist = f.disthigh + ((w >> f.distshift) & f.distmask) + 1;
             len = f.lenbase + ((w >> f.lenshift) & f.lenmask);
-        } else if (b0 < 0x80) {
-            lits = b0 & 3;
-            dist = ((b0 & 0x60) << 3) + in[1] + 1;
-            len = ((b0 >> 2) & 7) + 3;
-            i += 2;
-        } else if (b0 < 0xC0) {
-            const uint32_t b1 = in[1];
-            lits = b1 >> 6;
-            dist = ((b1 & 0x3F) << 8) + in[2] + 1;
-            len = (b0 & 0x3F) + 4;
-            i += 3;
-        } else if (b0 < 0xE0) {
-            lits = b0 & 3;
-            dist = ((b0 & 0x10) << 12) + (static_cast<uint32_t>(in[1]) << 8) + in[2] + 1;
-            len = ((b0 & 0x0C) << 6) + in[3] + 5;
-            i += 4;
         } else if (b0 < 0xFC) {
             lits = ((b0 & 0x1F) + 1) * 4;
             i += 1;
@@ -211,7 +205,7 @@ int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, si
         } else {
             break;
         }
-        if (exact) {
+        if (exact || size - o >= lits + len + lzplaintail) {
             memcpy(dst + o, src + i, 4);
         } else if (lits != 0) {
             dst[o] = src[i];

@@ -206,6 +206,28 @@ lzstream longprefix() {
     return randombody(r, 5000);
 }
 
+TEST(LzFastLoop, PlainDecodeReadsNothingBehindTheEndCommand) {
+    // A long match taken in the fast loop leaves only a few bytes to come, made by the
+    // fewest source bytes there can be: a 2-byte command and a bare end command. The
+    // plain decoder cannot measure the source, so a wide read of the long command's
+    // literals would run past the stream here (ASan sees it: the copy has exactly the
+    // stream's size).
+    for (size_t lits = 0; lits <= 3; lits++) {
+        for (size_t left = 0; left <= 14; left++) {
+            SCOPED_TRACE(testing::Message() << "lits " << lits << " left " << left);
+            rng r{uint32_t(lits * 31 + left)};
+            lzstream z;
+            z.literalrun(randombytes(r, 40));
+            z.command(randombytes(r, lits), 40, 300);
+            if (left >= 3) {
+                z.command({}, 1 + left % 7, std::min<size_t>(left, 10));
+            }
+            finish(z, r, left - std::min<size_t>(left >= 3 ? left : 0, 10));
+            expectdecodes(z);
+        }
+    }
+}
+
 TEST(LzFastLoop, HostileStreamsInsideTheMargin) {
     bytes out;
     {
