@@ -704,6 +704,42 @@ int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
             r.buf = held != 0 ? buf & (~0ull << (64 - held)) : 0;
             r.count = held;
             r.ip = at;
+        } else {
+            /* A plain call cannot see where the source ends, so a unit is loaded only when
+             * an entry takes more bits than are held, as the careful steps do. Below the
+             * bits held are zeros, not stream bits, but a code read from them makes the
+             * entry longer than the bits held (codes are prefix-free): whenever an entry
+             * does not fit, something of the stream still lies in the next unit. */
+            uint64_t buf = r.buf;
+            uint32_t held = r.count;
+            size_t at = r.ip;
+            while (size - op >= huffdstroom) {
+                const uint32_t entry = table[buf >> (64 - huffbits)];
+                if ((entry & 0xC0) == 0) {
+                    break; /* the escape or a long code */
+                }
+                if ((entry & 63) > held) {
+                    const uint64_t unit = (static_cast<uint32_t>(src[at]) << 8) | src[at + 1];
+                    buf |= unit << (48 - held);
+                    at += 2;
+                    held += 16;
+                    continue;
+                }
+                const uint32_t symbols = entry >> 8;
+                if constexpr (std::endian::native == std::endian::little) {
+                    memcpy(dst + op, &symbols, 4);
+                } else {
+                    dst[op] = static_cast<uint8_t>(symbols);
+                    dst[op + 1] = static_cast<uint8_t>(symbols >> 8);
+                    dst[op + 2] = static_cast<uint8_t>(symbols >> 16);
+                }
+                op += (entry >> 6) & 3;
+                buf <<= entry & 63;
+                held -= entry & 63;
+            }
+            r.buf = buf;
+            r.count = held;
+            r.ip = at;
         }
         for (;;) {
             const uint32_t entry = table[r.buf >> (64 - huffbits)];
