@@ -64,7 +64,7 @@ constexpr uint8_t lzperiod8[8] = {0, 8, 8, 9, 8, 10, 12, 14};
  * forms without branching on the form:
  *
  *   dist = disthigh + ((w >> distshift) & distmask) + 1
- *   len  = lenbase + ((w >> lenshift) & lenmask)
+ *   len  = lenbase + (w & lenmask)
  */
 struct lzform {
     uint32_t disthigh;
@@ -72,7 +72,6 @@ struct lzform {
     uint16_t lenmask;
     uint16_t lenbase;
     uint8_t distshift;
-    uint8_t lenshift;
 };
 
 /* One entry per first byte 0x00..0xDF (the match commands). */
@@ -85,22 +84,19 @@ constexpr std::array<lzform, 0xE0> lzforms = [] {
                  .distmask = 0xFF,
                  .lenmask = 0,
                  .lenbase = static_cast<uint16_t>(((b0 >> 2) & 7) + 3),
-                 .distshift = 16,
-                 .lenshift = 0};
+                 .distshift = 16};
         } else if (b0 < 0xC0) {
             f = {.disthigh = 0,
                  .distmask = 0x3FFF,
                  .lenmask = 0,
                  .lenbase = static_cast<uint16_t>((b0 & 0x3F) + 4),
-                 .distshift = 8,
-                 .lenshift = 0};
+                 .distshift = 8};
         } else {
             f = {.disthigh = (b0 & 0x10) << 12,
                  .distmask = 0xFFFF,
                  .lenmask = 0xFF,
                  .lenbase = static_cast<uint16_t>(((b0 & 0x0C) << 6) + 5),
-                 .distshift = 8,
-                 .lenshift = 0};
+                 .distshift = 8};
         }
     }
     return t;
@@ -163,7 +159,12 @@ int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, si
     size_t i = ip;
     size_t o = op;
     int32_t err = 0;
-    while (srcsize - i >= lzmargin && size - o >= lzmargin) {
+    if (srcsize < lzmargin || size < lzmargin) {
+        return 0;
+    }
+    const size_t ilast = srcsize - lzmargin;
+    const size_t olast = size - lzmargin;
+    while (i <= ilast && o <= olast) {
         const uint8_t *in = src + i;
         const uint32_t b0 = in[0];
         size_t lits;
@@ -181,7 +182,7 @@ int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, si
             i += (0x04030202u >> k) & 0xFF;
             const lzform &f = lzforms[b0];
             dist = f.disthigh + ((w >> f.distshift) & f.distmask) + 1;
-            len = f.lenbase + ((w >> f.lenshift) & f.lenmask);
+            len = f.lenbase + (w & f.lenmask);
         } else if (b0 < 0xFC) {
             lits = ((b0 & 0x1F) + 1) * 4;
             i += 1;
@@ -222,7 +223,9 @@ int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, si
             err = UNPACK_EMALFORMED;
             break;
         }
-        if (size - o >= len + lzoverrun) {
+        /* The margin less 3 literals covers the overrun of any 2- or 3-byte command's
+         * match (at most 67 bytes); only a long one needs the room checked. */
+        if (len <= lzmargin - 3 - lzoverrun || size - o >= len + lzoverrun) {
             lzmatchwide(dst + o, dist, len);
         } else {
             /* Only a long 4-byte-command match gets here: it may still fit exactly. */
