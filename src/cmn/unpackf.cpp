@@ -493,6 +493,20 @@ inline uint64_t huffload64(const uint8_t *p) {
            (static_cast<uint64_t>(p[6]) << 8) | p[7];
 }
 
+/* Writes the plain symbols of a table entry at d (4 bytes; the room is the caller's) and
+ * returns how many there are. */
+inline uint32_t putsymbols(uint8_t *d, uint32_t entry) {
+    const uint32_t symbols = entry >> 8;
+    if constexpr (std::endian::native == std::endian::little) {
+        memcpy(d, &symbols, 4);
+    } else {
+        d[0] = static_cast<uint8_t>(symbols);
+        d[1] = static_cast<uint8_t>(symbols >> 8);
+        d[2] = static_cast<uint8_t>(symbols >> 16);
+    }
+    return (entry >> 6) & 3;
+}
+
 int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
     const bool exact = srcsize != unlimited;
     int32_t err = UNPACK_ETRUNCATED;
@@ -648,15 +662,7 @@ int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
                 for (uint32_t step = 0; step < 3; step++) {
                     const uint32_t entry = table[buf >> (64 - huffbits)];
                     if ((entry & 0xC0) != 0) {
-                        const uint32_t symbols = entry >> 8;
-                        if constexpr (std::endian::native == std::endian::little) {
-                            memcpy(dst + op, &symbols, 4);
-                        } else {
-                            dst[op] = static_cast<uint8_t>(symbols);
-                            dst[op + 1] = static_cast<uint8_t>(symbols >> 8);
-                            dst[op + 2] = static_cast<uint8_t>(symbols >> 16);
-                        }
-                        op += (entry >> 6) & 3;
+                        op += putsymbols(dst + op, entry);
                         buf <<= entry & 63;
                         held -= entry & 63;
                         continue;
@@ -728,15 +734,7 @@ int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
                     held += 16;
                     continue;
                 }
-                const uint32_t symbols = entry >> 8;
-                if constexpr (std::endian::native == std::endian::little) {
-                    memcpy(dst + op, &symbols, 4);
-                } else {
-                    dst[op] = static_cast<uint8_t>(symbols);
-                    dst[op + 1] = static_cast<uint8_t>(symbols >> 8);
-                    dst[op + 2] = static_cast<uint8_t>(symbols >> 16);
-                }
-                op += (entry >> 6) & 3;
+                op += putsymbols(dst + op, entry);
                 buf <<= entry & 63;
                 held -= entry & 63;
             }
