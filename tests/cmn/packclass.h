@@ -1,6 +1,7 @@
-// packclass.h - test fixture for the encoders: a memory class of its own as
-// defaultmemclass (class 1, 16-byte alignment, with a lock), with reports off, so that an
-// encoder's working memory comes from where the library expects it.
+// packclass.h - shared by the encoder tests: random input bytes, and a fixture with a
+// memory class of its own as defaultmemclass (class 1, 16-byte alignment, with a lock),
+// with reports off, so that an encoder's working memory comes from where the library
+// expects it.
 #ifndef TESTS_CMN_PACKCLASS_H
 #define TESTS_CMN_PACKCLASS_H
 
@@ -10,7 +11,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
+
+// n bytes from a Mersenne twister seeded with seed: the same bytes on every platform.
+inline std::vector<uint8_t> randombytes(size_t n, uint32_t seed) {
+    std::mt19937 g(seed);
+    std::vector<uint8_t> v(n);
+    for (auto &b : v) {
+        b = static_cast<uint8_t>(g());
+    }
+    return v;
+}
 
 class PackClassTest : public ::testing::Test {
   protected:

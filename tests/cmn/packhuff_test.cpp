@@ -7,6 +7,8 @@
 #include "thistle/pack.h"
 #include "thistle/unpack.h"
 
+#include "packclass.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,15 +22,6 @@ namespace {
 using bytes = std::vector<uint8_t>;
 
 // ---- inputs ----------------------------------------------------------------------------
-
-bytes randombytes(size_t n, uint32_t seed) {
-    std::mt19937 g(seed);
-    bytes v(n);
-    for (auto &b : v) {
-        b = static_cast<uint8_t>(g());
-    }
-    return v;
-}
 
 bytes skewed(size_t n) {
     std::mt19937 g(7);

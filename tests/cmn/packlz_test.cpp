@@ -6,6 +6,8 @@
 #include "thistle/pack.h"
 #include "thistle/unpack.h"
 
+#include "packclass.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,15 +24,6 @@ using bytes = std::vector<uint8_t>;
 constexpr size_t WINDOW = 131072;
 
 // ---- test data ----------------------------------------------------------------------
-
-bytes randombytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    bytes out(n);
-    for (uint8_t &b : out) {
-        b = static_cast<uint8_t>(rng());
-    }
-    return out;
-}
 
 // Words drawn with a skewed frequency, sentences and line breaks: the shape of prose.
 bytes textbytes(size_t n, uint32_t seed) {
