@@ -51,6 +51,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 int32_t defaultmemclass = 0;
 void (*memfailhook)(void) = nullptr;
 int32_t memclassindex = 1;
@@ -312,38 +316,44 @@ inline int hintindex(int32_t need) {
  * index that finds the lowest (or highest) free block of at least n bytes in a few steps
  * instead of a walk along the list. The region is cut into granules of 2^shift bytes
  * (256 bytes, wider for regions above 64 MiB so that there are at most 2^18 granules;
- * the index then takes about 8 bytes per granule), and a 16-way tree sits over them:
+ * the index then takes about 5 bytes per granule), and a 64-way tree of byte entries
+ * sits over them:
  *
- *   top ......................... bound on the largest free block of the class
- *   level[0]     16 entries ..... bound for each sixteenth of the region
- *   level[1]    256 entries
- *   ...
- *   level[L-1]  one per granule . bound on the largest free block starting in it
- *   firstfree   one per granule . its lowest free block (offset from the region start;
+ *   top ......................... bound on the class of the largest free block
+ *   level[0]   up to 64 entries . bound for each 64th of the region
+ *   level[1]   up to 4096
+ *   level[L-1] one per granule .. bound on the class of the largest free block starting
+ *                                 in the granule; 0: no free block starts there
+ *   firstfree  one per granule .. its lowest free block (offset from the region start;
  *                                 0: none, since offset 0 is the LOW block)
  *
- * firstfree is exact. The other entries are upper bounds: an insertion raises them at
- * once, a removal leaves them (free blocks are at least 8 bytes, so a 0 entry means
- * "nothing free here"). A search descends from the top, taking in each group of 16 the
- * first (or, for MB_HIGH, the last) entry that is large enough, and walks the free list
- * inside the granule found (the free blocks of a granule are neighbours in the list). If
- * the granule did not live up to its bound, the walk has just seen all its blocks: their
- * true maximum replaces the bound and the descent is repeated. Every granule passed over
- * had a bound below the request, so nothing that fits is ever skipped, and the block
- * found is the one a walk of the whole list would find. The index only answers questions
- * about the list; the list is written exactly as without it, so both paths leave the same
- * bytes in the region. */
-constexpr uint32_t fanout = 16;
-constexpr int maxlevels = 5; /* 16^5 >= 2^18 */
+ * Entries are size classes, not sizes (sizeclass below), so that a group of 64 fills one
+ * cache line and is compared with a class in four vector steps. firstfree is exact, and so
+ * is the difference between a 0 and a non-zero entry: a granule's entry becomes 0 when its
+ * last free block leaves. A non-zero entry is an upper bound: an insertion raises it at
+ * once, a removal that leaves other blocks in the granule leaves it, and a search that
+ * walks the granule and finds less than promised sets the class of what it found. Each
+ * inner entry is the maximum of its group below.
+ *
+ * A search for n bytes descends to the first (for MB_HIGH the last) granule whose entry is
+ * at least the class of n and walks the free list inside it (the free blocks of a granule
+ * are neighbours in the list). Every granule passed over holds only blocks of a lower
+ * class, hence smaller than n; if the granule holds nothing large enough, the search goes
+ * on from the next granule of a high enough entry. So the block found is the one a walk of
+ * the whole list would find. The index only answers questions about the list; the list is
+ * written exactly as without it, so both paths leave the same bytes in the region. */
+constexpr uint32_t fanbits = 6;
+constexpr uint32_t fanout = 1u << fanbits;
+constexpr int maxlevels = 3; /* 64^3 = 2^18 */
 constexpr uint32_t mingranuleshift = 8;
 constexpr uint32_t maxgranulebits = 18;
 
 struct searchindex {
     uint8_t *base;             /* the region's start; null: the class has no index */
     void *pages;               /* allocpages memory holding the arrays below */
-    int32_t *level[maxlevels]; /* maxima, level[levels - 1] per granule */
+    uint8_t *level[maxlevels]; /* classes, level[levels - 1] per granule */
     uint32_t *firstfree;       /* per granule, see above */
-    int32_t top;
+    uint32_t top;
     uint32_t shift;
     int levels;
 };
@@ -358,39 +368,73 @@ inline uint32_t granuleof(const searchindex *ix, const uint8_t *b) {
     return static_cast<uint32_t>(static_cast<uintptr_t>(b - ix->base) >> ix->shift);
 }
 
-/* A group of 16 entries is handled as four vectors of four (the vector extension of both
- * compilers we build with; where the processor has no vector unit it becomes scalar
- * code). A comparison gives -1 in each lane where it holds. */
-typedef int32_t lanes __attribute__((vector_size(16)));
-
-/* Bit i set for each of the 16 entries at v that is at least n. */
-inline uint32_t atleast(const int32_t *v, int32_t n) {
-    const lanes want = lanes{} + n;
-    const lanes weight = {1, 2, 4, 8};
-    lanes bits = {};
-    for (int q = 0; q < 4; q++) {
-        lanes x;
-        std::memcpy(&x, v + 4 * q, sizeof x);
-        bits |= (x >= want) & (weight << (4 * q));
+/* Class of a free block of n bytes: 1 to 16 in 16-byte steps below 256 bytes, then eight
+ * steps per doubling (17 to 200 up to 2^31). Larger blocks never get a smaller class, so
+ * a block of at least n bytes has at least n's class. */
+inline uint32_t sizeclass(int32_t n) {
+    const auto u = static_cast<uint32_t>(n);
+    if (u < 256) {
+        return 1 + (u >> 4);
     }
-    return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3]);
+    const auto octave = static_cast<uint32_t>(std::bit_width(u)) - 9;
+    return 17 + 8 * octave + ((u >> (octave + 5)) & 7);
 }
 
-/* Largest of the 16 entries at v (entries are never negative). */
-inline int32_t groupmax(const int32_t *v) {
-    lanes m;
-    std::memcpy(&m, v, sizeof m);
+/* The class of a granule whose largest free block has m bytes (0: it has none). */
+inline uint32_t granuleclass(int32_t m) {
+    return m == 0 ? 0 : sizeclass(m);
+}
+
+/* Bit k set for each of the 64 entries at v (a group, 64-byte aligned) that is at least
+ * c, and the largest of them. With SSE2 (every x86-64) a group is four vector compares;
+ * elsewhere the loops below, which give the same answers. */
+#if defined(__SSE2__)
+inline __m128i groupquarter(const uint8_t *v, int q) {
+    __m128i x;
+    std::memcpy(&x, v + 16 * q, sizeof x);
+    return x;
+}
+inline uint64_t atleast(const uint8_t *v, uint32_t c) {
+    const __m128i want = _mm_set1_epi8(static_cast<char>(c));
+    uint64_t bits = 0;
+    for (int q = 0; q < 4; q++) {
+        const __m128i x = groupquarter(v, q);
+        const __m128i ge = _mm_cmpeq_epi8(_mm_max_epu8(x, want), x);
+        bits |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(ge))) << (16 * q);
+    }
+    return bits;
+}
+inline uint32_t groupmax(const uint8_t *v) {
+    __m128i m = groupquarter(v, 0);
     for (int q = 1; q < 4; q++) {
-        lanes x;
-        std::memcpy(&x, v + 4 * q, sizeof x);
-        const lanes more = x > m;
-        m = (x & more) | (m & ~more);
+        m = _mm_max_epu8(m, groupquarter(v, q));
     }
-    int32_t r = m[0];
-    for (int i = 1; i < 4; i++) {
-        r = m[i] > r ? m[i] : r;
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(m)) & 0xFF;
+}
+#else
+inline uint64_t atleast(const uint8_t *v, uint32_t c) {
+    uint64_t bits = 0;
+    for (uint32_t k = 0; k < fanout; k++) {
+        bits |= static_cast<uint64_t>(v[k] >= c) << k;
     }
-    return r;
+    return bits;
+}
+inline uint32_t groupmax(const uint8_t *v) {
+    uint32_t m = 0;
+    for (uint32_t k = 0; k < fanout; k++) {
+        m = v[k] > m ? v[k] : m;
+    }
+    return m;
+}
+#endif
+
+/* Lowest (high: highest) set bit of a non-zero mask. */
+inline uint32_t pick(uint64_t m, bool high) {
+    return static_cast<uint32_t>(high ? 63 - std::countl_zero(m) : std::countr_zero(m));
 }
 
 void dropindex(int32_t classnum) {
@@ -414,11 +458,12 @@ void buildindex(int32_t classnum, uint8_t *start, int32_t length) {
     }
     const uint64_t granules = ((static_cast<uint64_t>(length) - 1) >> shift) + 1;
     int levels = 1;
-    while ((uint64_t{1} << (4 * levels)) < granules) {
+    while ((uint64_t{1} << (fanbits * static_cast<uint32_t>(levels))) < granules) {
         levels++;
     }
-    /* Each level holds whole groups of 16 for the entries in use below it; the entries
-     * past the region's end stay 0, so no search goes there. */
+    /* Each level holds whole groups of 64 for the entries in use below it (level 0 is one
+     * group); the entries past the region's end stay 0, so no search goes there. Every
+     * group starts on a multiple of 64 bytes of the page-aligned memory. */
     size_t span[maxlevels] = {};
     size_t entries = 0;
     size_t n = static_cast<size_t>(granules);
@@ -427,7 +472,7 @@ void buildindex(int32_t classnum, uint8_t *start, int32_t length) {
         entries += span[j];
         n = (n + fanout - 1) / fanout;
     }
-    size_t bytes = (entries + span[levels - 1]) * 4;
+    size_t bytes = entries + static_cast<size_t>(granules) * 4;
     void *pages = allocpages(&bytes);
     if (pages == nullptr) {
         return;
@@ -436,95 +481,100 @@ void buildindex(int32_t classnum, uint8_t *start, int32_t length) {
     searchindex &ix = indexes[classnum];
     ix.base = start;
     ix.pages = pages;
-    int32_t *at = static_cast<int32_t *>(pages);
+    uint8_t *at = static_cast<uint8_t *>(pages);
     for (int j = 0; j < levels; j++) {
         ix.level[j] = at;
         at += span[j];
     }
-    ix.firstfree = reinterpret_cast<uint32_t *>(at);
+    ix.firstfree = reinterpret_cast<uint32_t *>(static_cast<void *>(at));
     ix.top = 0;
     ix.shift = shift;
     ix.levels = levels;
 }
 
-/* Free block b of size bytes went on the list. */
-void indexadd(searchindex *ix, const uint8_t *b, int32_t size) {
-    uint32_t g = granuleof(ix, b);
-    const uint32_t off = static_cast<uint32_t>(b - ix->base);
-    if (ix->firstfree[g] == 0 || off < ix->firstfree[g]) {
-        ix->firstfree[g] = off;
-    }
-    for (int j = ix->levels - 1; j >= 0; j--, g /= fanout) {
-        if (ix->level[j][g] >= size) {
+/* Raises granule g's entry to class c, with the entries above it. */
+void indexraise(searchindex *ix, uint32_t g, uint32_t c) {
+    for (int j = ix->levels - 1; j >= 0; j--, g >>= fanbits) {
+        if (ix->level[j][g] >= c) {
             return;
         }
-        ix->level[j][g] = size;
+        ix->level[j][g] = static_cast<uint8_t>(c);
     }
-    if (ix->top < size) {
-        ix->top = size;
-    }
+    ix->top = c > ix->top ? c : ix->top;
 }
 
-/* Sets granule g's entry to its exact maximum m (below the bound it had) and carries the
- * change upwards while a group's maximum changes. */
-void indexlower(searchindex *ix, uint32_t g, int32_t m) {
+/* Sets granule g's entry to class c, below what it was, and carries the change upwards
+ * while a group's maximum changes. */
+void indexlower(searchindex *ix, uint32_t g, uint32_t c) {
     int j = ix->levels - 1;
-    ix->level[j][g] = m;
+    ix->level[j][g] = static_cast<uint8_t>(c);
     for (; j > 0; j--) {
-        const int32_t gm = groupmax(ix->level[j] + (g & ~(fanout - 1)));
-        g /= fanout;
+        const uint32_t gm = groupmax(ix->level[j] + (g & ~(fanout - 1)));
+        g >>= fanbits;
         if (ix->level[j - 1][g] == gm) {
             return;
         }
-        ix->level[j - 1][g] = gm;
+        ix->level[j - 1][g] = static_cast<uint8_t>(gm);
     }
     ix->top = groupmax(ix->level[0]);
 }
 
-/* Free block b came off the list; n was the block after it there. Only the granule's
- * first free block is kept exact. The entries above are left as they are, even when the
- * granule is now empty: a stale entry is still an upper bound, and the searches that run
- * into one put it right (see indexsearch and indexbefore), which under steady churn is
- * rarer than granules emptying, since most fill up again first. */
+/* Free block b of size bytes went on the list. */
+void indexadd(searchindex *ix, const uint8_t *b, int32_t size) {
+    const uint32_t g = granuleof(ix, b);
+    const auto off = static_cast<uint32_t>(b - ix->base);
+    if (ix->firstfree[g] == 0 || off < ix->firstfree[g]) {
+        ix->firstfree[g] = off;
+    }
+    indexraise(ix, g, sizeclass(size));
+}
+
+/* Free block b came off the list; n was the block after it there. The granule's first
+ * free block moves on to n, or the granule is empty and its entry becomes 0. */
 void indexdrop(searchindex *ix, const uint8_t *s, const uint8_t *b, const uint8_t *n) {
     const uint32_t g = granuleof(ix, b);
     if (ix->firstfree[g] == static_cast<uint32_t>(b - ix->base)) {
-        ix->firstfree[g] =
-            n != s && granuleof(ix, n) == g ? static_cast<uint32_t>(n - ix->base) : 0;
-    }
-}
-
-/* The granule holding the lowest (high: highest) free block of at least need bytes by
- * the bounds; the caller has checked top >= need. */
-uint32_t indexfind(const searchindex *ix, int32_t need, bool high) {
-    uint32_t g = 0;
-    for (int j = 0; j < ix->levels; j++) {
-        const uint32_t m = atleast(ix->level[j] + g * fanout, need);
-        g = g * fanout +
-            static_cast<uint32_t>(high ? 31 - std::countl_zero(m) : std::countr_zero(m));
-    }
-    return g;
-}
-
-/* The first granule after g whose entry is not 0, or -1. */
-int64_t indexnext(const searchindex *ix, uint32_t g) {
-    int j = ix->levels - 1;
-    for (; j >= 0; j--, g /= fanout) {
-        const uint32_t later = ~((2u << (g % fanout)) - 1);
-        const uint32_t m = atleast(ix->level[j] + (g & ~(fanout - 1)), 1) & later;
-        if (m != 0) {
-            g = (g & ~(fanout - 1)) + static_cast<uint32_t>(std::countr_zero(m));
-            break;
+        if (n != s && granuleof(ix, n) == g) {
+            ix->firstfree[g] = static_cast<uint32_t>(n - ix->base);
+        } else {
+            ix->firstfree[g] = 0;
+            indexlower(ix, g, 0);
         }
     }
-    if (j < 0) {
-        return -1;
-    }
+}
+
+/* From entry i of level j, which is at least c, down to the first (high: last) granule
+ * below it whose entry is at least c. */
+uint32_t indexdescend(const searchindex *ix, int j, uint32_t i, uint32_t c, bool high) {
     for (j++; j < ix->levels; j++) {
-        g = g * fanout +
-            static_cast<uint32_t>(std::countr_zero(atleast(ix->level[j] + g * fanout, 1)));
+        i = (i << fanbits) + pick(atleast(ix->level[j] + (i << fanbits), c), high);
     }
-    return g;
+    return i;
+}
+
+/* The first (high: last) granule whose entry is at least c; the caller has checked
+ * top >= c. */
+uint32_t indexfind(const searchindex *ix, uint32_t c, bool high) {
+    return indexdescend(ix, 0, pick(atleast(ix->level[0], c), high), c, high);
+}
+
+/* The first granule after g (high: the last before g) whose entry is at least c, or -1. */
+int64_t indexstep(const searchindex *ix, uint32_t g, uint32_t c, bool high) {
+    uint32_t i = g;
+    for (int j = ix->levels - 1; j >= 0; j--, i >>= fanbits) {
+        const uint32_t k = i & (fanout - 1);
+        const uint64_t beyond = high ? (uint64_t{1} << k) - 1 : ~uint64_t{1} << k;
+        const uint64_t m = atleast(ix->level[j] + (i - k), c) & beyond;
+        if (m != 0) {
+            return indexdescend(ix, j, i - k + pick(m, high), c, high);
+        }
+    }
+    return -1;
+}
+
+/* The first free block of granule g; its entry is not 0, so it has one. */
+inline uint8_t *granulefirst(const searchindex *ix, uint32_t g) {
+    return ix->base + ix->firstfree[g];
 }
 
 /* The free block (or the sentinel) that b, not itself free, follows in the list. */
@@ -534,39 +584,73 @@ uint8_t *indexbefore(searchindex *ix, uint8_t *s, uint8_t *b) {
     if (ix->firstfree[g] != 0) {
         /* Past the granule's free blocks below b, the walk reaches the first one above
          * it, in this granule or the next one that has any. */
-        after = ix->base + ix->firstfree[g];
+        after = granulefirst(ix, g);
         while (after != s && after < b) {
             after = freenext(after);
         }
     } else {
-        /* The next granule that has a free block; emptied granules met on the way get
-         * their entry cleared. */
-        int64_t h = indexnext(ix, g);
-        while (h >= 0 && ix->firstfree[h] == 0) {
-            indexlower(ix, static_cast<uint32_t>(h), 0);
-            h = indexnext(ix, static_cast<uint32_t>(h));
-        }
-        after = h < 0 ? s : ix->base + ix->firstfree[h];
+        const int64_t h = indexstep(ix, g, 1, false);
+        after = h < 0 ? s : granulefirst(ix, static_cast<uint32_t>(h));
     }
     return freeprev(after);
 }
 
-/* The free block for a request of need bytes as findfree defines it, or null. A granule
- * whose bound promised more than its blocks hold gets its exact maximum (the walk has
- * just seen every block in it) and the descent is repeated; each retry lowers a bound,
- * so the loop ends, and a block found is the one a walk of the whole list would find. */
+/* The largest free block of at least need bytes, the first met on equal sizes (from the
+ * high end with high), or null. Only granules of the top class can hold it. Each is
+ * walked, which makes its entry exact; if none holds a block of that class, the top has
+ * come down and the next class is tried. */
+uint8_t *indexlargest(searchindex *ix, uint8_t *s, int32_t need, bool high) {
+    while (ix->top >= sizeclass(need)) {
+        const uint32_t c = ix->top;
+        uint8_t *best = nullptr;
+        int32_t bestsize = 0;
+        for (int64_t g = indexfind(ix, c, high); g >= 0;
+             g = indexstep(ix, static_cast<uint32_t>(g), c, high)) {
+            const auto gu = static_cast<uint32_t>(g);
+            uint8_t *at = nullptr;
+            int32_t m = 0;
+            for (uint8_t *b = granulefirst(ix, gu); b != s && granuleof(ix, b) == gu;
+                 b = freenext(b)) {
+                const int32_t sz = bsize(b);
+                if (sz > m || (high && sz == m)) {
+                    at = b;
+                    m = sz;
+                }
+            }
+            if (granuleclass(m) < ix->level[ix->levels - 1][gu]) {
+                indexlower(ix, gu, granuleclass(m));
+            }
+            if (m > bestsize) {
+                best = at;
+                bestsize = m;
+            }
+        }
+        if (best != nullptr && sizeclass(bestsize) == c) {
+            return bestsize >= need ? best : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+/* The free block for a request of need bytes as findfree defines it, or null. */
 uint8_t *indexsearch(searchindex *ix, uint8_t *s, int32_t need, uint32_t type) {
     const bool high = (type & MB_HIGH) != 0;
-    const bool largest = (type & MB_LARGEST) != 0;
-    while (ix->top >= need) {
-        const int32_t want = largest ? ix->top : need; /* the first met of the largest size */
-        const uint32_t g = indexfind(ix, want, high);
+    if ((type & MB_LARGEST) != 0) {
+        return indexlargest(ix, s, need, high);
+    }
+    const uint32_t c = sizeclass(need);
+    if (ix->top < c) {
+        return nullptr;
+    }
+    for (int64_t g = indexfind(ix, c, high); g >= 0;
+         g = indexstep(ix, static_cast<uint32_t>(g), c, high)) {
+        const auto gu = static_cast<uint32_t>(g);
         uint8_t *found = nullptr;
         int32_t m = 0;
-        uint8_t *b = ix->firstfree[g] != 0 ? ix->base + ix->firstfree[g] : s;
-        for (; b != s && granuleof(ix, b) == g; b = freenext(b)) {
+        for (uint8_t *b = granulefirst(ix, gu); b != s && granuleof(ix, b) == gu;
+             b = freenext(b)) {
             const int32_t sz = bsize(b);
-            if (sz >= want) {
+            if (sz >= need) {
                 found = b;
                 if (!high) {
                     return b;
@@ -577,14 +661,17 @@ uint8_t *indexsearch(searchindex *ix, uint8_t *s, int32_t need, uint32_t type) {
         if (found != nullptr) {
             return found;
         }
-        indexlower(ix, g, m);
+        /* Nothing large enough: the walk saw every block here, so their class is exact. */
+        if (granuleclass(m) < ix->level[ix->levels - 1][gu]) {
+            indexlower(ix, gu, granuleclass(m));
+        }
     }
     return nullptr;
 }
 
-/* Largest free block of the class: the top once the bounds on its path are exact. */
-int32_t indexlargest(searchindex *ix, uint8_t *s) {
-    uint8_t *b = indexsearch(ix, s, 1, MB_LARGEST);
+/* Largest free block of the class. */
+int32_t indexlargestsize(searchindex *ix, uint8_t *s) {
+    uint8_t *b = indexlargest(ix, s, 1, false);
     return b != nullptr ? bsize(b) : 0;
 }
 
@@ -710,7 +797,7 @@ int32_t largestfree(uint8_t *rec) {
         return 0;
     }
     if (searchindex *ix = indexof(rec); ix != nullptr) {
-        return indexlargest(ix, sentinel(rec));
+        return indexlargestsize(ix, sentinel(rec));
     }
     uint8_t *s = sentinel(rec);
     int32_t best = 0;
