@@ -236,6 +236,37 @@ TEST_F(Memstd, PlacementFirstFitLargestAndHigh) {
     EXPECT_EQ(half(top + 2), 2 | MB_HIGH);
 }
 
+// Free blocks whose sizes differ by a few bytes look alike to a search that goes by size
+// ranges: a hole just too small must be passed over, on either side, and the largest of
+// several close sizes must be found by its exact size.
+TEST_F(Memstd, HolesJustTooSmallArePassedOver) {
+    auto holes = [&](std::array<int32_t, 3> sizes) {
+        initmemclasses();
+        plainclass(3, 64 * 1024);
+        std::array<uint8_t *, 3> h{};
+        for (size_t i = 0; i < 3; i++) {
+            h[i] = hdr(reservememadr(nullptr, sizes[i], 3));
+            reservememadr(nullptr, 8, 3); // keeps the holes apart
+        }
+        reservememadr(nullptr, largestmemblock(3), 3);
+        for (uint8_t *b : h) {
+            purgememadr(b + 16);
+        }
+        return h;
+    };
+    std::array<uint8_t *, 3> h = holes({300, 360, 302});
+    EXPECT_EQ(hdr(reservememadr(nullptr, 305, 3)), h[1]); // 300 comes first, too small
+    purgememadr(h[1] + 16);
+    EXPECT_EQ(hdr(reservememadr(nullptr, 305, 3 | MB_HIGH)), h[1]); // 302 comes first, too small
+    EXPECT_EQ(reservememadr(nullptr, 303, 3 | MB_HIGH | MB_LARGEST), nullptr);
+
+    h = holes({300, 316, 308});
+    EXPECT_EQ(hdr(reservememadr(nullptr, 10, 3 | MB_LARGEST)), h[1]);
+    purgememadr(h[1] + 16);
+    EXPECT_EQ(largestmemblock(3), 316);
+    EXPECT_EQ(reservememadr(nullptr, 317, 3), nullptr);
+}
+
 TEST_F(Memstd, LargestTakesFirstMetOnEqualSizes) {
     plainclass(2, 4096);
     void *a = reservememadr(nullptr, 200, 2);
@@ -643,6 +674,7 @@ TEST_F(Memstd, IndexAndWalkLeaveTheSameBytes) {
         uint32_t maxsize;
     };
     const config configs[] = {
+        {12 * 1024, 4000, 1, 2048},        // a single group of granules
         {128 * 1024, 12000, 1, 24 * 1024}, // runs out of memory now and then
         {96 << 20, 6000, 2000, 1 << 20},   // wider granules, a deeper index
     };
