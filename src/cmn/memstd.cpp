@@ -9,8 +9,9 @@
  * Limits: 16 classes; a region below 2 GiB; 256 distinct site paths where pointers are
  * wider than 32 bits (further paths are recorded as 0). Besides the class table the module
  * keeps fixed search hints per class and, where it could get the pages, a search index
- * per class (at most about 3 % of the region, from allocpages; see below). The regions hold
- * everything else, and their bytes do not depend on whether a class has an index.
+ * per class (about 2 % of a small region, less of a large one, from allocpages; see
+ * below). The regions hold everything else, and their bytes do not depend on whether a
+ * class has an index.
  *
  * A class region, from its start (S) to S + length:
  *
@@ -647,8 +648,7 @@ uint8_t *indexsearch(searchindex *ix, uint8_t *s, int32_t need, uint32_t type) {
         const auto gu = static_cast<uint32_t>(g);
         uint8_t *found = nullptr;
         int32_t m = 0;
-        for (uint8_t *b = granulefirst(ix, gu); b != s && granuleof(ix, b) == gu;
-             b = freenext(b)) {
+        for (uint8_t *b = granulefirst(ix, gu); b != s && granuleof(ix, b) == gu; b = freenext(b)) {
             const int32_t sz = bsize(b);
             if (sz >= need) {
                 found = b;
