@@ -159,18 +159,34 @@ inline void setsig(uint8_t *b, char c0, char c1) {
 inline bool hassig(const uint8_t *b, char c0, char c1) {
     return b[0] == static_cast<uint8_t>(c0) && b[1] == static_cast<uint8_t>(c1);
 }
+/* A memlink that is never null: free-list links always lead to a free block or to the
+ * sentinel, so they skip the null test. */
+inline uint8_t *getfreelink(uint8_t *field) {
+    if constexpr (widepointers) {
+        return field + static_cast<int32_t>(load32(field));
+    } else {
+        return reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(load32(field)));
+    }
+}
+inline void setfreelink(uint8_t *field, const uint8_t *target) {
+    if constexpr (widepointers) {
+        store32(field, static_cast<uint32_t>(static_cast<int32_t>(target - field)));
+    } else {
+        store32(field, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(target)));
+    }
+}
 /* Free-list links in the data (for the sentinel: the record's first/last free words). */
 inline uint8_t *freenext(uint8_t *b) {
-    return getlink(b + 16);
+    return getfreelink(b + 16);
 }
 inline uint8_t *freeprev(uint8_t *b) {
-    return getlink(b + 20);
+    return getfreelink(b + 20);
 }
 inline void setfreenext(uint8_t *b, const uint8_t *n) {
-    setlink(b + 16, n);
+    setfreelink(b + 16, n);
 }
 inline void setfreeprev(uint8_t *b, const uint8_t *p) {
-    setlink(b + 20, p);
+    setfreelink(b + 20, p);
 }
 
 /* Class record fields. */
