@@ -589,6 +589,15 @@ int64_t indexstep(const searchindex *ix, uint32_t g, uint32_t c, bool high) {
     return -1;
 }
 
+/* A walk has just seen every free block of granule g, the largest of m bytes: the
+ * granule's entry, an upper bound until now, becomes exact. */
+void indexsettle(searchindex *ix, uint32_t g, int32_t m) {
+    const uint32_t c = granuleclass(m);
+    if (c < ix->level[ix->levels - 1][g]) {
+        indexlower(ix, g, c);
+    }
+}
+
 /* The first free block of granule g; its entry is not 0, so it has one. */
 inline uint8_t *granulefirst(const searchindex *ix, uint32_t g) {
     return ix->base + ix->firstfree[g];
@@ -634,9 +643,7 @@ uint8_t *indexlargest(searchindex *ix, uint8_t *s, int32_t need, bool high) {
                     m = sz;
                 }
             }
-            if (granuleclass(m) < ix->level[ix->levels - 1][gu]) {
-                indexlower(ix, gu, granuleclass(m));
-            }
+            indexsettle(ix, gu, m);
             if (m > bestsize) {
                 best = at;
                 bestsize = m;
@@ -677,10 +684,7 @@ uint8_t *indexsearch(searchindex *ix, uint8_t *s, int32_t need, uint32_t type) {
         if (found != nullptr) {
             return found;
         }
-        /* Nothing large enough: the walk saw every block here, so their class is exact. */
-        if (granuleclass(m) < ix->level[ix->levels - 1][gu]) {
-            indexlower(ix, gu, granuleclass(m));
-        }
+        indexsettle(ix, gu, m);
     }
     return nullptr;
 }
