@@ -66,11 +66,6 @@ struct keyinfo {
     BYTE ext;
 };
 
-constexpr BYTE vkshift = 0x10;
-constexpr BYTE vkcontrol = 0x11;
-constexpr BYTE vkmenu = 0x12;
-constexpr BYTE vkf10 = 0x79;
-
 const keyinfo keytable[] = {
     /* 0x04 a..z */
     {SDL_SCANCODE_A, 'A', 0x1E, 0},
@@ -177,13 +172,13 @@ const keyinfo keytable[] = {
     /* 0x65 */
     {SDL_SCANCODE_APPLICATION, 0x5D, 0x5D, 1},
     /* 0xE0 modifiers: Windows reports both sides by the generic code */
-    {SDL_SCANCODE_LCTRL, vkcontrol, 0x1D, 0},
-    {SDL_SCANCODE_LSHIFT, vkshift, 0x2A, 0},
-    {SDL_SCANCODE_LALT, vkmenu, 0x38, 0},
+    {SDL_SCANCODE_LCTRL, VK_CONTROL, 0x1D, 0},
+    {SDL_SCANCODE_LSHIFT, VK_SHIFT, 0x2A, 0},
+    {SDL_SCANCODE_LALT, VK_MENU, 0x38, 0},
     {SDL_SCANCODE_LGUI, 0x5B, 0x5B, 1},
-    {SDL_SCANCODE_RCTRL, vkcontrol, 0x1D, 1},
-    {SDL_SCANCODE_RSHIFT, vkshift, 0x36, 0},
-    {SDL_SCANCODE_RALT, vkmenu, 0x38, 1},
+    {SDL_SCANCODE_RCTRL, VK_CONTROL, 0x1D, 1},
+    {SDL_SCANCODE_RSHIFT, VK_SHIFT, 0x36, 0},
+    {SDL_SCANCODE_RALT, VK_MENU, 0x38, 1},
     {SDL_SCANCODE_RGUI, 0x5C, 0x5C, 1},
 };
 
@@ -259,15 +254,15 @@ WPARAM mousekeys(Uint32 buttons) {
     WPARAM mk = 0;
     SDL_Keymod mod = SDL_GetModState();
     if (buttons & SDL_BUTTON_LMASK)
-        mk |= 0x0001; /* MK_LBUTTON */
+        mk |= MK_LBUTTON;
     if (buttons & SDL_BUTTON_RMASK)
-        mk |= 0x0002; /* MK_RBUTTON */
+        mk |= MK_RBUTTON;
     if (mod & KMOD_SHIFT)
-        mk |= 0x0004; /* MK_SHIFT */
+        mk |= MK_SHIFT;
     if (mod & KMOD_CTRL)
-        mk |= 0x0008; /* MK_CONTROL */
+        mk |= MK_CONTROL;
     if (buttons & SDL_BUTTON_MMASK)
-        mk |= 0x0010; /* MK_MBUTTON */
+        mk |= MK_MBUTTON;
     return mk;
 }
 
@@ -293,10 +288,10 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
             break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
             out.push_back({input::post, h, WM_ACTIVATEAPP, 1, 0, 0});
-            out.push_back({input::post, h, WM_ACTIVATE, 1 /* WA_ACTIVE */, 0, 0});
+            out.push_back({input::post, h, WM_ACTIVATE, WA_ACTIVE, 0, 0});
             break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
-            out.push_back({input::post, h, WM_ACTIVATE, 0 /* WA_INACTIVE */, 0, 0});
+            out.push_back({input::post, h, WM_ACTIVATE, WA_INACTIVE, 0, 0});
             out.push_back({input::post, h, WM_ACTIVATEAPP, 0, 0, 0});
             break;
         default:
@@ -315,9 +310,9 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
             return;
         const keyinfo &k = *found;
         bool down = ev.type == SDL_KEYDOWN;
-        bool alt = (ev.key.keysym.mod & KMOD_ALT) || k.vk == vkmenu;
+        bool alt = (ev.key.keysym.mod & KMOD_ALT) || k.vk == VK_MENU;
         /* As on Windows: keys with Alt held, Alt itself and F10 are system keys. */
-        bool sys = (alt && !(ev.key.keysym.mod & KMOD_CTRL)) || k.vk == vkf10;
+        bool sys = (alt && !(ev.key.keysym.mod & KMOD_CTRL)) || k.vk == VK_F10;
         UINT msg = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
         /* lParam: repeat 1, scan code, extended, context (Alt), previous state, up. */
         DWORD lp = 1u | ((DWORD)k.scan << 16) | ((DWORD)k.ext << 24);
