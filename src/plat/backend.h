@@ -14,14 +14,12 @@
 #ifndef PLAT_BACKEND_H
 #define PLAT_BACKEND_H
 
+#include "plat/testhooks.h"
 #include "plat/win32.h"
 
-/* How a window appears on screen; the layer derives it from its own window state. */
-enum {
-    PLAT_HIDDEN = 0,
-    PLAT_SHOWN = 1,
-    PLAT_MINIMISED = 2,
-};
+/* How a window appears on screen (PLAT_HIDDEN, PLAT_SHOWN, PLAT_MINIMISED), the headless
+ * backend's window records and plat_postinput are declared in plat/testhooks.h, where
+ * tests reach them. */
 
 /* What a backend needs to mirror a window. Strings are only valid during the call. */
 typedef struct plat_windowdesc {
@@ -78,9 +76,7 @@ const plat_backend *plat_userbackend(void);
 
 /* ---- sink: window-system input into the layer (any thread, no layer lock held) ---- */
 
-/* Posts an input message to the thread that owns hwnd. ch is the character a key-down
- * message produces (0 for none); TranslateMessage turns it into WM_CHAR/WM_SYSCHAR. */
-void plat_postinput(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch);
+/* plat_postinput (plat/testhooks.h): an input message for the thread that owns hwnd. */
 /* The window's contents were lost (exposed): it gets WM_PAINT with an erase. */
 void plat_invalidate(HWND hwnd);
 /* The window system minimised (1) or restored (0) the window. */

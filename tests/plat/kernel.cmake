@@ -6,7 +6,6 @@
 # through the layer's main() and WinMain.
 add_executable(platchild ${CMAKE_CURRENT_SOURCE_DIR}/platchild.cpp)
 target_link_libraries(platchild PRIVATE thistleplat)
-target_include_directories(platchild PRIVATE ${PROJECT_SOURCE_DIR}/src/plat/posix)
 add_executable(kernel_winmainchild ${CMAKE_CURRENT_SOURCE_DIR}/kernel_winmainchild.cpp)
 target_link_libraries(kernel_winmainchild PRIVATE thistleplatmain)
 
@@ -18,6 +17,5 @@ foreach(suite process mutex registry files thread system)
   target_compile_definitions(kernel_${suite}_test PRIVATE
     PLATCHILD_PATH="$<TARGET_FILE:platchild>"
     WINMAINCHILD_PATH="$<TARGET_FILE:kernel_winmainchild>")
-  target_include_directories(kernel_${suite}_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat/posix)
   add_dependencies(kernel_${suite}_test platchild kernel_winmainchild)
 endforeach()

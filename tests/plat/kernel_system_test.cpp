@@ -2,9 +2,9 @@
  * kernel_system_test.cpp - debugger output and breaks, the command line, environment
  * variables, and the request channel of named mutexes between processes.
  */
-#include "kernel.h"
 #include "kernel_testutil.h"
 #include "plat/stdlib.h"
+#include "plat/testhooks.h"
 
 #include <csignal>
 

@@ -22,7 +22,7 @@
  *   grandchild N         run "platchild exit N" without this layer, then exit(N & 0xff)
  * Sanitizer handlers are put back to the default before a deliberate crash.
  */
-#include "kernel.h"
+#include "plat/testhooks.h"
 #include "plat/win32.h"
 
 #include <csignal>

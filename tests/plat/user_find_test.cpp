@@ -1,10 +1,8 @@
 // Window side, headless: FindWindowA in this process and in the first instance of a
 // program (through the named mutex it created), proxies for windows found there,
 // SetForegroundWindow, and message boxes brought to the front.
+#include "plat/testhooks.h"
 #include "plat/win32.h"
-
-#include "backend.h"
-#include "null/null.h"
 
 #include <gtest/gtest.h>
 

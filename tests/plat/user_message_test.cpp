@@ -1,9 +1,8 @@
 // Window side, headless: queues, quit, sent messages across threads, keyboard
 // translation and accelerators. The threaded cases also run under ThreadSanitizer.
 #include "plat/resource.h"
+#include "plat/testhooks.h"
 #include "plat/win32.h"
-
-#include "backend.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,8 @@
 // covers the screen, is painted with its class brush, is raised, gets messages, and
 // goes away.
 // Skipped when Xvfb is not installed.
+#include "plat/testhooks.h"
 #include "plat/win32.h"
-
-#include "backend.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -85,7 +84,7 @@ TEST(SdlBackend, PopupCoversTheScreenIsPaintedAndDestroyed) {
     setenv("SDL_VIDEODRIVER", "x11", 1);
     setenv("THISTLE_VIDEO", "sdl", 1);
 
-    ASSERT_STREQ(plat_userbackend()->name, "sdl") << display << ": " << SDL_GetError();
+    ASSERT_STREQ(plat_backendname(), "sdl") << display << ": " << SDL_GetError();
     int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
     EXPECT_EQ(cx, 800);
     EXPECT_EQ(cy, 600);
@@ -149,7 +148,7 @@ TEST(SdlBackend, PopupCoversTheScreenIsPaintedAndDestroyed) {
 
     EXPECT_TRUE(DestroyWindow(h));
     EXPECT_EQ(SDL_GetWindowFromID(id), nullptr);
-    plat_userbackend()->shutdown();
+    plat_backendshutdown();
     SDL_Quit();
 
     kill(xvfb, SIGTERM);

@@ -1,10 +1,8 @@
 // Window side, headless: classes, window life cycle, stale handles, painting, resources,
 // cursor count, screen metrics, brushes and message boxes.
 #include "plat/resource.h"
+#include "plat/testhooks.h"
 #include "plat/win32.h"
-
-#include "backend.h"
-#include "null/null.h"
 
 #include <gtest/gtest.h>
 
@@ -302,7 +300,7 @@ TEST(System, ShowCursorCountsAndHidesBelowZero) {
 }
 
 TEST(System, ScreenSizeComesFromThistleScreen) {
-    EXPECT_STREQ(plat_userbackend()->name, "null");
+    EXPECT_STREQ(plat_backendname(), "null");
     setenv("THISTLE_SCREEN", "800x600", 1);
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 600);

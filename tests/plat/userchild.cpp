@@ -14,10 +14,8 @@
  * exists the window is closed and the program ends with 0; it ends by itself after
  * 20 seconds. Exit codes 2-4: bad arguments, mutex or window failure.
  */
+#include "plat/testhooks.h"
 #include "plat/win32.h"
-
-#include "backend.h"
-#include "null/null.h"
 
 #include <atomic>
 #include <chrono>

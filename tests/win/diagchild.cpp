@@ -23,10 +23,9 @@
  *                         loop; at STOP prints the window's state as the headless
  *                         backend mirrors it: "<shown|minimised|hidden> <foreground>"
  */
+#include "plat/testhooks.h"
 #include "plat/win32.h"
 
-#include "backend.h"
-#include "null/null.h"
 #include "thistle/diag.h"
 #include "thistle/startup.h"
 #include "thistle/syshelp.h"

@@ -1,13 +1,13 @@
 /*
  * null.cpp - the headless backend: no window system at all.
  *
- * Windows exist only as records (see null.h); nothing produces input, so a waiting
+ * Windows exist only as records (see plat/testhooks.h); nothing produces input, so a waiting
  * thread sleeps on its queue. The screen is THISTLE_SCREEN=WxH (default 640x480), read
  * at each query. Message boxes write one line "<caption>: <text>" to standard error
  * and are answered with IDOK at once.
  * Threads: any thread may call anything; one lock guards the window records.
  */
-#include "null.h"
+#include "plat/testhooks.h"
 
 #include "backend.h"
 

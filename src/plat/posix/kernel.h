@@ -27,6 +27,7 @@
 #ifndef PLAT_POSIX_KERNEL_H
 #define PLAT_POSIX_KERNEL_H
 
+#include "plat/testhooks.h"
 #include "plat/win32.h"
 
 #include <atomic>
@@ -146,24 +147,8 @@ DWORD kernwait(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMil
  * nothing). ExitProcess calls it before _exit, main() before returning. */
 void kernreportexit(UINT code);
 
-/* ---- named-object request channel ------------------------------------------------ */
-
-typedef int (*plat_requesthandler)(const char *request, char *reply, size_t replysize);
-
-/* Installs the one handler that answers requests arriving at the named objects this
- * process created; it runs on a service thread of the layer; returns 1 to answer with
- * reply. */
-void plat_setrequesthandler(plat_requesthandler handler);
-
-/* Sends request (one line of text, < 1024 bytes) to the process that created the named
- * object `name` (the session's named mutex of that name); waits up to timeoutms for the
- * reply. 1 with the reply (NUL-terminated) on success, 0 when no owner answers. */
-int plat_namedrequest(const char *name, const char *request, char *reply, size_t replysize,
-                      DWORD timeoutms);
-
-/* Copies the names of named objects that this process opened but did not create (it got
- * ERROR_ALREADY_EXISTS), most recent first; returns how many (at most max). */
-int plat_openednames(char (*names)[256], int max);
+/* The named-object request channel (plat_setrequesthandler, plat_namedrequest,
+ * plat_openednames) is declared in plat/testhooks.h: tests drive it directly. */
 
 /* A thread object for a thread of another process (the main thread of a child):
  * it only carries the id. Returns it with one reference owned by the caller, or

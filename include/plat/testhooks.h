@@ -1,0 +1,74 @@
+/*
+ * plat/testhooks.h - what tests reach below the Win32 surface of the POSIX layer.
+ *
+ * The headless backend's record of each window and of the cursor, the backend in use,
+ * input injected as a window system would deliver it, and the request channel that the
+ * owner of a named object answers on. Programs built on the layer have no use for any
+ * of it; test suites and their child programs include it instead of the layer's
+ * internal headers. Not installed; POSIX only.
+ */
+#ifndef PLAT_TESTHOOKS_H
+#define PLAT_TESTHOOKS_H
+
+#ifndef _WIN32
+#include "plat/win32.h"
+
+#include <cstddef>
+
+/* ---- display backend ------------------------------------------------------------- */
+
+/* How a window appears on screen, as the layer derives it from its window state. */
+enum {
+    PLAT_HIDDEN = 0,
+    PLAT_SHOWN = 1,
+    PLAT_MINIMISED = 2,
+};
+
+/* The headless backend has no window system; it keeps a small record per window so a
+ * test can see how the layer mirrored it (shown, moved, filled with which colour,
+ * raised). */
+typedef struct plat_nullwindowinfo {
+    int x, y, width, height;
+    int show;        /* PLAT_HIDDEN / PLAT_SHOWN / PLAT_MINIMISED */
+    int fills;       /* number of background fills */
+    COLORREF colour; /* colour of the last fill */
+    int raises;      /* number of times it was brought to the front */
+} plat_nullwindowinfo;
+
+/* Copies the record of hwnd's headless window; 0 when it has none. */
+int plat_nullwindow(HWND hwnd, plat_nullwindowinfo *info);
+/* 1 while the headless cursor is shown. */
+int plat_nullcursorvisible(void);
+
+/* The name of the backend in use ("sdl" or "null"), chosen and started on first call
+ * as the first window call would (THISTLE_VIDEO, then DISPLAY/WAYLAND_DISPLAY). */
+const char *plat_backendname(void);
+/* Shuts the backend in use down; the caller's windows must be destroyed first. */
+void plat_backendshutdown(void);
+
+/* Posts an input message to the thread that owns hwnd, as the backend does for input
+ * from the window system. ch is the character a key-down message produces (0 for
+ * none); TranslateMessage turns it into WM_CHAR/WM_SYSCHAR. Any thread. */
+void plat_postinput(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch);
+
+/* ---- named-object request channel ------------------------------------------------ */
+
+typedef int (*plat_requesthandler)(const char *request, char *reply, size_t replysize);
+
+/* Installs the one handler that answers requests arriving at the named objects this
+ * process created; it runs on a service thread of the layer; returns 1 to answer with
+ * reply. */
+void plat_setrequesthandler(plat_requesthandler handler);
+
+/* Sends request (one line of text, < 1024 bytes) to the process that created the named
+ * object `name` (the session's named mutex of that name); waits up to timeoutms for the
+ * reply. 1 with the reply (NUL-terminated) on success, 0 when no owner answers. */
+int plat_namedrequest(const char *name, const char *request, char *reply, size_t replysize,
+                      DWORD timeoutms);
+
+/* Copies the names of named objects that this process opened but did not create (it got
+ * ERROR_ALREADY_EXISTS), most recent first; returns how many (at most max). */
+int plat_openednames(char (*names)[256], int max);
+
+#endif /* _WIN32 */
+#endif /* PLAT_TESTHOOKS_H */
