@@ -1,5 +1,6 @@
 /*
- * thistle.h - the runtime library's public interface: includes every module header.
+ * thistle.h - the runtime library's public interface: includes every module header
+ * (every header under thistle/; scripts/ci.sh checks that none is left out).
  */
 #ifndef THISTLE_H
 #define THISTLE_H
@@ -8,6 +9,7 @@
 #include "thistle/memstd.h"
 #include "thistle/diag.h"
 #include "thistle/mono.h"
+#include "thistle/pack.h"
 #include "thistle/palette.h"
 #include "thistle/startup.h"
 #include "thistle/syshelp.h"
