@@ -8,7 +8,8 @@
  *
  * Only what the calling code relies on is declared; a call is added here together with
  * its implementation and its tests. Behaviour follows the documented Windows behaviour
- * for the cases the calling code meets; docs/platform.md lists where it differs.
+ * for the cases the calling code meets; docs/platform.md lists where it differs. As on
+ * Windows, the multimedia timer is in plat/mmsystem.h and DirectDraw in plat/ddraw.h.
  *
  * Environment read by the POSIX layer:
  *   THISTLE_VIDEO     backend name ("sdl" or "null"); default: sdl when DISPLAY or

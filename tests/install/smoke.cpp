@@ -2,12 +2,20 @@
  * smoke.cpp - a program built against the installed library: it starts through WinMain,
  * sets up a memory class, packs a buffer and unpacks it again, and checks the platform's
  * named mutex. Prints "smoke: ok" and ends with 0, or names what failed and ends with 1.
+ * It includes every installed header, so one that is missing there or does not compile
+ * fails the build.
  */
+#include "plat/ddraw.h"
+#include "plat/mmsystem.h"
+#include "plat/resource.h"
+#include "plat/stdlib.h"
 #include "plat/win32.h"
 #include "thistle.h"
 
 #include <cstdio>
 #include <cstring>
+
+#include "plat/stdio.h" /* last: it renames fopen */
 
 namespace {
 
