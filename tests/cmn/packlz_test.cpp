@@ -224,31 +224,6 @@ TEST_F(Packlz, TinyInputsAndLiteralRunBoundaries) {
     }
 }
 
-TEST_F(Packlz, BothHeaderFormsCarryTheSize) {
-    const bytes data = textbytes(3000, 11);
-    const bytes shortform = roundtrip(data, 6, PACK_SHORTHEADER);
-    const bytes longform = roundtrip(data, 6, PACK_LONGHEADER);
-    ASSERT_EQ(longform.size(), shortform.size() + 3);
-    EXPECT_EQ(shortform[0], 0x10);
-    EXPECT_EQ(longform[0], 0x11);
-    EXPECT_EQ(shortform[1], 0xFB);
-    EXPECT_EQ(longform[1], 0xFB);
-    // Both size fields of the long form hold the size, so every reader of it agrees.
-    const uint8_t size[3] = {0x00, 0x0B, 0xB8};
-    EXPECT_EQ(0, std::memcmp(shortform.data() + 2, size, 3));
-    EXPECT_EQ(0, std::memcmp(longform.data() + 2, size, 3));
-    EXPECT_EQ(0, std::memcmp(longform.data() + 5, size, 3));
-    EXPECT_TRUE(std::equal(shortform.begin() + 5, shortform.end(), longform.begin() + 8));
-
-    for (const bytes *s : {&shortform, &longform}) {
-        EXPECT_EQ(unpacksize(s->data()), 3000);
-        bytes out(3000 + 4);
-        EXPECT_EQ(unpack(s->data(), out.data()), 3000);
-        out.resize(3000);
-        EXPECT_TRUE(out == data);
-    }
-}
-
 // ---- window and lengths ---------------------------------------------------------------
 
 TEST_F(Packlz, MatchesReachTheWholeWindowAndNoFurther) {
@@ -312,31 +287,6 @@ TEST_F(Packlz, HigherLevelsPackSmaller) {
 }
 
 // ---- limits ---------------------------------------------------------------------------
-
-TEST_F(Packlz, TooSmallACapacityOverflowsWithoutWritingPastIt) {
-    const bytes data = textbytes(20000, 41);
-    for (int32_t level : {1, 5, 9}) {
-        const bytes stream = roundtrip(data, level);
-        const size_t exact = stream.size();
-        for (size_t capacity : {size_t{0}, size_t{3}, size_t{5}, size_t{6}, exact / 2, exact - 1}) {
-            bytes buffer(exact + 64, 0xEE);
-            EXPECT_EQ(lzpack(data.data(), data.size(), buffer.data(), capacity, level, 0),
-                      PACK_EOVERFLOW)
-                << "level " << level << " capacity " << capacity;
-            for (size_t i = capacity; i < buffer.size(); i++) {
-                ASSERT_EQ(buffer[i], 0xEE) << "capacity " << capacity << " byte " << i;
-            }
-        }
-        bytes fit(exact);
-        EXPECT_EQ(lzpack(data.data(), data.size(), fit.data(), exact, level, 0),
-                  static_cast<int32_t>(exact));
-        EXPECT_TRUE(fit == stream);
-    }
-    // Even the header must fit.
-    uint8_t small[7];
-    EXPECT_EQ(lzpack(data.data(), 0, small, 4, 1, PACK_SHORTHEADER), PACK_EOVERFLOW);
-    EXPECT_EQ(lzpack(data.data(), 0, small, 7, 1, PACK_LONGHEADER), PACK_EOVERFLOW);
-}
 
 TEST_F(Packlz, BadArgumentsAndMissingMemory) {
     uint8_t in[16] = {};
