@@ -442,6 +442,29 @@ TEST(HuffUnpack, LongCodesUpToSixteenBits) {
     expecttruncatedprefixes(huffunpackbounded, s, expect.size());
 }
 
+TEST(HuffUnpack, EveryByteValueASymbol) {
+    // 256 codes of 8 bits: the counts reach 256 symbols at one length, the escape among them.
+    huffcode c;
+    for (int v = 0; v < 256; v++) {
+        c.symbols.push_back({uint8_t(v), 8});
+    }
+    bytes expect = pattern(100, 5);
+    expect[50] = 0x80; // the escape, as an escaped literal
+    bitwriter w;
+    writetable(w, c, 0x30FB, uint32_t(expect.size()), 0x80);
+    for (uint8_t b : expect) {
+        if (b == 0x80) {
+            sym(w, c, 0x80);
+            w.bits("1000");
+        }
+        w.put(b, 8);
+    }
+    endstream(w, c, 0x80);
+    decoded d = runbounded(huffunpackbounded, w.finish(), expect.size());
+    ASSERT_EQ(d.result, int32_t(expect.size()));
+    EXPECT_EQ(d.out, expect);
+}
+
 TEST(HuffUnpack, FiltersByHeaderWord) {
     bytes raw = {1, 1, 1, 253};
     struct {
