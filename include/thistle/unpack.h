@@ -13,10 +13,13 @@
  *   write no more than the size at offset 2; encoders write the same size in both fields.
  * - Decoders never write behind the declared size: a stream whose output would pass it is
  *   refused (bounded: UNPACK_EOVERFLOW), one that ends short of it is UNPACK_EMALFORMED.
+ *   A Huffman stream whose end code comes early still has its running-sum filter run
+ *   over the whole declared size by the plain entry points (huffunpack, unpack).
  * - Huffman streams are whole 16-bit units; the decoder reads no unit past the one that
  *   holds the end code.
- * - Colour blocks drop the pixels of a block right of the width or below the declared
- *   size, so any width and height decode to exactly width x height pixels.
+ * - Colour blocks are written whole at a pitch of the width: with a width that is not a
+ *   multiple of 4 the last block of each row also covers the first pixels of the next
+ *   row. Only the declared size clips.
  * - Run-length operation 3 with n = 0 reads its first byte and writes nothing.
  * The plain decoders return the declared size whatever they found, as they always did.
  */

@@ -19,13 +19,16 @@
  * distance after widening to 8 bits, measured on the palette exactly as the decoder
  * builds it.
  *
- * Width and height must be multiples of 4: the decoder always writes whole blocks, so
- * any other size would have it write past the image.
+ * Width and height must be multiples of 4: the decoder always writes whole blocks at a
+ * pitch of the width, so with any other width the last block of each row would overwrite
+ * the first pixels of the next row.
  *
  * Threads: none of its own; reentrant. No working memory beyond the stack.
  */
 #include "thistle/pack.h"
 #include "thistle/unpack.h"
+
+#include "packbytes.h"
 
 #include <cmath>
 
@@ -460,11 +463,7 @@ int32_t blockpack(const uint16_t *pixels, int32_t width, int32_t height, void *d
         return PACK_EOVERFLOW;
     }
     uint8_t *out = static_cast<uint8_t *>(destination);
-    out[0] = PACK_BLOCKCODE;
-    out[1] = 0xFB;
-    out[2] = static_cast<uint8_t>(size >> 16);
-    out[3] = static_cast<uint8_t>(size >> 8);
-    out[4] = static_cast<uint8_t>(size);
+    putpackheader(out, PACK_BLOCKCODE, size, PACK_SHORTHEADER);
     out[5] = 0;
     out[6] = static_cast<uint8_t>(width >> 8);
     out[7] = static_cast<uint8_t>(width);

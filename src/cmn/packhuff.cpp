@@ -27,6 +27,8 @@
 #include "thistle/memstd.h"
 #include "thistle/unpack.h"
 
+#include "packbytes.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -90,11 +92,7 @@ inline void flushword(bitwriter *w) {
     w->nbits -= 32;
     uint32_t word = static_cast<uint32_t>(w->acc >> w->nbits);
     if (w->capacity - w->pos >= 4 && w->pos <= w->capacity) {
-        uint8_t *p = w->out + w->pos;
-        p[0] = static_cast<uint8_t>(word >> 24);
-        p[1] = static_cast<uint8_t>(word >> 16);
-        p[2] = static_cast<uint8_t>(word >> 8);
-        p[3] = static_cast<uint8_t>(word);
+        putbe32(w->out + w->pos, word);
         w->pos += 4;
         return;
     }
@@ -454,14 +452,12 @@ void writestream(huffwork *w, bitwriter *out, const uint8_t *src, size_t size, i
     uint32_t esccode = c->code[escape];
     int32_t esclen = c->len[escape];
 
-    putbits(out, static_cast<uint32_t>(PACK_HUFFCODE + 2 * filter + header), 8);
-    putbits(out, 0xFB, 8);
-    /* The long form's extra field repeats the size, so that readers that take the size
-     * from either field agree. */
-    if (header == PACK_LONGHEADER) {
-        putbits(out, static_cast<uint32_t>(size), 24);
+    uint8_t head[8];
+    const size_t headsize = putpackheader(head, static_cast<uint8_t>(PACK_HUFFCODE + 2 * filter),
+                                          static_cast<uint32_t>(size), header);
+    for (size_t i = 0; i < headsize; i++) {
+        putbits(out, head[i], 8);
     }
-    putbits(out, static_cast<uint32_t>(size), 24);
     putbits(out, escape, 8);
     for (int32_t len = 1; len <= c->maxlen; len++) {
         putnum(out, static_cast<uint32_t>(c->counts[len]));
@@ -501,9 +497,7 @@ int32_t huffpack(const void *source, size_t size, void *destination, size_t capa
     }
     const uint8_t *src = static_cast<const uint8_t *>(source);
 
-    THISTLE_SITE("cmn\\packhuff");
-    void *block = reservememadr("huffpack", static_cast<int32_t>(sizeof(huffwork) + 8),
-                                static_cast<uint32_t>(defaultmemclass) & MB_CLASS);
+    void *block = reservepackwork("cmn\\packhuff", __LINE__, "huffpack", sizeof(huffwork) + 8);
     if (block == nullptr) {
         return PACK_ENOMEM;
     }

@@ -28,6 +28,8 @@
 #include "thistle/memstd.h"
 #include "thistle/unpack.h"
 
+#include "packbytes.h"
+
 #include <cstring>
 
 namespace {
@@ -97,17 +99,12 @@ struct lzcosts {
     uint32_t *trace; /* chosen matches, as (start, length, distance) triples */
 };
 
-uint32_t load32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 uint32_t hash4(const lzfinder *f, const uint8_t *p) {
-    return (load32(p) * 2654435761u) >> f->shift;
+    return (load32le(p) * 2654435761u) >> f->shift;
 }
 
 uint32_t hash3(const lzfinder *f, const uint8_t *p) {
-    return ((load32(p) & 0xFFFFFF) * 2246822519u) >> f->shift3;
+    return ((load32le(p) & 0xFFFFFF) * 2246822519u) >> f->shift3;
 }
 
 /* Bytes a match costs as one command; 0 when no command can carry it. */
@@ -428,13 +425,8 @@ int32_t lzpack(const void *source, size_t size, void *destination, size_t capaci
     const lzlevel &lv = lzlevels[level];
 
     lzout o = {static_cast<uint8_t *>(destination), capacity, 0};
-    uint8_t head[8] = {static_cast<uint8_t>(PACK_LZCODE | header), 0xFB};
-    for (size_t at = 2; at < (header == PACK_LONGHEADER ? 8u : 5u); at += 3) {
-        head[at] = static_cast<uint8_t>(n >> 16);
-        head[at + 1] = static_cast<uint8_t>(n >> 8);
-        head[at + 2] = static_cast<uint8_t>(n);
-    }
-    if (!put(&o, head, header == PACK_LONGHEADER ? 8 : 5)) {
+    uint8_t head[8];
+    if (!put(&o, head, putpackheader(head, PACK_LZCODE, n, header))) {
         return PACK_EOVERFLOW;
     }
     if (n < 4) { /* too short for any match */
@@ -457,9 +449,8 @@ int32_t lzpack(const void *source, size_t size, void *destination, size_t capaci
                          (costing ? 3 * (size_t{block} + 1) + 3 * (size_t{block} / 3 + 1) : 0);
     const size_t bytes = words * 4 + (costing ? 2 * (size_t{block} + 1) : 0);
 
-    THISTLE_SITE("cmn\\packlz");
-    uint32_t *work = static_cast<uint32_t *>(reservememadr("lzpack", static_cast<int32_t>(bytes),
-                                                           static_cast<uint32_t>(defaultmemclass)));
+    uint32_t *work =
+        static_cast<uint32_t *>(reservepackwork("cmn\\packlz", __LINE__, "lzpack", bytes));
     if (work == nullptr) {
         return PACK_ENOMEM;
     }

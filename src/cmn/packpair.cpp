@@ -28,6 +28,8 @@
 #include "thistle/pack.h"
 #include "thistle/unpack.h"
 
+#include "packbytes.h"
+
 #include <cstring>
 
 namespace {
@@ -196,16 +198,15 @@ int32_t pairpack(const void *source, size_t size, void *destination, size_t capa
     uint8_t *dst = static_cast<uint8_t *>(destination);
     pairout out{dst, dst + capacity, false};
     /* Fails early on a capacity that cannot even hold the fixed part. */
-    size_t fixed = (header == PACK_LONGHEADER ? 8u : 5u) + 2 + 2;
+    size_t fixed = packheadersize(header) + 2 + 2;
     if (capacity < fixed) {
         return PACK_EOVERFLOW;
     }
 
     pairstate *s = nullptr;
     uint8_t *block = nullptr;
-    int32_t bytes = static_cast<int32_t>(sizeof(pairstate) + PAIRTABLE * 4 + size * 2);
-    block = static_cast<uint8_t *>(
-        reservememadr("pairpack", bytes, static_cast<uint32_t>(defaultmemclass)));
+    const size_t bytes = sizeof(pairstate) + PAIRTABLE * 4 + size * 2;
+    block = static_cast<uint8_t *>(reservepackwork("cmn\\packpair", __LINE__, "pairpack", bytes));
     if (block == nullptr) {
         return PACK_ENOMEM;
     }
@@ -239,12 +240,10 @@ int32_t pairpack(const void *source, size_t size, void *destination, size_t capa
     s->role[escape] = PAIRESCAPE;
     buildcodes(*s);
 
-    putbyte(out, static_cast<uint8_t>(PACK_PAIRCODE | (header == PACK_LONGHEADER ? 1 : 0)));
-    putbyte(out, 0xFB);
-    for (int32_t field = 0; field < (header == PACK_LONGHEADER ? 2 : 1); field++) {
-        putbyte(out, static_cast<uint8_t>(size >> 16));
-        putbyte(out, static_cast<uint8_t>(size >> 8));
-        putbyte(out, static_cast<uint8_t>(size));
+    uint8_t head[8];
+    const size_t headsize = putpackheader(head, PACK_PAIRCODE, static_cast<uint32_t>(size), header);
+    for (size_t i = 0; i < headsize; i++) {
+        putbyte(out, head[i]);
     }
     putbyte(out, s->escape);
     putbyte(out, static_cast<uint8_t>(s->defined));

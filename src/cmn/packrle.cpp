@@ -23,6 +23,8 @@
 #include "thistle/pack.h"
 #include "thistle/unpack.h"
 
+#include "packbytes.h"
+
 #include <cstring>
 
 namespace {
@@ -202,11 +204,12 @@ int32_t rlepack(const void *source, size_t size, void *destination, size_t capac
     uint8_t *dst = static_cast<uint8_t *>(destination);
     /* The decoder's fill byte starts at 0, so a leading run of zeros is operation 2. */
     rleout out{dst, dst + capacity, 0, false};
-    putbyte(out, PACK_RLECODE);
-    putbyte(out, 0xFB);
-    putbyte(out, static_cast<uint8_t>(size >> 16));
-    putbyte(out, static_cast<uint8_t>(size >> 8));
-    putbyte(out, static_cast<uint8_t>(size));
+    uint8_t head[8];
+    const size_t headsize =
+        putpackheader(head, PACK_RLECODE, static_cast<uint32_t>(size), PACK_SHORTHEADER);
+    for (size_t i = 0; i < headsize; i++) {
+        putbyte(out, head[i]);
+    }
     if (out.overflow) {
         return PACK_EOVERFLOW;
     }
@@ -217,9 +220,9 @@ int32_t rlepack(const void *source, size_t size, void *destination, size_t capac
     uint32_t chunk = size < static_cast<size_t>(RLECHUNK) ? static_cast<uint32_t>(size)
                                                           : static_cast<uint32_t>(RLECHUNK);
     uint32_t nodes = chunk + 1;
-    int32_t bytes = static_cast<int32_t>(nodes * (2 * 4 + 9));
-    uint8_t *block = static_cast<uint8_t *>(
-        reservememadr("rlepack", bytes, static_cast<uint32_t>(defaultmemclass)));
+    const size_t bytes = size_t{nodes} * (2 * 4 + 9);
+    uint8_t *block =
+        static_cast<uint8_t *>(reservepackwork("cmn\\packrle", __LINE__, "rlepack", bytes));
     if (block == nullptr) {
         return PACK_ENOMEM;
     }

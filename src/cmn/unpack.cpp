@@ -16,13 +16,11 @@
 #include "thistle/diag.h"
 #include "thistle/memstd.h"
 
+#include "packbytes.h"
+
 #include <cstring>
 
 namespace {
-
-uint32_t be24(const uint8_t *p) {
-    return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
-}
 
 bool knownsignature(const uint8_t *src) {
     return src[1] == 0xFB || src[1] == 0x32;
@@ -60,9 +58,9 @@ int32_t decodersize(const uint8_t *src) {
     case PACK_BLOCKCODE:
         return blockunpack(src, nullptr, 0);
     case PACK_PAIRCODE:
-        return static_cast<int32_t>(be24(src + (src[0] == 0x47 && src[1] == 0xFB ? 5 : 2)));
+        return static_cast<int32_t>(getbe24(src + (src[0] == 0x47 && src[1] == 0xFB ? 5 : 2)));
     case PACK_RLECODE:
-        return static_cast<int32_t>(be24(src + 2));
+        return static_cast<int32_t>(getbe24(src + 2));
     default:
         return huffunpack(src, nullptr, 0);
     }
@@ -81,8 +79,10 @@ int32_t unpack(const void *source, void *destination) {
     const uint8_t *src = static_cast<const uint8_t *>(source);
     int32_t result = 0;
     if (knownsignature(src) && knowncode(src[0])) {
-        const uint32_t given = be24(src + 2);
-        const int32_t decoded = unpackbounded(src, SIZE_MAX, destination, given);
+        const uint32_t given = getbe24(src + 2);
+        const bool huff = (src[0] & 0xF8) == PACK_HUFFCODE;
+        const int32_t decoded = huff ? huffunpacktrusted(src, destination, given)
+                                     : unpackbounded(src, SIZE_MAX, destination, given);
         if ((src[0] & 0xFE) == PACK_RLECODE) {
             result = static_cast<int32_t>(given);
         } else {
@@ -105,7 +105,7 @@ int32_t unpacksize(const void *source) {
     const uint8_t *src = static_cast<const uint8_t *>(source);
     int32_t result = 0;
     if (knownsignature(src) && knowncode(src[0])) {
-        result = static_cast<int32_t>(be24(src + 2));
+        result = static_cast<int32_t>(getbe24(src + 2));
     }
     if (result == 0 && reportable(src)) {
         THISTLE_SITE("cmn\\unpack");

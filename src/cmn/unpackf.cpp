@@ -16,6 +16,8 @@
  */
 #include "thistle/unpack.h"
 
+#include "packbytes.h"
+
 #include <array>
 #include <bit>
 #include <cstring>
@@ -25,10 +27,6 @@ namespace {
 /* The plain entry points' "size" of a source or destination they cannot know. As a
  * source size it means a trusted stream of unknown length: no byte behind it is read. */
 constexpr size_t unlimited = SIZE_MAX;
-
-uint32_t be24(const uint8_t *p) {
-    return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
-}
 
 /* Offset of the size field: the long header form (code bit 0) puts 3 more bytes before
  * it in the LZ and Huffman formats. */
@@ -172,8 +170,7 @@ int32_t lzfast(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t size, si
         size_t len;
         if (b0 < 0xE0) {
             /* The margin covers the 4-byte read whatever the command's length. */
-            const uint32_t w = (b0 << 24) | (static_cast<uint32_t>(in[1]) << 16) |
-                               (static_cast<uint32_t>(in[2]) << 8) | in[3];
+            const uint32_t w = getbe32(in);
             /* The next command's position waits only on these shifts, not on a table
              * load: command length and literal field by b0 >> 6 (0 and 1: 2 bytes, 2: 3
              * bytes with the literals in b1, 3: 4 bytes). */
@@ -262,7 +259,7 @@ int32_t lzcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity
     if (ip > srcsize || srcsize - ip < 3) {
         goto fail;
     }
-    size = be24(src + ip);
+    size = getbe24(src + ip);
     ip += 3;
     if (size > capacity) {
         err = UNPACK_EOVERFLOW;
@@ -381,6 +378,11 @@ fail:
  * The reader loads a unit only when the bits it holds cannot answer the question at hand,
  * so it never reads past the unit that holds the end code (a plain call with an unlimited
  * source reads exactly the stream).
+ *
+ * The decoder is split like the LZ one: huffread builds the tables, hufffast and
+ * hufffastplain decode plain symbols while the buffers have room, huffstep takes one code
+ * the careful way (escapes, long codes, both ends), and hufffilter applies the running
+ * sums.
  */
 struct bitreader {
     const uint8_t *src;
@@ -485,12 +487,144 @@ constexpr size_t huffdstroom = 16;
  * 2^8 + 251 bytes; longer runs are rare enough for the careful steps. */
 constexpr uint32_t hufffastzeros = 6;
 
+/* What the stream's head says: header word, size, escape, and the code in three forms
+ * (per-length base and limit for long codes, the symbol list, the first-level table). */
+struct huffcode {
+    uint32_t header;
+    uint32_t size;
+    uint32_t escape;
+    uint32_t maxlen;
+    uint32_t total;
+    int32_t base[17];
+    uint32_t limit[17];
+    uint32_t counts[17];
+    uint8_t list[256];
+    uint8_t symlen[256];            /* code length of each symbol in the table */
+    uint32_t table[1u << huffbits]; /* see huffbits */
+};
+
+/* Counts per length until the code space is full; code is the next free code. */
+int32_t huffcounts(bitreader &r, huffcode &c) {
+    uint32_t code = 0;
+    for (uint32_t len = 1;; len++) {
+        uint32_t count = 0;
+        if (len > 16) {
+            return UNPACK_EMALFORMED;
+        }
+        code *= 2;
+        c.base[len] = static_cast<int32_t>(code) - static_cast<int32_t>(c.total);
+        const int32_t err = getnum(r, count);
+        if (err != 0) {
+            return err;
+        }
+        if (count > 256 - c.total || code + count > (1u << len)) {
+            return UNPACK_EMALFORMED;
+        }
+        c.counts[len] = count;
+        c.total += count;
+        code += count;
+        c.limit[len] = count != 0 ? code << (16 - len) : 0;
+        if (count != 0 && code == (1u << len)) {
+            c.maxlen = len;
+            c.limit[len] = 0x10000; /* the search always ends at the longest length */
+            return 0;
+        }
+    }
+}
+
+/* Symbols: each is the (d+1)-th value not yet listed after the previous one. */
+int32_t huffsymbols(bitreader &r, huffcode &c) {
+    bool used[256] = {};
+    uint32_t prev = 255;
+    for (uint32_t i = 0; i < c.total; i++) {
+        uint32_t d = 0;
+        const int32_t err = getnum(r, d);
+        if (err != 0) {
+            return err;
+        }
+        uint32_t v = (prev + 1) & 255;
+        while (used[v]) {
+            v = (v + 1) & 255;
+        }
+        for (uint32_t step = d % (256 - i); step != 0; step--) {
+            do {
+                v = (v + 1) & 255;
+            } while (used[v]);
+        }
+        used[v] = true;
+        c.list[i] = static_cast<uint8_t>(v);
+        prev = v;
+    }
+    return used[c.escape] ? 0 : UNPACK_ENOEND;
+}
+
+/* First-level table: each short code fills every entry it prefixes. Then each entry that
+ * starts with a plain symbol takes the plain symbols whose codes follow inside its bits:
+ * the bits below a code index the entry of the code after it. Only first symbols are read
+ * there, and those never change, so the order of the pass is free. */
+void hufftable(huffcode &c) {
+    constexpr uint32_t entries = 1u << huffbits;
+    uint32_t index = 0;
+    for (uint32_t len = 1; len <= c.maxlen && len <= huffbits; len++) {
+        for (uint32_t j = 0; j < c.counts[len]; j++, index++) {
+            const uint32_t code = static_cast<uint32_t>(c.base[len]) + index;
+            const uint32_t first = code << (huffbits - len);
+            const uint32_t plain = c.list[index] != c.escape ? 1u << 6 : 0;
+            const uint32_t entry = (static_cast<uint32_t>(c.list[index]) << 8) | plain | len;
+            c.symlen[c.list[index]] = static_cast<uint8_t>(len);
+            for (uint32_t k = 0; k < (1u << (huffbits - len)); k++) {
+                c.table[first + k] = entry;
+            }
+        }
+    }
+    for (uint32_t i = 0; i < entries; i++) {
+        uint32_t symbols = 0;
+        uint32_t count = 0;
+        uint32_t bits = 0;
+        while (count < 3 && bits < huffbits) {
+            const uint32_t next = c.table[(i << bits) & (entries - 1)];
+            const uint32_t symbol = (next >> 8) & 0xFF;
+            if ((next & 0xC0) == 0 || bits + c.symlen[symbol] > huffbits) {
+                break;
+            }
+            symbols |= symbol << (8 * count);
+            bits += c.symlen[symbol];
+            count++;
+        }
+        if (count != 0) {
+            c.table[i] = (symbols << 8) | (count << 6) | bits;
+        }
+    }
+}
+
+/* Reads everything before the coded data and builds the tables. Returns 0 or an UNPACK_E
+ * value; a declared size above capacity is UNPACK_EOVERFLOW. */
+int32_t huffread(bitreader &r, huffcode &c, size_t capacity) {
+    if (!getbits(r, 16, c.header)) {
+        return UNPACK_ETRUNCATED;
+    }
+    if ((c.header & 0x100) != 0 && !getbits(r, 24, c.size)) {
+        return UNPACK_ETRUNCATED;
+    }
+    if (!getbits(r, 24, c.size) || !getbits(r, 8, c.escape)) {
+        return UNPACK_ETRUNCATED;
+    }
+    if (c.size > capacity) {
+        return UNPACK_EOVERFLOW;
+    }
+    int32_t err = huffcounts(r, c);
+    if (err == 0) {
+        err = huffsymbols(r, c);
+    }
+    if (err == 0) {
+        hufftable(c);
+    }
+    return err;
+}
+
 /* Eight source bytes as a big-endian number: the next 64 bits of the stream. */
 inline uint64_t huffload64(const uint8_t *p) {
-    return (static_cast<uint64_t>(p[0]) << 56) | (static_cast<uint64_t>(p[1]) << 48) |
-           (static_cast<uint64_t>(p[2]) << 40) | (static_cast<uint64_t>(p[3]) << 32) |
-           (static_cast<uint64_t>(p[4]) << 24) | (static_cast<uint64_t>(p[5]) << 16) |
-           (static_cast<uint64_t>(p[6]) << 8) | p[7];
+    return (static_cast<uint64_t>(getbe32(p)) << 32) | getbe32(p + 4);
 }
 
 /* Writes the plain symbols of a table entry at d (4 bytes; the room is the caller's) and
@@ -507,320 +641,188 @@ inline uint32_t putsymbols(uint8_t *d, uint32_t entry) {
     return (entry >> 6) & 3;
 }
 
-int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity) {
-    const bool exact = srcsize != unlimited;
-    int32_t err = UNPACK_ETRUNCATED;
-    bitreader r = {src, srcsize, 0, 0, 0};
-    uint32_t header = 0;
-    uint32_t size = 0;
-    uint32_t escape = 0;
-    uint32_t maxlen = 0;
-    uint32_t total = 0;
-    size_t op = 0;
-    int32_t base[17] = {};
-    uint32_t limit[17] = {};
-    uint32_t counts[17] = {};
-    uint8_t list[256];
-    bool used[256] = {};
-    uint32_t table[1u << huffbits] = {}; /* see huffbits */
-    uint8_t symlen[256] = {};            /* code length of each symbol in the table */
-    if (dst == nullptr) {
-        capacity = 0;
-    }
-    if (src == nullptr || !getbits(r, 16, header)) {
-        goto fail;
-    }
-    if ((header & 0x100) != 0 && !getbits(r, 24, size)) {
-        goto fail;
-    }
-    if (!getbits(r, 24, size) || !getbits(r, 8, escape)) {
-        goto fail;
-    }
-    if (size > capacity) {
-        err = UNPACK_EOVERFLOW;
-        goto fail;
-    }
-
-    /* Counts per length until the code space is full; code is the next free code. */
-    {
-        uint32_t code = 0;
-        for (uint32_t len = 1;; len++) {
-            uint32_t count = 0;
-            if (len > 16) {
-                err = UNPACK_EMALFORMED;
-                goto fail;
-            }
-            code *= 2;
-            base[len] = static_cast<int32_t>(code) - static_cast<int32_t>(total);
-            err = getnum(r, count);
-            if (err != 0) {
-                goto fail;
-            }
-            if (count > 256 - total || code + count > (1u << len)) {
-                err = UNPACK_EMALFORMED;
-                goto fail;
-            }
-            counts[len] = count;
-            total += count;
-            code += count;
-            limit[len] = count != 0 ? code << (16 - len) : 0;
-            if (count != 0 && code == (1u << len)) {
-                maxlen = len;
-                break;
-            }
+/* The fast loop for a source of known size, on locals the compiler keeps in registers,
+ * while both buffers have room: plain symbols and short runs only; the escape's other
+ * uses, a malformed long code and the last bytes of either buffer are left to huffstep.
+ * A refill loads 64 bits and keeps whole units of them (at least 49 bits held after
+ * it), so three codes of up to 16 bits need no check between them. Bits below the units
+ * kept are the stream's next bits, so the next refill puts the same bits there again. */
+void hufffast(const huffcode &c, bitreader &r, uint8_t *dst, size_t &op) {
+    const size_t size = c.size;
+    uint64_t buf = r.buf;
+    uint32_t held = r.count;
+    size_t at = r.ip;
+    size_t o = op;
+    while (size - o >= huffdstroom && r.size - at >= huffsrcroom) {
+        if (held <= 48) {
+            buf |= huffload64(r.src + at) >> held;
+            const uint32_t units = (64 - held) >> 4;
+            at += 2 * units;
+            held += 16 * units;
         }
-        limit[maxlen] = 0x10000; /* the search always ends at the longest length */
-    }
-
-    /* Symbols: each is the (d+1)-th value not yet listed after the previous one. */
-    {
-        uint32_t prev = 255;
-        for (uint32_t i = 0; i < total; i++) {
-            uint32_t d = 0;
-            err = getnum(r, d);
-            if (err != 0) {
-                goto fail;
-            }
-            uint32_t v = (prev + 1) & 255;
-            while (used[v]) {
-                v = (v + 1) & 255;
-            }
-            for (uint32_t step = d % (256 - i); step != 0; step--) {
-                do {
-                    v = (v + 1) & 255;
-                } while (used[v]);
-            }
-            used[v] = true;
-            list[i] = static_cast<uint8_t>(v);
-            prev = v;
-        }
-    }
-    if (!used[escape]) {
-        err = UNPACK_ENOEND;
-        goto fail;
-    }
-
-    /* First-level table: each short code fills every entry it prefixes. Then each entry
-     * that starts with a plain symbol takes the plain symbols whose codes follow inside
-     * its bits: the bits below a code index the entry of the code after it. Only first
-     * symbols are read there, and those never change, so the order of the pass is free. */
-    {
-        constexpr uint32_t entries = 1u << huffbits;
-        uint32_t index = 0;
-        for (uint32_t len = 1; len <= maxlen && len <= huffbits; len++) {
-            for (uint32_t j = 0; j < counts[len]; j++, index++) {
-                const uint32_t code = static_cast<uint32_t>(base[len]) + index;
-                const uint32_t first = code << (huffbits - len);
-                const uint32_t plain = list[index] != escape ? 1u << 6 : 0;
-                const uint32_t entry = (static_cast<uint32_t>(list[index]) << 8) | plain | len;
-                symlen[list[index]] = static_cast<uint8_t>(len);
-                for (uint32_t k = 0; k < (1u << (huffbits - len)); k++) {
-                    table[first + k] = entry;
-                }
-            }
-        }
-        for (uint32_t i = 0; i < entries; i++) {
-            uint32_t symbols = 0;
-            uint32_t count = 0;
-            uint32_t bits = 0;
-            while (count < 3 && bits < huffbits) {
-                const uint32_t next = table[(i << bits) & (entries - 1)];
-                const uint32_t symbol = (next >> 8) & 0xFF;
-                if ((next & 0xC0) == 0 || bits + symlen[symbol] > huffbits) {
-                    break;
-                }
-                symbols |= symbol << (8 * count);
-                bits += symlen[symbol];
-                count++;
-            }
-            if (count != 0) {
-                table[i] = (symbols << 8) | (count << 6) | bits;
-            }
-        }
-    }
-
-    for (;;) {
-        uint32_t len = 0;
-        uint32_t symbol = 0;
-        /* Fast loop, on locals the compiler keeps in registers, while both buffers have
-         * room: plain symbols only; the escape, a malformed long code and the last bytes
-         * of either buffer go to the careful steps below. A refill loads 64 bits and keeps
-         * whole units of them (at least 49 bits held after it), so three codes of up to 16
-         * bits need no check between them. Bits below the units kept are the stream's
-         * next bits, so the next refill puts the same bits there again. */
-        if (exact) {
-            uint64_t buf = r.buf;
-            uint32_t held = r.count;
-            size_t at = r.ip;
-            while (size - op >= huffdstroom && srcsize - at >= huffsrcroom) {
-                if (held <= 48) {
-                    buf |= huffload64(src + at) >> held;
-                    const uint32_t units = (64 - held) >> 4;
-                    at += 2 * units;
-                    held += 16 * units;
-                }
-                for (uint32_t step = 0; step < 3; step++) {
-                    const uint32_t entry = table[buf >> (64 - huffbits)];
-                    if ((entry & 0xC0) != 0) {
-                        op += putsymbols(dst + op, entry);
-                        buf <<= entry & 63;
-                        held -= entry & 63;
-                        continue;
-                    }
-                    if (entry != 0) {
-                        /* The escape and a run of up to 2^8 + 251 bytes: a number of z
-                         * zeros (0 to hufffastzeros), a 1 and z + 2 bits (2 bits for z 0)
-                         * is, as the 2z + 3 bits it takes, the value + 4. Longer numbers,
-                         * the end, literals and a run without room go the careful way. */
-                        const uint32_t esclen = entry & 63;
-                        const uint64_t number = buf << esclen;
-                        const uint32_t zeros = static_cast<uint32_t>(std::countl_zero(number));
-                        if (zeros > hufffastzeros) {
-                            goto careful;
-                        }
-                        const uint32_t numlen = 2 * zeros + 3;
-                        const uint32_t run = static_cast<uint32_t>(number >> (64 - numlen)) - 4;
-                        if (esclen + numlen > held || run == 0 || op == 0 ||
-                            size - op < run + huffdstroom) {
-                            goto careful;
-                        }
-                        const uint64_t fill = 0x0101010101010101ull * dst[op - 1];
-                        for (uint32_t k = 0; k < run; k += 8) {
-                            memcpy(dst + op + k, &fill, 8);
-                        }
-                        op += run;
-                        buf <<= esclen + numlen;
-                        held -= esclen + numlen;
-                        break; /* up to 26 bits taken: refill */
-                    }
-                    const uint32_t bits = static_cast<uint32_t>(buf >> 48);
-                    uint32_t longlen = huffbits + 1;
-                    while (longlen < maxlen && bits >= limit[longlen]) {
-                        longlen++;
-                    }
-                    const uint32_t slot = static_cast<uint32_t>(
-                        static_cast<int32_t>(bits >> (16 - longlen)) - base[longlen]);
-                    if (slot >= total || list[slot] == escape) {
-                        goto careful;
-                    }
-                    dst[op++] = list[slot];
-                    buf <<= longlen;
-                    held -= longlen;
-                }
-            }
-        careful:
-            /* The careful steps expect nothing but zeros below the bits held. */
-            r.buf = held != 0 ? buf & (~0ull << (64 - held)) : 0;
-            r.count = held;
-            r.ip = at;
-        } else {
-            /* A plain call cannot see where the source ends, so a unit is loaded only when
-             * an entry takes more bits than are held, as the careful steps do. Below the
-             * bits held are zeros, not stream bits, but a code read from them makes the
-             * entry longer than the bits held (codes are prefix-free): whenever an entry
-             * does not fit, something of the stream still lies in the next unit. */
-            uint64_t buf = r.buf;
-            uint32_t held = r.count;
-            size_t at = r.ip;
-            while (size - op >= huffdstroom) {
-                const uint32_t entry = table[buf >> (64 - huffbits)];
-                if ((entry & 0xC0) == 0) {
-                    break; /* the escape or a long code */
-                }
-                if ((entry & 63) > held) {
-                    const uint64_t unit = (static_cast<uint32_t>(src[at]) << 8) | src[at + 1];
-                    buf |= unit << (48 - held);
-                    at += 2;
-                    held += 16;
-                    continue;
-                }
-                op += putsymbols(dst + op, entry);
+        for (uint32_t step = 0; step < 3; step++) {
+            const uint32_t entry = c.table[buf >> (64 - huffbits)];
+            if ((entry & 0xC0) != 0) {
+                o += putsymbols(dst + o, entry);
                 buf <<= entry & 63;
                 held -= entry & 63;
+                continue;
             }
-            r.buf = buf;
-            r.count = held;
-            r.ip = at;
-        }
-        for (;;) {
-            const uint32_t entry = table[r.buf >> (64 - huffbits)];
             if (entry != 0) {
-                symbol = (entry >> 8) & 0xFF;
-                len = symlen[symbol];
-            } else {
-                const uint32_t bits = static_cast<uint32_t>(r.buf >> 48);
-                len = huffbits + 1;
-                while (len < maxlen && bits >= limit[len]) {
-                    len++;
+                /* The escape and a run of up to 2^8 + 251 bytes: a number of z zeros (0
+                 * to hufffastzeros), a 1 and z + 2 bits (2 bits for z 0) is, as the
+                 * 2z + 3 bits it takes, the value + 4. Longer numbers, the end, literals
+                 * and a run without room go the careful way. */
+                const uint32_t esclen = entry & 63;
+                const uint64_t number = buf << esclen;
+                const uint32_t zeros = static_cast<uint32_t>(std::countl_zero(number));
+                if (zeros > hufffastzeros) {
+                    goto done;
                 }
-                const int64_t index = static_cast<int64_t>(bits >> (16 - len)) - base[len];
-                if (index < 0 || index >= static_cast<int64_t>(total)) {
-                    err = UNPACK_EMALFORMED;
-                    goto fail;
+                const uint32_t numlen = 2 * zeros + 3;
+                const uint32_t run = static_cast<uint32_t>(number >> (64 - numlen)) - 4;
+                if (esclen + numlen > held || run == 0 || o == 0 || size - o < run + huffdstroom) {
+                    goto done;
                 }
-                symbol = list[index];
+                const uint64_t fill = 0x0101010101010101ull * dst[o - 1];
+                for (uint32_t k = 0; k < run; k += 8) {
+                    memcpy(dst + o + k, &fill, 8);
+                }
+                o += run;
+                buf <<= esclen + numlen;
+                held -= esclen + numlen;
+                break; /* up to 26 bits taken: refill */
             }
-            if (len <= r.count) {
-                break;
+            const uint32_t bits = static_cast<uint32_t>(buf >> 48);
+            uint32_t longlen = huffbits + 1;
+            while (longlen < c.maxlen && bits >= c.limit[longlen]) {
+                longlen++;
             }
-            if (!loadunit(r)) {
-                err = UNPACK_ETRUNCATED;
-                goto fail;
+            const uint32_t slot = static_cast<uint32_t>(
+                static_cast<int32_t>(bits >> (16 - longlen)) - c.base[longlen]);
+            if (slot >= c.total || c.list[slot] == c.escape) {
+                goto done;
             }
+            dst[o++] = c.list[slot];
+            buf <<= longlen;
+            held -= longlen;
         }
-        r.buf <<= len;
-        r.count -= len;
-        if (symbol != escape) {
-            if (op >= size) {
-                err = UNPACK_EOVERFLOW;
-                goto fail;
-            }
-            dst[op++] = static_cast<uint8_t>(symbol);
+    }
+done:
+    /* huffstep expects nothing but zeros below the bits held. */
+    r.buf = held != 0 ? buf & (~0ull << (64 - held)) : 0;
+    r.count = held;
+    r.ip = at;
+    op = o;
+}
+
+/* The fast loop of a plain call, which cannot see where the source ends: a unit is
+ * loaded only when an entry takes more bits than are held, as huffstep does. Below the
+ * bits held are zeros, not stream bits, but a code read from them makes the entry longer
+ * than the bits held (codes are prefix-free): whenever an entry does not fit, something
+ * of the stream still lies in the next unit. */
+void hufffastplain(const huffcode &c, bitreader &r, uint8_t *dst, size_t &op) {
+    uint64_t buf = r.buf;
+    uint32_t held = r.count;
+    size_t at = r.ip;
+    size_t o = op;
+    while (c.size - o >= huffdstroom) {
+        const uint32_t entry = c.table[buf >> (64 - huffbits)];
+        if ((entry & 0xC0) == 0) {
+            break; /* the escape or a long code */
+        }
+        if ((entry & 63) > held) {
+            const uint64_t unit = (static_cast<uint32_t>(r.src[at]) << 8) | r.src[at + 1];
+            buf |= unit << (48 - held);
+            at += 2;
+            held += 16;
             continue;
         }
-        uint32_t run = 0;
-        err = getnum(r, run);
-        if (err != 0) {
-            goto fail;
-        }
-        if (run != 0) {
-            if (op == 0) {
-                err = UNPACK_EMALFORMED; /* nothing to repeat */
-                goto fail;
+        o += putsymbols(dst + o, entry);
+        buf <<= entry & 63;
+        held -= entry & 63;
+    }
+    r.buf = buf;
+    r.count = held;
+    r.ip = at;
+    op = o;
+}
+
+/* Decodes one code unit by unit and acts on it: a plain symbol, an escape with its run,
+ * literal or end. Returns 0 to go on, 1 at the end code, or an UNPACK_E value. */
+int32_t huffstep(const huffcode &c, bitreader &r, uint8_t *dst, size_t &op) {
+    uint32_t len = 0;
+    uint32_t symbol = 0;
+    for (;;) {
+        const uint32_t entry = c.table[r.buf >> (64 - huffbits)];
+        if (entry != 0) {
+            symbol = (entry >> 8) & 0xFF;
+            len = c.symlen[symbol];
+        } else {
+            const uint32_t bits = static_cast<uint32_t>(r.buf >> 48);
+            len = huffbits + 1;
+            while (len < c.maxlen && bits >= c.limit[len]) {
+                len++;
             }
-            if (size - op < run) {
-                err = UNPACK_EOVERFLOW;
-                goto fail;
+            const int64_t index = static_cast<int64_t>(bits >> (16 - len)) - c.base[len];
+            if (index < 0 || index >= static_cast<int64_t>(c.total)) {
+                return UNPACK_EMALFORMED;
             }
-            memset(dst + op, dst[op - 1], run);
-            op += run;
-            continue;
+            symbol = c.list[index];
         }
-        uint32_t flag = 0;
-        uint32_t literal = 0;
-        if (!getbits(r, 1, flag)) {
-            err = UNPACK_ETRUNCATED;
-            goto fail;
-        }
-        if (flag != 0) {
+        if (len <= r.count) {
             break;
         }
-        if (!getbits(r, 8, literal)) {
-            err = UNPACK_ETRUNCATED;
-            goto fail;
+        if (!loadunit(r)) {
+            return UNPACK_ETRUNCATED;
         }
-        if (op >= size) {
-            err = UNPACK_EOVERFLOW;
-            goto fail;
+    }
+    r.buf <<= len;
+    r.count -= len;
+    if (symbol != c.escape) {
+        if (op >= c.size) {
+            return UNPACK_EOVERFLOW;
         }
-        dst[op++] = static_cast<uint8_t>(literal);
+        dst[op++] = static_cast<uint8_t>(symbol);
+        return 0;
     }
-    if (op != size) {
-        err = UNPACK_EMALFORMED;
-        goto fail;
+    uint32_t run = 0;
+    const int32_t err = getnum(r, run);
+    if (err != 0) {
+        return err;
     }
+    if (run != 0) {
+        if (op == 0) {
+            return UNPACK_EMALFORMED; /* nothing to repeat */
+        }
+        if (c.size - op < run) {
+            return UNPACK_EOVERFLOW;
+        }
+        memset(dst + op, dst[op - 1], run);
+        op += run;
+        return 0;
+    }
+    uint32_t flag = 0;
+    uint32_t literal = 0;
+    if (!getbits(r, 1, flag)) {
+        return UNPACK_ETRUNCATED;
+    }
+    if (flag != 0) {
+        return 1;
+    }
+    if (!getbits(r, 8, literal)) {
+        return UNPACK_ETRUNCATED;
+    }
+    if (op >= c.size) {
+        return UNPACK_EOVERFLOW;
+    }
+    dst[op++] = static_cast<uint8_t>(literal);
+    return 0;
+}
 
-    /* Running sums for sampled data, chosen by the header word with code bit 0 cleared. */
+/* Running sums for sampled data over the first size bytes, chosen by the header word with
+ * code bit 0 cleared. */
+void hufffilter(uint32_t header, uint8_t *dst, size_t size) {
     if ((header & 0xFEFF) == 0x32FB) {
         uint8_t s = 0;
         for (size_t i = 0; i < size; i++) {
@@ -836,9 +838,40 @@ int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
             dst[i] = s2;
         }
     }
-    return static_cast<int32_t>(size);
-fail:
-    return err;
+}
+
+/* With trusted false (the bounded form) a stream that ends before its declared size is
+ * UNPACK_EMALFORMED: the bytes it did not write are not its own to vouch for. With
+ * trusted true (the plain entry points) the decoder stops only at the end code, and the
+ * filter then runs over the whole declared size, on whatever the destination holds past
+ * the decoded bytes. */
+int32_t huffcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacity, bool trusted) {
+    bitreader r = {src, srcsize, 0, 0, 0};
+    huffcode c = {};
+    size_t op = 0;
+    if (dst == nullptr) {
+        capacity = 0;
+    }
+    if (src == nullptr) {
+        return UNPACK_ETRUNCATED;
+    }
+    int32_t err = huffread(r, c, capacity);
+    while (err == 0) {
+        if (srcsize != unlimited) {
+            hufffast(c, r, dst, op);
+        } else {
+            hufffastplain(c, r, dst, op);
+        }
+        err = huffstep(c, r, dst, op);
+    }
+    if (err < 0) {
+        return err;
+    }
+    if (op != c.size && !trusted) {
+        return UNPACK_EMALFORMED;
+    }
+    hufffilter(c.header, dst, c.size);
+    return static_cast<int32_t>(c.size);
 }
 
 /* ---- Run-length ------------------------------------------------------------------------
@@ -862,7 +895,7 @@ int32_t rlecore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capacit
     if (src == nullptr || srcsize < 5) {
         goto fail;
     }
-    size = be24(src + 2);
+    size = getbe24(src + 2);
     if (size > capacity) {
         err = UNPACK_EOVERFLOW;
         goto fail;
@@ -943,7 +976,7 @@ int32_t paircore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capaci
     if (ip > srcsize || srcsize - ip < 5) {
         goto fail;
     }
-    size = be24(src + ip);
+    size = getbe24(src + ip);
     escape = src[ip + 3];
     pairs = src[ip + 4];
     ip += 5;
@@ -1027,9 +1060,9 @@ fail:
  *   code sig size[3] unused width[2] | blocks of 8 bytes, left to right, row by row:
  *   c0 (LE 5:6:5) c1 (LE) | index byte per pixel row, pixel i = (byte >> 2i) & 3
  *
- * Decision: pixels of a block that fall right of the width or below the declared size are
- * dropped, so any width and height decode to exactly width x height pixels and nothing
- * behind the declared end is written.
+ * Every block is decoded whole into rows of width pixels, so with a width that is not a
+ * multiple of 4 the last block of each row also writes the first pixels of the next row.
+ * Nothing at or behind the declared size is written.
  */
 constexpr uint32_t fieldmasks[3] = {0xF800, 0x07E0, 0x001F}; /* red, green, blue */
 
@@ -1063,7 +1096,7 @@ int32_t blockcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capac
     if (src == nullptr || srcsize < 8) {
         goto fail;
     }
-    size = be24(src + 2);
+    size = getbe24(src + 2);
     width = (static_cast<size_t>(src[6]) << 8) | src[7];
     if (size > capacity) {
         err = UNPACK_EOVERFLOW;
@@ -1094,24 +1127,18 @@ int32_t blockcore(const uint8_t *src, size_t srcsize, uint8_t *dst, size_t capac
             } else {
                 palette[2] = average(c0, c1);
             }
-            const size_t columns = width - x < 4 ? width - x : 4;
+            /* Whole blocks at a pitch of width pixels: the columns of a row's last block
+             * that pass the width land on the first pixels of the next row, over what the
+             * row's first block put there. Only the declared size clips; an odd size ends
+             * with the low byte of the pixel it cuts. */
             for (size_t y = 0; y < 4; y++) {
                 const size_t at = (row * 4 + y) * pitch + x * 2;
-                if (at >= size) {
-                    break;
-                }
-                const size_t room = (size - at) / 2;
-                const size_t count = columns < room ? columns : room;
-                for (size_t i = 0; i < count; i++) {
+                for (size_t i = 0; i < 4 && at + 2 * i < size; i++) {
                     const uint32_t pixel = palette[(b[4 + y] >> (2 * i)) & 3];
                     dst[at + 2 * i] = static_cast<uint8_t>(pixel);
-                    dst[at + 2 * i + 1] = static_cast<uint8_t>(pixel >> 8);
-                }
-                // An odd declared size ends inside a pixel: its low byte is the last
-                // byte of the output, so every byte up to the size is written.
-                if (count < columns && ((size - at) & 1) != 0) {
-                    const uint32_t pixel = palette[(b[4 + y] >> (2 * count)) & 3];
-                    dst[at + 2 * count] = static_cast<uint8_t>(pixel);
+                    if (size - (at + 2 * i) >= 2) {
+                        dst[at + 2 * i + 1] = static_cast<uint8_t>(pixel >> 8);
+                    }
                 }
             }
         }
@@ -1124,7 +1151,7 @@ fail:
 /* The plain entry points' result: the declared size whatever the core found, as the
  * decoders never checked their input. */
 int32_t declared(const uint8_t *src, size_t offset) {
-    return static_cast<int32_t>(be24(src + offset));
+    return static_cast<int32_t>(getbe24(src + offset));
 }
 
 } // namespace
@@ -1151,7 +1178,7 @@ int32_t huffunpack(const void *source, void *destination, int32_t decode) {
     }
     const uint8_t *src = static_cast<const uint8_t *>(source);
     if (decode != 0) {
-        huffcore(src, unlimited, static_cast<uint8_t *>(destination), unlimited);
+        huffcore(src, unlimited, static_cast<uint8_t *>(destination), unlimited, true);
     }
     return declared(src, sizeoffset(src));
 }
@@ -1202,7 +1229,12 @@ int32_t lzunpackbounded(const void *source, size_t sourcesize, void *destination
 int32_t huffunpackbounded(const void *source, size_t sourcesize, void *destination,
                           size_t capacity) {
     return huffcore(static_cast<const uint8_t *>(source), sourcesize,
-                    static_cast<uint8_t *>(destination), capacity);
+                    static_cast<uint8_t *>(destination), capacity, false);
+}
+
+int32_t huffunpacktrusted(const void *source, void *destination, size_t capacity) {
+    return huffcore(static_cast<const uint8_t *>(source), unlimited,
+                    static_cast<uint8_t *>(destination), capacity, true);
 }
 
 int32_t rleunpackbounded(const void *source, size_t sourcesize, void *destination,

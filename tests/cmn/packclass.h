@@ -7,6 +7,7 @@
 
 #include "thistle/diag.h"
 #include "thistle/memstd.h"
+#include "thistle/unpack.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,23 @@ inline std::vector<uint8_t> randombytes(size_t n, uint32_t seed) {
         b = static_cast<uint8_t>(g());
     }
     return v;
+}
+
+// A lossless stream must unpack to `in` through the bounded dispatcher into exactly its
+// size (the byte behind must survive) and through unpack.
+inline void expectunpacksto(const std::vector<uint8_t> &stream, const std::vector<uint8_t> &in) {
+    std::vector<uint8_t> back(in.size() + 1, 0xEE);
+    EXPECT_EQ(unpackbounded(stream.data(), stream.size(), back.data(), in.size()),
+              static_cast<int32_t>(in.size()));
+    EXPECT_EQ(back[in.size()], 0xEE);
+    back.resize(in.size());
+    EXPECT_EQ(back, in);
+    if (!in.empty()) {
+        std::vector<uint8_t> again(in.size() + 16);
+        EXPECT_EQ(unpack(stream.data(), again.data()), static_cast<int32_t>(in.size()));
+        again.resize(in.size());
+        EXPECT_EQ(again, in);
+    }
 }
 
 class PackClassTest : public ::testing::Test {

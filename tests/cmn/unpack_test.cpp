@@ -148,27 +148,6 @@ TEST_F(Unpack, EveryCodeAndBothSignatures) {
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Unpack, RunningSumsOnlyWithSignatureFB) {
-    const bytes one = {0x61, 0xC2, 0x23, 0x84};
-    const bytes two = {0x61, 0x23, 0x46, 0xCA};
-    struct {
-        uint16_t word;
-        bytes expect;
-    } cases[] = {
-        {0x32FB, one},
-        {0x33FB, one},
-        {0x34FB, two},
-        {0x35FB, two},
-        {0x3232, {'a', 'a', 'a', 'a'}},
-        {0x3432, {'a', 'a', 'a', 'a'}},
-    };
-    for (auto &tc : cases) {
-        result r = run(huffaaaa(tc.word), 4);
-        EXPECT_EQ(r.value, 4) << tc.word;
-        EXPECT_EQ(r.out, tc.expect) << tc.word;
-    }
-}
-
 TEST_F(Unpack, LongHeaderSizes) {
     // The decoder reads the size 3 bytes later than unpacksize does.
     bytes s = header(0x11, 0xFB, 6) + bytes{0, 0, 4, 0xE0, 'w', 'x', 'y', 'z', 0xFC};

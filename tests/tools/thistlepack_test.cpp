@@ -176,11 +176,8 @@ TEST_F(Thistlepack, EveryLosslessFormatRoundTripsAndInfoNamesIt) {
     };
     const std::vector<row> rows = {
         {{"-f", "lz", "-l", "1"}, textdata(200000), "lz", "0x10 (short"},
-        {{"-f", "lz", "-l", "9"}, textdata(40000), "lz", "0x10 (short"},
         {{"-f", "lz", "--long"}, textdata(5000), "lz", "0x11 (long"},
         {{"-f", "huff"}, textdata(100000), "huff", "0x30 (short"},
-        {{"-f", "huff", "--long"}, textdata(3000), "huff", "0x31 (long"},
-        {{"-f", "huff1"}, sampleddata(50000), "huff1", "0x32 (short"},
         {{"-f", "huff2"}, sampleddata(50000), "huff2", "0x34 (short"},
         {{"-f", "rle"}, runsdata(70000), "rle", "0x4a (short"},
         {{"-f", "pair"}, textdata(40000), "pair", "0x46 (short"},
@@ -207,18 +204,6 @@ TEST_F(Thistlepack, EveryLosslessFormatRoundTripsAndInfoNamesIt) {
                   std::string::npos)
             << i.out;
     }
-}
-
-TEST_F(Thistlepack, InfoReportsTheRatio) {
-    // 4000 bytes of one value pack to a handful of bytes with run-length.
-    const fs::path pk = packed("zeros", std::vector<uint8_t>(4000, 0), {"-f", "rle"});
-    const outcome i = run({"info", pk.string()});
-    ASSERT_EQ(i.code, 0);
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "ratio      %.2f%% (%.2f:1)",
-                  100.0 * static_cast<double>(fs::file_size(pk)) / 4000.0,
-                  4000.0 / static_cast<double>(fs::file_size(pk)));
-    EXPECT_NE(i.out.find(expected), std::string::npos) << i.out;
 }
 
 TEST_F(Thistlepack, BlockPacksRaw565WithWidthAndKeepsFlatAreas) {

@@ -178,10 +178,6 @@ struct header {
     int32_t width;     /* block: pixels per row */
 };
 
-uint32_t be24(const uint8_t *p) {
-    return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-}
-
 int readheader(const uint8_t *data, size_t size, header &h, char *error, size_t errorsize) {
     if (size < 5) {
         std::snprintf(error, errorsize, "too short for a pack header (%zu bytes)", size);
@@ -207,7 +203,7 @@ int readheader(const uint8_t *data, size_t size, header &h, char *error, size_t 
         std::snprintf(error, errorsize, "too short for a long pack header (%zu bytes)", size);
         return 0;
     }
-    h.unpacked = be24(data + (h.longform ? 5 : 2));
+    h.unpacked = getbigendian(data + (h.longform ? 5 : 2), 3);
     h.width = 0;
     if (k == kind::block) {
         if (size < 8) {
@@ -472,120 +468,112 @@ int parsewidth(const char *text, int32_t &width) {
     return 1;
 }
 
-int cmdpack(int argc, char **argv) {
-    const formatentry *format = nullptr;
-    int32_t level = 0;
-    int32_t width = 0;
-    bool longform = false;
-    const char *files[2] = {nullptr, nullptr};
+/* The pack command's options and files. */
+struct packargs {
+    const formatentry *format;
+    int32_t level; /* 0: the format's default */
+    int32_t width; /* 0: not given */
+    bool longform;
+    const char *in;
+    const char *out;
+};
+
+/* Reads the pack command line into a; returns exitok or the usage failure. */
+int parsepackargs(int argc, char **argv, packargs &a) {
+    a = {};
     int nfiles = 0;
     for (int i = 0; i < argc; i++) {
-        const char *a = argv[i];
-        if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "-l") == 0 ||
-            std::strcmp(a, "--width") == 0) {
-            if (i + 1 >= argc) {
-                return usage("%s needs a value", a);
+        const char *arg = argv[i];
+        const bool valued = std::strcmp(arg, "-f") == 0 || std::strcmp(arg, "-l") == 0 ||
+                            std::strcmp(arg, "--width") == 0;
+        if (valued && i + 1 >= argc) {
+            return usage("%s needs a value", arg);
+        }
+        if (std::strcmp(arg, "-f") == 0) {
+            a.format = formatbyname(argv[++i]);
+            if (a.format == nullptr) {
+                return usage("unknown format '%s'", argv[i]);
             }
-            const char *v = argv[++i];
-            if (a[1] == 'f') {
-                format = formatbyname(v);
-                if (format == nullptr) {
-                    return usage("unknown format '%s'", v);
-                }
-            } else if (a[1] == 'l') {
-                if (!parselevel(v, level)) {
-                    return usage("level '%s' is not 1 to 9", v);
-                }
-            } else if (!parsewidth(v, width)) {
-                return usage("width '%s' is not 1 to 65535", v);
+        } else if (std::strcmp(arg, "-l") == 0) {
+            if (!parselevel(argv[++i], a.level)) {
+                return usage("level '%s' is not 1 to 9", argv[i]);
             }
-        } else if (std::strcmp(a, "--long") == 0) {
-            longform = true;
-        } else if (a[0] == '-' && a[1] != 0) {
-            return usage("unknown option '%s'", a);
+        } else if (std::strcmp(arg, "--width") == 0) {
+            if (!parsewidth(argv[++i], a.width)) {
+                return usage("width '%s' is not 1 to 65535", argv[i]);
+            }
+        } else if (std::strcmp(arg, "--long") == 0) {
+            a.longform = true;
+        } else if (arg[0] == '-' && arg[1] != 0) {
+            return usage("unknown option '%s'", arg);
         } else if (nfiles < 2) {
-            files[nfiles++] = a;
+            (nfiles++ == 0 ? a.in : a.out) = arg;
         } else {
             return usage("pack takes one input and one output");
         }
     }
-    if (format == nullptr) {
+    if (a.format == nullptr) {
         return usage("pack needs -f FORMAT");
     }
     if (nfiles != 2) {
         return usage("pack takes one input and one output");
     }
-    if (level != 0 && !format->levels) {
+    if (a.level != 0 && !a.format->levels) {
         return usage("-l applies to lz and block only");
     }
-    if (longform && !format->longheader) {
+    if (a.longform && !a.format->longheader) {
         return usage("--long applies to lz, huff, huff1, huff2 and pair only");
     }
-    if (width != 0 && format->k != kind::block) {
+    if (a.width != 0 && a.format->k != kind::block) {
         return usage("--width applies to block only");
     }
-    const char *in = files[0];
-    const char *out = files[1];
+    return exitok;
+}
 
-    std::vector<uint8_t> data;
-    // A PNG may be smaller than its pixels; its pixels are checked after decoding.
-    const size_t limit = format->k == kind::block ? maxpackedfile : PACK_MAXSIZE;
-    if (!readfile(in, limit, data, "input")) {
-        return exitfail;
-    }
-    packjob job = {.format = format,
-                   .data = data.data(),
-                   .size = data.size(),
-                   .width = 0,
-                   .height = 0,
-                   .level = level != 0 ? level : format->deflevel,
-                   .header = longform ? PACK_LONGHEADER : PACK_SHORTHEADER};
-    std::vector<uint8_t> pixelbytes;
-    if (format->k == kind::block) {
-        if (ispng(data.data(), data.size())) {
-            std::vector<uint16_t> pixels;
-            char error[256];
-            if (!readpng565(data.data(), data.size(), pixels, job.width, job.height, error,
-                            sizeof error)) {
-                return fail(in, "%s", error);
-            }
-            if (width != 0 && width != job.width) {
-                return fail(in, "PNG is %d pixels wide, not %d", job.width, width);
-            }
-            pixelbytes.resize(pixels.size() * 2);
-            for (size_t i = 0; i < pixels.size(); i++) {
-                pixelbytes[2 * i] = static_cast<uint8_t>(pixels[i]);
-                pixelbytes[2 * i + 1] = static_cast<uint8_t>(pixels[i] >> 8);
-            }
-            job.data = pixelbytes.data();
-            job.size = pixelbytes.size();
-        } else {
-            if (width == 0) {
-                return usage("block needs --width for raw 5:6:5 input");
-            }
-            const size_t row = static_cast<size_t>(width) * 2;
-            if (data.empty() || data.size() % row != 0) {
-                return fail(in, "%zu bytes are not whole rows of %d 5:6:5 pixels", data.size(),
-                            width);
-            }
-            job.width = width;
-            job.height = static_cast<int32_t>(data.size() / row);
+/* Makes the block job's pixels from a PNG (converted to 5:6:5 into pixelbytes) or from
+ * raw 5:6:5 rows of the given width. Returns exitok or the failure's exit code. */
+int readpixels(const packargs &a, const std::vector<uint8_t> &data, packjob &job,
+               std::vector<uint8_t> &pixelbytes) {
+    if (!ispng(data.data(), data.size())) {
+        if (a.width == 0) {
+            return usage("block needs --width for raw 5:6:5 input");
         }
+        const size_t row = static_cast<size_t>(a.width) * 2;
+        if (data.empty() || data.size() % row != 0) {
+            return fail(a.in, "%zu bytes are not whole rows of %d 5:6:5 pixels", data.size(),
+                        a.width);
+        }
+        job.width = a.width;
+        job.height = static_cast<int32_t>(data.size() / row);
+        return exitok;
     }
-    if (job.size > PACK_MAXSIZE) {
-        return fail(in, "input of %zu bytes is too large (at most %d bytes)", job.size,
-                    PACK_MAXSIZE);
+    std::vector<uint16_t> pixels;
+    char error[256];
+    if (!readpng565(data.data(), data.size(), pixels, job.width, job.height, error, sizeof error)) {
+        return fail(a.in, "%s", error);
     }
-    if (job.size == 0) {
-        return fail(in, "empty input: a stream that unpacks to 0 bytes reads as invalid");
+    if (a.width != 0 && a.width != job.width) {
+        return fail(a.in, "PNG is %d pixels wide, not %d", job.width, a.width);
     }
+    pixelbytes.resize(pixels.size() * 2);
+    for (size_t i = 0; i < pixels.size(); i++) {
+        pixelbytes[2 * i] = static_cast<uint8_t>(pixels[i]);
+        pixelbytes[2 * i + 1] = static_cast<uint8_t>(pixels[i] >> 8);
+    }
+    job.data = pixelbytes.data();
+    job.size = pixelbytes.size();
+    return exitok;
+}
 
-    std::vector<uint8_t> packed(packbound(format->code, job.size));
+/* Runs the encoder in a memory class sized from the input, four times larger after each
+ * PACK_ENOMEM up to maxregion. Returns the stream's size or a PACK_E value; 0 with the
+ * failure printed when not even the first class could be made. */
+int32_t packinmemory(const packjob &job, const char *in, std::vector<uint8_t> &packed) {
     int32_t result = PACK_ENOMEM;
     workmem mem;
     for (size_t region = (size_t{32} << 20) + 24 * job.size; result == PACK_ENOMEM; region *= 4) {
         if (!memup(mem, region)) {
-            return fail(in, "no memory for the encoder's work");
+            return !fail(in, "no memory for the encoder's work");
         }
         result = encodewithprogress(job, packed.data(), packed.size());
         memdown(mem);
@@ -593,32 +581,72 @@ int cmdpack(int argc, char **argv) {
             break;
         }
     }
+    return result;
+}
+
+/* Names an encoder failure; exitok for a stream. */
+int packfailure(const packargs &a, int32_t result) {
     switch (result) {
     case PACK_EOVERFLOW:
-        return fail(in, "the packed stream overflowed its bound (encoder fault)");
+        return fail(a.in, "the packed stream overflowed its bound (encoder fault)");
     case PACK_EINVAL:
-        return fail(in, "%s cannot pack this input (size or dimensions out of range)",
-                    format->name);
+        return fail(a.in, "%s cannot pack this input (size or dimensions out of range)",
+                    a.format->name);
     case PACK_ENOMEM:
-        return fail(in, "the encoder ran out of working memory");
+        return fail(a.in, "the encoder ran out of working memory");
     default:
-        break;
+        return result < 0 ? fail(a.in, "the encoder failed (%d)", result) : exitok;
     }
-    if (result < 0) {
-        return fail(in, "the encoder failed (%d)", result);
-    }
-    const size_t packedsize = static_cast<size_t>(result);
+}
 
+int cmdpack(int argc, char **argv) {
+    packargs a;
+    int status = parsepackargs(argc, argv, a);
+    if (status != exitok) {
+        return status;
+    }
+    std::vector<uint8_t> data;
+    // A PNG may be smaller than its pixels; its pixels are checked after decoding.
+    const bool block = a.format->k == kind::block;
+    if (!readfile(a.in, block ? maxpackedfile : PACK_MAXSIZE, data, "input")) {
+        return exitfail;
+    }
+    packjob job = {.format = a.format,
+                   .data = data.data(),
+                   .size = data.size(),
+                   .width = 0,
+                   .height = 0,
+                   .level = a.level != 0 ? a.level : a.format->deflevel,
+                   .header = a.longform ? PACK_LONGHEADER : PACK_SHORTHEADER};
+    std::vector<uint8_t> pixelbytes;
+    status = block ? readpixels(a, data, job, pixelbytes) : exitok;
+    if (status != exitok) {
+        return status;
+    }
+    if (job.size > PACK_MAXSIZE) {
+        return fail(a.in, "input of %zu bytes is too large (at most %d bytes)", job.size,
+                    PACK_MAXSIZE);
+    }
+    if (job.size == 0) {
+        return fail(a.in, "empty input: a stream that unpacks to 0 bytes reads as invalid");
+    }
+
+    std::vector<uint8_t> packed(packbound(a.format->code, job.size));
+    const int32_t result = packinmemory(job, a.in, packed);
+    if (result == 0 || packfailure(a, result) != exitok) {
+        return exitfail;
+    }
     // Every stream is read back before it is written: a file that thistlepack wrote
     // always unpacks, to the input itself for the lossless formats.
+    const size_t packedsize = static_cast<size_t>(result);
     std::vector<uint8_t> check(job.size);
     const int32_t back = unpackbounded(packed.data(), packedsize, check.data(), check.size());
     if (back != static_cast<int32_t>(job.size) ||
-        (format->k != kind::block && std::memcmp(check.data(), job.data, job.size) != 0)) {
-        return fail(in, "internal error: the %s stream does not unpack to the input (%d)",
-                    format->name, back);
+        (!block && std::memcmp(check.data(), job.data, job.size) != 0)) {
+        return fail(a.in, "internal error: the %s stream does not unpack to the input (%d)",
+                    a.format->name, back);
     }
-    return writefile(out, packed.data(), packedsize) ? exitok : exitfail;
+    return writefile(a.out, packed.data(), packedsize) ? exitok : exitfail;
 }
 
 /* ---- unpack, info, verify --------------------------------------------------------- */
