@@ -155,12 +155,20 @@ void publishself(void) {
     ownhandle = copy;
 }
 
+std::atomic<long> spins{0};
+
+/* A removed thread stops at once, also one that never waits or sleeps. */
 TEST_F(ThreadsTest, RemovedAndSelfEndingThreadsEndWithCodeZero) {
     threadfunction cases[] = {
         [] {
             publishself();
             for (;;)
                 sleepms(1);
+        }, /* removed by the test */
+        [] {
+            publishself();
+            for (;;)
+                spins.fetch_add(1, std::memory_order_relaxed);
         }, /* removed by the test */
         [] {
             publishself();
@@ -177,7 +185,7 @@ TEST_F(ThreadsTest, RemovedAndSelfEndingThreadsEndWithCodeZero) {
         threadrecord own;
         ASSERT_NE(createlibthread(function, 0, 0, -1, &own), nullptr);
         ASSERT_TRUE(waitfor([] { return ownhandle.load() != nullptr; }));
-        if (function == cases[0])
+        if (function == cases[0] || function == cases[1])
             removethread(&own);
         HANDLE handle = ownhandle.load();
         EXPECT_EQ(WaitForSingleObject(handle, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
@@ -186,6 +194,9 @@ TEST_F(ThreadsTest, RemovedAndSelfEndingThreadsEndWithCodeZero) {
         EXPECT_EQ(code, 0u);
         CloseHandle(handle);
     }
+    long stopped = spins.load();
+    sleepms(20);
+    EXPECT_EQ(spins.load(), stopped) << "the removed busy thread still runs";
     EXPECT_EQ(pastend.load(), 0);
 }
 
