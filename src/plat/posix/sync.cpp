@@ -465,19 +465,21 @@ DWORD kernwait(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMil
         SetLastError(err);
         return WAIT_FAILED;
     }
-    std::deque<kapc> torun;
     bool terminated = false;
     DWORD result;
-    {
-        kernnoterm quiet;
-        result = wait(&ws, bWaitAll, dwMilliseconds, bAlertable, me, &torun, &terminated);
+    { /* nothing of this frame may be left to destroy when the thread ends below */
+        std::deque<kapc> torun;
+        {
+            kernnoterm quiet;
+            result = wait(&ws, bWaitAll, dwMilliseconds, bAlertable, me, &torun, &terminated);
+        }
+        release(&ws);
+        for (const kapc &a : torun) {
+            a.fn(a.param);
+        }
     }
-    release(&ws);
     if (terminated) {
         kernterminated();
-    }
-    for (const kapc &a : torun) {
-        a.fn(a.param);
     }
     return result;
 }
