@@ -176,7 +176,10 @@ void installterminate() {
     std::call_once(once, [] {
         struct sigaction sa {};
         sa.sa_handler = onterminate;
-        sa.sa_flags = SA_RESTART;
+        /* No SA_RESTART: a blocking call that the signal interrupts returns, so that a
+         * runtime that defers signals to the end of the call (the thread sanitizer)
+         * delivers it. The thread ends then, or, were it deferred, soon after. */
+        sa.sa_flags = 0;
         sigemptyset(&sa.sa_mask);
         sigaction(KERN_TERMSIGNAL, &sa, nullptr);
     });
