@@ -157,17 +157,6 @@ DWORD WINAPI spinblocked(LPVOID arg) {
     }
 }
 
-/* Closes its own handle, then goes on and ends with 7 after the event is set. */
-DWORD WINAPI closeown(LPVOID arg) {
-    HANDLE *h = static_cast<HANDLE *>(arg);
-    while (__atomic_load_n(&h[0], __ATOMIC_ACQUIRE) == nullptr) {
-        Sleep(1);
-    }
-    BOOL closed = CloseHandle(h[0]);
-    WaitForSingleObject(h[1], INFINITE);
-    return closed ? 7 : 8;
-}
-
 } // namespace
 
 TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
@@ -225,71 +214,65 @@ TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
     EXPECT_EQ(code, 0xC0DEu);
     EXPECT_TRUE(CloseHandle(h));
 
-    /* A thread that closes its own handle runs on; a copy still sees its end. */
-    HANDLE pair[2] = {nullptr, ev};
-    h = CreateThread(nullptr, 0, closeown, pair, 0, nullptr);
-    HANDLE copy = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
-    __atomic_store_n(&pair[0], h, __ATOMIC_RELEASE);
-    ASSERT_TRUE(eventually([&] { return !GetExitCodeThread(h, &code); }));
-    EXPECT_EQ(WaitForSingleObject(copy, 20), (DWORD)WAIT_TIMEOUT);
-    SetEvent(ev);
-    EXPECT_EQ(WaitForSingleObject(copy, 5000), (DWORD)WAIT_OBJECT_0);
-    EXPECT_TRUE(GetExitCodeThread(copy, &code));
-    EXPECT_EQ(code, 7u);
-    EXPECT_TRUE(CloseHandle(copy));
     EXPECT_TRUE(CloseHandle(ev));
 }
 
 namespace {
 
 struct duprun {
-    HANDLE mine; /* the thread's own real handle, made from its pseudo-handle */
-    DWORD tid;
-    HANDLE go;
+    std::atomic<HANDLE> created{nullptr}; /* CreateThread's handle, closed by the thread */
+    std::atomic<HANDLE> mine{nullptr};    /* its own real handle, from its pseudo-handle */
+    std::atomic<BOOL> closed{FALSE};
+    DWORD tid = 0;
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
 DWORD WINAPI duplicateself(LPVOID arg) {
     duprun *d = static_cast<duprun *>(arg);
-    d->tid = GetCurrentThreadId();
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &d->mine, 0,
-                         FALSE, DUPLICATE_SAME_ACCESS)) {
-        d->mine = nullptr;
+    while (d->created.load() == nullptr) {
+        Sleep(1);
     }
+    d->closed = CloseHandle(d->created.load());
+    d->tid = GetCurrentThreadId();
+    HANDLE mine = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &mine, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    d->mine = mine;
     WaitForSingleObject(d->go, INFINITE);
     return 5;
 }
 
 } // namespace
 
-TEST(KernelThreadHandle, DuplicatedPseudoHandleNamesTheThreadEverywhere) {
-    duprun d{nullptr, 0, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+/* The thread closes the handle CreateThread gave and runs on; the handle it made from
+ * its pseudo-handle names it on every thread, and sees its end. */
+TEST(KernelThreadHandle, ThreadClosesItsOwnHandleAndDuplicatesItsPseudoHandle) {
+    duprun d;
     DWORD tid = 0;
     HANDLE h = CreateThread(nullptr, 0, duplicateself, &d, 0, &tid);
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(eventually([&] { return GetThreadPriority(h) == THREAD_PRIORITY_HIGHEST; }));
-    ASSERT_NE(d.mine, nullptr);
-    EXPECT_NE(d.mine, GetCurrentThread());
+    d.created = h;
+    ASSERT_TRUE(eventually([&] { return d.mine.load() != nullptr; }));
+    EXPECT_TRUE(d.closed.load());
+    EXPECT_FALSE(CloseHandle(h)) << "closed by the thread";
+    HANDLE mine = d.mine.load();
+    EXPECT_NE(mine, GetCurrentThread());
     EXPECT_EQ(d.tid, tid);
-    /* Used from this thread, the copy is the other thread, not this one. */
-    EXPECT_EQ(GetThreadPriority(d.mine), THREAD_PRIORITY_HIGHEST);
-    EXPECT_EQ(WaitForSingleObject(d.mine, 10), (DWORD)WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(d.go));
-    EXPECT_EQ(WaitForSingleObject(d.mine, 5000), (DWORD)WAIT_OBJECT_0);
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(d.mine, &code));
-    EXPECT_EQ(code, 5u);
+    EXPECT_EQ(GetThreadPriority(mine), THREAD_PRIORITY_HIGHEST) << "not the calling thread";
+    EXPECT_EQ(WaitForSingleObject(mine, 10), (DWORD)WAIT_TIMEOUT);
 
-    /* A real handle duplicates too; DUPLICATE_CLOSE_SOURCE closes the original. */
+    /* DUPLICATE_CLOSE_SOURCE closes the original. */
     HANDLE copy = nullptr;
-    EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
+    EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), mine, GetCurrentProcess(), &copy, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE));
-    EXPECT_FALSE(CloseHandle(h)) << "source still open";
-    EXPECT_EQ(WaitForSingleObject(copy, 0), (DWORD)WAIT_OBJECT_0);
+    EXPECT_FALSE(CloseHandle(mine)) << "source still open";
+    EXPECT_TRUE(SetEvent(d.go));
+    EXPECT_EQ(WaitForSingleObject(copy, 5000), (DWORD)WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(copy, &code));
+    EXPECT_EQ(code, 5u);
     EXPECT_TRUE(CloseHandle(copy));
-    EXPECT_TRUE(CloseHandle(d.mine));
     EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), copy, GetCurrentProcess(), &copy, 0, FALSE,
                                  DUPLICATE_SAME_ACCESS));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);

@@ -241,7 +241,10 @@ TEST_F(ThreadsTest, EventsKeepOrConsumeTheirSignal) {
     resetevent(manual);
     EXPECT_EQ(pollevent(manual), 0);
     closeevent(automatic);
-    closeevent(manual);
+    EXPECT_EQ(signalandclose(manual), 1);
+    void *mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    EXPECT_EQ(signalandclose(mutex), 0) << "closed, but no event to set";
+    EXPECT_EQ(closeevent(mutex), 0);
 }
 
 TEST_F(ThreadsTest, WaitEventsReturnsTheSignalledHandleOrNull) {
