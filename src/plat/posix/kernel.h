@@ -124,18 +124,17 @@ struct kthread {
     kobject hdr;
     LPTHREAD_START_ROUTINE start;
     LPVOID param;
-    pthread_t pthread;     /* valid until finished, when not remote */
-    DWORD tid;             /* [k] until started */
-    bool started;          /* [k] */
-    bool finished;         /* [k] the handle is signalled from here on */
-    bool remote;           /* a thread of another process */
-    DWORD exitcode;        /* [k] */
-    DWORD suspend;         /* [k] suspend count; the start routine waits for 0 */
-    int priority;          /* [k] the THREAD_PRIORITY_* value last set */
-    bool terminate;        /* [k] TerminateThread asked the thread to end */
-    DWORD termcode;        /* [k] its exit code then */
+    DWORD tid;                /* [k] until started */
+    bool started;             /* [k] */
+    bool finished;            /* [k] the handle is signalled from here on */
+    bool remote;              /* a thread of another process */
+    DWORD exitcode;           /* [k] */
+    DWORD suspend;            /* [k] suspend count; the start routine waits for 0 */
+    int priority;             /* [k] the THREAD_PRIORITY_* value last set */
+    bool terminate;           /* [k] TerminateThread asked the thread to end */
+    DWORD termcode;           /* [k] its exit code then */
     std::atomic<bool> killed; /* KERN_TERMSIGNAL is for it (read by the signal handler) */
-    std::deque<kapc> apcs; /* [k] queued by QueueUserAPC, run by alertable waits */
+    std::deque<kapc> apcs;    /* [k] queued by QueueUserAPC, run by alertable waits */
 };
 
 /* The calling thread's record, adopted on first use by threads that CreateThread

@@ -267,7 +267,6 @@ kthread *kernself() {
         if (t == nullptr) {
             return nullptr;
         }
-        t->pthread = pthread_self();
         t->tid = GetCurrentThreadId();
         t->started = true;
         self.t = t;
@@ -354,7 +353,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     int rc;
     {
         std::lock_guard<std::mutex> lock(kernlock());
-        rc = pthread_create(&t->pthread, &attr, threadmain, t);
+        pthread_t thread;
+        rc = pthread_create(&thread, &attr, threadmain, t);
     }
     pthread_attr_destroy(&attr);
     if (rc != 0) {
