@@ -4,6 +4,7 @@
  */
 #include "kernel_testutil.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <vector>
@@ -371,14 +372,19 @@ TEST(KernelEvent, AutoResetIsTakenByOneWaitManualStaysSet) {
     EXPECT_TRUE(SetEvent(a));
     EXPECT_EQ(WaitForSingleObject(b, 0), (DWORD)WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(b, 0), (DWORD)WAIT_OBJECT_0) << "manual mode of the first";
+    HANDLE c = CreateEventA(nullptr, TRUE, FALSE, "kt-other");
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(WaitForSingleObject(c, 0), (DWORD)WAIT_TIMEOUT);
     CloseHandle(a);
     CloseHandle(b);
+    CloseHandle(c);
 }
 
 namespace {
 
 struct waitgroup {
     HANDLE event;
+    HANDLE idle = CreateEventA(nullptr, TRUE, FALSE, nullptr); /* waited on before event */
     std::atomic<int> waiting{0};
     std::atomic<int> released{0};
 };
@@ -386,8 +392,9 @@ struct waitgroup {
 DWORD WINAPI waitonce(LPVOID arg) {
     waitgroup *g = static_cast<waitgroup *>(arg);
     g->waiting++;
-    DWORD r = WaitForSingleObject(g->event, 10000);
-    if (r == WAIT_OBJECT_0) {
+    const HANDLE hs[] = {g->idle, g->event};
+    DWORD r = WaitForMultipleObjects(2, hs, FALSE, 10000);
+    if (r == WAIT_OBJECT_0 + 1) {
         g->released++;
     }
     return r;
@@ -447,8 +454,9 @@ TEST(KernelEvent, PulseReleasesTheCurrentWaitersAndLeavesTheEventReset) {
         EXPECT_EQ(WaitForSingleObject(e, 20), (DWORD)WAIT_TIMEOUT);
         CloseHandle(e);
     }
-    CloseHandle(manual.event);
-    CloseHandle(autoev.event);
+    for (HANDLE h : {manual.event, manual.idle, autoev.event, autoev.idle}) {
+        CloseHandle(h);
+    }
 }
 
 namespace {
@@ -510,6 +518,16 @@ TEST(KernelWait, MultipleWaitGivesLowestSignalledIndexOrTimesOut) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
     EXPECT_EQ(WaitForMultipleObjectsEx(0, e, FALSE, 0, FALSE), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    HANDLE many[MAXIMUM_WAIT_OBJECTS + 1];
+    std::fill(many, many + MAXIMUM_WAIT_OBJECTS + 1, e[0]);
+    SetEvent(e[0]);
+    for (DWORD n : {(DWORD)MAXIMUM_WAIT_OBJECTS + 1, 2u}) {
+        SetLastError(0);
+        EXPECT_EQ(WaitForMultipleObjects(n, many, TRUE, 0), WAIT_FAILED) << "too many, or twice";
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(1, nullptr, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForMultipleObjects(2, many, FALSE, 0), (DWORD)WAIT_OBJECT_0);
     for (HANDLE h : e) {
         CloseHandle(h);
     }
