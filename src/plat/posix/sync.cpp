@@ -7,11 +7,14 @@
  * thread sanitizer sees the hand-over; the futex only puts threads to sleep.
  *
  * Events and waits: object state is guarded by kernlock and every change broadcasts
- * kernwake (see kernel.h). A wait checks its objects in index order under kernlock,
- * takes what the first satisfied one consumes and returns its index. PulseEvent
- * needs to know who waits at that moment: a waiter registers on every event of its
- * wait, and a pulse marks the waiters it releases (all of them for a manual-reset
- * event, the longest-waiting one for an auto-reset event); the event stays reset.
+ * kernwake (see kernel.h). A wait resolves its handles to objects (one reference
+ * each), waits, and releases them. Waiting checks the objects in index order under
+ * kernlock through each kind's own functions (signalled, acquire), takes what the
+ * first satisfied one consumes and returns its index. PulseEvent needs to know who
+ * waits at that moment: a wait enlists with every object of its kind that asks for
+ * it (events), and a pulse marks the waiters it releases (all of them for a
+ * manual-reset event, the longest-waiting one for an auto-reset event); the event
+ * stays reset.
  *
  * Limits: MAXIMUM_WAIT_OBJECTS handles a wait. Named events are shared within the
  * process only. Mutexes are never abandoned (a thread that ends owning one leaves it
