@@ -541,7 +541,9 @@ TEST(KernelWait, ProcessHandleIsSignalledWhenTheChildEnds) {
     EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
     EXPECT_EQ(code, 0x1234u);
     kt::closeinfo(&pi);
+    /* The pseudo-handles are waitable: the caller's process and thread never end. */
     EXPECT_EQ(WaitForSingleObject(GetCurrentProcess(), 20), (DWORD)WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 0), (DWORD)WAIT_TIMEOUT);
 }
 
 namespace {
