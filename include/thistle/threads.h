@@ -76,7 +76,9 @@ void *createlibthread(threadfunction function, uint32_t stacksize, int32_t prior
 void *createparamthread(threadparamfunction function, uint32_t argument, uint32_t stacksize,
                         int32_t priority, int32_t unused, threadrecord *record);
 
-/* Terminates the designated thread with exit code 0 and closes the record's handle.
+/* Terminates the designated thread with exit code 0, wherever it is, and closes the
+ * record's handle. Nothing of the thread is cleaned up: locks it holds stay held,
+ * objects on its stack are not destroyed, memory it took is not given back.
  * THREAD_SELF ends the calling thread; null (the main thread) is reported and refused.
  * Only for threads whose function has not returned yet. */
 void removethread(threadrecord *thread);

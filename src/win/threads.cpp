@@ -298,7 +298,8 @@ void *createparamthread(threadparamfunction function, uint32_t argument, uint32_
 }
 
 /* Ends the designated thread with code 0 and closes the record's handle; refuses the
- * main thread with a report. */
+ * main thread with a report. The thread is stopped wherever it is and not cleaned up
+ * (see threads.h). */
 void removethread(threadrecord *thread) {
     if (thread == nullptr) {
         THISTLE_SITE("win\\threads");

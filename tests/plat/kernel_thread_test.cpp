@@ -4,9 +4,9 @@
  */
 #include "kernel_testutil.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
-#include <string>
 #include <vector>
 
 namespace {
@@ -31,29 +31,18 @@ bool eventually(F cond) {
     return cond();
 }
 
-struct orderlog {
-    CRITICAL_SECTION cs;
-    std::string text;
-};
-
+/* Appends its letter to a log of up to eight letters; returns the letter. */
 struct orderitem {
-    orderlog *log;
+    std::atomic<uint64_t> *log;
     char letter;
 };
 
 DWORD WINAPI appendletter(LPVOID arg) {
     orderitem *it = static_cast<orderitem *>(arg);
-    EnterCriticalSection(&it->log->cs);
-    it->log->text += it->letter;
-    LeaveCriticalSection(&it->log->cs);
+    uint64_t v = it->log->load();
+    while (!it->log->compare_exchange_weak(v, v << 8 | (uint8_t)it->letter)) {
+    }
     return (DWORD)it->letter;
-}
-
-std::string logtext(orderlog *log) {
-    EnterCriticalSection(&log->cs);
-    std::string s = log->text;
-    LeaveCriticalSection(&log->cs);
-    return s;
 }
 
 DWORD WINAPI waitforever(LPVOID arg) {
@@ -64,16 +53,14 @@ DWORD WINAPI waitforever(LPVOID arg) {
 } // namespace
 
 TEST(KernelThreadStart, SuspendedThreadsRunInResumeOrder) {
-    orderlog log;
-    InitializeCriticalSection(&log.cs);
+    std::atomic<uint64_t> log{0};
     orderitem a{&log, 'A'};
     orderitem b{&log, 'B'};
     HANDLE ha = CreateThread(nullptr, 0, appendletter, &a, CREATE_SUSPENDED, nullptr);
     HANDLE hb = CreateThread(nullptr, 0, appendletter, &b, CREATE_SUSPENDED, nullptr);
-    ASSERT_NE(ha, nullptr);
-    ASSERT_NE(hb, nullptr);
+    ASSERT_TRUE(ha && hb);
     Sleep(30);
-    EXPECT_EQ(logtext(&log), "") << "a suspended thread ran";
+    EXPECT_EQ(log.load(), 0u) << "a suspended thread ran";
     DWORD code = 0;
     EXPECT_TRUE(GetExitCodeThread(ha, &code));
     EXPECT_EQ(code, (DWORD)STILL_ACTIVE);
@@ -83,7 +70,7 @@ TEST(KernelThreadStart, SuspendedThreadsRunInResumeOrder) {
     EXPECT_EQ(WaitForSingleObject(hb, 5000), (DWORD)WAIT_OBJECT_0);
     EXPECT_EQ(ResumeThread(ha), 1u);
     EXPECT_EQ(WaitForSingleObject(ha, 5000), (DWORD)WAIT_OBJECT_0);
-    EXPECT_EQ(logtext(&log), "BA");
+    EXPECT_EQ(log.load(), (uint64_t)('B' << 8 | 'A'));
     EXPECT_TRUE(GetExitCodeThread(ha, &code));
     EXPECT_EQ(code, (DWORD)'A');
     /* A running (or ended) thread is not suspended: the count stays 0. */
@@ -91,42 +78,28 @@ TEST(KernelThreadStart, SuspendedThreadsRunInResumeOrder) {
     EXPECT_EQ(ResumeThread(GetCurrentThread()), 0u);
     EXPECT_TRUE(CloseHandle(ha));
     EXPECT_TRUE(CloseHandle(hb));
-    EXPECT_EQ(ResumeThread(ha), (DWORD)-1);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-    DeleteCriticalSection(&log.cs);
 }
 
-TEST(KernelThreadStart, PrioritiesReadBackAndOthersAreRefused) {
+TEST(KernelThreadStart, InvalidPrioritiesAreRefusedPseudoHandleIsTheCaller) {
     HANDLE ev = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE h = CreateThread(nullptr, 0, waitforever, ev, 0, nullptr);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_NORMAL);
-    const int valid[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
-                         THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
-                         THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
-                         THREAD_PRIORITY_TIME_CRITICAL};
-    for (int p : valid) {
-        EXPECT_TRUE(SetThreadPriority(h, p)) << p;
-        EXPECT_EQ(GetThreadPriority(h), p);
-    }
-    const int invalid[] = {3, -3, 7, -7, 14, 16, -16, 31, THREAD_PRIORITY_ERROR_RETURN};
-    for (int p : invalid) {
+    EXPECT_TRUE(SetThreadPriority(h, THREAD_PRIORITY_TIME_CRITICAL));
+    for (int p : {3, -3, 7, -7, 14, 16, -16, 31, THREAD_PRIORITY_ERROR_RETURN}) {
         SetLastError(0);
         EXPECT_FALSE(SetThreadPriority(h, p)) << p;
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
-        EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_TIME_CRITICAL) << "changed by " << p;
     }
-    /* The pseudo-handle names the calling thread: a separate record. */
+    EXPECT_TRUE(SetThreadPriority(h, THREAD_PRIORITY_IDLE));
     EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL));
-    EXPECT_EQ(GetThreadPriority(GetCurrentThread()), THREAD_PRIORITY_BELOW_NORMAL);
-    EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_TIME_CRITICAL);
+    EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_IDLE) << "set through the pseudo-handle";
     EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
-
-    EXPECT_TRUE(SetEvent(ev));
+    SetEvent(ev);
     EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(GetThreadPriority(h), THREAD_PRIORITY_ERROR_RETURN);
-    EXPECT_TRUE(CloseHandle(ev));
+    CloseHandle(ev);
 }
 
 namespace {
@@ -147,25 +120,49 @@ DWORD WINAPI readforever(LPVOID arg) {
     return (DWORD)n;
 }
 
+/* Never waits, sleeps or makes a system call. */
+DWORD WINAPI spinforever(LPVOID arg) {
+    for (;;) {
+        static_cast<std::atomic<long> *>(arg)->fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+/* Blocks every signal, then spins until told to sleep in the layer. */
+DWORD WINAPI spinblocked(LPVOID arg) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    std::atomic<long> *state = static_cast<std::atomic<long> *>(arg);
+    for (long v = 0; v >= 0;) {
+        state->compare_exchange_weak(v, v + 1); /* v turns -1 once told */
+    }
+    for (;;) {
+        Sleep(1);
+    }
+}
+
 } // namespace
 
-TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGiven) {
+TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
     HANDLE ev = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    HANDLE waiting = CreateThread(nullptr, 0, waitforever, ev, 0, nullptr);
-    HANDLE sleeping = CreateThread(nullptr, 0, sleepforever, nullptr, 0, nullptr);
-    HANDLE reading = CreateThread(nullptr, 0, readforever, &fds[0], 0, nullptr);
-    HANDLE suspended = CreateThread(nullptr, 0, sleepforever, nullptr, CREATE_SUSPENDED, nullptr);
-    ASSERT_TRUE(waiting && sleeping && reading && suspended);
+    std::atomic<long> spins{0};
+    HANDLE all[] = {
+        CreateThread(nullptr, 0, waitforever, ev, 0, nullptr),
+        CreateThread(nullptr, 0, sleepforever, nullptr, 0, nullptr),
+        CreateThread(nullptr, 0, readforever, &fds[0], 0, nullptr),
+        CreateThread(nullptr, 0, sleepforever, nullptr, CREATE_SUSPENDED, nullptr),
+        CreateThread(nullptr, 0, spinforever, &spins, 0, nullptr),
+    };
+    ASSERT_TRUE(eventually([&] { return spins.load() > 0; }));
     Sleep(30);
-    const HANDLE all[] = {waiting, sleeping, reading, suspended};
-    for (int i = 0; i < 4; i++) {
+    for (int i = 0; i < 5; i++) {
+        ASSERT_NE(all[i], nullptr);
         EXPECT_EQ(WaitForSingleObject(all[i], 0), (DWORD)WAIT_TIMEOUT) << i;
         EXPECT_TRUE(TerminateThread(all[i], 40u + (DWORD)i)) << i;
-    }
-    for (int i = 0; i < 4; i++) {
-        EXPECT_EQ(WaitForSingleObject(all[i], 5000), (DWORD)WAIT_OBJECT_0) << i;
+        /* It has ended when TerminateThread returns. */
+        EXPECT_EQ(WaitForSingleObject(all[i], 0), (DWORD)WAIT_OBJECT_0) << i;
         DWORD code = 0;
         EXPECT_TRUE(GetExitCodeThread(all[i], &code));
         EXPECT_EQ(code, 40u + (DWORD)i) << i;
@@ -175,66 +172,91 @@ TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGiven) {
         EXPECT_EQ(code, 40u + (DWORD)i) << i;
         EXPECT_TRUE(CloseHandle(all[i]));
     }
+    long stopped = spins.load();
+    Sleep(20);
+    EXPECT_EQ(spins.load(), stopped) << "the busy thread still runs";
     close(fds[0]);
     close(fds[1]);
 
-    HANDLE h = CreateThread(nullptr, 0, exitwith, (LPVOID)(uintptr_t)0xC0DE, 0, nullptr);
+    /* With the signal blocked the call still returns; the thread ends at its next
+     * sleep in the layer. */
+    std::atomic<long> state{0};
+    HANDLE h = CreateThread(nullptr, 0, spinblocked, &state, 0, nullptr);
+    ASSERT_TRUE(eventually([&] { return state.load() > 0; }));
+    EXPECT_TRUE(TerminateThread(h, 50));
+    EXPECT_EQ(WaitForSingleObject(h, 0), (DWORD)WAIT_TIMEOUT);
+    state = -1;
     EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
     DWORD code = 0;
     EXPECT_TRUE(GetExitCodeThread(h, &code));
+    EXPECT_EQ(code, 50u);
+    EXPECT_TRUE(CloseHandle(h));
+
+    h = CreateThread(nullptr, 0, exitwith, (LPVOID)(uintptr_t)0xC0DE, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeThread(h, &code));
     EXPECT_EQ(code, 0xC0DEu);
     EXPECT_TRUE(CloseHandle(h));
+
     EXPECT_TRUE(CloseHandle(ev));
 }
 
 namespace {
 
 struct duprun {
-    HANDLE mine; /* the thread's own real handle, made from its pseudo-handle */
-    DWORD tid;
-    HANDLE go;
+    std::atomic<HANDLE> created{nullptr}; /* CreateThread's handle, closed by the thread */
+    std::atomic<HANDLE> mine{nullptr};    /* its own real handle, from its pseudo-handle */
+    std::atomic<BOOL> closed{FALSE};
+    DWORD tid = 0;
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
 DWORD WINAPI duplicateself(LPVOID arg) {
     duprun *d = static_cast<duprun *>(arg);
-    d->tid = GetCurrentThreadId();
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &d->mine, 0,
-                         FALSE, DUPLICATE_SAME_ACCESS)) {
-        d->mine = nullptr;
+    while (d->created.load() == nullptr) {
+        Sleep(1);
     }
+    d->closed = CloseHandle(d->created.load());
+    d->tid = GetCurrentThreadId();
+    HANDLE mine = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &mine, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    d->mine = mine;
     WaitForSingleObject(d->go, INFINITE);
     return 5;
 }
 
 } // namespace
 
-TEST(KernelThreadHandle, DuplicatedPseudoHandleNamesTheThreadEverywhere) {
-    duprun d{nullptr, 0, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+/* The thread closes the handle CreateThread gave and runs on; the handle it made from
+ * its pseudo-handle names it on every thread, and sees its end. */
+TEST(KernelThreadHandle, ThreadClosesItsOwnHandleAndDuplicatesItsPseudoHandle) {
+    duprun d;
     DWORD tid = 0;
     HANDLE h = CreateThread(nullptr, 0, duplicateself, &d, 0, &tid);
     ASSERT_NE(h, nullptr);
-    ASSERT_TRUE(eventually([&] { return GetThreadPriority(h) == THREAD_PRIORITY_HIGHEST; }));
-    ASSERT_NE(d.mine, nullptr);
-    EXPECT_NE(d.mine, GetCurrentThread());
+    d.created = h;
+    ASSERT_TRUE(eventually([&] { return d.mine.load() != nullptr; }));
+    EXPECT_TRUE(d.closed.load());
+    EXPECT_FALSE(CloseHandle(h)) << "closed by the thread";
+    HANDLE mine = d.mine.load();
+    EXPECT_NE(mine, GetCurrentThread());
     EXPECT_EQ(d.tid, tid);
-    /* Used from this thread, the copy is the other thread, not this one. */
-    EXPECT_EQ(GetThreadPriority(d.mine), THREAD_PRIORITY_HIGHEST);
-    EXPECT_EQ(WaitForSingleObject(d.mine, 10), (DWORD)WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(d.go));
-    EXPECT_EQ(WaitForSingleObject(d.mine, 5000), (DWORD)WAIT_OBJECT_0);
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(d.mine, &code));
-    EXPECT_EQ(code, 5u);
+    EXPECT_EQ(GetThreadPriority(mine), THREAD_PRIORITY_HIGHEST) << "not the calling thread";
+    EXPECT_EQ(WaitForSingleObject(mine, 10), (DWORD)WAIT_TIMEOUT);
 
-    /* A real handle duplicates too; DUPLICATE_CLOSE_SOURCE closes the original. */
+    /* DUPLICATE_CLOSE_SOURCE closes the original. */
     HANDLE copy = nullptr;
-    EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE,
+    EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), mine, GetCurrentProcess(), &copy, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE));
-    EXPECT_FALSE(CloseHandle(h)) << "source still open";
-    EXPECT_EQ(WaitForSingleObject(copy, 0), (DWORD)WAIT_OBJECT_0);
+    EXPECT_FALSE(CloseHandle(mine)) << "source still open";
+    EXPECT_TRUE(SetEvent(d.go));
+    EXPECT_EQ(WaitForSingleObject(copy, 5000), (DWORD)WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(copy, &code));
+    EXPECT_EQ(code, 5u);
     EXPECT_TRUE(CloseHandle(copy));
-    EXPECT_TRUE(CloseHandle(d.mine));
     EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), copy, GetCurrentProcess(), &copy, 0, FALSE,
                                  DUPLICATE_SAME_ACCESS));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
@@ -246,8 +268,6 @@ namespace {
 struct shared {
     CRITICAL_SECTION cs;
     long counter; /* guarded by cs only: a race shows under the thread sanitizer */
-    int inside;
-    int maxinside;
 };
 
 DWORD WINAPI hammer(LPVOID arg) {
@@ -255,16 +275,10 @@ DWORD WINAPI hammer(LPVOID arg) {
     for (int i = 0; i < 5000; i++) {
         EnterCriticalSection(&s->cs);
         EnterCriticalSection(&s->cs); /* re-entry by the owner */
-        s->inside++;
-        if (s->inside > s->maxinside) {
-            s->maxinside = s->inside;
-        }
-        s->counter++;
-        s->inside--;
+        long seen = s->counter;
+        sched_yield();
+        s->counter = seen + 1;
         LeaveCriticalSection(&s->cs);
-        if ((i & 7) == 0) {
-            sched_yield();
-        }
         LeaveCriticalSection(&s->cs);
     }
     return 0;
@@ -318,8 +332,7 @@ TEST(KernelCriticalSection, ReentrantAndExclusive) {
     for (HANDLE h : hs) {
         CloseHandle(h);
     }
-    EXPECT_EQ(s.counter, n * 5000L);
-    EXPECT_EQ(s.maxinside, 1);
+    EXPECT_EQ(s.counter, n * 5000L) << "two threads were inside at once";
     DeleteCriticalSection(&s.cs);
 }
 
@@ -359,14 +372,19 @@ TEST(KernelEvent, AutoResetIsTakenByOneWaitManualStaysSet) {
     EXPECT_TRUE(SetEvent(a));
     EXPECT_EQ(WaitForSingleObject(b, 0), (DWORD)WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(b, 0), (DWORD)WAIT_OBJECT_0) << "manual mode of the first";
+    HANDLE c = CreateEventA(nullptr, TRUE, FALSE, "kt-other");
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(WaitForSingleObject(c, 0), (DWORD)WAIT_TIMEOUT);
     CloseHandle(a);
     CloseHandle(b);
+    CloseHandle(c);
 }
 
 namespace {
 
 struct waitgroup {
     HANDLE event;
+    HANDLE idle = CreateEventA(nullptr, TRUE, FALSE, nullptr); /* waited on before event */
     std::atomic<int> waiting{0};
     std::atomic<int> released{0};
 };
@@ -374,8 +392,9 @@ struct waitgroup {
 DWORD WINAPI waitonce(LPVOID arg) {
     waitgroup *g = static_cast<waitgroup *>(arg);
     g->waiting++;
-    DWORD r = WaitForSingleObject(g->event, 10000);
-    if (r == WAIT_OBJECT_0) {
+    const HANDLE hs[] = {g->idle, g->event};
+    DWORD r = WaitForMultipleObjects(2, hs, FALSE, 10000);
+    if (r == WAIT_OBJECT_0 + 1) {
         g->released++;
     }
     return r;
@@ -435,8 +454,9 @@ TEST(KernelEvent, PulseReleasesTheCurrentWaitersAndLeavesTheEventReset) {
         EXPECT_EQ(WaitForSingleObject(e, 20), (DWORD)WAIT_TIMEOUT);
         CloseHandle(e);
     }
-    CloseHandle(manual.event);
-    CloseHandle(autoev.event);
+    for (HANDLE h : {manual.event, manual.idle, autoev.event, autoev.idle}) {
+        CloseHandle(h);
+    }
 }
 
 namespace {
@@ -498,6 +518,16 @@ TEST(KernelWait, MultipleWaitGivesLowestSignalledIndexOrTimesOut) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
     EXPECT_EQ(WaitForMultipleObjectsEx(0, e, FALSE, 0, FALSE), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    HANDLE many[MAXIMUM_WAIT_OBJECTS + 1];
+    std::fill(many, many + MAXIMUM_WAIT_OBJECTS + 1, e[0]);
+    SetEvent(e[0]);
+    for (DWORD n : {(DWORD)MAXIMUM_WAIT_OBJECTS + 1, 2u}) {
+        SetLastError(0);
+        EXPECT_EQ(WaitForMultipleObjects(n, many, TRUE, 0), WAIT_FAILED) << "too many, or twice";
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(1, nullptr, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForMultipleObjects(2, many, FALSE, 0), (DWORD)WAIT_OBJECT_0);
     for (HANDLE h : e) {
         CloseHandle(h);
     }
@@ -511,7 +541,9 @@ TEST(KernelWait, ProcessHandleIsSignalledWhenTheChildEnds) {
     EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
     EXPECT_EQ(code, 0x1234u);
     kt::closeinfo(&pi);
+    /* The pseudo-handles are waitable: the caller's process and thread never end. */
     EXPECT_EQ(WaitForSingleObject(GetCurrentProcess(), 20), (DWORD)WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 0), (DWORD)WAIT_TIMEOUT);
 }
 
 namespace {
@@ -567,6 +599,7 @@ struct apcrun {
     DWORD sleepresult = 0;
     DWORD waitresult = 0;
     DWORD plainsleep = 0;
+    DWORD plainwait = 0;
     DWORD laterresult = 0;
     HANDLE event;
 };
@@ -581,13 +614,14 @@ void WINAPI onapc(ULONG_PTR param) {
 DWORD WINAPI apcthread(LPVOID arg) {
     apcrun *r = static_cast<apcrun *>(arg);
     r->sleepresult = SleepEx(INFINITE, TRUE);
-    r->waitresult = WaitForSingleObjectEx(r->event, INFINITE, TRUE);
+    r->waitresult = WaitForMultipleObjectsEx(1, &r->event, FALSE, INFINITE, TRUE);
     r->phase = 1;
     /* Non-alertable: the APC queued now stays queued. */
     while (r->phase != 2) {
         Sleep(1);
     }
-    WaitForSingleObject(r->event, 20);
+    r->plainwait = WaitForSingleObject(r->event, 20);
+    Sleep(1);
     r->plainsleep = r->calls;
     r->laterresult = SleepEx(0, TRUE);
     return 0;
@@ -615,6 +649,7 @@ TEST(KernelApc, AlertableWaitsRunQueuedApcsOthersKeepThem) {
     EXPECT_EQ(r.sleepresult, (DWORD)WAIT_IO_COMPLETION);
     EXPECT_EQ(r.waitresult, (DWORD)WAIT_IO_COMPLETION);
     EXPECT_EQ(r.plainsleep, 11u) << "a non-alertable wait ran an APC";
+    EXPECT_EQ(r.plainwait, (DWORD)WAIT_TIMEOUT) << "a non-alertable wait ended by an APC";
     EXPECT_EQ(r.laterresult, (DWORD)WAIT_IO_COMPLETION);
     EXPECT_EQ(r.calls, 111);
     /* An ended thread takes no APC. */

@@ -33,6 +33,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <csignal>
 #include <mutex>
 #include <pthread.h>
 
@@ -51,6 +52,16 @@ struct kobjtype {
     bool (*signalled)(kobject *obj, DWORD tid);
     void (*acquire)(kobject *obj, DWORD tid);
     int pollms;
+    /* Kinds that must know who waits on them at a given moment (PulseEvent) are told
+     * when a wait starts (w waits for it as its index'th object) and when it ends.
+     * Called with kernlock held. */
+    void (*enlist)(kobject *obj, struct kwaiter *w, int index) = nullptr;
+    void (*delist)(kobject *obj, struct kwaiter *w) = nullptr;
+};
+
+/* One thread's wait, as the kinds that enlist it see it. */
+struct kwaiter {
+    int pulsed; /* [k] index of the object a pulse released it for, or -1 */
 };
 
 /* Header of every kernel object; the kind's record embeds it as first member. */
@@ -72,8 +83,11 @@ HANDLE kernhandle(kobject *obj);
  * object is not of the given kind (type null accepts every kind). */
 kobject *kernref(HANDLE h, const kobjtype *type);
 
-/* Adds or drops a reference; the last kernunref destroys the object. */
-void kernaddref(kobject *obj);
+/* Adds a reference; false, adding none, when the last one is gone already (the object
+ * is being destroyed: a name list may still show it). Never fails for a caller that
+ * holds a reference. */
+bool kernaddref(kobject *obj);
+/* Drops a reference; the last one destroys the object. */
 void kernunref(kobject *obj);
 
 /* Closes a handle of the given kind (null: any kind). Returns FALSE with
@@ -111,17 +125,17 @@ struct kthread {
     kobject hdr;
     LPTHREAD_START_ROUTINE start;
     LPVOID param;
-    pthread_t pthread;     /* valid until finished, when not remote */
-    DWORD tid;             /* [k] until started */
-    bool started;          /* [k] */
-    bool finished;         /* [k] the handle is signalled from here on */
-    bool remote;           /* a thread of another process */
-    DWORD exitcode;        /* [k] */
-    DWORD suspend;         /* [k] suspend count; the start routine waits for 0 */
-    int priority;          /* [k] the THREAD_PRIORITY_* value last set */
-    bool terminate;        /* [k] TerminateThread asked the thread to end */
-    DWORD termcode;        /* [k] its exit code then */
-    std::deque<kapc> apcs; /* [k] queued by QueueUserAPC, run by alertable waits */
+    DWORD tid;                /* [k] until started */
+    bool started;             /* [k] */
+    bool finished;            /* [k] the handle is signalled from here on */
+    bool remote;              /* a thread of another process */
+    DWORD exitcode;           /* [k] */
+    DWORD suspend;            /* [k] suspend count; the start routine waits for 0 */
+    int priority;             /* [k] the THREAD_PRIORITY_* value last set */
+    bool terminate;           /* [k] TerminateThread asked the thread to end */
+    DWORD termcode;           /* [k] its exit code then */
+    std::atomic<bool> killed; /* KERN_TERMSIGNAL is for it (read by the signal handler) */
+    std::deque<kapc> apcs;    /* [k] queued by QueueUserAPC, run by alertable waits */
 };
 
 /* The calling thread's record, adopted on first use by threads that CreateThread
@@ -137,9 +151,31 @@ kthread *kernrefthread(HANDLE h);
  * objects are destroyed (the stack is unwound as pthread_exit does). */
 [[noreturn]] void kernendthread(DWORD code);
 
+/* Ends the calling thread, whose terminate flag is set, as TerminateThread does:
+ * without unwinding when the layer started it (see thread.cpp). */
+[[noreturn]] void kernterminated();
+
+/* The signal with which TerminateThread stops a thread outside the layer's waits. */
+#define KERN_TERMSIGNAL (SIGRTMIN + 4)
+
+/* While one exists on a thread, TerminateThread's signal leaves the thread alone:
+ * for layer code that must not be cut short, such as a wait on kernwake (the thread
+ * is ended through its terminate flag instead). Nests. */
+struct kernnoterm {
+    kernnoterm();
+    ~kernnoterm();
+    kernnoterm(const kernnoterm &) = delete;
+    kernnoterm &operator=(const kernnoterm &) = delete;
+};
+
+/* True while any thread holds or waits for kernlock or the handle table's lock;
+ * async-signal-safe. While false it also wakes sleepers of those locks, so a thread
+ * that stops between freeing one and waking its sleepers leaves nobody asleep. */
+bool kernlocksbusy();
+
 /* The wait of WaitForMultipleObjectsEx; nCount 0 (with lpHandles ignored) is a
- * sleep, alertable or not. Waits are no cancellation points: TerminateThread ends a
- * waiting thread through its terminate flag. */
+ * sleep, alertable or not. A thread that TerminateThread ends while it waits leaves
+ * through its terminate flag. */
 DWORD kernwait(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds,
                BOOL bAlertable);
 

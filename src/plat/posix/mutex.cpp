@@ -164,23 +164,12 @@ kmutex *newmutex(bool owned) {
     return m;
 }
 
-/* One more reference to a table entry unless it is already being destroyed. */
-bool tryaddref(kobject *obj) {
-    int n = obj->refs.load();
-    while (n > 0) {
-        if (obj->refs.compare_exchange_weak(n, n + 1)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 /* Finds or binds the name. Returns the object with one reference for the caller,
  * or null with the last error set. */
 kmutex *findname(const std::string &sname, bool owned, bool *exists, const char *name) {
     std::lock_guard<std::mutex> lock(namelock);
     for (kmutex *m : ownednames()) {
-        if (m->name == sname && tryaddref(&m->hdr)) {
+        if (m->name == sname && kernaddref(&m->hdr)) {
             *exists = true;
             return m;
         }

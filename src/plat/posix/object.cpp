@@ -9,7 +9,11 @@
 #include "kernel.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -71,13 +75,34 @@ std::condition_variable &kernwake() {
     return *c;
 }
 
+/* Reads the lock words of the C library's mutexes (glibc keeps 0 there while free). */
+bool kernlocksbusy() {
+    int *words[] = {&kernlock().native_handle()->__data.__lock,
+                    &tablelock.native_handle()->__data.__lock};
+    for (int *w : words) {
+        if (__atomic_load_n(w, __ATOMIC_ACQUIRE) != 0) {
+            return true;
+        }
+    }
+    for (int *w : words) {
+        syscall(SYS_futex, w, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+    }
+    return false;
+}
+
 void kerninit(kobject *obj, const kobjtype *type) {
     obj->type = type;
     obj->refs.store(1, std::memory_order_relaxed);
 }
 
-void kernaddref(kobject *obj) {
-    obj->refs.fetch_add(1, std::memory_order_relaxed);
+bool kernaddref(kobject *obj) {
+    int n = obj->refs.load(std::memory_order_relaxed);
+    while (n > 0) {
+        if (obj->refs.compare_exchange_weak(n, n + 1, std::memory_order_relaxed)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void kernunref(kobject *obj) {

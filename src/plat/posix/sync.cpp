@@ -7,11 +7,14 @@
  * thread sanitizer sees the hand-over; the futex only puts threads to sleep.
  *
  * Events and waits: object state is guarded by kernlock and every change broadcasts
- * kernwake (see kernel.h). A wait checks its objects in index order under kernlock,
- * takes what the first satisfied one consumes and returns its index. PulseEvent
- * needs to know who waits at that moment: a waiter registers on every event of its
- * wait, and a pulse marks the waiters it releases (all of them for a manual-reset
- * event, the longest-waiting one for an auto-reset event); the event stays reset.
+ * kernwake (see kernel.h). A wait resolves its handles to objects (one reference
+ * each), waits, and releases them. Waiting checks the objects in index order under
+ * kernlock through each kind's own functions (signalled, acquire), takes what the
+ * first satisfied one consumes and returns its index. PulseEvent needs to know who
+ * waits at that moment: a wait enlists with every object of its kind that asks for
+ * it (events), and a pulse marks the waiters it releases (all of them for a
+ * manual-reset event, the longest-waiting one for an auto-reset event); the event
+ * stays reset.
  *
  * Limits: MAXIMUM_WAIT_OBJECTS handles a wait. Named events are shared within the
  * process only. Mutexes are never abandoned (a thread that ends owning one leaves it
@@ -58,10 +61,6 @@ void futexwake(std::atomic<uint32_t> *w) {
 
 /* ---- events --------------------------------------------------------------------- */
 
-struct kwaiter {
-    int pulsed; /* index released by a pulse, or -1; guarded by kernlock */
-};
-
 struct kevent {
     kobject hdr;
     bool manual;
@@ -104,15 +103,18 @@ void eventacquire(kobject *obj, DWORD tid) {
     }
 }
 
-/* One more reference to a table entry unless it is already being destroyed. */
-bool tryaddref(kobject *obj) {
-    int n = obj->refs.load();
-    while (n > 0) {
-        if (obj->refs.compare_exchange_weak(n, n + 1)) {
-            return true;
+void eventenlist(kobject *obj, kwaiter *w, int index) {
+    reinterpret_cast<kevent *>(obj)->waiters.emplace_back(w, index);
+}
+
+void eventdelist(kobject *obj, kwaiter *w) {
+    std::vector<std::pair<kwaiter *, int>> &ws = reinterpret_cast<kevent *>(obj)->waiters;
+    for (size_t k = 0; k < ws.size(); k++) {
+        if (ws[k].first == w) {
+            ws.erase(ws.begin() + (long)k);
+            return;
         }
     }
-    return false;
 }
 
 kevent *refevent(HANDLE h) {
@@ -127,6 +129,8 @@ const kobjtype keventtype = {
     .signalled = eventsignalled,
     .acquire = eventacquire,
     .pollms = 0,
+    .enlist = eventenlist,
+    .delist = eventdelist,
 };
 
 /* Makes the critical section ready: free, no owner. */
@@ -213,7 +217,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManual
         std::lock_guard<std::mutex> lock(kernlock());
         if (named) {
             for (kevent *n : eventnames()) {
-                if (n->name == lpName && tryaddref(&n->hdr)) {
+                if (n->name == lpName && kernaddref(&n->hdr)) {
                     found = n;
                     break;
                 }
@@ -305,6 +309,148 @@ BOOL WINAPI PulseEvent(HANDLE hEvent) {
     return TRUE;
 }
 
+namespace {
+
+/* The objects of one wait, each with a reference held. Null entries stand for the
+ * calling process, which never becomes signalled. */
+struct waitset {
+    DWORD count = 0;
+    kobject *objs[MAXIMUM_WAIT_OBJECTS] = {};
+    int pollms = 0; /* the shortest re-check period of the kinds, 0: none */
+};
+
+void release(waitset *ws) {
+    for (DWORD i = 0; i < ws->count; i++) {
+        if (ws->objs[i] != nullptr) {
+            kernunref(ws->objs[i]);
+        }
+    }
+    ws->count = 0;
+}
+
+/* Takes a reference to the object of every handle. ERROR_SUCCESS, or the error of
+ * the whole wait (nothing held then): a handle that is not open or not waitable, or
+ * the same object twice in a wait for all. */
+DWORD resolve(waitset *ws, DWORD n, const HANDLE *hs, BOOL all) {
+    for (DWORD i = 0; i < n; i++) {
+        kobject *o = nullptr;
+        if (hs[i] != KERN_CURRENTPROCESS) {
+            kthread *t = hs[i] == KERN_CURRENTTHREAD ? kernrefthread(hs[i]) : nullptr;
+            o = t != nullptr ? &t->hdr : kernref(hs[i], nullptr);
+            if (o == nullptr || o->type->signalled == nullptr) {
+                if (o != nullptr) {
+                    kernunref(o);
+                }
+                release(ws);
+                return ERROR_INVALID_HANDLE;
+            }
+            int p = o->type->pollms;
+            if (p > 0 && (ws->pollms == 0 || p < ws->pollms)) {
+                ws->pollms = p;
+            }
+        }
+        ws->objs[ws->count++] = o;
+    }
+    for (DWORD i = 0; all && i < n; i++) {
+        for (DWORD j = i + 1; j < n; j++) {
+            if (ws->objs[i] != nullptr && ws->objs[i] == ws->objs[j]) {
+                release(ws);
+                return ERROR_INVALID_PARAMETER; /* as Windows refuses it */
+            }
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+bool ready(kobject *o, DWORD tid) {
+    return o != nullptr && o->type->signalled(o, tid);
+}
+
+void take(kobject *o, DWORD tid) {
+    if (o->type->acquire != nullptr) {
+        o->type->acquire(o, tid);
+    }
+}
+
+/* With kernlock held: takes what the wait is satisfied by and returns its result, or
+ * WAIT_TIMEOUT when it is not satisfied yet. A pulse counts for the object it came
+ * from; any one object is taken in index order, or all of them at once. */
+DWORD satisfy(waitset *ws, const kwaiter &w, BOOL all, DWORD tid) {
+    if (w.pulsed >= 0) {
+        return WAIT_OBJECT_0 + (DWORD)w.pulsed;
+    }
+    if (all) {
+        for (DWORD i = 0; i < ws->count; i++) {
+            if (!ready(ws->objs[i], tid)) {
+                return WAIT_TIMEOUT;
+            }
+        }
+        for (DWORD i = 0; i < ws->count; i++) {
+            take(ws->objs[i], tid);
+        }
+        return WAIT_OBJECT_0;
+    }
+    for (DWORD i = 0; i < ws->count; i++) {
+        if (ready(ws->objs[i], tid)) {
+            take(ws->objs[i], tid);
+            return WAIT_OBJECT_0 + i;
+        }
+    }
+    return WAIT_TIMEOUT;
+}
+
+/* Waits until the set is satisfied, the time is up, an alertable wait has APCs
+ * (moved to torun) or the thread is to terminate (WAIT_FAILED with *terminated). */
+DWORD wait(waitset *ws, BOOL all, DWORD ms, BOOL alertable, kthread *me, std::deque<kapc> *torun,
+           bool *terminated) {
+    using clock = std::chrono::steady_clock;
+    const DWORD tid = GetCurrentThreadId();
+    const bool forever = ms == INFINITE;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
+    kwaiter w{-1};
+    DWORD result;
+    std::unique_lock<std::mutex> lock(kernlock());
+    /* Only a wait for any one object can be released by a pulse. */
+    for (DWORD i = 0; !all && i < ws->count; i++) {
+        if (ws->objs[i] != nullptr && ws->objs[i]->type->enlist != nullptr) {
+            ws->objs[i]->type->enlist(ws->objs[i], &w, (int)i);
+        }
+    }
+    for (;;) {
+        if (me->terminate) {
+            *terminated = true;
+            result = WAIT_FAILED;
+            break;
+        }
+        result = satisfy(ws, w, all, tid);
+        if (result != WAIT_TIMEOUT) {
+            break;
+        }
+        if (alertable && !me->apcs.empty()) {
+            torun->swap(me->apcs);
+            result = WAIT_IO_COMPLETION;
+            break;
+        }
+        clock::time_point now = clock::now();
+        if (!forever && now >= deadline) {
+            break;
+        }
+        clock::time_point until = forever ? now + std::chrono::hours(24) : deadline;
+        if (ws->pollms > 0 && until > now + std::chrono::milliseconds(ws->pollms)) {
+            until = now + std::chrono::milliseconds(ws->pollms);
+        }
+        kernwake().wait_until(lock, until);
+    }
+    for (DWORD i = 0; !all && i < ws->count; i++) {
+        if (ws->objs[i] != nullptr && ws->objs[i]->type->delist != nullptr) {
+            ws->objs[i]->type->delist(ws->objs[i], &w);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
 DWORD kernwait(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds,
                BOOL bAlertable) {
     if (nCount > MAXIMUM_WAIT_OBJECTS || (nCount > 0 && lpHandles == nullptr)) {
@@ -316,160 +462,27 @@ DWORD kernwait(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMil
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return WAIT_FAILED;
     }
-    DWORD tid = GetCurrentThreadId();
-
-    /* Null entries never become signalled: the calling process. */
-    kobject *objs[MAXIMUM_WAIT_OBJECTS] = {};
-    DWORD got = 0;
-    bool failed = false;
-    int pollms = 0;
-    for (; got < nCount; got++) {
-        HANDLE h = lpHandles[got];
-        if (h == KERN_CURRENTPROCESS) {
-            continue;
-        }
-        kobject *o;
-        if (h == KERN_CURRENTTHREAD) {
-            kthread *t = kernrefthread(h);
-            o = t != nullptr ? &t->hdr : nullptr;
-        } else {
-            o = kernref(h, nullptr);
-        }
-        if (o == nullptr || o->type->signalled == nullptr) {
-            if (o != nullptr) {
-                kernunref(o);
-            }
-            failed = true;
-            break;
-        }
-        objs[got] = o;
-        if (o->type->pollms > 0 && (pollms == 0 || o->type->pollms < pollms)) {
-            pollms = o->type->pollms;
-        }
-    }
-    if (!failed && bWaitAll) {
-        /* Windows refuses the same object twice in a wait-all. */
-        for (DWORD i = 0; i < nCount && !failed; i++) {
-            for (DWORD j = i + 1; j < nCount && !failed; j++) {
-                failed = objs[i] != nullptr && objs[i] == objs[j];
-            }
-        }
-        if (failed) {
-            got = nCount;
-            SetLastError(ERROR_INVALID_PARAMETER);
-        }
-    } else if (failed) {
-        SetLastError(ERROR_INVALID_HANDLE);
-    }
-    if (failed) {
-        for (DWORD i = 0; i < got; i++) {
-            if (objs[i] != nullptr) {
-                kernunref(objs[i]);
-            }
-        }
+    waitset ws;
+    DWORD err = resolve(&ws, nCount, lpHandles, bWaitAll);
+    if (err != ERROR_SUCCESS) {
+        SetLastError(err);
         return WAIT_FAILED;
     }
-
-    using clock = std::chrono::steady_clock;
-    const bool forever = dwMilliseconds == INFINITE;
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(dwMilliseconds);
-
-    int oldcancel;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldcancel);
-    kwaiter waiter{-1};
-    std::deque<kapc> torun;
-    DWORD result = WAIT_TIMEOUT;
     bool terminated = false;
-    DWORD termcode = 0;
-    {
-        std::unique_lock<std::mutex> lock(kernlock());
-        if (!bWaitAll) {
-            for (DWORD i = 0; i < nCount; i++) {
-                if (objs[i] != nullptr && objs[i]->type == &keventtype) {
-                    reinterpret_cast<kevent *>(objs[i])->waiters.emplace_back(&waiter, (int)i);
-                }
-            }
+    DWORD result;
+    { /* nothing of this frame may be left to destroy when the thread ends below */
+        std::deque<kapc> torun;
+        {
+            kernnoterm quiet;
+            result = wait(&ws, bWaitAll, dwMilliseconds, bAlertable, me, &torun, &terminated);
         }
-        for (;;) {
-            if (me->terminate) {
-                terminated = true;
-                termcode = me->termcode;
-                break;
-            }
-            if (waiter.pulsed >= 0) {
-                result = WAIT_OBJECT_0 + (DWORD)waiter.pulsed;
-                break;
-            }
-            if (bWaitAll && nCount > 0) {
-                bool all = true;
-                for (DWORD i = 0; i < nCount && all; i++) {
-                    all = objs[i] != nullptr && objs[i]->type->signalled(objs[i], tid);
-                }
-                if (all) {
-                    for (DWORD i = 0; i < nCount; i++) {
-                        if (objs[i]->type->acquire != nullptr) {
-                            objs[i]->type->acquire(objs[i], tid);
-                        }
-                    }
-                    result = WAIT_OBJECT_0;
-                    break;
-                }
-            } else {
-                DWORD i = 0;
-                while (i < nCount &&
-                       (objs[i] == nullptr || !objs[i]->type->signalled(objs[i], tid))) {
-                    i++;
-                }
-                if (i < nCount) {
-                    if (objs[i]->type->acquire != nullptr) {
-                        objs[i]->type->acquire(objs[i], tid);
-                    }
-                    result = WAIT_OBJECT_0 + i;
-                    break;
-                }
-            }
-            if (bAlertable && !me->apcs.empty()) {
-                torun.swap(me->apcs);
-                result = WAIT_IO_COMPLETION;
-                break;
-            }
-            clock::time_point now = clock::now();
-            if (!forever && now >= deadline) {
-                result = WAIT_TIMEOUT;
-                break;
-            }
-            clock::time_point until = forever ? now + std::chrono::hours(24) : deadline;
-            if (pollms > 0 && until > now + std::chrono::milliseconds(pollms)) {
-                until = now + std::chrono::milliseconds(pollms);
-            }
-            kernwake().wait_until(lock, until);
-        }
-        if (!bWaitAll) {
-            for (DWORD i = 0; i < nCount; i++) {
-                if (objs[i] != nullptr && objs[i]->type == &keventtype) {
-                    std::vector<std::pair<kwaiter *, int>> &ws =
-                        reinterpret_cast<kevent *>(objs[i])->waiters;
-                    for (size_t k = 0; k < ws.size(); k++) {
-                        if (ws[k].first == &waiter) {
-                            ws.erase(ws.begin() + (long)k);
-                            break;
-                        }
-                    }
-                }
-            }
-        }
-    }
-    for (DWORD i = 0; i < nCount; i++) {
-        if (objs[i] != nullptr) {
-            kernunref(objs[i]);
+        release(&ws);
+        for (const kapc &a : torun) {
+            a.fn(a.param);
         }
     }
     if (terminated) {
-        kernendthread(termcode);
-    }
-    pthread_setcancelstate(oldcancel, nullptr);
-    for (const kapc &a : torun) {
-        a.fn(a.param);
+        kernterminated();
     }
     return result;
 }

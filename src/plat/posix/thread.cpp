@@ -14,11 +14,13 @@
  * start-up; raising above it usually needs privileges, and a refusal is ignored (the
  * call still succeeds, as Windows would answer).
  *
- * TerminateThread sets the thread's terminate flag (waits and sleeps of this layer
- * notice it and end the thread) and cancels the pthread, which ends it at its next
- * cancellation point elsewhere (blocking reads, sleeps, condition waits). A thread
- * that computes without ever reaching one is not stopped. Unlike Windows, the
- * thread's stack is unwound, so destructors on it run.
+ * TerminateThread ends another thread wherever it is, as Windows does: a thread waiting
+ * or sleeping in this layer (or still suspended) sees its terminate flag and ends; any
+ * other thread the layer started gets the signal KERN_TERMSIGNAL, whose handler jumps
+ * straight back to the bottom of threadmain, which publishes the end. Nothing between
+ * is unwound (see TerminateThread for what that leaves behind). The handler does not
+ * jump while the thread is inside the layer's own waits or while anyone holds the
+ * layer's locks; the terminating thread then sends the signal again a moment later.
  *
  * Threads and locks: every record field that changes is guarded by kernlock, and
  * changes broadcast kernwake.
@@ -26,9 +28,13 @@
 #include "kernel.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csetjmp>
+#include <csignal>
 #include <ctime>
 #include <sched.h>
+#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -116,13 +122,13 @@ __attribute__((noinline)) void release(kthread *own) {
     kernunref(&own->hdr);
 }
 
-/* Top of the stack part that a cancellation may unwind: the frame of threadmain. */
+/* Top of the stack part that ExitThread may unwind: the frame of threadmain. */
 thread_local char *stacktop;
 
 /* The calling thread's own reference to its record; destroyed when the thread ends,
- * after ExitThread and cancellation too. A cancellation unwinds the stack behind the
- * address sanitizer's back, leaving the old frames marked; they are cleared before
- * this runs on top of them. */
+ * after ExitThread too. ExitThread's unwinding runs behind the address sanitizer's
+ * back, leaving the old frames marked; they are cleared before this runs on top of
+ * them. */
 struct selfholder {
     kthread *t = nullptr;
     ~selfholder() {
@@ -143,6 +149,42 @@ struct selfholder {
 thread_local selfholder self;
 thread_local DWORD cachedtid;
 
+/* Where a terminated thread that the layer started goes: the bottom of threadmain.
+ * Set while the thread function may run; taken (cleared) by the jump. */
+thread_local sigjmp_buf *volatile landing;
+/* Above 0 while the thread is in layer code that a jump must not cut short. */
+thread_local volatile sig_atomic_t nojump;
+
+/* The first jump clears landing, so signals still queued for the thread are ignored. */
+[[noreturn]] void jumptolanding() {
+    sigjmp_buf *to = landing;
+    landing = nullptr;
+    siglongjmp(*to, 1);
+}
+
+void onterminate(int) {
+    kthread *t = self.t;
+    if (t == nullptr || landing == nullptr || nojump > 0 ||
+        !t->killed.load(std::memory_order_acquire) || kernlocksbusy()) {
+        return; /* not asked for, or not now: the terminating thread asks again */
+    }
+    jumptolanding();
+}
+
+void installterminate() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa {};
+        sa.sa_handler = onterminate;
+        /* No SA_RESTART: a blocking call that the signal interrupts returns, so that a
+         * runtime that defers signals to the end of the call (the thread sanitizer)
+         * delivers it. The thread ends then, or, were it deferred, soon after. */
+        sa.sa_flags = 0;
+        sigemptyset(&sa.sa_mask);
+        sigaction(KERN_TERMSIGNAL, &sa, nullptr);
+    });
+}
+
 /* After fork the child's one thread has a new id. */
 __attribute__((constructor)) void registerforkreset() {
     pthread_atfork(nullptr, nullptr, [] { cachedtid = 0; });
@@ -160,32 +202,35 @@ void *threadmain(void *arg) {
     kthread *t = static_cast<kthread *>(arg);
     self.t = t; /* takes over the reference CreateThread made for the thread */
     stacktop = static_cast<char *>(__builtin_frame_address(0));
-    /* Waits of the layer are where TerminateThread reaches the thread; elsewhere the
-     * cancellation does, so it must act at once at the next cancellation point. */
-    pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, nullptr);
+    sigjmp_buf land;
+    if (sigsetjmp(land, 1) != 0) {
+        finish(t, 0); /* terminated: finish gives the terminate code */
+        return nullptr;
+    }
+    landing = &land;
     int priority;
+    bool run;
     {
+        kernnoterm quiet;
         std::unique_lock<std::mutex> lock(kernlock());
         t->tid = GetCurrentThreadId();
         t->started = true;
         kernwake().notify_all();
-        int old;
-        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
         kernwake().wait(lock, [t] { return t->suspend == 0 || t->terminate; });
-        pthread_setcancelstate(old, nullptr);
-        if (t->terminate) {
-            lock.unlock();
-            kernendthread(t->termcode);
-        }
+        run = !t->terminate;
         priority = t->priority;
     }
-    /* A new thread inherits its creator's nice value; it starts at its own. */
-    errno = 0;
-    int current = getpriority(PRIO_PROCESS, (id_t)t->tid);
-    if (errno == 0 && current != basenice + niceoffset(priority)) {
-        applynice(t->tid, priority);
+    DWORD code = 0;
+    if (run) {
+        /* A new thread inherits its creator's nice value; it starts at its own. */
+        errno = 0;
+        int current = getpriority(PRIO_PROCESS, (id_t)t->tid);
+        if (errno == 0 && current != basenice + niceoffset(priority)) {
+            applynice(t->tid, priority);
+        }
+        code = t->start(t->param);
     }
-    DWORD code = t->start(t->param);
+    landing = nullptr;
     finish(t, code);
     return nullptr;
 }
@@ -222,7 +267,6 @@ kthread *kernself() {
         if (t == nullptr) {
             return nullptr;
         }
-        t->pthread = pthread_self();
         t->tid = GetCurrentThreadId();
         t->started = true;
         self.t = t;
@@ -249,6 +293,27 @@ kthread *kernrefthread(HANDLE h) {
         finish(t, code);
     }
     pthread_exit(nullptr);
+}
+
+[[noreturn]] void kernterminated() {
+    if (landing != nullptr) {
+        jumptolanding();
+    }
+    kthread *t = kernself();
+    DWORD code;
+    {
+        std::lock_guard<std::mutex> lock(kernlock());
+        code = t->termcode;
+    }
+    kernendthread(code);
+}
+
+kernnoterm::kernnoterm() {
+    nojump = nojump + 1;
+}
+
+kernnoterm::~kernnoterm() {
+    nojump = nojump - 1;
 }
 
 /* Starts lpStartAddress(lpParameter) on a new thread, at once or, with
@@ -288,7 +353,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     int rc;
     {
         std::lock_guard<std::mutex> lock(kernlock());
-        rc = pthread_create(&t->pthread, &attr, threadmain, t);
+        pthread_t thread;
+        rc = pthread_create(&thread, &attr, threadmain, t);
     }
     pthread_attr_destroy(&attr);
     if (rc != 0) {
@@ -300,6 +366,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     /* The id is the kernel's thread id, known only once the thread runs. */
     DWORD tid;
     {
+        kernnoterm quiet;
         std::unique_lock<std::mutex> lock(kernlock());
         kernwake().wait(lock, [t] { return t->started; });
         tid = t->tid;
@@ -374,10 +441,17 @@ BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority) {
     return TRUE;
 }
 
-/* Ends a thread of this process with dwExitCode; its handle becomes signalled once it
- * has stopped. For the calling thread this is ExitThread. Ending a thread that holds
- * a lock leaves the lock held, as on Windows. FALSE with the last error set for a
- * thread of another process or a bad handle. */
+/* Ends a thread of this process with dwExitCode, wherever it is, and returns once it
+ * has ended; its handle is signalled then. For the calling thread this is ExitThread.
+ * As on Windows, nothing of the thread is cleaned up: locks it holds stay held
+ * (critical sections, mutexes, and the C library's own, such as the heap's when it
+ * was allocating), objects on its stack are not destroyed and memory it allocated is
+ * not freed; only its thread-local objects are destroyed. Only threads that
+ * CreateThread started are stopped anywhere; others end at their next wait or sleep
+ * in this layer. A thread that blocks KERN_TERMSIGNAL is given about 0.2 s; this then
+ * returns TRUE and the thread ends when it unblocks the signal or waits or sleeps in
+ * this layer. FALSE with the last error set for a thread of another process or a bad
+ * handle. */
 BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode) {
     kthread *t = kernrefthread(hThread);
     if (t == nullptr) {
@@ -391,18 +465,38 @@ BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode) {
         kernunref(&t->hdr);
         kernendthread(dwExitCode);
     }
+    installterminate();
+    kthread *me = kernself();
+    bool signal;
+    DWORD tid;
     {
         std::lock_guard<std::mutex> lock(kernlock());
         if (!t->finished && !t->terminate) {
             t->terminate = true;
             t->termcode = dwExitCode;
-            /* Still alive: the thread cannot get past finish() while we hold kernlock,
-             * so its pthread_t is valid here. */
-            pthread_cancel(t->pthread);
         }
+        signal = !t->finished && t->start != nullptr;
+        t->killed.store(signal, std::memory_order_release);
+        tid = t->tid;
     }
     kernwake().notify_all();
+    /* Signalled without kernlock held, so that the handler can act at once. A thread
+     * that has ended meanwhile gets nothing, or, were its id taken by a new thread
+     * already, that thread ignores the signal (its killed flag is clear). */
+    bool terminated = false;
+    for (int tries = 0; signal && tries < 200 && !terminated; tries++) {
+        syscall(SYS_tgkill, (pid_t)getpid(), (pid_t)tid, KERN_TERMSIGNAL);
+        kernnoterm quiet;
+        std::unique_lock<std::mutex> lock(kernlock());
+        kernwake().wait_for(lock, std::chrono::milliseconds(1),
+                            [t, me] { return t->finished || (me != nullptr && me->terminate); });
+        signal = !t->finished;
+        terminated = me != nullptr && me->terminate;
+    }
     kernunref(&t->hdr);
+    if (terminated) {
+        kernterminated();
+    }
     return TRUE;
 }
 
