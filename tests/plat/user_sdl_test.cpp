@@ -1,7 +1,9 @@
-// Window side with the SDL backend on a private X server: the shell window's popup
-// covers the screen, is painted with its class brush, is raised, gets messages, and
-// goes away.
-// Skipped when Xvfb is not installed.
+// Window side with the SDL backend. On a private X server (skipped when Xvfb is not
+// installed): the shell window's popup covers the screen, is painted with its class
+// brush, is raised, gets messages, and goes away. With SDL's dummy video driver (no
+// window system): posts from other threads reach the event thread at once, and a
+// message box SDL cannot show is still written out. The backend is chosen once per
+// process, so each case needs a process of its own (CTest runs them so).
 #include "plat/win32.h"
 
 #include "backend.h"
@@ -9,6 +11,10 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -18,6 +24,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char **environ;
 
@@ -155,6 +162,76 @@ TEST(SdlBackend, PopupCoversTheScreenIsPaintedAndDestroyed) {
     kill(xvfb, SIGTERM);
     waitpid(xvfb, nullptr, 0);
     close(numberfd);
+}
+
+/* The SDL backend on SDL's dummy video driver, with no desktop to show a box on. */
+void usedummydriver() {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("THISTLE_VIDEO", "sdl", 1);
+    ASSERT_STREQ(plat_userbackend()->name, "sdl") << SDL_GetError();
+}
+
+TEST(SdlDummy, MessageBoxThatCannotBeShownIsWrittenAsOneLine) {
+    usedummydriver();
+    testing::internal::CaptureStderr();
+    int r1 = MessageBoxA(nullptr, "Interger Divide By 0", "Application Error", MB_OK | MB_ICONHAND);
+    int r2 = MessageBoxA(nullptr, "Go on?", "Question", MB_OKCANCEL | MB_SYSTEMMODAL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Application Error: Interger Divide By 0\nQuestion: Go on?\n");
+    EXPECT_EQ(r1, IDOK);
+    EXPECT_EQ(r2, IDCANCEL) << "nobody agreed to go on";
+}
+
+// The window thread and the display's requests rely on a post ending the event
+// thread's wait at once. Each message is posted once the one before has arrived, so
+// many posts land just as the event thread goes back to waiting. A lost wake-up costs
+// the whole wait (100 ms); the bound leaves room for a loaded machine and sanitizers.
+TEST(SdlDummy, PostsFromAnotherThreadEndTheEventWaitAtOnce) {
+    usedummydriver();
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = shellproc;
+    wc.lpszClassName = "WAKETEST";
+    ASSERT_NE(RegisterClassExA(&wc), 0);
+    HWND h = CreateWindowExA(0, "WAKETEST", "", WS_POPUP, 0, 0, 64, 48, nullptr, nullptr, nullptr,
+                             nullptr);
+    ASSERT_NE(h, nullptr);
+
+    using clock = std::chrono::steady_clock;
+    constexpr int count = 20000;
+    std::vector<clock::time_point> posted(count);
+    std::atomic<int> arrived{-1};
+    std::thread poster([&] {
+        for (int i = 0; i < count; i++) {
+            while (arrived.load() != i - 1)
+                std::this_thread::yield();
+            posted[i] = clock::now();
+            PostMessageA(h, WM_USER + 1, (WPARAM)i, 0);
+        }
+    });
+    clock::duration worst{};
+    int late = 0, wrong = 0;
+    for (int i = 0; i < count; i++) {
+        MSG msg;
+        if (GetMessageA(&msg, nullptr, 0, 0) != 1 || msg.message != WM_USER + 1 ||
+            msg.wParam != (WPARAM)i) {
+            wrong++;
+            break;
+        }
+        clock::duration delay = clock::now() - posted[i];
+        worst = std::max(worst, delay);
+        late += delay > std::chrono::milliseconds(10);
+        arrived.store(i);
+    }
+    arrived.store(count);
+    poster.join();
+    EXPECT_EQ(wrong, 0);
+    auto worstms = std::chrono::duration_cast<std::chrono::milliseconds>(worst).count();
+    EXPECT_LT(worstms, 50) << late << " of " << count << " posts took over 10 ms";
+    std::printf("worst delay %lld ms, %d over 10 ms\n", (long long)worstms, late);
+    EXPECT_TRUE(DestroyWindow(h));
 }
 
 } // namespace

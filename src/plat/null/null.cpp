@@ -104,19 +104,9 @@ void nullwake(void) {}
 
 void nullthreadexit(void) {}
 
-/* One write, so lines from concurrent boxes never interleave. */
 int nullmessagebox(const char *text, const char *caption, UINT type) {
     (void)type;
-    std::string line = std::string(caption) + ": " + text + "\n";
-    const char *p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = write(2, p, left);
-        if (n <= 0)
-            break;
-        p += n;
-        left -= (size_t)n;
-    }
+    plat_writeboxline(caption, text);
     return IDOK;
 }
 
@@ -156,6 +146,19 @@ const plat_backend plat_nullbackend = {
     .screensize = nullscreensize,
     .showcursor = nullshowcursor,
 };
+
+void plat_writeboxline(const char *caption, const char *text) {
+    std::string line = std::string(caption) + ": " + text + "\n";
+    const char *p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = write(2, p, left);
+        if (n <= 0)
+            break;
+        p += n;
+        left -= (size_t)n;
+    }
+}
 
 int plat_nullwindow(HWND hwnd, plat_nullwindowinfo *info) {
     std::lock_guard<std::mutex> guard(nulllock);
