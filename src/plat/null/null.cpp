@@ -79,12 +79,7 @@ void nullraisewindow(void *win) {
 
 void nulldestroywindow(void *win) {
     std::lock_guard<std::mutex> guard(nulllock);
-    for (size_t i = 0; i < windows.size(); i++) {
-        if (windows[i] == win) {
-            windows.erase(windows.begin() + (long)i);
-            break;
-        }
-    }
+    std::erase(windows, (nullwindow *)win);
     delete (nullwindow *)win;
 }
 

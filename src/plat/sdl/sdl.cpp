@@ -466,12 +466,7 @@ void sdlraisewindow(void *win) {
 void sdldestroywindow(void *win) {
     sdlwindow *sw = (sdlwindow *)win;
     std::lock_guard<std::mutex> guard(sdllock);
-    for (size_t i = 0; i < windows.size(); i++) {
-        if (windows[i] == sw) {
-            windows.erase(windows.begin() + (long)i);
-            break;
-        }
-    }
+    std::erase(windows, sw);
     SDL_DestroyWindow(sw->win);
     delete sw;
 }
