@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -187,8 +186,10 @@ TEST(SdlDummy, MessageBoxThatCannotBeShownIsWrittenAsOneLine) {
 // The window thread and the display's requests rely on a post ending the event
 // thread's wait at once. Each message is posted once the one before has arrived, so
 // many posts land just as the event thread goes back to waiting. A lost wake-up costs
-// the whole wait (100 ms); the bound leaves room for a loaded machine and sanitizers.
+// the whole wait (100 ms) and hits dozens of the posts; a loaded machine stalls one
+// now and then, so a few may be as late.
 TEST(SdlDummy, PostsFromAnotherThreadEndTheEventWaitAtOnce) {
+    using namespace std::chrono_literals;
     usedummydriver();
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -202,6 +203,7 @@ TEST(SdlDummy, PostsFromAnotherThreadEndTheEventWaitAtOnce) {
     using clock = std::chrono::steady_clock;
     constexpr int count = 20000;
     std::vector<clock::time_point> posted(count);
+    std::vector<clock::duration> delays;
     std::atomic<int> arrived{-1};
     std::thread poster([&] {
         for (int i = 0; i < count; i++) {
@@ -211,26 +213,20 @@ TEST(SdlDummy, PostsFromAnotherThreadEndTheEventWaitAtOnce) {
             PostMessageA(h, WM_USER + 1, (WPARAM)i, 0);
         }
     });
-    clock::duration worst{};
-    int late = 0, wrong = 0;
     for (int i = 0; i < count; i++) {
         MSG msg;
-        if (GetMessageA(&msg, nullptr, 0, 0) != 1 || msg.message != WM_USER + 1 ||
-            msg.wParam != (WPARAM)i) {
-            wrong++;
+        if (GetMessageA(&msg, nullptr, 0, 0) != 1 || msg.wParam != (WPARAM)i)
             break;
-        }
-        clock::duration delay = clock::now() - posted[i];
-        worst = std::max(worst, delay);
-        late += delay > std::chrono::milliseconds(10);
+        delays.push_back(clock::now() - posted[i]);
         arrived.store(i);
     }
     arrived.store(count);
     poster.join();
-    EXPECT_EQ(wrong, 0);
-    auto worstms = std::chrono::duration_cast<std::chrono::milliseconds>(worst).count();
-    EXPECT_LT(worstms, 50) << late << " of " << count << " posts took over 10 ms";
-    std::printf("worst delay %lld ms, %d over 10 ms\n", (long long)worstms, late);
+    ASSERT_EQ(delays.size(), (size_t)count) << "posts lost or out of order";
+    std::sort(delays.begin(), delays.end());
+    auto late = delays.end() - std::lower_bound(delays.begin(), delays.end(), 50ms);
+    EXPECT_LE(late, 5) << "posts 50 ms late or more (a lost wake-up: 100 ms)";
+    EXPECT_LT(delays.back(), 1s) << "the slowest post";
     EXPECT_TRUE(DestroyWindow(h));
 }
 
