@@ -11,8 +11,8 @@
  * event thread reads what the window system has, then waits without it on its own
  * condition variable, which a wake-up ends at once (the flag under `wakelock` keeps a
  * wake-up that comes before the wait). While waiting it looks at the window system
- * again every `pollms` (left to the implementer: a short poll instead of SDL's own
- * blocking wait, which would need the lock held while blocked and an SDL event to end it).
+ * again every `pollms`: a short poll rather than SDL's own blocking wait, which would
+ * need the lock held while blocked and an SDL event pushed to end it.
  * Cursor: ShowCursor may come from any thread; the wanted state is recorded and applied
  * by the next SDL call on the event thread or a window creation.
  * Limits: characters for WM_CHAR come from the key's symbol with a US shift layout;
