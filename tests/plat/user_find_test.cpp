@@ -111,9 +111,6 @@ TEST(UserFind, SetForegroundRaisesTheWindowAndIsForgottenWithIt) {
     EXPECT_EQ(GetForegroundWindow(), b);
     DestroyWindow(b);
     EXPECT_EQ(GetForegroundWindow(), nullptr) << "a destroyed window is not in front";
-    SetLastError(0);
-    EXPECT_FALSE(SetForegroundWindow(b));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
     DestroyWindow(a);
 }
 

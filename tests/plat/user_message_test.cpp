@@ -34,12 +34,7 @@ std::atomic<bool> slowdone{false};
 LRESULT CALLBACK testproc(HWND h, UINT m, WPARAM w, LPARAM l) {
     {
         std::lock_guard<std::mutex> guard(seenlock);
-        MSG msg{};
-        msg.hwnd = h;
-        msg.message = m;
-        msg.wParam = w;
-        msg.lParam = l;
-        seen.push_back(msg);
+        seen.push_back(MSG{h, m, w, l, 0, {}});
     }
     switch (m) {
     case pingmsg:

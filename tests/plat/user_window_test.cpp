@@ -64,7 +64,7 @@ class UserWindow : public ::testing::Test {
     }
 };
 
-TEST_F(UserWindow, CreationMessagesComeFirstAndMinusOneUndoesTheWindow) {
+TEST_F(UserWindow, CreationMessagesComeFirstMinusOneUndoesTheWindowAndClassesAreUnique) {
     int param = 7;
     HWND h = CreateWindowExA(WS_EX_TOPMOST, "recordclass", "Title", WS_POPUP | WS_MINIMIZE, 10, 20,
                              300, 200, nullptr, nullptr, nullptr, &param);
@@ -96,6 +96,18 @@ TEST_F(UserWindow, CreationMessagesComeFirstAndMinusOneUndoesTheWindow) {
     EXPECT_NE(again, h);
     EXPECT_FALSE(IsWindow(h));
     DestroyWindow(again);
+
+    // Class names are unique without regard to case.
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = recordproc;
+    wc.lpszClassName = "RECORDCLASS";
+    EXPECT_EQ(RegisterClassExA(&wc), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
+    EXPECT_EQ(
+        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANNOT_FIND_WND_CLASS);
 }
 
 // Stale handles, made-up ones, and made-up handles in the range of windows of other
@@ -111,23 +123,17 @@ TEST_F(UserWindow, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
                         (HWND)(uintptr_t)1,
                         (HWND)(uintptr_t)0x00018000,
                         (HWND)(uintptr_t)0x7FFF803F};
+    auto refused = [](auto call) {
+        SetLastError(0);
+        return !call() && GetLastError() == (DWORD)ERROR_INVALID_WINDOW_HANDLE;
+    };
     for (HWND b : bad) {
         EXPECT_FALSE(IsWindow(b));
-        SetLastError(0);
-        EXPECT_FALSE(DestroyWindow(b));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        SetLastError(0);
-        EXPECT_FALSE(PostMessageA(b, WM_USER, 0, 0));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        SetLastError(0);
-        EXPECT_EQ(SendMessageA(b, WM_USER, 0, 0), 0);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        SetLastError(0);
-        EXPECT_FALSE(ShowWindow(b, SW_RESTORE));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        SetLastError(0);
-        EXPECT_FALSE(SetForegroundWindow(b));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+        EXPECT_TRUE(refused([&] { return DestroyWindow(b); }));
+        EXPECT_TRUE(refused([&] { return PostMessageA(b, WM_USER, 0, 0); }));
+        EXPECT_TRUE(refused([&] { return SendMessageA(b, WM_USER, 0, 0); }));
+        EXPECT_TRUE(refused([&] { return ShowWindow(b, SW_RESTORE); }));
+        EXPECT_TRUE(refused([&] { return SetForegroundWindow(b); }));
         EXPECT_FALSE(UpdateWindow(b));
         PAINTSTRUCT ps;
         EXPECT_EQ(BeginPaint(b, &ps), nullptr);
@@ -138,23 +144,6 @@ TEST_F(UserWindow, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
         EXPECT_EQ(GetMessageA(&msg, b, 0, 0), -1);
     }
     EXPECT_TRUE(events.empty()) << "no procedure runs for a dead window";
-}
-
-TEST_F(UserWindow, ClassNamesAreUniqueWithoutRegardToCase) {
-    registerclass("DupClass", recordproc);
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = recordproc;
-    wc.lpszClassName = "DUPCLASS";
-    SetLastError(0);
-    EXPECT_EQ(RegisterClassExA(&wc), 0);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
-
-    SetLastError(0);
-    EXPECT_EQ(
-        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
-        nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANNOT_FIND_WND_CLASS);
 }
 
 TEST_F(UserWindow, OnlyTheOwningThreadDestroysAndItsEndTakesTheWindowsAlong) {
