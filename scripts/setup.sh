@@ -10,7 +10,6 @@ packages=(
   libsdl2-dev                                         # the display backend
   libpng-dev zlib1g-dev                               # PNG input of the packing tool
   liblz4-dev libzstd-dev libsquish-dev                # peers of the packing benchmarks
-  xvfb xauth                                          # a display for the SDL smoke tests
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix # Windows cross builds
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
 )

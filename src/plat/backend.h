@@ -74,6 +74,11 @@ extern const plat_backend plat_nullbackend;
  * one fails to start. Never null. */
 const plat_backend *plat_userbackend(void);
 
+/* Writes "<caption>: <text>" and a line end to standard error in one write, so lines of
+ * boxes shown at once never mix: the headless message box, and what a backend does with
+ * a box it cannot show, so no message is lost. */
+void plat_writeboxline(const char *caption, const char *text);
+
 /* ---- sink: window-system input into the layer (any thread, no layer lock held) ---- */
 
 /* plat_postinput (plat/testhooks.h): an input message for the thread that owns hwnd. */

@@ -1,5 +1,5 @@
 # Window side of the platform layer: the headless suite (one process per case under
-# CTest) and an SDL smoke test on a private X server.
+# CTest) and the SDL backend on SDL's dummy video driver.
 thistle_test(user_test
   SOURCES user_window_test.cpp user_message_test.cpp
   LIBS thistleplat

@@ -33,12 +33,7 @@ std::atomic<bool> slowdone{false};
 LRESULT CALLBACK testproc(HWND h, UINT m, WPARAM w, LPARAM l) {
     {
         std::lock_guard<std::mutex> guard(seenlock);
-        MSG msg{};
-        msg.hwnd = h;
-        msg.message = m;
-        msg.wParam = w;
-        msg.lParam = l;
-        seen.push_back(msg);
+        seen.push_back(MSG{h, m, w, l, 0, {}});
     }
     switch (m) {
     case pingmsg:
@@ -101,23 +96,23 @@ std::vector<MSG> seencopy() {
     return seen;
 }
 
-TEST(Queue, QuitComesAfterEarlierPostsWithItsCode) {
+TEST(UserQueue, FiltersPickFromThePostsAndQuitComesAfterThemWithItsCode) {
     HWND h = makewindow();
     PostMessageA(h, WM_USER + 10, 1, 2);
     PostMessageA(nullptr, WM_USER + 11, 3, 4);
     PostQuitMessage(7);
     PostMessageA(h, WM_USER + 12, 0, 0);
     MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, nullptr, WM_USER + 11, WM_USER + 12), 1);
+    EXPECT_EQ(msg.message, (UINT)WM_USER + 11);
+    EXPECT_EQ(msg.hwnd, nullptr) << "a thread message";
+    ASSERT_EQ(GetMessageA(&msg, h, WM_USER + 11, WM_USER + 12), 1);
+    EXPECT_EQ(msg.message, (UINT)WM_USER + 12);
     ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
     EXPECT_EQ(msg.message, (UINT)WM_USER + 10);
     EXPECT_EQ(msg.hwnd, h);
     EXPECT_EQ(msg.wParam, 1u);
     EXPECT_EQ(msg.lParam, 2);
-    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
-    EXPECT_EQ(msg.message, (UINT)WM_USER + 11);
-    EXPECT_EQ(msg.hwnd, nullptr) << "a thread message";
-    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
-    EXPECT_EQ(msg.message, (UINT)WM_USER + 12);
     ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 0);
     EXPECT_EQ(msg.message, (UINT)WM_QUIT);
     EXPECT_EQ(msg.wParam, 7u);
@@ -126,7 +121,7 @@ TEST(Queue, QuitComesAfterEarlierPostsWithItsCode) {
     EXPECT_EQ(msg.wParam, 3u);
 }
 
-TEST(Queue, PostsFromAnotherThreadWakeAWaitingLoopInOrder) {
+TEST(UserQueue, PostsFromAnotherThreadWakeAWaitingLoopInOrder) {
     loopthread loop;
     clearseen();
     std::thread poster([&] {
@@ -145,7 +140,7 @@ TEST(Queue, PostsFromAnotherThreadWakeAWaitingLoopInOrder) {
         EXPECT_EQ(got[i], i);
 }
 
-TEST(Send, CrossThreadSendWaitsForTheOwnersLoopAndReturnsItsResult) {
+TEST(UserSend, CrossThreadSendWaitsForTheOwnersLoopAndReturnsItsResult) {
     loopthread loop;
     slowdone = false;
     EXPECT_EQ(SendMessageA(loop.hwnd, slowmsg, 0, 0), 42);
@@ -159,50 +154,22 @@ TEST(Send, CrossThreadSendWaitsForTheOwnersLoopAndReturnsItsResult) {
     EXPECT_EQ(SendMessageA(loop.hwnd, pingmsg, 1, 0), 0) << "window gone";
 }
 
-TEST(Send, ThreadsSendingToEachOtherDoNotDeadlock) {
+TEST(UserSend, ThreadsSendingToEachOtherDoNotDeadlock) {
     loopthread a, b;
-    // Nested: a's procedure sends back to a window of this thread, which is blocked
-    // in its own send to a and must serve it meanwhile.
+    // a's procedure sends back to a window of this thread, which is blocked in its own
+    // send to a and must serve it meanwhile; b's sends on to a.
     HWND mine = makewindow();
     EXPECT_EQ(SendMessageA(a.hwnd, sendback, 5, (LPARAM)mine), 106);
+    EXPECT_EQ(SendMessageA(b.hwnd, sendback, 7, (LPARAM)(HWND)a.hwnd), 108);
     DestroyWindow(mine);
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
     }
-
-    // Crossed: two threads that each own a window block in SendMessageA to the other's
-    // window at the same time, neither in a message loop. Afterwards each runs its loop
-    // (the other's send may still be waiting there) until its window is closed.
-    std::atomic<HWND> wa{nullptr}, wb{nullptr};
-    std::atomic<int> ready{0};
-    LRESULT ra = 0, rb = 0;
-    auto crossed = [&](std::atomic<HWND> &mine, std::atomic<HWND> &other, WPARAM n,
-                       LRESULT *result) {
-        mine = makewindow();
-        ready++;
-        while (ready < 2)
-            std::this_thread::yield();
-        *result = SendMessageA(other, pingmsg, n, 0);
-        ready++;
-        MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0)
-            DispatchMessageA(&msg);
-    };
-    std::thread ta(crossed, std::ref(wa), std::ref(wb), 1, &ra);
-    std::thread tb(crossed, std::ref(wb), std::ref(wa), 2, &rb);
-    while (ready < 4)
-        std::this_thread::yield();
-    PostMessageA(wa, WM_CLOSE, 0, 0);
-    PostMessageA(wb, WM_CLOSE, 0, 0);
-    ta.join();
-    tb.join();
-    EXPECT_EQ(ra, 2);
-    EXPECT_EQ(rb, 3);
     a.stop();
     b.stop();
 }
 
-TEST(Send, ManySendersAndPostersAgainstOneLoop) {
+TEST(UserSend, ManySendersAndPostersAgainstOneLoop) {
     loopthread loop;
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
@@ -222,7 +189,7 @@ TEST(Send, ManySendersAndPostersAgainstOneLoop) {
 }
 
 // The shell window's loop: Alt+'?' and Alt+'/' are command 104; a plain '?' is not.
-class Accelerators : public ::testing::Test {
+class UserAccelerators : public ::testing::Test {
   protected:
     HWND h = nullptr;
     HACCEL table = nullptr;
@@ -258,36 +225,30 @@ class Accelerators : public ::testing::Test {
     }
 };
 
-TEST_F(Accelerators, AltQuestionMarkAndAltSlashGiveCommand104) {
-    for (WPARAM ch : {(WPARAM)'?', (WPARAM)'/'}) {
+TEST_F(UserAccelerators, AltQuestionMarkAndAltSlashGiveCommand104AndNothingElseDoes) {
+    const struct {
+        UINT msg;
+        WPARAM key;
+        int hit;
+    } cases[] = {
+        {WM_SYSCHAR, '?', 1}, {WM_SYSCHAR, '/', 1},     {WM_CHAR, '?', 0},
+        {WM_SYSCHAR, 'x', 0}, {WM_SYSKEYDOWN, 0xBF, 0}, // the '/' key itself: character entries
+                                                        // wait for WM_SYSCHAR
+    };
+    for (const auto &c : cases) {
         clearseen();
         MSG msg{};
         msg.hwnd = h;
-        msg.message = WM_SYSCHAR;
-        msg.wParam = ch;
+        msg.message = c.msg;
+        msg.wParam = c.key;
         msg.lParam = 1 | (1 << 29);
-        EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), 1);
-        EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(104, 1)});
+        EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), c.hit) << c.msg << " " << c.key;
+        EXPECT_EQ(commands(), std::vector<WPARAM>(c.hit, MAKEWPARAM(104, 1)));
     }
+    EXPECT_EQ(TranslateAcceleratorA(nullptr, table, nullptr), 0);
 }
 
-TEST_F(Accelerators, PlainCharactersAndOtherKeysDoNotMatch) {
-    MSG msg{};
-    msg.hwnd = h;
-    msg.message = WM_CHAR;
-    msg.wParam = '?';
-    EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), 0);
-    msg.message = WM_SYSCHAR;
-    msg.wParam = 'x';
-    EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), 0);
-    msg.message = WM_SYSKEYDOWN;
-    msg.wParam = 0xBF; // the '/' key itself: character entries wait for WM_SYSCHAR
-    EXPECT_EQ(TranslateAcceleratorA(h, table, &msg), 0);
-    EXPECT_TRUE(commands().empty());
-    EXPECT_EQ(TranslateAcceleratorA(nullptr, table, &msg), 0);
-}
-
-TEST_F(Accelerators, AltShiftSlashFromTheBackendReachesTheCommandThroughTheLoop) {
+TEST_F(UserAccelerators, AltShiftSlashFromTheBackendReachesTheCommandThroughTheLoop) {
     // The backend posts the key with the character it produces; TranslateMessage turns
     // it into WM_SYSCHAR, which the next turn of the loop matches.
     plat_postinput(h, WM_SYSKEYDOWN, 0xBF, 1 | (0x35 << 16) | (1 << 29), '?');
@@ -296,7 +257,7 @@ TEST_F(Accelerators, AltShiftSlashFromTheBackendReachesTheCommandThroughTheLoop)
     EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(104, 1)});
 }
 
-TEST_F(Accelerators, VirtualKeyEntriesFollowTheModifierState) {
+TEST_F(UserAccelerators, VirtualKeyEntriesFollowTheModifierState) {
     PostMessageA(h, WM_KEYDOWN, 'S', 0);  // without Ctrl
     PostMessageA(h, WM_KEYDOWN, 0x11, 0); // Ctrl down
     PostMessageA(h, WM_KEYDOWN, 'S', 0);  // Ctrl+S
@@ -311,8 +272,7 @@ TEST_F(Accelerators, VirtualKeyEntriesFollowTheModifierState) {
     EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(200, 1)});
 }
 
-TEST(Translate, KeyDownPostsTheCharacterAfterItsKey) {
-    HWND h = makewindow();
+TEST_F(UserAccelerators, KeyDownPostsTheCharacterAfterItsKey) {
     PostMessageA(h, WM_KEYDOWN, 'A', 1 | (0x1E << 16));
     PostMessageA(h, WM_KEYDOWN, 0x70, 1); // F1 makes no character
     PostMessageA(h, WM_USER + 50, 0, 0);
@@ -328,9 +288,6 @@ TEST(Translate, KeyDownPostsTheCharacterAfterItsKey) {
         }
     }
     EXPECT_EQ(got, (std::vector<UINT>{WM_KEYDOWN, WM_KEYDOWN, WM_USER + 50, WM_CHAR}));
-    DestroyWindow(h);
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    }
 }
 
 } // namespace

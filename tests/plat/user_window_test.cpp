@@ -1,8 +1,9 @@
 // Window side, headless: classes, window life cycle, stale handles, painting, resources,
 // cursor count, screen metrics, brushes and message boxes.
 #include "plat/resource.h"
-#include "plat/testhooks.h"
 #include "plat/win32.h"
+
+#include "plat/testhooks.h"
 
 #include <gtest/gtest.h>
 
@@ -22,17 +23,14 @@ const UINT icons[] = {141};
 const plat_resources resources = {strings, 2, nullptr, 0, icons, 1};
 const int registered = plat_addresources(&resources);
 
-struct event {
-    UINT msg;
-    std::thread::id thread;
-};
-
-std::vector<event> events;
+std::vector<UINT> events; // messages that reached recordproc, on this thread only
 CREATESTRUCTA created;
 LRESULT createresult;
 
 LRESULT CALLBACK recordproc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    events.push_back({m, std::this_thread::get_id()});
+    static const std::thread::id main = std::this_thread::get_id();
+    if (std::this_thread::get_id() == main)
+        events.push_back(m);
     if (m == WM_CREATE) {
         created = *(const CREATESTRUCTA *)l;
         return createresult;
@@ -55,14 +53,7 @@ void registerclass(const char *name, WNDPROC proc, HBRUSH brush = nullptr) {
     }
 }
 
-std::vector<UINT> messages() {
-    std::vector<UINT> out;
-    for (const event &e : events)
-        out.push_back(e.msg);
-    return out;
-}
-
-class Window : public ::testing::Test {
+class UserWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         events.clear();
@@ -72,70 +63,76 @@ class Window : public ::testing::Test {
     }
 };
 
-TEST_F(Window, CreationMessagesReachTheProcedureOnTheCreatingThreadFirst) {
+TEST_F(UserWindow, CreationMessagesComeFirstMinusOneUndoesTheWindowAndClassesAreUnique) {
     int param = 7;
     HWND h = CreateWindowExA(WS_EX_TOPMOST, "recordclass", "Title", WS_POPUP | WS_MINIMIZE, 10, 20,
                              300, 200, nullptr, nullptr, nullptr, &param);
     ASSERT_NE(h, nullptr);
-    ASSERT_EQ(messages(), (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
-    for (const event &e : events)
-        EXPECT_EQ(e.thread, std::this_thread::get_id());
+    ASSERT_EQ(events, (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
     EXPECT_EQ(created.lpCreateParams, &param);
-    EXPECT_EQ(created.x, 10);
-    EXPECT_EQ(created.y, 20);
-    EXPECT_EQ(created.cx, 300);
-    EXPECT_EQ(created.cy, 200);
+    EXPECT_EQ(std::vector<int>({created.x, created.y, created.cx, created.cy}),
+              std::vector<int>({10, 20, 300, 200}));
     EXPECT_EQ((DWORD)created.style, (DWORD)(WS_POPUP | WS_MINIMIZE));
     EXPECT_EQ(created.dwExStyle, (DWORD)WS_EX_TOPMOST);
     EXPECT_STREQ(created.lpszName, "Title");
     EXPECT_STREQ(created.lpszClass, "recordclass");
-    EXPECT_TRUE(DestroyWindow(h));
-}
 
-TEST_F(Window, MinusOneFromCreateDestroysTheWindowAndReturnsNull) {
-    createresult = -1;
-    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                             nullptr, nullptr);
-    EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(messages(), (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
-}
-
-TEST_F(Window, DestroyDeliversDestroyThenNcDestroyAndLeavesAStaleHandle) {
-    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                             nullptr, nullptr);
-    ASSERT_NE(h, nullptr);
+    // Destroying delivers WM_DESTROY then WM_NCDESTROY; a new window in the same slot
+    // must not revive the old handle.
     events.clear();
     ASSERT_TRUE(DestroyWindow(h));
-    EXPECT_EQ(messages(), (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
-    EXPECT_FALSE(IsWindow(h));
-
-    // A new window in the same slot must not revive the old handle.
+    EXPECT_EQ(events, (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
+    createresult = -1;
+    events.clear();
+    EXPECT_EQ(CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                              nullptr, nullptr),
+              nullptr);
+    EXPECT_EQ(events, (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
+    createresult = 0;
     HWND again = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                  nullptr, nullptr);
     ASSERT_NE(again, nullptr);
     EXPECT_NE(again, h);
     EXPECT_FALSE(IsWindow(h));
     DestroyWindow(again);
+
+    // Class names are unique without regard to case.
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = recordproc;
+    wc.lpszClassName = "RECORDCLASS";
+    EXPECT_EQ(RegisterClassExA(&wc), 0);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
+    EXPECT_EQ(
+        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANNOT_FIND_WND_CLASS);
 }
 
-TEST_F(Window, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
+// Stale handles, made-up ones, and made-up handles in the range of windows of other
+// processes (FindWindowA never gave them out).
+TEST_F(UserWindow, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
     HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                              nullptr, nullptr);
     ASSERT_TRUE(DestroyWindow(h));
     events.clear();
-    const HWND bad[] = {h, (HWND)(uintptr_t)0xDEADBEEF, (HWND)&events, (HWND)(uintptr_t)1};
+    const HWND bad[] = {h,
+                        (HWND)(uintptr_t)0xDEADBEEF,
+                        (HWND)&events,
+                        (HWND)(uintptr_t)1,
+                        (HWND)(uintptr_t)0x00018000,
+                        (HWND)(uintptr_t)0x7FFF803F};
+    auto refused = [](auto call) {
+        SetLastError(0);
+        return !call() && GetLastError() == (DWORD)ERROR_INVALID_WINDOW_HANDLE;
+    };
     for (HWND b : bad) {
         EXPECT_FALSE(IsWindow(b));
-        SetLastError(0);
-        EXPECT_FALSE(DestroyWindow(b));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        SetLastError(0);
-        EXPECT_FALSE(PostMessageA(b, WM_USER, 0, 0));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        SetLastError(0);
-        EXPECT_EQ(SendMessageA(b, WM_USER, 0, 0), 0);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
-        EXPECT_FALSE(ShowWindow(b, SW_SHOW));
+        EXPECT_TRUE(refused([&] { return DestroyWindow(b); }));
+        EXPECT_TRUE(refused([&] { return PostMessageA(b, WM_USER, 0, 0); }));
+        EXPECT_TRUE(refused([&] { return SendMessageA(b, WM_USER, 0, 0); }));
+        EXPECT_TRUE(refused([&] { return ShowWindow(b, SW_RESTORE); }));
+        EXPECT_TRUE(refused([&] { return SetForegroundWindow(b); }));
         EXPECT_FALSE(UpdateWindow(b));
         PAINTSTRUCT ps;
         EXPECT_EQ(BeginPaint(b, &ps), nullptr);
@@ -148,61 +145,34 @@ TEST_F(Window, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
     EXPECT_TRUE(events.empty()) << "no procedure runs for a dead window";
 }
 
-TEST_F(Window, ClassNamesAreUniqueWithoutRegardToCase) {
-    registerclass("DupClass", recordproc);
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = recordproc;
-    wc.lpszClassName = "DUPCLASS";
-    SetLastError(0);
-    EXPECT_EQ(RegisterClassExA(&wc), 0);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
-
-    SetLastError(0);
-    EXPECT_EQ(
-        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
-        nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANNOT_FIND_WND_CLASS);
-}
-
-TEST_F(Window, AnotherThreadCannotDestroyTheWindow) {
+TEST_F(UserWindow, OnlyTheOwningThreadDestroysAndItsEndTakesTheWindowsAlong) {
     HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                              nullptr, nullptr);
+    HWND other = nullptr;
     BOOL ok = TRUE;
     DWORD err = 0;
     std::thread([&] {
         ok = DestroyWindow(h);
         err = GetLastError();
+        other = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                nullptr, nullptr);
     }).join();
     EXPECT_FALSE(ok);
     EXPECT_EQ(err, (DWORD)ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(IsWindow(h));
-    EXPECT_TRUE(DestroyWindow(h));
-}
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(IsWindow(other)) << "its thread ended";
+    EXPECT_EQ(SendMessageA(other, WM_USER, 0, 0), 0);
 
-TEST_F(Window, WindowsOfAnEndedThreadAreGone) {
-    HWND h = nullptr;
-    std::thread([&] {
-        h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                            nullptr);
-    }).join();
-    ASSERT_NE(h, nullptr);
-    EXPECT_FALSE(IsWindow(h));
-    EXPECT_EQ(SendMessageA(h, WM_USER, 0, 0), 0);
-}
-
-TEST_F(Window, CloseDestroysThroughDefaultProcessing) {
-    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                             nullptr, nullptr);
+    // Closing through default processing destroys it.
     events.clear();
     SendMessageA(h, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_EQ(messages(), (std::vector<UINT>{WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY, WM_NCDESTROY}));
+    EXPECT_EQ(events, (std::vector<UINT>{WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY, WM_NCDESTROY}));
     EXPECT_FALSE(IsWindow(h));
 }
 
 // The launcher's shell window: a minimised black popup the screen's size, shown with
 // the start-up command and painted once.
-TEST_F(Window, ShownPopupIsPaintedOnceWithTheClassBrush) {
+TEST_F(UserWindow, ShownPopupIsPaintedOnceWithTheClassBrush) {
     setenv("THISTLE_SCREEN", "1024x768", 1);
     static HBRUSH black = CreateSolidBrush(0); // the class keeps it for the process
     registerclass("BlackClass", recordproc, black);
@@ -220,7 +190,7 @@ TEST_F(Window, ShownPopupIsPaintedOnceWithTheClassBrush) {
     EXPECT_FALSE(ShowWindow(h, SW_SHOWNORMAL)) << "it was not visible before";
     EXPECT_TRUE(ShowWindow(h, SW_SHOWNORMAL));
     EXPECT_TRUE(UpdateWindow(h));
-    EXPECT_EQ(messages(), (std::vector<UINT>{WM_PAINT, WM_ERASEBKGND}));
+    EXPECT_EQ(events, (std::vector<UINT>{WM_PAINT, WM_ERASEBKGND}));
     ASSERT_TRUE(plat_nullwindow(h, &info));
     EXPECT_EQ(info.show, PLAT_SHOWN);
     EXPECT_EQ(info.fills, 1);
@@ -244,18 +214,7 @@ TEST_F(Window, ShownPopupIsPaintedOnceWithTheClassBrush) {
     EXPECT_FALSE(plat_nullwindow(h, &info)) << "the backend window goes with it";
 }
 
-TEST(Brushes, DeletedBrushesAndStockObjectsAreHandledSafely) {
-    HBRUSH b = CreateSolidBrush(RGB(1, 2, 3));
-    ASSERT_NE(b, nullptr);
-    EXPECT_TRUE(DeleteObject(b));
-    EXPECT_FALSE(DeleteObject(b)) << "already deleted";
-    HGDIOBJ stock = GetStockObject(BLACK_BRUSH);
-    ASSERT_NE(stock, nullptr);
-    EXPECT_TRUE(DeleteObject(stock));
-    EXPECT_EQ(GetStockObject(BLACK_BRUSH), stock) << "stock objects are never freed";
-}
-
-TEST(Resources, LoadStringCutsToTheBufferAndCountsWhatItCopied) {
+TEST(UserResources, StringsIconsTablesAndBrushes) {
     ASSERT_EQ(registered, 1);
     char buf[100];
     EXPECT_EQ(LoadStringA(nullptr, 103, buf, 100), 10);
@@ -268,26 +227,22 @@ TEST(Resources, LoadStringCutsToTheBufferAndCountsWhatItCopied) {
     EXPECT_EQ(LoadStringA(nullptr, 103, buf, 1), 0);
     EXPECT_STREQ(buf, "");
     EXPECT_EQ(LoadStringA(nullptr, 999, buf, 100), 0);
-    EXPECT_STREQ(buf, "");
-}
 
-TEST(Resources, IconsAndTablesAreFoundByNumber) {
     EXPECT_NE(LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), nullptr) << "system icon";
     HINSTANCE self = (HINSTANCE)(uintptr_t)0x400000;
     EXPECT_NE(LoadIconA(self, MAKEINTRESOURCEA(141)), nullptr);
     EXPECT_EQ(LoadIconA(self, MAKEINTRESOURCEA(142)), nullptr);
     EXPECT_EQ(LoadAcceleratorsA(self, MAKEINTRESOURCEA(4711)), nullptr);
+
+    HBRUSH b = CreateSolidBrush(RGB(1, 2, 3));
+    EXPECT_TRUE(DeleteObject(b));
+    EXPECT_FALSE(DeleteObject(b)) << "already deleted";
+    HGDIOBJ stock = GetStockObject(BLACK_BRUSH);
+    EXPECT_TRUE(DeleteObject(stock));
+    EXPECT_EQ(GetStockObject(BLACK_BRUSH), stock) << "stock objects are never freed";
 }
 
-TEST(System, ShowCursorCountsAndHidesBelowZero) {
-    int start = ShowCursor(TRUE) - 1;
-    ShowCursor(FALSE);
-    // Bring the count to 0, then step below and back.
-    while (start > 0)
-        start = ShowCursor(FALSE);
-    while (start < 0)
-        start = ShowCursor(TRUE);
-    EXPECT_TRUE(plat_nullcursorvisible());
+TEST(UserSystem, CursorCountScreenSizeAndHeadlessMessageBoxes) {
     EXPECT_EQ(ShowCursor(FALSE), -1);
     EXPECT_FALSE(plat_nullcursorvisible());
     EXPECT_EQ(ShowCursor(FALSE), -2);
@@ -295,11 +250,7 @@ TEST(System, ShowCursorCountsAndHidesBelowZero) {
     EXPECT_FALSE(plat_nullcursorvisible());
     EXPECT_EQ(ShowCursor(TRUE), 0);
     EXPECT_TRUE(plat_nullcursorvisible());
-    EXPECT_EQ(ShowCursor(TRUE), 1);
-    ShowCursor(FALSE);
-}
 
-TEST(System, ScreenSizeComesFromThistleScreen) {
     EXPECT_STREQ(plat_backendname(), "null");
     setenv("THISTLE_SCREEN", "800x600", 1);
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);
@@ -310,17 +261,16 @@ TEST(System, ScreenSizeComesFromThistleScreen) {
         EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 480) << bad;
     }
     unsetenv("THISTLE_SCREEN");
-    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 640);
-}
 
-TEST(System, HeadlessMessageBoxWritesOneLineAndAnswersOk) {
+    // Boxes that must come to the front are written the same way.
     testing::internal::CaptureStderr();
     int r1 = MessageBoxA(nullptr, "Interger Divide By 0", "Application Error", MB_OK | MB_ICONHAND);
-    int r2 = MessageBoxA(nullptr, "Go on?", "Question", MB_OKCANCEL | MB_SYSTEMMODAL);
+    int r2 = MessageBoxA(nullptr, "Abort message:", nullptr,
+                         MB_OKCANCEL | MB_ICONEXCLAMATION | MB_SYSTEMMODAL | MB_SETFOREGROUND);
     std::string out = testing::internal::GetCapturedStderr();
     EXPECT_EQ(r1, IDOK);
     EXPECT_EQ(r2, IDOK);
-    EXPECT_EQ(out, "Application Error: Interger Divide By 0\nQuestion: Go on?\n");
+    EXPECT_EQ(out, "Application Error: Interger Divide By 0\nError: Abort message:\n");
 }
 
 } // namespace

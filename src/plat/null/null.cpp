@@ -79,12 +79,7 @@ void nullraisewindow(void *win) {
 
 void nulldestroywindow(void *win) {
     std::lock_guard<std::mutex> guard(nulllock);
-    for (size_t i = 0; i < windows.size(); i++) {
-        if (windows[i] == win) {
-            windows.erase(windows.begin() + (long)i);
-            break;
-        }
-    }
+    std::erase(windows, (nullwindow *)win);
     delete (nullwindow *)win;
 }
 
@@ -104,19 +99,9 @@ void nullwake(void) {}
 
 void nullthreadexit(void) {}
 
-/* One write, so lines from concurrent boxes never interleave. */
 int nullmessagebox(const char *text, const char *caption, UINT type) {
     (void)type;
-    std::string line = std::string(caption) + ": " + text + "\n";
-    const char *p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = write(2, p, left);
-        if (n <= 0)
-            break;
-        p += n;
-        left -= (size_t)n;
-    }
+    plat_writeboxline(caption, text);
     return IDOK;
 }
 
@@ -156,6 +141,19 @@ const plat_backend plat_nullbackend = {
     .screensize = nullscreensize,
     .showcursor = nullshowcursor,
 };
+
+void plat_writeboxline(const char *caption, const char *text) {
+    std::string line = std::string(caption) + ": " + text + "\n";
+    const char *p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = write(2, p, left);
+        if (n <= 0)
+            break;
+        p += n;
+        left -= (size_t)n;
+    }
+}
 
 int plat_nullwindow(HWND hwnd, plat_nullwindowinfo *info) {
     std::lock_guard<std::mutex> guard(nulllock);

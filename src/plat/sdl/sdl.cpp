@@ -6,10 +6,13 @@
  * "event thread": the creator of the first window, or a later creator when the event
  * thread has no window left, or any thread that waits for messages when there is none -
  * and routes them to the owners of the windows through the sink, so windows of other
- * threads still get their input. Every SDL video call runs under `sdllock`, so no two threads
- * are ever inside SDL video at once; the event thread waits for events in
- * SDL_WaitEventTimeout holding it, and anyone else who needs SDL first pushes a wake
- * event so the wait ends at once. SDL_PushEvent itself is thread-safe.
+ * threads still get their input. Every SDL video call runs under `sdllock`, so no two
+ * threads are ever inside SDL video at once, and the lock is only held for the call: the
+ * event thread reads what the window system has, then waits without it on its own
+ * condition variable, which a wake-up ends at once (the flag under `wakelock` keeps a
+ * wake-up that comes before the wait). While waiting it looks at the window system
+ * again every `pollms`: a short poll rather than SDL's own blocking wait, which would
+ * need the lock held while blocked and an SDL event pushed to end it.
  * Cursor: ShowCursor may come from any thread; the wanted state is recorded and applied
  * by the next SDL call on the event thread or a window creation.
  * Limits: characters for WM_CHAR come from the key's symbol with a US shift layout;
@@ -22,7 +25,10 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -52,10 +58,17 @@ bool haseventthread = false;      /* sdllock */
 std::thread::id eventthread;      /* sdllock */
 int cursorshown = 1;              /* sdllock: what SDL was last told */
 std::atomic<int> cursorwanted{1};
-std::atomic<bool> waiting{false};
 std::atomic<int> deskwidth{640};
 std::atomic<int> deskheight{480};
-Uint32 wakeevent = (Uint32)-1;
+
+/* Ends the event thread's wait: `woken` is set by a wake-up and taken by the wait. */
+std::mutex wakelock;
+std::condition_variable wakecv;
+bool woken = false; /* wakelock */
+
+/* How often a waiting event thread looks at the window system: the most window-system
+ * input waits before it becomes a message. */
+constexpr int pollms = 4;
 
 /* Windows virtual-key codes and PC (set 1) scan codes of the keys we translate;
  * keys not listed are not reported. */
@@ -225,15 +238,6 @@ int keychar(const SDL_Keysym &k) {
     return 0;
 }
 
-/* Ends an event wait of the event thread; any thread. */
-void kick() {
-    if (waiting.load() && wakeevent != (Uint32)-1) {
-        SDL_Event ev{};
-        ev.type = wakeevent;
-        SDL_PushEvent(&ev);
-    }
-}
-
 /* Applies a changed cursor request; sdllock held. */
 void applycursor() {
     int want = cursorwanted.load();
@@ -373,13 +377,11 @@ int sdlinit(void) {
         deskwidth.store(mode.w);
         deskheight.store(mode.h);
     }
-    wakeevent = SDL_RegisterEvents(1);
     SDL_StopTextInput();
     return 1;
 }
 
 void sdlshutdown(void) {
-    kick();
     std::lock_guard<std::mutex> guard(sdllock);
     for (sdlwindow *w : windows) {
         SDL_DestroyWindow(w->win);
@@ -404,7 +406,6 @@ void *sdlcreatewindow(const plat_windowdesc *desc) {
         flags |= SDL_WINDOW_MINIMIZED;
     int w = desc->width > 0 ? desc->width : 1;
     int h = desc->height > 0 ? desc->height : 1;
-    kick();
     std::lock_guard<std::mutex> guard(sdllock);
     SDL_Window *win = SDL_CreateWindow(desc->title, desc->x, desc->y, w, h, flags);
     if (!win)
@@ -427,7 +428,6 @@ void *sdlcreatewindow(const plat_windowdesc *desc) {
 
 void sdlshowwindow(void *win, int show) {
     SDL_Window *w = ((sdlwindow *)win)->win;
-    kick();
     std::lock_guard<std::mutex> guard(sdllock);
     if (show == PLAT_HIDDEN) {
         SDL_HideWindow(w);
@@ -443,7 +443,6 @@ void sdlshowwindow(void *win, int show) {
 
 void sdlmovewindow(void *win, int x, int y, int width, int height) {
     SDL_Window *w = ((sdlwindow *)win)->win;
-    kick();
     std::lock_guard<std::mutex> guard(sdllock);
     SDL_SetWindowPosition(w, x, y);
     SDL_SetWindowSize(w, width > 0 ? width : 1, height > 0 ? height : 1);
@@ -453,7 +452,6 @@ void sdlmovewindow(void *win, int x, int y, int width, int height) {
  * so a minimised window is restored first; the restore event then reaches the layer. */
 void sdlraisewindow(void *win) {
     SDL_Window *w = ((sdlwindow *)win)->win;
-    kick();
     std::lock_guard<std::mutex> guard(sdllock);
     if (SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED)
         SDL_RestoreWindow(w);
@@ -462,21 +460,14 @@ void sdlraisewindow(void *win) {
 
 void sdldestroywindow(void *win) {
     sdlwindow *sw = (sdlwindow *)win;
-    kick();
     std::lock_guard<std::mutex> guard(sdllock);
-    for (size_t i = 0; i < windows.size(); i++) {
-        if (windows[i] == sw) {
-            windows.erase(windows.begin() + (long)i);
-            break;
-        }
-    }
+    std::erase(windows, sw);
     SDL_DestroyWindow(sw->win);
     delete sw;
 }
 
 void sdlfillwindow(void *win, COLORREF colour) {
     SDL_Window *w = ((sdlwindow *)win)->win;
-    kick();
     std::lock_guard<std::mutex> guard(sdllock);
     SDL_Surface *s = SDL_GetWindowSurface(w);
     if (!s)
@@ -486,28 +477,47 @@ void sdlfillwindow(void *win, COLORREF colour) {
     SDL_UpdateWindowSurface(w);
 }
 
+/* Reads what the window system has queued into out; sdllock held. */
+void readevents(std::vector<input> &out) {
+    applycursor();
+    SDL_Event ev;
+    while (SDL_PollEvent(&ev))
+        translate(ev, out);
+    applycursor();
+}
+
+/* Waits up to ms for a wake-up and takes it; true when there was one. */
+bool waitforwake(int ms) {
+    std::unique_lock<std::mutex> held(wakelock);
+    wakecv.wait_for(held, std::chrono::milliseconds(ms), [] { return woken; });
+    bool was = woken;
+    woken = false;
+    return was;
+}
+
 /* Only the event thread reads events; the first thread to ask becomes it when there
- * is none (its own thread ended, or no window was created yet). */
+ * is none (its own thread ended, or no window was created yet). It returns once there
+ * is input, a wake-up came or waitms passed. */
 int sdlpumpevents(int waitms) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point end = clock::now() + std::chrono::milliseconds(waitms);
     std::vector<input> out;
-    {
-        std::unique_lock<std::mutex> held(sdllock);
-        if (!haseventthread) {
-            haseventthread = true;
-            eventthread = std::this_thread::get_id();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(sdllock);
+            if (!haseventthread) {
+                haseventthread = true;
+                eventthread = std::this_thread::get_id();
+            }
+            if (eventthread != std::this_thread::get_id())
+                return 0;
+            readevents(out);
         }
-        if (eventthread != std::this_thread::get_id())
-            return 0;
-        applycursor();
-        SDL_Event ev;
-        waiting.store(true);
-        int got = SDL_WaitEventTimeout(&ev, waitms);
-        waiting.store(false);
-        while (got) {
-            translate(ev, out);
-            got = SDL_PollEvent(&ev);
-        }
-        applycursor();
+        if (!out.empty())
+            break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now());
+        if (left.count() <= 0 || waitforwake(std::min(pollms, (int)left.count())))
+            break;
     }
     for (const input &i : out) {
         if (i.kind == input::post)
@@ -521,7 +531,11 @@ int sdlpumpevents(int waitms) {
 }
 
 void sdlwake(void) {
-    kick();
+    {
+        std::lock_guard<std::mutex> guard(wakelock);
+        woken = true;
+    }
+    wakecv.notify_all();
 }
 
 void sdlthreadexit(void) {
@@ -562,7 +576,6 @@ int sdlmessagebox(const char *text, const char *caption, UINT type) {
     /* SDL touches its video state (cursor, keyboard) around the box, so the box runs
      * under sdllock like every other SDL video call; the event thread waits meanwhile. */
     int pressed = -1;
-    kick();
     std::lock_guard<std::mutex> guard(sdllock);
     /* A box that must come to the front: our topmost windows step back while it is up
      * (nothing else can change them meanwhile: we hold sdllock). */
@@ -578,8 +591,12 @@ int sdlmessagebox(const char *text, const char *caption, UINT type) {
     int shown = SDL_ShowMessageBox(&data, &pressed);
     for (SDL_Window *w : topmost)
         SDL_SetWindowAlwaysOnTop(w, SDL_TRUE);
-    if (shown != 0)
+    if (shown != 0) {
+        /* No box on this desktop (no window system, or no helper to draw one): the
+         * message still gets out, and the answer is the safe one. */
+        plat_writeboxline(caption, text);
         return okcancel ? IDCANCEL : IDOK;
+    }
     if (pressed == IDOK || pressed == IDCANCEL)
         return pressed;
     return okcancel ? IDCANCEL : IDOK;
@@ -592,7 +609,7 @@ void sdlscreensize(int *width, int *height) {
 
 void sdlshowcursor(int visible) {
     cursorwanted.store(visible);
-    kick();
+    sdlwake();
 }
 
 } // namespace

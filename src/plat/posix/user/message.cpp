@@ -134,14 +134,68 @@ bool postto(msgqueue *q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int 
 /* Looks up the window's owner queue; sets the last error for a stale handle. */
 std::shared_ptr<msgqueue> ownerof(HWND hwnd, WNDPROC *proc) {
     std::lock_guard<std::mutex> guard(state().lock);
-    windowrec *w = findwindow(hwnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    windowrec *w = livewindow(hwnd);
+    if (!w)
         return nullptr;
-    }
     if (proc)
         *proc = w->proc;
     return w->owner;
+}
+
+/* Runs one message sent from another thread and releases its sender; userlock held,
+ * released around the procedure call. */
+void servesent(std::unique_lock<std::mutex> &held, sentmsg *s) {
+    windowrec *w = findwindow(s->hwnd);
+    WNDPROC proc = w ? w->proc : nullptr;
+    LRESULT r = 0;
+    if (proc) {
+        held.unlock();
+        r = proc(s->hwnd, s->msg, s->wparam, s->lparam);
+        held.lock();
+    }
+    s->result = r;
+    s->done = true;
+    s->sender->cv.notify_all();
+}
+
+/* Runs the layer calls queued for q's thread; userlock held, released around each. */
+void servecalls(std::unique_lock<std::mutex> &held, msgqueue *q) {
+    while (!q->calls.empty()) {
+        std::shared_ptr<layercall> c = q->calls.front();
+        q->calls.pop_front();
+        held.unlock();
+        LRESULT r = c->fn(c->hwnd, c->arg);
+        held.lock();
+        c->result = r;
+        c->ran = true;
+        c->done = true;
+        c->cv.notify_all();
+    }
+}
+
+/* Serves what other threads queued for q's thread: its layer calls, else one sent
+ * message. False when there was nothing. userlock held, released around the calls. */
+bool serveincoming(std::unique_lock<std::mutex> &held, msgqueue *q) {
+    if (!q->calls.empty()) {
+        servecalls(held, q);
+        return true;
+    }
+    if (q->sent.empty())
+        return false;
+    sentmsg *s = q->sent.front();
+    q->sent.pop_front();
+    servesent(held, s);
+    return true;
+}
+
+/* Wakes q's thread for something just queued for it; the backend is woken too, with
+ * userlock released around it, when the thread waits there. */
+void wakeowner(std::unique_lock<std::mutex> &held, msgqueue *q) {
+    if (signalqueue(q)) {
+        held.unlock();
+        plat_userbackend()->wake();
+        held.lock();
+    }
 }
 
 } // namespace
@@ -168,34 +222,6 @@ bool signalqueue(msgqueue *q) {
     return q->inpump && q != holder.q.get();
 }
 
-void servesent(std::unique_lock<std::mutex> &held, sentmsg *s) {
-    windowrec *w = findwindow(s->hwnd);
-    WNDPROC proc = w ? w->proc : nullptr;
-    LRESULT r = 0;
-    if (proc) {
-        held.unlock();
-        r = proc(s->hwnd, s->msg, s->wparam, s->lparam);
-        held.lock();
-    }
-    s->result = r;
-    s->done = true;
-    s->sender->cv.notify_all();
-}
-
-void servecalls(std::unique_lock<std::mutex> &held, msgqueue *q) {
-    while (!q->calls.empty()) {
-        std::shared_ptr<layercall> c = q->calls.front();
-        q->calls.pop_front();
-        held.unlock();
-        LRESULT r = c->fn(c->hwnd, c->arg);
-        held.lock();
-        c->result = r;
-        c->ran = true;
-        c->done = true;
-        c->cv.notify_all();
-    }
-}
-
 bool runonowner(HWND hwnd, LRESULT (*fn)(HWND, int), int arg, DWORD waitms, LRESULT *result) {
     std::shared_ptr<msgqueue> owner = ownerof(hwnd, nullptr);
     if (!owner)
@@ -212,11 +238,7 @@ bool runonowner(HWND hwnd, LRESULT (*fn)(HWND, int), int arg, DWORD waitms, LRES
     if (owner->dead)
         return false;
     owner->calls.push_back(c);
-    if (signalqueue(owner.get())) {
-        held.unlock();
-        plat_userbackend()->wake();
-        held.lock();
-    }
+    wakeowner(held, owner.get());
     c->cv.wait_for(held, std::chrono::milliseconds(waitms), [&] { return c->done; });
     if (!c->ran)
         return false;
@@ -251,16 +273,8 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     const plat_backend *be = plat_userbackend();
     std::unique_lock<std::mutex> held(state().lock);
     for (;;) {
-        if (!q->calls.empty()) {
-            servecalls(held, q);
+        if (serveincoming(held, q))
             continue;
-        }
-        if (!q->sent.empty()) {
-            sentmsg *s = q->sent.front();
-            q->sent.pop_front();
-            servesent(held, s);
-            continue;
-        }
         for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
             if (!passes(it->msg, hWnd, wMsgFilterMin, wMsgFilterMax))
                 continue;
@@ -345,24 +359,10 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     if (owner->dead)
         return 0;
     owner->sent.push_back(&s);
-    if (signalqueue(owner.get())) {
-        held.unlock();
-        plat_userbackend()->wake();
-        held.lock();
-    }
-    while (!s.done) {
-        if (!me->calls.empty()) {
-            servecalls(held, me);
-            continue;
-        }
-        if (!me->sent.empty()) {
-            sentmsg *other = me->sent.front();
-            me->sent.pop_front();
-            servesent(held, other);
-            continue;
-        }
-        me->cv.wait(held);
-    }
+    wakeowner(held, owner.get());
+    while (!s.done)
+        if (!serveincoming(held, me))
+            me->cv.wait(held);
     return s.result;
 }
 

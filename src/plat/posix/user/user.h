@@ -136,22 +136,18 @@ std::shared_ptr<msgqueue> currentqueueref();
  * userlock held. */
 windowrec *findwindow(HWND hwnd);
 
+/* findwindow, setting ERROR_INVALID_WINDOW_HANDLE when there is no such window.
+ * userlock held. */
+windowrec *livewindow(HWND hwnd);
+
 /* Hands a message to q's thread: wakes it from its queue wait. Returns true when the
  * thread waits in the backend and the caller must call the backend's wake after
  * releasing userlock. userlock held. */
 bool signalqueue(msgqueue *q);
 
-/* Runs one message sent from another thread and releases its sender. userlock held on
- * entry and exit; released around the procedure call. */
-void servesent(std::unique_lock<std::mutex> &held, sentmsg *s);
-
 /* WM_PAINT for the first window of q that needs painting and passes the filter.
  * userlock held. */
 bool findpaint(msgqueue *q, HWND filter, MSG *out);
-
-/* Runs the layer calls queued for q's thread. userlock held on entry and exit;
- * released around each call. */
-void servecalls(std::unique_lock<std::mutex> &held, msgqueue *q);
 
 /* Runs fn(hwnd, arg) on the thread that owns hwnd: at once when that is the caller,
  * else from that thread's next message wait, waiting up to waitms for it. False for a

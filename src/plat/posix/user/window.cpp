@@ -43,6 +43,15 @@ classrec *findclass(LPCSTR name) {
     return nullptr;
 }
 
+/* Keeps WS_VISIBLE and WS_MINIMIZE in step with the window's state. */
+void syncstyle(windowrec *w) {
+    w->style &= ~(DWORD)(WS_VISIBLE | WS_MINIMIZE);
+    if (w->visible)
+        w->style |= WS_VISIBLE;
+    if (w->minimised)
+        w->style |= WS_MINIMIZE;
+}
+
 int showstate(const windowrec *w) {
     if (!w->visible)
         return PLAT_HIDDEN;
@@ -84,6 +93,13 @@ windowrec *findwindow(HWND hwnd) {
     windowrec *w = &state().windows[slot];
     if (!w->used || w->gen != (uint16_t)(v >> 16))
         return nullptr;
+    return w;
+}
+
+windowrec *livewindow(HWND hwnd) {
+    windowrec *w = findwindow(hwnd);
+    if (!w)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return w;
 }
 
@@ -146,7 +162,7 @@ void plat_setminimised(HWND hwnd, int minimised) {
     if (w->minimised && !minimised)
         wake = invalidate(w);
     w->minimised = minimised != 0;
-    w->style = minimised ? (w->style | WS_MINIMIZE) : (w->style & ~(DWORD)WS_MINIMIZE);
+    syncstyle(w);
     held.unlock();
     if (wake)
         plat_userbackend()->wake();
@@ -180,42 +196,40 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx) {
     return c.atom;
 }
 
-/* Creates a window owned by the calling thread. WM_NCCREATE and WM_CREATE reach the
- * procedure (lParam: the CREATESTRUCTA) before the call returns; FALSE from WM_NCCREATE
- * or -1 from WM_CREATE destroy it again and the result is null. The backend shows the
- * window once WM_CREATE has accepted it. */
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
-                            int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
-                            HINSTANCE hInstance, LPVOID lpParam) {
-    std::shared_ptr<msgqueue> me = currentqueueref();
-    if (X == CW_USEDEFAULT)
-        X = Y = 0;
-    if (nWidth == CW_USEDEFAULT) {
-        nWidth = defaultwidth;
-        nHeight = defaultheight;
-    }
-    if (nWidth < 0 || nHeight < 0)
-        nWidth = nHeight = 0;
+namespace {
 
-    std::unique_lock<std::mutex> held(state().lock);
-    classrec *c = findclass(lpClassName);
+/* Where a new window goes: CW_USEDEFAULT gives (0, 0) and the default size, a negative
+ * size gives an empty window. */
+RECT placement(int x, int y, int width, int height) {
+    if (x == CW_USEDEFAULT)
+        x = y = 0;
+    if (width == CW_USEDEFAULT) {
+        width = defaultwidth;
+        height = defaultheight;
+    }
+    if (width < 0 || height < 0)
+        width = height = 0;
+    return RECT{x, y, x + width, y + height};
+}
+
+/* Takes a free slot for a window of cs's class, owned by the calling thread, and
+ * returns its handle; null with the last error set for an unknown class or parent or a
+ * full table. */
+HWND newwindow(const CREATESTRUCTA &cs, WNDPROC *proc) {
+    std::shared_ptr<msgqueue> me = currentqueueref();
+    std::lock_guard<std::mutex> guard(state().lock);
+    classrec *c = findclass(cs.lpszClass);
     if (!c) {
         SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return nullptr;
     }
-    if (hWndParent && !findwindow(hWndParent)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    if (cs.hwndParent && !livewindow(cs.hwndParent))
         return nullptr;
-    }
     userstate &st = state();
     int slot = -1;
-    for (int n = 0; n < maxwindows; n++) {
-        int i = (st.nextslot + n) % maxwindows;
-        if (!st.windows[i].used) {
-            slot = i;
-            break;
-        }
-    }
+    for (int n = 0; n < maxwindows && slot < 0; n++)
+        if (!st.windows[(st.nextslot + n) % maxwindows].used)
+            slot = (st.nextslot + n) % maxwindows;
     if (slot < 0) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -227,71 +241,106 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     w->destroying = false;
     w->classindex = (size_t)(c - st.classes.data());
     w->proc = c->wc.lpfnWndProc;
-    w->style = dwStyle;
-    w->exstyle = dwExStyle;
-    w->rect = RECT{X, Y, X + nWidth, Y + nHeight};
-    w->title = lpWindowName ? lpWindowName : "";
-    w->visible = (dwStyle & WS_VISIBLE) != 0;
-    w->minimised = (dwStyle & WS_MINIMIZE) != 0;
+    w->style = (DWORD)cs.style;
+    w->exstyle = cs.dwExStyle;
+    w->rect = RECT{cs.x, cs.y, cs.x + cs.cx, cs.y + cs.cy};
+    w->title = cs.lpszName ? cs.lpszName : "";
+    w->visible = (cs.style & WS_VISIBLE) != 0;
+    w->minimised = (cs.style & WS_MINIMIZE) != 0;
     w->needpaint = w->neederase = w->visible;
     w->owner = me;
     w->bw = nullptr;
-    WNDPROC proc = w->proc;
-    HWND h = makewindowhandle(slot, w->gen);
-    held.unlock();
+    *proc = w->proc;
+    return makewindowhandle(slot, w->gen);
+}
 
+/* WM_NCCREATE, then WM_CREATE; false when the procedure refused the window, which is
+ * gone again then. */
+bool sendcreate(HWND h, WNDPROC proc, CREATESTRUCTA *cs) {
+    if (!proc(h, WM_NCCREATE, 0, (LPARAM)cs)) {
+        proc(h, WM_NCDESTROY, 0, 0);
+        std::lock_guard<std::mutex> guard(state().lock);
+        if (windowrec *gone = findwindow(h))
+            releaseslot(gone);
+        return false;
+    }
+    if (proc(h, WM_CREATE, 0, (LPARAM)cs) == -1) {
+        DestroyWindow(h);
+        return false;
+    }
+    return true;
+}
+
+/* What the backend needs to mirror h, as the window is now (its procedure may have
+ * moved or shown it); false when its own WM_CREATE destroyed it. */
+bool describe(HWND h, const char *title, plat_windowdesc *desc) {
+    std::lock_guard<std::mutex> guard(state().lock);
+    windowrec *w = findwindow(h);
+    if (!w)
+        return false;
+    *desc = plat_windowdesc{};
+    desc->hwnd = h;
+    desc->x = (int)w->rect.left;
+    desc->y = (int)w->rect.top;
+    desc->width = (int)(w->rect.right - w->rect.left);
+    desc->height = (int)(w->rect.bottom - w->rect.top);
+    desc->style = w->style;
+    desc->exstyle = w->exstyle;
+    desc->title = title;
+    desc->show = showstate(w);
+    return true;
+}
+
+/* Makes the backend window of a new window; dropped again when the window went away
+ * meanwhile. */
+void attachbackend(const plat_backend *be, const plat_windowdesc &desc) {
+    void *bw = be->createwindow(&desc);
+    {
+        std::lock_guard<std::mutex> guard(state().lock);
+        windowrec *w = findwindow(desc.hwnd);
+        if (w && !w->destroying) {
+            w->bw = bw;
+            bw = nullptr;
+        }
+    }
+    if (bw)
+        be->destroywindow(bw);
+}
+
+} // namespace
+
+/* Creates a window owned by the calling thread. WM_NCCREATE and WM_CREATE reach the
+ * procedure (lParam: the CREATESTRUCTA) before the call returns; FALSE from WM_NCCREATE
+ * or -1 from WM_CREATE destroy it again and the result is null. The backend shows the
+ * window once WM_CREATE has accepted it. */
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
+                            int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                            HINSTANCE hInstance, LPVOID lpParam) {
+    RECT r = placement(X, Y, nWidth, nHeight);
     CREATESTRUCTA cs;
     cs.lpCreateParams = lpParam;
     cs.hInstance = hInstance;
     cs.hMenu = hMenu;
     cs.hwndParent = hWndParent;
-    cs.cy = nHeight;
-    cs.cx = nWidth;
-    cs.y = Y;
-    cs.x = X;
+    cs.cy = (int)(r.bottom - r.top);
+    cs.cx = (int)(r.right - r.left);
+    cs.y = (int)r.top;
+    cs.x = (int)r.left;
     cs.style = (LONG)dwStyle;
     cs.lpszName = lpWindowName;
     cs.lpszClass = lpClassName;
     cs.dwExStyle = dwExStyle;
-    if (!proc(h, WM_NCCREATE, 0, (LPARAM)&cs)) {
-        proc(h, WM_NCDESTROY, 0, 0);
-        held.lock();
-        if (windowrec *gone = findwindow(h))
-            releaseslot(gone);
+    WNDPROC proc = nullptr;
+    HWND h = newwindow(cs, &proc);
+    if (!h || !sendcreate(h, proc, &cs))
         return nullptr;
-    }
-    if (proc(h, WM_CREATE, 0, (LPARAM)&cs) == -1) {
-        DestroyWindow(h);
-        return nullptr;
-    }
-
     const plat_backend *be = plat_userbackend();
-    plat_windowdesc desc{};
-    held.lock();
-    if (!(w = findwindow(h)))
-        return nullptr; /* destroyed by its own WM_CREATE */
-    desc.hwnd = h;
-    desc.x = (int)w->rect.left;
-    desc.y = (int)w->rect.top;
-    desc.width = (int)(w->rect.right - w->rect.left);
-    desc.height = (int)(w->rect.bottom - w->rect.top);
-    desc.style = w->style;
-    desc.exstyle = w->exstyle;
-    desc.title = lpWindowName ? lpWindowName : "";
-    desc.show = showstate(w);
-    held.unlock();
+    plat_windowdesc desc;
+    if (!describe(h, lpWindowName ? lpWindowName : "", &desc))
+        return nullptr;
     installrequests();
-    if (dwStyle & WS_CHILD)
-        return h;
-    void *bw = be->createwindow(&desc);
-    held.lock();
-    if ((w = findwindow(h)) != nullptr && !w->destroying) {
-        w->bw = bw;
-        bw = nullptr;
-    }
-    held.unlock();
-    if (bw)
-        be->destroywindow(bw);
+    if (!(dwStyle & WS_CHILD))
+        attachbackend(be, desc);
     return h;
 }
 
@@ -301,11 +350,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
 BOOL WINAPI DestroyWindow(HWND hWnd) {
     msgqueue *me = currentqueue();
     std::unique_lock<std::mutex> held(state().lock);
-    windowrec *w = findwindow(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    windowrec *w = livewindow(hWnd);
+    if (!w)
         return FALSE;
-    }
     if (w->owner.get() != me) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -409,11 +456,9 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     if (isproxy(hWnd))
         return proxyshow(hWnd, nCmdShow);
     std::unique_lock<std::mutex> held(state().lock);
-    windowrec *w = findwindow(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    windowrec *w = livewindow(hWnd);
+    if (!w)
         return FALSE;
-    }
     bool was = w->visible;
     int before = showstate(w);
     switch (nCmdShow) {
@@ -438,8 +483,7 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
         w->visible = true;
         break;
     }
-    w->style = w->visible ? (w->style | WS_VISIBLE) : (w->style & ~(DWORD)WS_VISIBLE);
-    w->style = w->minimised ? (w->style | WS_MINIMIZE) : (w->style & ~(DWORD)WS_MINIMIZE);
+    syncstyle(w);
     int after = showstate(w);
     bool wake = false;
     if (after == PLAT_SHOWN && before != PLAT_SHOWN)
@@ -458,11 +502,9 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
  * as the layer draws no frames). A repaint request marks it for WM_PAINT. */
 BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint) {
     std::unique_lock<std::mutex> held(state().lock);
-    windowrec *w = findwindow(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    windowrec *w = livewindow(hWnd);
+    if (!w)
         return FALSE;
-    }
     w->rect = RECT{X, Y, X + (nWidth > 0 ? nWidth : 0), Y + (nHeight > 0 ? nHeight : 0)};
     bool wake = bRepaint && invalidate(w);
     void *bw = w->bw;
@@ -478,11 +520,9 @@ BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bR
 /* Sends WM_PAINT at once when the window has something to repaint. */
 BOOL WINAPI UpdateWindow(HWND hWnd) {
     std::unique_lock<std::mutex> held(state().lock);
-    windowrec *w = findwindow(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    windowrec *w = livewindow(hWnd);
+    if (!w)
         return FALSE;
-    }
     bool paint = w->needpaint && w->visible && !w->minimised;
     held.unlock();
     if (paint)
@@ -527,11 +567,9 @@ BOOL WINAPI SetForegroundWindow(HWND hWnd) {
     if (isproxy(hWnd))
         return proxyforeground(hWnd);
     std::unique_lock<std::mutex> held(state().lock);
-    windowrec *w = findwindow(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    windowrec *w = livewindow(hWnd);
+    if (!w)
         return FALSE;
-    }
     state().foreground = hWnd;
     void *bw = w->bw;
     held.unlock();
