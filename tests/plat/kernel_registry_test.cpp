@@ -120,14 +120,15 @@ TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
         std::string e = f.eol;
         /* Expandable strings are exported in UTF-16 by version 5, in ANSI by REGEDIT4. */
         bool v5 = f.header[0] == 'W';
-        std::string text = std::string(f.header) + e + e + "; exported" + e +
-                           "[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]" + e +
-                           "\"Path\"=\"D:\\\\Demo\\\\\"" + e + "@=\"the \\\"default\\\"\"" + e +
-                           "\"Count\"=dword:0000f002" + e + "\"Blob\"=hex:01,02,\\" + e +
-                           "  03,04" + e +
-                           "\"Exp\"=hex(2):" + (v5 ? "25,00,41,00,c9,00,00,00" : "25,41,c9,00") +
-                           e + "\"Bad\"=hex:1" + e + e + "[HKEY_CURRENT_USER\\Other]" + e +
-                           "\"Path\"=\"elsewhere\"" + e;
+        std::string text =
+            std::string(f.header) + e + e + "; exported" + e +
+            "[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]" + e +
+            "\"Path\"=\"D:\\\\Demo\\\\\"" + e + "@=\"the \\\"default\\\"\"" + e +
+            "\"Count\"=dword:0000f002" + e + "\"Blob\"=hex:01,02,\\" + e + "  03,04" + e +
+            "\"Exp\"=hex(2):" +
+            (v5 ? "25,00,41,00,c9,00,00,d8,00,dc,ff,db,ff,df,00,00" : "25,41,c9,00") + e +
+            "\"Odd\"=hex(2):41,00,42" + e + "\"Bad\"=hex:1" + e + e + "[HKEY_CURRENT_USER\\Other]" +
+            e + "\"Path\"=\"elsewhere\"" + e;
         std::filesystem::create_directories(dir + "/conf/reg");
         kt::writefile(file, text);
         SCOPED_TRACE(std::string(f.header) + (e.size() == 2 ? " CRLF" : " LF"));
@@ -139,7 +140,10 @@ TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
         EXPECT_EQ(readvalue(KEY, "Count"), std::string("4:\x02\xf0\0\0", 6));
         EXPECT_EQ(readvalue(KEY, "Blob"), "3:\x01\x02\x03\x04");
         EXPECT_EQ(readvalue(KEY, "Exp"),
-                  v5 ? std::string("2:%A\xc3\x89\0", 7) : std::string("2:%A\xc9\0", 6));
+                  v5 ? std::string("2:%A\xc3\x89\xf0\x90\x80\x80\xf4\x8f\xbf\xbf\0", 15)
+                     : std::string("2:%A\xc9\0", 6));
+        /* A last odd byte of UTF-16 text is no character. */
+        EXPECT_EQ(readvalue(KEY, "Odd"), v5 ? "2:A" : std::string("2:A\0B", 5));
         EXPECT_EQ(readvalue(KEY, "Bad"), "<error 13>");
         HKEY h;
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Other", 0, nullptr, 0, KEY_READ, nullptr, &h,
@@ -190,6 +194,8 @@ TEST_F(KernelRegistry, QuerySizesFollowWin32Rules) {
     /* The value ends at the first zero within the given size. */
     ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
     EXPECT_EQ(query(h, "Cut"), "ab");
+    ASSERT_EQ(RegSetValueExA(h, "Two", 0, REG_SZ, (const BYTE *)"abcd", 2), ERROR_SUCCESS);
+    EXPECT_EQ(query(h, "Two"), "ab");
     EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4),
               ERROR_INVALID_PARAMETER);
     RegCloseKey(h);
@@ -198,8 +204,12 @@ TEST_F(KernelRegistry, QuerySizesFollowWin32Rules) {
 TEST_F(KernelRegistry, AccessAskedForAndFileRightsAreEnforced) {
     HKEY h;
     ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     ASSERT_EQ(setstring(h, "Path", "x"), ERROR_SUCCESS);
     RegCloseKey(h);
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "a rewrite keeps the file's permissions";
 
     ASSERT_EQ(openkey(KEY, KEY_READ, &h), ERROR_SUCCESS);
     EXPECT_EQ(setstring(h, "Path", "y"), ERROR_ACCESS_DENIED);
