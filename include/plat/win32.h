@@ -272,6 +272,10 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
 
 #define REG_NONE 0
 #define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                DWORD dwOptions, REGSAM samDesired,

@@ -4,8 +4,9 @@
  * "options\speed.txt", the first-run marker) and the first-run speed test.
  *
  * Threads: called from the launch thread only, while no child runs; no state of its own.
- * Limits: text lines are read with a 1024-byte buffer (the front end writes short
- * lines); numbers in files are signed 32-bit little-endian whatever the host.
+ * Limits: a text line is read as at most 1023 characters, the rest of a longer line
+ * is passed over (the front end writes short lines); numbers in files are signed
+ * 32-bit little-endian whatever the host.
  * Every routine fails quietly: a file that cannot be opened gives 0, never a message.
  */
 #include <cstring>
@@ -59,6 +60,23 @@ int32_t getle32(const unsigned char *p) {
                      (uint32_t)p[3] << 24);
 }
 
+/* Reads the next line, keeping at most 1023 characters and the line feed, and passes
+ * over the rest of a longer line, so that it never spills into the next one. Returns
+ * 0 at the end of the file. */
+int readline(FILE *file, char (&line)[1024]) {
+    if (!fgets(line, sizeof line, file))
+        return 0;
+    size_t length = strlen(line);
+    if (length + 1 < sizeof line || line[length - 1] == '\n')
+        return 1;
+    int c;
+    while ((c = getc(file)) != EOF && c != '\n') {
+    }
+    if (c == '\n')
+        line[length - 1] = '\n';
+    return 1;
+}
+
 /* A first line longer than optionstext holds is cut to 254 characters and keeps its
  * line feed, so that a rewritten file still has its 13 lines. */
 void copyfirstline(char (&text)[256], const char *line) {
@@ -78,7 +96,7 @@ void copyfirstline(char (&text)[256], const char *line) {
 /* Reads the next line and converts its number; 0 at end of file or without a number. */
 int readnumberline(FILE *file, int *value) {
     char line[1024];
-    if (!fgets(line, sizeof line, file))
+    if (!readline(file, line))
         return 0;
     return sscanf(line, "%d", value) == 1;
 }
@@ -113,12 +131,12 @@ int readoptions(LaunchOptions *options) {
     if (!file)
         return 0;
     char line[1024];
-    if (fgets(line, sizeof line, file))
+    if (readline(file, line))
         copyfirstline(options->optionstext, line);
     // Missing lines keep their fields' earlier values, like lines without a number.
     for (int32_t LaunchOptions::*field : optionfields) {
         int value;
-        if (!fgets(line, sizeof line, file))
+        if (!readline(file, line))
             break;
         if (sscanf(line, "%d", &value) == 1)
             options->*field = value;

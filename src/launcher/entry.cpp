@@ -7,6 +7,8 @@
  * that and only read afterwards (shellwindow: see WM_CREATE). The process ends when
  * the launch thread sends WM_DESTROY, or on the Exit command.
  */
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "launcher.h"
@@ -24,6 +26,17 @@ constexpr char installkey[] = "Software\\Vornholt\\Brambleshot Demo";
 constexpr char installvalue[] = "Path";
 
 } // namespace
+
+void debugnote(const char *format, ...) {
+    char text[512];
+    int prefix = snprintf(text, sizeof text, "thistlerun: ");
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text + prefix, sizeof text - (size_t)prefix - 1, format, args);
+    va_end(args);
+    strcat(text, "\n");
+    OutputDebugStringA(text);
+}
 
 int readinstalldir(char *buffer) {
     if (!buffer)
@@ -107,8 +120,10 @@ LRESULT CALLBACK shellwindowproc(HWND window, UINT message, WPARAM wparam, LPARA
     switch (message) {
     case WM_CREATE:
         shellwindow = window;
-        if (!CreateThread(nullptr, 0, launchthread, nullptr, 0, nullptr))
+        if (!CreateThread(nullptr, 0, launchthread, nullptr, 0, nullptr)) {
+            debugnote("cannot start the launch thread (error %lu)", (unsigned long)GetLastError());
             PostQuitMessage(0);
+        }
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -146,14 +161,24 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandline, in
     // the life of the process: holding it is what keeps a second copy out.
     SetLastError(0);
     CreateMutexA(nullptr, FALSE, instancemutex);
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        debugnote("another copy is running (mutex %s); this one ends", instancemutex);
         return 0;
+    }
 
-    readinstalldir(installdir);
-    SetCurrentDirectoryA(installdir);
+    SetLastError(0);
+    if (readinstalldir(installdir) == 0)
+        debugnote("no installation directory: registry value \"%s\" under HKEY_LOCAL_MACHINE\\%s "
+                  "is missing, empty or unreadable (error %lu); staying in the current directory",
+                  installvalue, installkey, (unsigned long)GetLastError());
+    if (!SetCurrentDirectoryA(installdir) && installdir[0] != '\0')
+        debugnote("cannot change to the installation directory %s (error %lu)", installdir,
+                  (unsigned long)GetLastError());
     ShowCursor(FALSE);
-    if (!createshellwindow(instance, showcommand))
+    if (!createshellwindow(instance, showcommand)) {
+        debugnote("cannot create the shell window (error %lu)", (unsigned long)GetLastError());
         return 0;
+    }
     ShowCursor(FALSE);
     HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDC_THISTLERUN));
 

@@ -32,6 +32,25 @@ constexpr CrashCode crashcodes[] = {
     {.code = 0xC000008Cu, .text = "Array Exceeded"},       // STATUS_ARRAY_BOUNDS_EXCEEDED
 };
 
+/* Starts a child; on failure leaves a note saying which one and why. */
+int startchild(const char *program, char *commandline, const char *directory, STARTUPINFOA *startup,
+               PROCESS_INFORMATION *process) {
+    if (CreateProcessA(program, commandline, nullptr, nullptr, FALSE, 0, nullptr, directory,
+                       startup, process))
+        return 1;
+    debugnote("cannot start %s (error %lu); the session ends", program ? program : commandline,
+              (unsigned long)GetLastError());
+    return 0;
+}
+
+/* checkexitcode with a note when the child crashed. */
+int crashed(const char *program, DWORD exitcode) {
+    if (!checkexitcode(exitcode))
+        return 0;
+    debugnote("%s crashed (exit code 0x%08lX); the session ends", program, (unsigned long)exitcode);
+    return 1;
+}
+
 /* Polls the child every two seconds until its exit code is no longer STILL_ACTIVE; a
  * child that itself exits with 259 is therefore polled for ever. The handles are not
  * needed once the exit code is known and are closed here. */
@@ -108,16 +127,17 @@ DWORD WINAPI launchthread(LPVOID unused) {
 
         snprintf(commandline, sizeof commandline, "%s %s %u", frontendprogram, frontendtoken,
                  (unsigned)launcherpid);
-        launchresult = CreateProcessA(nullptr, commandline, nullptr, nullptr, FALSE, 0, nullptr,
-                                      nullptr, &startup, &process);
+        launchresult = startchild(nullptr, commandline, nullptr, &startup, &process);
         if (!launchresult)
             break;
         exitcode = pollchild(&process);
-        if (checkexitcode(exitcode))
+        if (crashed(frontendprogram, exitcode))
             break;
         writefirstrunflag(0);
-        if (!readquitflag())
+        if (!readquitflag()) {
+            debugnote("quit.dat is 0 or missing after %s; the session ends", frontendprogram);
             break;
+        }
 
         const char *game = gameprogram;
         ShowCursor(FALSE);
@@ -131,15 +151,16 @@ DWORD WINAPI launchthread(LPVOID unused) {
         // With no installation directory from the registry the game starts in our own
         // current directory rather than in an empty one.
         const char *gamedir = installdir[0] ? installdir : nullptr;
-        launchresult = CreateProcessA(game, nullptr, nullptr, nullptr, FALSE, 0, nullptr, gamedir,
-                                      &startup, &process);
+        launchresult = startchild(game, nullptr, gamedir, &startup, &process);
         if (!launchresult)
             break;
         exitcode = pollchild(&process);
-        if (checkexitcode(exitcode))
+        if (crashed(game, exitcode))
             break;
-        if (!readquitflag())
+        if (!readquitflag()) {
+            debugnote("quit.dat is 0 or missing after %s; the session ends", game);
             break;
+        }
         Sleep(1000);
     }
 

@@ -42,6 +42,11 @@ int createshellwindow(HINSTANCE instance, int showcommand);
  * ends the message loop, command 105 destroys the window, command 104 does nothing. */
 LRESULT CALLBACK shellwindowproc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
+/* Leaves one line "thistlerun: <text>\n" through OutputDebugStringA: how the
+ * launcher tells why it ended or went on without something, while staying silent
+ * for the player (THISTLE_DEBUGOUT shows the lines on Linux). */
+void debugnote(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 /* ---- launch loop (launch.cpp) ----------------------------------------------------- */
 
 /* The launch thread: runs the front end and the game in turn until a child asks to

@@ -77,7 +77,7 @@ const char sampleoptions[] = "Brambleshot settings v3\n"
 
 // ---- options.txt and opt.dat ---------------------------------------------------------
 
-TEST_F(ControlFiles, ReadOptionsFillsEveryField) {
+TEST_F(ControlFiles, OptionsReadAndRewritten) {
     put("options/options.txt", sampleoptions);
     LaunchOptions o;
     memset(&o, 0x55, sizeof o);
@@ -88,6 +88,17 @@ TEST_F(ControlFiles, ReadOptionsFillsEveryField) {
     const int32_t want[12] = {1, -2, 3, 4, 5, 6, 7, 8, 200, 11, 12, 0};
     for (int i = 0; i < 12; i++)
         EXPECT_EQ(got[i], want[i]) << "line " << i + 2;
+
+    o.sfx = 0;
+    o.option13 = -7;
+    ASSERT_EQ(writeoptions(&o), 1);
+    // First line unchanged; every number followed by four spaces and a single line feed.
+    EXPECT_EQ(get("options/options.txt"), "Brambleshot settings v3\n"
+                                          "1    \n-2    \n3    \n4    \n5    \n6    \n"
+                                          "7    \n8    \n0    \n11    \n12    \n-7    \n");
+    std::string want56 = le32(1) + le32(-2) + le32(3) + le32(4) + le32(5) + le32(6) + le32(7) +
+                         le32(8) + le32(0) + le32(11) + le32(12) + le32(-7) + std::string(8, '\0');
+    EXPECT_EQ(get("options/opt.dat"), want56);
 }
 
 TEST_F(ControlFiles, ReadOptionsLeavesRecordAloneWhereNothingIsRead) {
@@ -95,7 +106,14 @@ TEST_F(ControlFiles, ReadOptionsLeavesRecordAloneWhereNothingIsRead) {
     memset(&o, 0x55, sizeof o);
     LaunchOptions before = o;
     EXPECT_EQ(readoptions(&o), 0); // no file
+    // A directory or a FIFO of that name is no file either (and is not waited on).
+    fs::create_directory("options/options.txt");
+    EXPECT_EQ(readoptions(&o), 0);
+    fs::remove("options/options.txt");
+    ASSERT_EQ(mkfifo("options/options.txt", 0644), 0);
+    EXPECT_EQ(readoptions(&o), 0);
     EXPECT_EQ(memcmp(&o, &before, sizeof o), 0);
+    fs::remove("options/options.txt");
 
     // A line without a number and the lines past the end keep their values.
     put("options/options.txt", "head\n1\nnone\n3\n");
@@ -108,45 +126,25 @@ TEST_F(ControlFiles, ReadOptionsLeavesRecordAloneWhereNothingIsRead) {
     EXPECT_EQ(o.option13, 1313);
 }
 
-TEST_F(ControlFiles, WriteOptionsLayout) {
-    put("options/options.txt", sampleoptions);
-    LaunchOptions o;
-    ASSERT_EQ(readoptions(&o), 1);
-    o.sfx = 0;
-    o.option13 = -7;
-    ASSERT_EQ(writeoptions(&o), 1);
-    // First line unchanged; every number followed by four spaces and a single line feed.
-    EXPECT_EQ(get("options/options.txt"), "Brambleshot settings v3\n"
-                                          "1    \n-2    \n3    \n4    \n5    \n6    \n"
-                                          "7    \n8    \n0    \n11    \n12    \n-7    \n");
-    std::string want = le32(1) + le32(-2) + le32(3) + le32(4) + le32(5) + le32(6) + le32(7) +
-                       le32(8) + le32(0) + le32(11) + le32(12) + le32(-7) + std::string(8, '\0');
-    std::string opt = get("options/opt.dat");
-    ASSERT_EQ(opt.size(), 56u);
-    EXPECT_EQ(opt, want);
-
-    // What was written reads back the same.
-    LaunchOptions again;
-    memset(&again, 0, sizeof again);
-    ASSERT_EQ(readoptions(&again), 1);
-    EXPECT_STREQ(again.optionstext, o.optionstext);
-    EXPECT_EQ(again.sfx, 0);
-    EXPECT_EQ(again.option13, -7);
-}
-
 TEST_F(ControlFiles, LongFirstLineIsCutAndKeepsItsLineEnd) {
-    std::string longline(300, 'a');
-    put("options/options.txt", longline + "\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n");
-    LaunchOptions o;
-    ASSERT_EQ(readoptions(&o), 1);
-    EXPECT_EQ(std::string(o.optionstext), std::string(254, 'a') + "\n");
-    EXPECT_EQ(o.option2, 1);
-    ASSERT_EQ(writeoptions(&o), 1);
-    std::string text = get("options/options.txt");
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 13);
+    // Past 1023 characters too: the rest of the line must not spill into the next ones.
+    for (size_t length : {255, 300, 1022, 1023, 1024, 5000}) {
+        SCOPED_TRACE(length);
+        put("options/options.txt",
+            std::string(length, 'a') + "\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n");
+        LaunchOptions o;
+        memset(&o, 0, sizeof o);
+        ASSERT_EQ(readoptions(&o), 1);
+        EXPECT_EQ(std::string(o.optionstext), std::string(254, 'a') + "\n");
+        EXPECT_EQ(o.option2, 1);
+        EXPECT_EQ(o.option13, 12);
+        ASSERT_EQ(writeoptions(&o), 1);
+        std::string text = get("options/options.txt");
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 13);
+    }
 }
 
-TEST_F(ControlFiles, WriteOptionsFailures) {
+TEST_F(ControlFiles, WritersFailQuietly) {
     LaunchOptions o;
     memset(&o, 0, sizeof o);
     strcpy(o.optionstext, "x\n");
@@ -161,6 +159,19 @@ TEST_F(ControlFiles, WriteOptionsFailures) {
     fs::create_directory("options/opt.dat");
     EXPECT_EQ(writeoptions(&o), 0);
     EXPECT_TRUE(fs::is_regular_file("options/options.txt"));
+
+    // A marker that can be read but not set is no first run.
+    fs::create_directory("options/firsttimefe.txt");
+    EXPECT_EQ(firsttimefe(), 0);
+    fs::create_directory("ft.dat");
+    EXPECT_EQ(writefirstrunflag(1), 0);
+
+    fs::remove_all("options");
+    EXPECT_EQ(writesfx(3), 0);
+    EXPECT_EQ(writescreen(), 0);
+    EXPECT_EQ(firsttimefe(), 0);
+    EXPECT_EQ(writeoptions(&o), 0);
+    EXPECT_FALSE(exists("options"));
 }
 
 // ---- the first-run speed test -------------------------------------------------------
@@ -232,17 +243,6 @@ TEST_F(ControlFiles, WriteSfxBounds) {
     EXPECT_EQ(get("options/sfx.dat"), le32(255)); // untouched
 }
 
-TEST_F(ControlFiles, WritersFailWithoutOptionsDirectory) {
-    fs::remove("options");
-    EXPECT_EQ(writesfx(3), 0);
-    EXPECT_EQ(writescreen(), 0);
-    EXPECT_EQ(firsttimefe(), 0); // cannot be set, so not a first run
-    LaunchOptions o;
-    memset(&o, 0, sizeof o);
-    EXPECT_EQ(writeoptions(&o), 0);
-    EXPECT_FALSE(exists("options"));
-}
-
 TEST_F(ControlFiles, FirstTimeMarker) {
     EXPECT_EQ(firsttimefe(), 1); // missing
     EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
@@ -263,15 +263,9 @@ TEST_F(ControlFiles, FirstTimeMarker) {
     EXPECT_EQ(firsttimefe(), 0);
 }
 
-TEST_F(ControlFiles, FirstTimeMarkerThatCannotBeSet) {
-    // Readable but not writable: the marker is a directory.
-    fs::create_directory("options/firsttimefe.txt");
-    EXPECT_EQ(firsttimefe(), 0);
-}
-
 // ---- quit.dat, ft.dat, crash codes ---------------------------------------------------
 
-TEST_F(ControlFiles, QuitFlag) {
+TEST_F(ControlFiles, ValueFiles) {
     EXPECT_EQ(readquitflag(), 0); // missing
     put("quit.dat", le32(0x12345678));
     EXPECT_EQ(readquitflag(), 0x12345678);
@@ -279,16 +273,17 @@ TEST_F(ControlFiles, QuitFlag) {
     EXPECT_EQ(readquitflag(), -1);
     put("quit.dat", bytes({5, 1}));
     EXPECT_EQ(readquitflag(), 0x105);
-}
 
-TEST_F(ControlFiles, FirstRunFlag) {
+    // A directory is not a value of 0: it cannot be opened, and the value stays.
+    fs::create_directory("options/mp.dat");
+    int32_t mp = 7;
+    EXPECT_EQ(readcontrolvalue("options\\mp.dat", &mp), 0);
+    EXPECT_EQ(mp, 7);
+
     EXPECT_EQ(writefirstrunflag(1), 1);
     EXPECT_EQ(get("ft.dat"), le32(1));
     EXPECT_EQ(writefirstrunflag(0), 1);
     EXPECT_EQ(get("ft.dat"), le32(0));
-    fs::remove("ft.dat");
-    fs::create_directory("ft.dat");
-    EXPECT_EQ(writefirstrunflag(1), 0);
 }
 
 TEST(CheckExitCode, OnlyTheFourCrashCodesShowAMessage) {

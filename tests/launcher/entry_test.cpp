@@ -18,9 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char registryhead[] =
-    "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]\n";
-
 class InstallDir : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -29,79 +26,59 @@ class InstallDir : public ::testing::Test {
         root = pattern;
         registry = root + "/registry.reg";
         setenv("THISTLE_REGISTRY", registry.c_str(), 1);
-        memset(buffer, 'Z', sizeof buffer);
-        buffer[sizeof buffer - 1] = '\0';
     }
     void TearDown() override {
         fs::remove_all(root);
     }
-
-    void store(const std::string &text) {
-        std::ofstream(registry, std::ios::binary) << text;
+    /* readinstalldir's result and text, or "untouched" when the buffer kept its fill. */
+    std::string lookup(const std::string &registrytext, int *length) {
+        std::ofstream(registry, std::ios::binary) << registrytext;
+        char buffer[260];
+        memset(buffer, 'Z', sizeof buffer);
+        *length = readinstalldir(buffer);
+        return buffer[0] == 'Z' && buffer[1] == 'Z' ? "untouched" : buffer;
     }
-    /* A registry file whose "Path" holds value (escaped the regedit way). */
-    void storepath(const std::string &value) {
-        std::string escaped;
-        for (char c : value) {
-            if (c == '\\' || c == '"')
-                escaped.push_back('\\');
-            escaped.push_back(c);
-        }
-        store(std::string(registryhead) + "\"Path\"=\"" + escaped + "\"\n");
-    }
-    bool untouched() const {
-        for (size_t i = 0; i + 1 < sizeof buffer; i++)
-            if (buffer[i] != 'Z')
-                return false;
-        return true;
-    }
-
     std::string root;
     std::string registry;
-    char buffer[260];
 };
 
-TEST_F(InstallDir, BackslashIsAppendedOnlyWhenMissing) {
-    storepath("/tmp/x");
-    EXPECT_EQ(readinstalldir(buffer), 7);
-    EXPECT_STREQ(buffer, "/tmp/x\\");
-
-    storepath("C:\\Games\\Brambleshot\\");
-    EXPECT_EQ(readinstalldir(buffer), 21);
-    EXPECT_STREQ(buffer, "C:\\Games\\Brambleshot\\");
-}
-
-TEST_F(InstallDir, EmptyValueStaysEmpty) {
-    storepath("");
-    EXPECT_EQ(readinstalldir(buffer), 0);
-    EXPECT_STREQ(buffer, "");
-}
-
-TEST_F(InstallDir, LongestValueThatFits) {
-    storepath(std::string(254, 'd'));
-    EXPECT_EQ(readinstalldir(buffer), 255);
-    EXPECT_EQ(std::string(buffer), std::string(254, 'd') + "\\");
-
-    memset(buffer, 'Z', sizeof buffer - 1);
-    storepath(std::string(255, 'd'));
-    EXPECT_EQ(readinstalldir(buffer), 0);
-    EXPECT_TRUE(untouched());
+TEST_F(InstallDir, PathValueInEveryFormItIsStoredIn) {
+    const std::string v4 =
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]\n";
+    const std::string v5 = "Windows Registry Editor Version 5.00\n\n" + v4.substr(10);
+    const struct {
+        std::string text;
+        int length;
+        std::string dir;
+    } cases[] = {
+        {v4 + "\"Path\"=\"/tmp/x\"\n", 7, "/tmp/x\\"},
+        {v4 + "\"Path\"=\"C:\\\\Games\\\\Bramble\\\\\"\n", 17, "C:\\Games\\Bramble\\"},
+        {v4 + "\"Path\"=\"\"\n", 0, ""},
+        {v4 + "\"Path\"=\"" + std::string(254, 'd') + "\"\n", 255, std::string(254, 'd') + "\\"},
+        {v4 + "\"Path\"=\"" + std::string(255, 'd') + "\"\n", 0, "untouched"},
+        // Expandable strings as exported (UTF-16 in version 5 files, ANSI in REGEDIT4 ones)
+        // and plain bytes: the launcher takes the value whatever its type.
+        {v5 + "\"Path\"=hex(2):2f,00,74,00,6d,00,70,00,2f,00,79,00,00,00\n", 7, "/tmp/y\\"},
+        {v4 + "\"Path\"=hex(2):2f,74,6d,70,2f,\\\n  79,00\n", 7, "/tmp/y\\"},
+        {v4 + "\"Path\"=hex:2f,74,6d,70,2f,7a\n", 7, "/tmp/z\\"},
+        {v4 + "\"Other\"=\"/tmp/y\"\n", 0, "untouched"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        int length = -1;
+        EXPECT_EQ(lookup(c.text, &length), c.dir);
+        EXPECT_EQ(length, c.length);
+    }
+    EXPECT_EQ(readinstalldir(nullptr), 0);
 }
 
 TEST_F(InstallDir, MissingKeyIsCreated) {
-    store("REGEDIT4\n\n");
-    EXPECT_EQ(readinstalldir(buffer), 0);
-    EXPECT_TRUE(untouched());
+    int length = -1;
+    EXPECT_EQ(lookup("REGEDIT4\n\n", &length), "untouched");
+    EXPECT_EQ(length, 0);
     std::ifstream in(registry, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     EXPECT_NE(text.find("Brambleshot Demo]"), std::string::npos) << text;
-}
-
-TEST_F(InstallDir, MissingValueFails) {
-    store(std::string(registryhead) + "\"Other\"=\"/tmp/y\"\n");
-    EXPECT_EQ(readinstalldir(buffer), 0);
-    EXPECT_TRUE(untouched());
-    EXPECT_EQ(readinstalldir(nullptr), 0);
 }
 
 // ---- shell window -----------------------------------------------------------------------
@@ -127,38 +104,26 @@ HWND maketestwindow() {
                            wc.hInstance, nullptr);
 }
 
-TEST(ShellWindow, AboutDoesNothingExitEndsTheLoop) {
-    HWND window = maketestwindow();
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0), 0);
-    EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 1), 0), 0);
-    EXPECT_TRUE(IsWindow(window));
-
-    // Only the low word names the command.
-    EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 1), 0), 0);
-    EXPECT_FALSE(IsWindow(window));
-    MSG msg;
-    memset(&msg, 0, sizeof msg);
-    int guard = 0;
-    while (GetMessageA(&msg, nullptr, 0, 0) && ++guard < 100)
-        DispatchMessageA(&msg);
-    EXPECT_LT(guard, 100);
-    EXPECT_EQ(msg.message, (UINT)WM_QUIT);
-    EXPECT_EQ(msg.wParam, 0u);
-}
-
-TEST(ShellWindow, DestroyPostsQuitZero) {
-    HWND window = maketestwindow();
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(SendMessageA(window, WM_PAINT, 0, 0), 0);
-    EXPECT_EQ(SendMessageA(window, WM_DESTROY, 0, 0), 0);
-    MSG msg;
-    memset(&msg, 0, sizeof msg);
-    int guard = 0;
-    while (GetMessageA(&msg, nullptr, 0, 0) && ++guard < 100)
-        DispatchMessageA(&msg);
-    EXPECT_EQ(msg.message, (UINT)WM_QUIT);
-    EXPECT_EQ(msg.wParam, 0u);
+TEST(ShellWindow, AboutDoesNothingExitAndDestroyEndTheLoop) {
+    for (UINT message : {(UINT)WM_COMMAND, (UINT)WM_DESTROY}) {
+        HWND window = maketestwindow();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(SendMessageA(window, WM_PAINT, 0, 0), 0);
+        EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0), 0);
+        EXPECT_EQ(SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 1), 0), 0);
+        EXPECT_TRUE(IsWindow(window));
+        // Only the low word names the command.
+        EXPECT_EQ(SendMessageA(window, message, MAKEWPARAM(IDM_EXIT, 1), 0), 0);
+        EXPECT_EQ(IsWindow(window), message != WM_COMMAND);
+        MSG msg;
+        memset(&msg, 0, sizeof msg);
+        int guard = 0;
+        while (GetMessageA(&msg, nullptr, 0, 0) && ++guard < 100)
+            DispatchMessageA(&msg);
+        EXPECT_LT(guard, 100);
+        EXPECT_EQ(msg.message, (UINT)WM_QUIT);
+        EXPECT_EQ(msg.wParam, 0u);
+    }
 }
 
 // ---- resources --------------------------------------------------------------------------

@@ -35,34 +35,24 @@
 
 namespace {
 
+/* A control file's 32-bit value, or "none". */
 std::string readvalue(const std::string &path) {
-    FILE *f = ::fopen(path.c_str(), "rb");
-    if (!f)
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
         return "none";
     unsigned char b[4] = {0, 0, 0, 0};
-    size_t n = fread(b, 1, 4, f);
-    fclose(f);
-    (void)n;
-    int32_t v = (int32_t)((uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 |
-                          (uint32_t)b[3] << 24);
-    return std::to_string(v);
+    in.read((char *)b, 4);
+    return std::to_string((int32_t)(b[0] | b[1] << 8 | b[2] << 16 | (uint32_t)b[3] << 24));
 }
 
 void writevalue(const std::string &path, long value) {
-    FILE *f = ::fopen(path.c_str(), "wb");
-    if (!f)
-        return;
     uint32_t v = (uint32_t)value;
-    unsigned char b[4] = {(unsigned char)v, (unsigned char)(v >> 8), (unsigned char)(v >> 16),
-                          (unsigned char)(v >> 24)};
-    fwrite(b, 1, 4, f);
-    fclose(f);
+    const char b[4] = {(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)};
+    std::ofstream(path, std::ios::binary).write(b, 4);
 }
 
 void setsfxline(const std::string &path, const std::string &value) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return;
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
@@ -73,12 +63,6 @@ void setsfxline(const std::string &path, const std::string &value) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (const std::string &line : lines)
         out << line << "\n";
-}
-
-long long monotonicms() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
 [[noreturn]] void diebysignal(int sig) {
@@ -120,6 +104,8 @@ int main(int argc, char **argv) {
     char cwd[4096];
     if (!getcwd(cwd, sizeof cwd))
         strcpy(cwd, "?");
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
     std::string args;
     for (int i = 0; i < argc; i++)
         args += (i ? "|" : "") + std::string(argv[i]);
@@ -127,8 +113,9 @@ int main(int argc, char **argv) {
         std::ofstream log(logpath, std::ios::app);
         log << "name=" << name << " cwd=" << cwd << " ft=" << readvalue(dir + "/ft.dat")
             << " quit=" << readvalue(dir + "/quit.dat")
-            << " sfxdat=" << readvalue(dir + "/options/sfx.dat") << " t=" << monotonicms()
-            << " argv=" << args << "\n";
+            << " sfxdat=" << readvalue(dir + "/options/sfx.dat")
+            << " t=" << (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000 << " argv=" << args
+            << "\n";
     }
 
     std::string exitword = "0";

@@ -36,6 +36,15 @@ TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
 
     EXPECT_EQ(fopen("options\\missing.dat", "rb"), nullptr);
     EXPECT_EQ(fopen("nodir\\x.dat", "wb"), nullptr);
+
+    /* Only a regular file opens, as on Windows: a directory or a FIFO (which would wait
+     * for a writer) fails at once. */
+    ASSERT_EQ(mkfifo("options/pipe", 0644), 0);
+    for (const char *name : {"options", "options\\pipe"}) {
+        for (const char *mode : {"rb", "rt", "r+b", "wb", "ab"}) {
+            EXPECT_EQ(fopen(name, mode), nullptr) << name << " " << mode;
+        }
+    }
 }
 
 TEST_F(KernelFiles, CurrentDirectoryTakesBackslashes) {

@@ -50,14 +50,26 @@ std::string query(HKEY h, const char *name) {
     return buf;
 }
 
+/* A value's type and bytes as "<type>:<bytes>", or "<error N>". */
 std::string readvalue(const char *sub, const char *name) {
     HKEY h;
     if (openkey(sub, KEY_READ, &h) != ERROR_SUCCESS) {
         return "<no key>";
     }
-    std::string v = query(h, name);
+    char buf[256];
+    DWORD size = sizeof buf;
+    DWORD type = 0;
+    LSTATUS rc = RegQueryValueExA(h, name, nullptr, &type, (LPBYTE)buf, &size);
     RegCloseKey(h);
-    return v;
+    if (rc != ERROR_SUCCESS) {
+        return "<error " + std::to_string(rc) + ">";
+    }
+    return std::to_string(type) + ":" + std::string(buf, size);
+}
+
+/* A string value as readvalue gives it. */
+std::string sz(const std::string &text) {
+    return "1:" + text + std::string(1, '\0');
 }
 
 } // namespace
@@ -89,7 +101,11 @@ TEST_F(KernelRegistry, MissingKeyIsCreatedThenOpened) {
     /* A parent of an existing key exists too. */
     ASSERT_EQ(openkey("Software\\Vornholt", KEY_READ, &h, &disp), ERROR_SUCCESS);
     EXPECT_EQ(disp, (DWORD)REG_OPENED_EXISTING_KEY);
-    RegCloseKey(h);
+    EXPECT_FALSE(CloseHandle((HANDLE)h)) << "keys are closed with RegCloseKey";
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(setstring(h, "Path", "x"), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
 }
 
 TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
@@ -102,20 +118,33 @@ TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
                  {"Windows Registry Editor Version 5.00", "\r\n"}};
     for (const auto &f : forms) {
         std::string e = f.eol;
-        std::string text = std::string(f.header) + e + e + "; exported" + e +
-                           "[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]" + e +
-                           "\"Path\"=\"D:\\\\Demo\\\\\"" + e + "@=\"the \\\"default\\\"\"" + e +
-                           "\"Count\"=dword:00000002" + e + "\"Blob\"=hex:01,02,\\" + e +
-                           "  03,04" + e + e + "[HKEY_CURRENT_USER\\Other]" + e +
-                           "\"Path\"=\"elsewhere\"" + e;
+        /* Expandable strings are exported in UTF-16 by version 5, in ANSI by REGEDIT4. */
+        bool v5 = f.header[0] == 'W';
+        std::string text =
+            std::string(f.header) + e + e + "; exported" + e +
+            "[HKEY_LOCAL_MACHINE\\Software\\Vornholt\\Brambleshot Demo]" + e +
+            "\"Path\"=\"D:\\\\Demo\\\\\"" + e + "@=\"the \\\"default\\\"\"" + e +
+            "\"Count\"=dword:0000f002" + e + "\"Blob\"=hex:01,02,\\" + e + "  03,04" + e +
+            "\"Exp\"=hex(2):" +
+            (v5 ? "25,00,41,00,c9,00,00,d8,00,dc,ff,db,ff,df,00,00" : "25,41,c9,00") + e +
+            "\"Odd\"=hex(2):41,00,42" + e + "\"Bad\"=hex:1" + e + e + "[HKEY_CURRENT_USER\\Other]" +
+            e + "\"Path\"=\"elsewhere\"" + e;
         std::filesystem::create_directories(dir + "/conf/reg");
         kt::writefile(file, text);
         SCOPED_TRACE(std::string(f.header) + (e.size() == 2 ? " CRLF" : " LF"));
 
-        EXPECT_EQ(readvalue(KEY, "Path"), "D:\\Demo\\");
-        EXPECT_EQ(readvalue(KEY, nullptr), "the \"default\"");
-        EXPECT_EQ(readvalue(KEY, ""), "the \"default\"");
-        EXPECT_EQ(readvalue(KEY, "Count"), "<error 13>");
+        EXPECT_EQ(readvalue(KEY, "Path"), sz("D:\\Demo\\"));
+        EXPECT_EQ(readvalue(KEY, nullptr), sz("the \"default\""));
+        EXPECT_EQ(readvalue(KEY, ""), sz("the \"default\""));
+        /* Other types read as their bytes. */
+        EXPECT_EQ(readvalue(KEY, "Count"), std::string("4:\x02\xf0\0\0", 6));
+        EXPECT_EQ(readvalue(KEY, "Blob"), "3:\x01\x02\x03\x04");
+        EXPECT_EQ(readvalue(KEY, "Exp"),
+                  v5 ? std::string("2:%A\xc3\x89\xf0\x90\x80\x80\xf4\x8f\xbf\xbf\0", 15)
+                     : std::string("2:%A\xc9\0", 6));
+        /* A last odd byte of UTF-16 text is no character. */
+        EXPECT_EQ(readvalue(KEY, "Odd"), v5 ? "2:A" : std::string("2:A\0B", 5));
+        EXPECT_EQ(readvalue(KEY, "Bad"), "<error 13>");
         HKEY h;
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Other", 0, nullptr, 0, KEY_READ, nullptr, &h,
                                   nullptr),
@@ -129,7 +158,7 @@ TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
         RegCloseKey(h);
         std::string after = kt::readfile(file);
         std::string expected = text;
-        expected.insert(expected.find("  03,04") + 7 + e.size(), "\"New\"=\"n\"" + e);
+        expected.insert(expected.find("hex:1") + 5 + e.size(), "\"New\"=\"n\"" + e);
         EXPECT_EQ(after, expected);
     }
 }
@@ -165,16 +194,22 @@ TEST_F(KernelRegistry, QuerySizesFollowWin32Rules) {
     /* The value ends at the first zero within the given size. */
     ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
     EXPECT_EQ(query(h, "Cut"), "ab");
+    ASSERT_EQ(RegSetValueExA(h, "Two", 0, REG_SZ, (const BYTE *)"abcd", 2), ERROR_SUCCESS);
+    EXPECT_EQ(query(h, "Two"), "ab");
     EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4),
               ERROR_INVALID_PARAMETER);
     RegCloseKey(h);
 }
 
-TEST_F(KernelRegistry, AccessAskedForIsEnforced) {
+TEST_F(KernelRegistry, AccessAskedForAndFileRightsAreEnforced) {
     HKEY h;
     ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     ASSERT_EQ(setstring(h, "Path", "x"), ERROR_SUCCESS);
     RegCloseKey(h);
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "a rewrite keeps the file's permissions";
 
     ASSERT_EQ(openkey(KEY, KEY_READ, &h), ERROR_SUCCESS);
     EXPECT_EQ(setstring(h, "Path", "y"), ERROR_ACCESS_DENIED);
@@ -185,18 +220,11 @@ TEST_F(KernelRegistry, AccessAskedForIsEnforced) {
     EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, nullptr, (LPBYTE)buf, &size),
               ERROR_ACCESS_DENIED);
     RegCloseKey(h);
-    EXPECT_EQ(readvalue(KEY, "Path"), "x");
-}
 
-TEST_F(KernelRegistry, ReadOnlyFileAllowsReadingOnly) {
-    HKEY h;
-    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
-    ASSERT_EQ(setstring(h, "Path", "x"), ERROR_SUCCESS);
-    RegCloseKey(h);
+    /* A file without write permission can be read only, by root too. */
     ASSERT_EQ(chmod(file.c_str(), 0444), 0);
     std::string before = kt::readfile(file);
-
-    EXPECT_EQ(readvalue(KEY, "Path"), "x");
+    EXPECT_EQ(readvalue(KEY, "Path"), sz("x"));
     EXPECT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_ACCESS_DENIED);
     EXPECT_EQ(openkey("Software\\Missing", KEY_READ, &h), ERROR_ACCESS_DENIED);
     EXPECT_EQ(kt::readfile(file), before);
@@ -263,19 +291,13 @@ TEST_F(KernelRegistry, ConcurrentWritersLoseNothing) {
     for (int i = 0; i < writers; i++) {
         for (int k = 0; k < keys; k++) {
             std::string key = "Software\\T\\W" + std::to_string(i) + "_" + std::to_string(k);
-            EXPECT_EQ(readvalue(key.c_str(), "Value"), std::to_string(k)) << key;
+            EXPECT_EQ(readvalue(key.c_str(), "Value"), sz(std::to_string(k))) << key;
         }
     }
-}
-
-TEST_F(KernelRegistry, ClosedKeysAreRefused) {
-    HKEY h;
-    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
-    EXPECT_FALSE(CloseHandle((HANDLE)h)) << "keys are closed with RegCloseKey";
-    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
-    EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(setstring(h, "Path", "x"), ERROR_INVALID_HANDLE);
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    /* The lock leaves nothing behind, nor do the temporary files. */
+    std::vector<std::string> left;
+    for (const auto &entry : std::filesystem::directory_iterator(dir + "/conf/reg")) {
+        left.push_back(entry.path().filename());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"registry.reg"});
 }

@@ -2,8 +2,10 @@
  * file.cpp - files, directories and the executable's own module.
  *
  * Windows names are taken with backslashes and turned into POSIX names; text and
- * binary modes are the same here. The executable is the one module: its handle is
- * a fixed value, its file name is /proc/self/exe.
+ * binary modes are the same here. Only regular files open as files, as on Windows:
+ * a directory, a FIFO or a device is refused at once, never waited on. The
+ * executable is the one module: its handle is a fixed value, its file name is
+ * /proc/self/exe.
  * Threads: no state of its own; the current directory is the process's.
  * Limits: names up to 4095 bytes.
  */
@@ -12,6 +14,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -24,12 +28,50 @@ const HMODULE EXE_MODULE = (HMODULE)(uintptr_t)0x400000;
 
 #undef fopen
 
+int plat_openfile(const char *path, int flags, unsigned int mode) {
+    /* O_NONBLOCK: opening a FIFO without a writer would wait for one. */
+    int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, (mode_t)mode);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        int err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+int plat_writeall(int fd, const void *data, size_t size) {
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = write(fd, p, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return 0;
+        }
+        p += n;
+        size -= (size_t)n;
+    }
+    return 1;
+}
+
 /* fopen with a Windows file name and mode: backslashes become slashes, a 't' in the
- * mode is dropped. Returns the stream or null with errno set. */
+ * mode is dropped, and only a regular file opens (see plat_openfile). Returns the
+ * stream or null with errno set. */
 FILE *plat_fopen(const char *name, const char *mode) {
     char path[4096];
-    char m[16];
-    size_t n = 0;
     if (name == nullptr || mode == nullptr) {
         errno = EINVAL;
         return nullptr;
@@ -38,18 +80,41 @@ FILE *plat_fopen(const char *name, const char *mode) {
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    for (const char *c = mode; *c != '\0'; c++) {
-        if (*c == 't') {
-            continue;
-        }
-        if (n + 1 >= sizeof m) {
-            errno = EINVAL;
-            return nullptr;
-        }
-        m[n++] = *c;
+    int flags;
+    switch (mode[0]) {
+    case 'r':
+        flags = 0;
+        break;
+    case 'w':
+        flags = O_CREAT | O_TRUNC;
+        break;
+    case 'a':
+        flags = O_CREAT | O_APPEND;
+        break;
+    default:
+        errno = EINVAL;
+        return nullptr;
     }
-    m[n] = '\0';
-    return fopen(path, m);
+    if (strchr(mode, 'x') != nullptr) {
+        flags |= O_EXCL;
+    }
+    bool update = strchr(mode, '+') != nullptr;
+    flags |= update ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+    int fd = plat_openfile(path, flags, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    /* The stream's own mode: what fdopen understands of ours, without the 't'. */
+    const char *streammode = mode[0] == 'r'   ? (update ? "r+" : "r")
+                             : mode[0] == 'w' ? (update ? "w+" : "w")
+                                              : (update ? "a+" : "a");
+    FILE *file = fdopen(fd, streammode);
+    if (file == nullptr) {
+        int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return file;
 }
 
 /* Changes the current directory (backslashes allowed). An empty name fails with

@@ -108,6 +108,16 @@ DWORD kernerror(int err);
  * its own error), else 1. */
 int kernpath(char *dst, size_t n, const char *src);
 
+/* Opens path (a POSIX name) with open(2) flags and creation mode, close-on-exec,
+ * when it is a regular file; a directory fails with EISDIR, a FIFO, socket or
+ * device with EACCES, at once (a FIFO without a writer is not waited for).
+ * Returns the descriptor, in blocking mode, or -1 with errno set. */
+int plat_openfile(const char *path, int flags, unsigned int mode);
+
+/* Writes all size bytes to fd, going on after short writes and interruptions.
+ * Returns 1, or 0 on an error (errno set). */
+int plat_writeall(int fd, const void *data, size_t size);
+
 /* The pseudo-handles of GetCurrentProcess and GetCurrentThread (Windows' values). */
 #define KERN_CURRENTPROCESS ((HANDLE)(LONG_PTR)-1)
 #define KERN_CURRENTTHREAD ((HANDLE)(LONG_PTR)-2)

@@ -149,8 +149,8 @@ void pollprocess(kprocess *p) {
     if (r == p->pid) {
         p->exitcode = codefromstatus(status, sent, got);
     } else {
-        /* Reaped by someone else (SIGCHLD ignored by the program): only what the
-         * child sent itself is known. */
+        /* Reaped by someone else (a waitpid(-1) of the program's own, or SIGCHLD
+         * ignored after the start): only what the child sent itself is known. */
         uint32_t full = 0;
         if (got == 4) {
             memcpy(&full, sent, 4);
@@ -375,6 +375,132 @@ BOOL failwith(DWORD err) {
     return FALSE;
 }
 
+/* Resolves the program to an absolute path, before the child changes directory:
+ * written is the program path, or the command line's first word (searched for
+ * when it has no slash). Returns 0, or the error to fail with. */
+DWORD findprogram(const char *written, bool search, std::string *program) {
+    char buf[4096];
+    if (!kernpath(buf, sizeof buf, written) || buf[0] == '\0') {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (search && strchr(buf, '/') == nullptr) {
+        *program = searchprogram(buf);
+        return program->empty() ? (DWORD)ERROR_FILE_NOT_FOUND : 0;
+    }
+    *program = buf[0] == '/' ? std::string(buf) : currentdir() + "/" + buf;
+    int err = runnable(*program);
+    return err != 0 ? kernerror(err) : 0;
+}
+
+/* The child's directory as a POSIX name in cwd; "" (null or empty given) runs it
+ * in ours. Returns 0, or ERROR_DIRECTORY when it is not a directory. */
+DWORD childdir(const char *given, char (&cwd)[4096]) {
+    cwd[0] = '\0';
+    if (given == nullptr || given[0] == '\0') {
+        return 0;
+    }
+    struct stat st;
+    if (!kernpath(cwd, sizeof cwd, given) || stat(cwd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return ERROR_DIRECTORY;
+    }
+    return 0;
+}
+
+/* Our children must stay ours to reap. A parent can pass SIGCHLD on ignored (or
+ * with SA_NOCLDWAIT); the kernel would then reap them itself and their exit status,
+ * crashes included, would be lost. A handler of the program's own is kept. */
+void keepchildren() {
+    struct sigaction sa;
+    if (sigaction(SIGCHLD, nullptr, &sa) != 0) {
+        return;
+    }
+    if (sa.sa_handler == SIG_IGN || (sa.sa_flags & SA_NOCLDWAIT) != 0) {
+        if (sa.sa_handler == SIG_IGN) {
+            sa.sa_handler = SIG_DFL;
+        }
+        sa.sa_flags &= ~SA_NOCLDWAIT;
+        sigaction(SIGCHLD, &sa, nullptr);
+    }
+}
+
+/* Starts program with args and the environment block (null: ours) in cwd ("":
+ * ours), handing it one end of a new exit-code socket. Returns 0 with the pid and
+ * our end of the socket, or an errno value with nothing started. */
+int spawnchild(const std::string &program, std::vector<std::string> &args, const char *envblock,
+               const char *cwd, pid_t *pid, int *exitfd) {
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+        return errno;
+    }
+    std::vector<std::string> env = childenv(envblock, sv[1]);
+    std::vector<char *> argv = pointers(args);
+    std::vector<char *> envp = pointers(env);
+
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    /* dup2 onto itself clears close-on-exec in the child only. */
+    posix_spawn_file_actions_adddup2(&fa, sv[1], sv[1]);
+    if (cwd[0] != '\0') {
+        posix_spawn_file_actions_addchdir_np(&fa, cwd);
+    }
+    /* A child starts with no blocked signals and default dispositions, whatever the
+     * calling thread has set up. */
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t reset;
+    sigemptyset(&reset);
+    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2, SIGALRM,
+                    SIGTSTP, SIGTTIN, SIGTTOU}) {
+        sigaddset(&reset, sig);
+    }
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &reset);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    keepchildren();
+    int rc = posix_spawn(pid, program.c_str(), &fa, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    close(sv[1]);
+    if (rc != 0) {
+        close(sv[0]);
+        return rc;
+    }
+    *exitfd = sv[0];
+    return 0;
+}
+
+/* Makes the process and thread handles of a started child. FALSE when out of
+ * memory: too late to refuse then, the child runs and goes to the reaper. */
+BOOL childhandles(pid_t pid, int exitfd, LPPROCESS_INFORMATION info) {
+    kprocess *p = new (std::nothrow) kprocess{};
+    kobject *t = kernremotethread((DWORD)pid);
+    if (p == nullptr || t == nullptr) {
+        if (p != nullptr) {
+            kerninit(&p->hdr, &kprocesstype);
+            p->pid = pid;
+            p->exitfd = exitfd;
+            kernunref(&p->hdr);
+        } else {
+            close(exitfd);
+        }
+        if (t != nullptr) {
+            kernunref(t);
+        }
+        return failwith(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    kerninit(&p->hdr, &kprocesstype);
+    p->pid = pid;
+    p->exitfd = exitfd;
+    info->hProcess = kernhandle(&p->hdr);
+    info->hThread = kernhandle(t);
+    info->dwProcessId = (DWORD)pid;
+    info->dwThreadId = (DWORD)pid;
+    return TRUE;
+}
+
 } // namespace
 
 const kobjtype kprocesstype = {
@@ -405,7 +531,6 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
         (lpApplicationName == nullptr && lpCommandLine == nullptr)) {
         return failwith(ERROR_INVALID_PARAMETER);
     }
-
     std::vector<std::string> args;
     if (lpCommandLine != nullptr) {
         args = splitcmdline(lpCommandLine);
@@ -416,102 +541,22 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
         }
         args.push_back(lpApplicationName);
     }
-
-    /* Resolve the program to an absolute path before the child changes directory. */
-    char buf[4096];
     std::string program;
     const char *written = lpApplicationName != nullptr ? lpApplicationName : args[0].c_str();
-    if (!kernpath(buf, sizeof buf, written) || buf[0] == '\0') {
-        return failwith(ERROR_FILE_NOT_FOUND);
+    if (DWORD err = findprogram(written, lpApplicationName == nullptr, &program)) {
+        return failwith(err);
     }
-    if (lpApplicationName == nullptr && strchr(buf, '/') == nullptr) {
-        program = searchprogram(buf);
-        if (program.empty()) {
-            return failwith(ERROR_FILE_NOT_FOUND);
-        }
-    } else {
-        program = buf[0] == '/' ? std::string(buf) : currentdir() + "/" + buf;
-        if (int err = runnable(program)) {
-            return failwith(kernerror(err));
-        }
-    }
-
     char cwd[4096];
-    cwd[0] = '\0';
-    if (lpCurrentDirectory != nullptr && lpCurrentDirectory[0] != '\0') {
-        struct stat st;
-        if (!kernpath(cwd, sizeof cwd, lpCurrentDirectory) || stat(cwd, &st) != 0 ||
-            !S_ISDIR(st.st_mode)) {
-            return failwith(ERROR_DIRECTORY);
-        }
+    if (DWORD err = childdir(lpCurrentDirectory, cwd)) {
+        return failwith(err);
     }
-
-    int sv[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
-        return failwith(kernerror(errno));
-    }
-    std::vector<std::string> env = childenv(static_cast<const char *>(lpEnvironment), sv[1]);
-    std::vector<char *> argv = pointers(args);
-    std::vector<char *> envp = pointers(env);
-
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    /* dup2 onto itself clears close-on-exec in the child only. */
-    posix_spawn_file_actions_adddup2(&fa, sv[1], sv[1]);
-    if (cwd[0] != '\0') {
-        posix_spawn_file_actions_addchdir_np(&fa, cwd);
-    }
-    /* A child starts with no blocked signals and default dispositions, whatever the
-     * calling thread has set up. */
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t reset;
-    sigemptyset(&reset);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGUSR1, SIGUSR2, SIGALRM,
-                    SIGTSTP, SIGTTIN, SIGTTOU}) {
-        sigaddset(&reset, sig);
-    }
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &reset);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), &fa, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    close(sv[1]);
-    if (rc != 0) {
-        close(sv[0]);
-        return failwith(kernerror(rc));
+    int exitfd = -1;
+    if (int err = spawnchild(program, args, static_cast<const char *>(lpEnvironment), cwd, &pid,
+                             &exitfd)) {
+        return failwith(kernerror(err));
     }
-
-    kprocess *p = new (std::nothrow) kprocess{};
-    kobject *t = kernremotethread((DWORD)pid);
-    if (p == nullptr || t == nullptr) {
-        /* Too late to refuse: the child runs. Hand it to the reaper and report. */
-        if (p != nullptr) {
-            kerninit(&p->hdr, &kprocesstype);
-            p->pid = pid;
-            p->exitfd = sv[0];
-            kernunref(&p->hdr);
-        } else {
-            close(sv[0]);
-        }
-        if (t != nullptr) {
-            kernunref(t);
-        }
-        return failwith(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    kerninit(&p->hdr, &kprocesstype);
-    p->pid = pid;
-    p->exitfd = sv[0];
-    lpProcessInformation->hProcess = kernhandle(&p->hdr);
-    lpProcessInformation->hThread = kernhandle(t);
-    lpProcessInformation->dwProcessId = (DWORD)pid;
-    lpProcessInformation->dwThreadId = (DWORD)pid;
-    return TRUE;
+    return childhandles(pid, exitfd, lpProcessInformation);
 }
 
 /* Stores STILL_ACTIVE while the child runs, then its exit code (see plat/win32.h);

@@ -6,16 +6,19 @@
  *     [HKEY_LOCAL_MACHINE\Software\Maker\Game]
  *     "Path"="C:\\Games\\Game\\"            string value, \\ and \" escaped
  *     @="default value"                     the key's default value
- *     "Count"=dword:00000002                other types: kept verbatim, not read
+ *     "Count"=dword:00000002                other types: read as their bytes,
+ *     "Dir"=hex(2):43,00,3a,00,00,00        kept verbatim on a rewrite
  *
  * The file is THISTLE_REGISTRY, else $XDG_CONFIG_HOME/thistlerun/registry.reg, else
  * ~/.config/thistlerun/registry.reg; a missing file is an empty registry. Every call
  * reads it afresh, so other processes' changes are seen at once. A change takes an
- * exclusive flock on "<file>.lock", re-reads the file, applies the change, writes a
- * temporary file beside it, syncs it and renames it over the file: readers never see
- * half a file and two writers never lose each other's changes. Comments, blank lines
- * and values of other types survive a rewrite; so do the header and the line ends
- * (CRLF or LF) the file had. New files get the version 5 header and LF.
+ * exclusive flock on the file's directory, re-reads the file, applies the change,
+ * writes a temporary file beside it, syncs it and renames it over the file: readers
+ * never see half a file and two writers never lose each other's changes. The
+ * directory, unlike the file, is the same before and after the rename, so the lock
+ * stays valid and leaves no file behind. Comments, blank lines and values of other
+ * types survive a rewrite; so do the header and the line ends (CRLF or LF) the file
+ * had. New files get the version 5 header and LF.
  *
  * Key and value names compare without regard to case. A key exists when it has a
  * section or when a section below it exists. A file without write permission bits
@@ -26,7 +29,8 @@
  * rewritten. Text encodings: ANSI/UTF-8 only (a UTF-16 export is ERROR_BADDB).
  *
  * Threads and locks: no shared state besides the key handles (kernel objects) and
- * the file itself, which flock serialises across threads and processes alike.
+ * the file itself, whose writers the directory's flock serialises across threads
+ * and processes alike.
  */
 #include "kernel.h"
 
@@ -69,8 +73,8 @@ struct regitem {
     bool isstring;    /* a string value: data is its text */
     bool isdefault;   /* "@" */
     std::string name; /* value name, unescaped */
-    std::string data;
-    std::string raw; /* verbatim text of non-string items (lines joined by eol) */
+    std::string data; /* other types: the text after '=' (lines joined by '\n') */
+    std::string raw;  /* verbatim text of non-string items (lines joined by '\n') */
 };
 
 struct regsection {
@@ -178,29 +182,18 @@ bool validkeypath(const std::string &path) {
     return false;
 }
 
-/* Parses the file's text. Returns ERROR_SUCCESS or ERROR_BADDB. */
-LSTATUS parse(const std::string &text, regfile *f) {
-    f->header.clear();
-    f->crlf = false;
-    f->preamble.clear();
-    f->sections.clear();
-
+/* Splits the text (after a UTF-8 byte order mark) into lines without their ends;
+ * *crlf tells whether the first line ended in CRLF. */
+std::vector<std::string> splitlines(const std::string &text, bool *crlf) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        start = 3;
-    }
-    if (text.size() >= 2 && ((unsigned char)text[0] == 0xFF || (unsigned char)text[0] == 0xFE)) {
-        return ERROR_BADDB;
-    }
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    *crlf = false;
     while (start < text.size()) {
         size_t nl = text.find('\n', start);
         std::string line = text.substr(start, nl == std::string::npos ? nl : nl - start);
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
-            if (lines.empty()) {
-                f->crlf = true;
-            }
+            *crlf = *crlf || lines.empty();
         }
         lines.push_back(line);
         if (nl == std::string::npos) {
@@ -208,7 +201,76 @@ LSTATUS parse(const std::string &text, regfile *f) {
         }
         start = nl + 1;
     }
+    return lines;
+}
 
+size_t skipblanks(const std::string &s, size_t p) {
+    while (p < s.size() && (s[p] == ' ' || s[p] == '\t')) {
+        p++;
+    }
+    return p;
+}
+
+/* A section line "[HKEY_...\path]", its '[' at p: opens a new section. */
+LSTATUS parsesection(const std::string &line, size_t p, regfile *f) {
+    std::string t = trimright(line);
+    if (t.back() != ']' || t.size() - p < 3 || t[p + 1] == '-') {
+        return ERROR_BADDB;
+    }
+    std::string path = t.substr(p + 1, t.size() - p - 2);
+    while (!path.empty() && path.back() == '\\') {
+        path.pop_back();
+    }
+    if (!validkeypath(path)) {
+        return ERROR_BADDB;
+    }
+    f->sections.push_back(regsection{path, {}});
+    return ERROR_SUCCESS;
+}
+
+/* A value line, its name ('"' or '@') at p, of the last section. A value of another
+ * type than a string takes its continuation lines (those after a line ending in
+ * '\'), advancing *i past them. */
+LSTATUS parsevalue(const std::vector<std::string> &lines, size_t *i, size_t p, regfile *f) {
+    const std::string &line = lines[*i];
+    regitem item{true, false, line[p] == '@', "", "", ""};
+    if (line[p] == '@') {
+        p++;
+    } else if (!parsequoted(line, &p, &item.name)) {
+        return ERROR_BADDB;
+    }
+    p = skipblanks(line, p);
+    if (p >= line.size() || line[p] != '=') {
+        return ERROR_BADDB;
+    }
+    p = skipblanks(line, p + 1);
+    if (p < line.size() && line[p] == '"') {
+        if (!parsequoted(line, &p, &item.data) || !blank(line, p)) {
+            return ERROR_BADDB;
+        }
+        item.isstring = true;
+    } else {
+        item.raw = line;
+        item.data = line.substr(p);
+        std::string cur = trimright(line);
+        while (!cur.empty() && cur.back() == '\\' && *i + 1 < lines.size()) {
+            ++*i;
+            item.raw += '\n' + lines[*i];
+            item.data += '\n' + lines[*i];
+            cur = trimright(lines[*i]);
+        }
+    }
+    f->sections.back().items.push_back(item);
+    return ERROR_SUCCESS;
+}
+
+/* Parses the file's text. Returns ERROR_SUCCESS or ERROR_BADDB. */
+LSTATUS parse(const std::string &text, regfile *f) {
+    *f = regfile{};
+    if (text.size() >= 2 && ((unsigned char)text[0] == 0xFF || (unsigned char)text[0] == 0xFE)) {
+        return ERROR_BADDB; /* UTF-16 */
+    }
+    std::vector<std::string> lines = splitlines(text, &f->crlf);
     size_t i = 0;
     while (i < lines.size() && blank(lines[i], 0)) {
         i++;
@@ -216,82 +278,146 @@ LSTATUS parse(const std::string &text, regfile *f) {
     if (i == lines.size()) {
         return ERROR_SUCCESS; /* an empty file is an empty registry */
     }
-    std::string header = trimright(lines[i]);
-    if (header != HEADER4 && header != HEADER5) {
+    f->header = trimright(lines[i]);
+    if (f->header != HEADER4 && f->header != HEADER5) {
         return ERROR_BADDB;
     }
-    f->header = header;
-
     for (i++; i < lines.size(); i++) {
         const std::string &line = lines[i];
-        size_t p = 0;
-        while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) {
-            p++;
-        }
+        size_t p = skipblanks(line, 0);
         char first = p < line.size() ? line[p] : '\0';
+        LSTATUS rc = ERROR_SUCCESS;
         if (first == '\0' || first == ';') {
             if (f->sections.empty()) {
                 f->preamble.push_back(line);
             } else {
                 f->sections.back().items.push_back(regitem{false, false, false, "", "", line});
             }
-            continue;
-        }
-        if (first == '[') {
-            std::string t = trimright(line);
-            if (t.back() != ']' || t.size() - p < 3 || t[p + 1] == '-') {
-                return ERROR_BADDB;
-            }
-            std::string path = t.substr(p + 1, t.size() - p - 2);
-            while (!path.empty() && path.back() == '\\') {
-                path.pop_back();
-            }
-            if (!validkeypath(path)) {
-                return ERROR_BADDB;
-            }
-            f->sections.push_back(regsection{path, {}});
-            continue;
-        }
-        if ((first != '"' && first != '@') || f->sections.empty()) {
-            return ERROR_BADDB;
-        }
-        regitem item{true, false, first == '@', "", "", ""};
-        if (first == '"') {
-            if (!parsequoted(line, &p, &item.name)) {
-                return ERROR_BADDB;
-            }
+        } else if (first == '[') {
+            rc = parsesection(line, p, f);
+        } else if ((first == '"' || first == '@') && !f->sections.empty()) {
+            rc = parsevalue(lines, &i, p, f);
         } else {
-            p++;
+            rc = ERROR_BADDB;
         }
-        while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) {
-            p++;
+        if (rc != ERROR_SUCCESS) {
+            return rc;
         }
-        if (p >= line.size() || line[p] != '=') {
-            return ERROR_BADDB;
-        }
-        p++;
-        while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) {
-            p++;
-        }
-        if (p < line.size() && line[p] == '"') {
-            if (!parsequoted(line, &p, &item.data) || !blank(line, p)) {
-                return ERROR_BADDB;
-            }
-            item.isstring = true;
-        } else {
-            /* Another type: keep it, with its continuation lines (ending in '\'). */
-            item.raw = line;
-            std::string cur = trimright(line);
-            while (!cur.empty() && cur.back() == '\\' && i + 1 < lines.size()) {
-                i++;
-                item.raw += '\n';
-                item.raw += lines[i];
-                cur = trimright(lines[i]);
-            }
-        }
-        f->sections.back().items.push_back(item);
     }
     return ERROR_SUCCESS;
+}
+
+/* ---- values of other types -------------------------------------------------------- */
+
+int hexdigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    c = (char)(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+/* The comma-separated two-digit hex bytes of s from p on; blanks, line breaks and
+ * the continuation backslashes between them are skipped. False when malformed. */
+bool hexbytes(const std::string &s, size_t p, std::string *out) {
+    auto skip = [&](size_t q) {
+        while (q < s.size() && strchr(" \t\r\n\\", s[q]) != nullptr) {
+            q++;
+        }
+        return q;
+    };
+    out->clear();
+    for (p = skip(p); p < s.size(); p = skip(p + 1)) {
+        if (p + 1 >= s.size() || hexdigit(s[p]) < 0 || hexdigit(s[p + 1]) < 0) {
+            return false;
+        }
+        out->push_back((char)(hexdigit(s[p]) << 4 | hexdigit(s[p + 1])));
+        p = skip(p + 2);
+        if (p < s.size() && s[p] != ',') {
+            return false;
+        }
+    }
+    return true;
+}
+
+/* UTF-16LE to UTF-8, as the A calls give text stored in Unicode. */
+std::string fromutf16(const std::string &in) {
+    std::string out;
+    for (size_t i = 0; i + 1 < in.size(); i += 2) {
+        uint32_t c = (uint8_t)in[i] | (uint32_t)(uint8_t)in[i + 1] << 8;
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < in.size()) {
+            uint32_t low = (uint8_t)in[i + 2] | (uint32_t)(uint8_t)in[i + 3] << 8;
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c < 0x80) {
+            out += (char)c;
+        } else if (c < 0x800) {
+            out += (char)(0xC0 | c >> 6);
+            out += (char)(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += (char)(0xE0 | c >> 12);
+            out += (char)(0x80 | (c >> 6 & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        } else {
+            out += (char)(0xF0 | c >> 18);
+            out += (char)(0x80 | (c >> 12 & 0x3F));
+            out += (char)(0x80 | (c >> 6 & 0x3F));
+            out += (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+/* Type and bytes of a value: a string with its terminating zero; "dword:" four
+ * bytes; "hex:" REG_BINARY and "hex(N):" type N, their bytes as written. Version 5
+ * files hold the text types (expandable and multiple strings) in UTF-16, which is
+ * given as UTF-8 here; REGEDIT4 files hold them as ANSI bytes already. False when the
+ * value's text is none of these forms. */
+bool valuebytes(const regitem &it, bool unicode, DWORD *type, std::string *bytes) {
+    if (it.isstring) {
+        *type = REG_SZ;
+        *bytes = it.data + '\0';
+        return true;
+    }
+    const std::string &d = it.data;
+    if (d.compare(0, 6, "dword:") == 0) {
+        size_t end = 6;
+        while (end < d.size() && end < 14 && hexdigit(d[end]) >= 0) {
+            end++;
+        }
+        if (end == 6 || !blank(d, end)) {
+            return false;
+        }
+        uint32_t v = (uint32_t)strtoul(d.substr(6, end - 6).c_str(), nullptr, 16);
+        *type = REG_DWORD;
+        bytes->assign(reinterpret_cast<const char *>(&v), 4);
+        return true;
+    }
+    size_t colon;
+    if (d.compare(0, 4, "hex:") == 0) {
+        *type = REG_BINARY;
+        colon = 3;
+    } else if (d.compare(0, 4, "hex(") == 0 && (colon = d.find("):")) != std::string::npos &&
+               colon > 4 && colon <= 12) {
+        char *end = nullptr;
+        *type = (DWORD)strtoul(d.c_str() + 4, &end, 16);
+        if (end != d.c_str() + colon) {
+            return false;
+        }
+        colon++;
+    } else {
+        return false;
+    }
+    if (!hexbytes(d, colon + 1, bytes)) {
+        return false;
+    }
+    if (unicode && (*type == REG_EXPAND_SZ || *type == REG_MULTI_SZ)) {
+        *bytes = fromutf16(*bytes);
+    }
+    return true;
 }
 
 /* ---- writing ---------------------------------------------------------------------- */
@@ -356,23 +482,25 @@ std::string serialise(const regfile &f) {
 /* Reads and parses the file; a missing file is an empty registry. */
 LSTATUS load(const std::string &path, regfile *f) {
     std::string text;
-    FILE *fp = ::fopen(path.c_str(), "rb");
-    if (fp == nullptr) {
+    int fd = plat_openfile(path.c_str(), O_RDONLY, 0);
+    if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             return parse(text, f);
         }
         return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
     }
     char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, fp)) > 0) {
-        text.append(buf, n);
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) != 0) {
+        if (n < 0 && errno != EINTR) {
+            close(fd);
+            return ERROR_CANTREAD;
+        }
+        if (n > 0) {
+            text.append(buf, (size_t)n);
+        }
     }
-    bool bad = ferror(fp) != 0;
-    fclose(fp);
-    if (bad) {
-        return ERROR_CANTREAD;
-    }
+    close(fd);
     return parse(text, f);
 }
 
@@ -414,19 +542,40 @@ bool makedirs(const std::string &dir) {
     return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-bool writeall(int fd, const std::string &s) {
-    size_t done = 0;
-    while (done < s.size()) {
-        ssize_t n = write(fd, s.data() + done, s.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += (size_t)n;
+/* Locks the writers of the files in dir out: an exclusive flock on the directory
+ * itself. Returns the descriptor that holds it (closing it unlocks), or -1. */
+int lockdir(const std::string &dir) {
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
     }
-    return true;
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            close(fd);
+            return -1;
+        }
+    }
+    return fd;
+}
+
+/* Writes text to a temporary file beside path with path's permissions, syncs it
+ * and renames it over path. Returns ERROR_SUCCESS or ERROR_CANTWRITE (path as it
+ * was). */
+LSTATUS replacefile(const std::string &path, const std::string &text) {
+    std::string tmp = path + ".XXXXXX";
+    int fd = mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return ERROR_CANTWRITE;
+    }
+    struct stat st;
+    fchmod(fd, stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+    bool ok = plat_writeall(fd, text.data(), text.size()) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
+        unlink(tmp.c_str());
+        return ERROR_CANTWRITE;
+    }
+    return ERROR_SUCCESS;
 }
 
 /* Applies change to the file under its lock and replaces the file atomically.
@@ -438,39 +587,20 @@ LSTATUS modify(const std::string &path, F change) {
     if (!makedirs(dir)) {
         return ERROR_ACCESS_DENIED;
     }
-    std::string lockpath = path + ".lock";
-    int lockfd = open(lockpath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int lockfd = lockdir(dir);
     if (lockfd < 0) {
         return ERROR_ACCESS_DENIED;
     }
-    while (flock(lockfd, LOCK_EX) != 0 && errno == EINTR) {
-    }
-
     regfile f;
     LSTATUS rc = load(path, &f);
     if (rc == ERROR_SUCCESS) {
         rc = change(f);
-    }
-    if (rc == ERROR_SUCCESS) {
-        std::string text = serialise(f);
-        std::string tmp = path + ".XXXXXX";
-        int fd = mkostemp(tmp.data(), O_CLOEXEC);
-        if (fd < 0) {
-            rc = ERROR_CANTWRITE;
-        } else {
-            struct stat st;
-            fchmod(fd, stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-            bool ok = writeall(fd, text) && fsync(fd) == 0;
-            ok = close(fd) == 0 && ok;
-            if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-                unlink(tmp.c_str());
-                rc = ERROR_CANTWRITE;
-            }
+        if (rc == ERROR_SUCCESS) {
+            rc = replacefile(path, serialise(f));
+        } else if (rc == ERROR_NO_MORE_ITEMS) {
+            rc = ERROR_SUCCESS;
         }
-    } else if (rc == ERROR_NO_MORE_ITEMS) {
-        rc = ERROR_SUCCESS;
     }
-    flock(lockfd, LOCK_UN);
     close(lockfd);
     return rc;
 }
@@ -632,10 +762,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
     return ERROR_SUCCESS;
 }
 
-/* Reads a value (lpValueName null or "" is the default value). Sizes count the
- * terminating zero. lpData null: only type and size. Buffer too small:
- * ERROR_MORE_DATA with the size needed, the buffer untouched. No such value:
- * ERROR_FILE_NOT_FOUND. Values of other types than strings: ERROR_INVALID_DATA. */
+/* Reads a value of any type (lpValueName null or "" is the default value) with its
+ * type (see valuebytes). Sizes count a string's terminating zero. lpData null: only
+ * type and size. Buffer too small: ERROR_MORE_DATA with the size needed, the buffer
+ * untouched. No such value: ERROR_FILE_NOT_FOUND; a value line that is none of the
+ * known forms: ERROR_INVALID_DATA. */
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
     std::string key;
@@ -659,12 +790,14 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     if (it == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }
-    if (!it->isstring) {
+    DWORD type = REG_NONE;
+    std::string bytes;
+    if (!valuebytes(*it, f.header == HEADER5, &type, &bytes)) {
         return ERROR_INVALID_DATA;
     }
-    DWORD size = (DWORD)it->data.size() + 1;
+    DWORD size = (DWORD)bytes.size();
     if (lpType != nullptr) {
-        *lpType = REG_SZ;
+        *lpType = type;
     }
     if (lpData == nullptr) {
         if (lpcbData != nullptr) {
@@ -676,7 +809,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
         *lpcbData = size;
         return ERROR_MORE_DATA;
     }
-    memcpy(lpData, it->data.c_str(), size);
+    memcpy(lpData, bytes.data(), size);
     *lpcbData = size;
     return ERROR_SUCCESS;
 }

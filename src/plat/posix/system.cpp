@@ -99,15 +99,7 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     if (getenv("THISTLE_DEBUGOUT") == nullptr && !IsDebuggerPresent()) {
         return;
     }
-    size_t len = strlen(lpOutputString);
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = write(STDERR_FILENO, lpOutputString + done, len - done);
-        if (n <= 0) {
-            break;
-        }
-        done += (size_t)n;
-    }
+    plat_writeall(STDERR_FILENO, lpOutputString, strlen(lpOutputString));
 }
 
 /* Breaks into the debugger (SIGTRAP). Without one the process ends as a Windows
