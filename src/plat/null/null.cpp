@@ -10,6 +10,7 @@
 #include "plat/testhooks.h"
 
 #include "backend.h"
+#include "posix/kernel.h"
 
 #include <atomic>
 #include <cstdio>
@@ -144,15 +145,7 @@ const plat_backend plat_nullbackend = {
 
 void plat_writeboxline(const char *caption, const char *text) {
     std::string line = std::string(caption) + ": " + text + "\n";
-    const char *p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = write(2, p, left);
-        if (n <= 0)
-            break;
-        p += n;
-        left -= (size_t)n;
-    }
+    plat_writeall(2, line.data(), line.size());
 }
 
 int plat_nullwindow(HWND hwnd, plat_nullwindowinfo *info) {
