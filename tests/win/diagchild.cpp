@@ -11,8 +11,11 @@
  *   hooks                 shutdown hooks that print their names; the first hook
  *                         reports again; the lock hook returns a lock it entered and an
  *                         exit function says whether another thread can take it
- *   oom                   out-of-memory copy and hook
- *   exittable             fills the exit-function table, prints the refused result
+ *   oom [thread]          out-of-memory copy and hook; with "thread" the report comes
+ *                         from a second thread and the hook prints nothing, so only the
+ *                         process's end can flush the copy
+ *   exittable             fills the exit-function table around two atexit functions,
+ *                         prints the refused result
  *   screen                prints getscreensize
  *   instance NAME FLAG    singleinstance(NAME, "-" for null) with singleinstanceexit
  *                         FLAG; prints "result N" and "name S", returns 7
@@ -34,6 +37,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -148,11 +152,21 @@ int hooks() {
     return 5;
 }
 
-int oom() {
+int oom(const std::string &where) {
+    isthread(nullptr); /* this is the main thread */
     outofmemorycount = 1;
-    outofmemoryhook = oomhook;
-    THISTLE_SITE("cmn\\x");
-    fatalerror("createwindowadr - OUT OF MEMORY\n");
+    if (where != "thread") {
+        outofmemoryhook = oomhook;
+        THISTLE_SITE("cmn\\x");
+        fatalerror("createwindowadr - OUT OF MEMORY\n");
+        return 5;
+    }
+    outofmemoryhook = [] {};
+    std::thread other([] {
+        THISTLE_SITE("cmn\\x");
+        fatalerror("createwindowadr - OUT OF MEMORY\n");
+    });
+    other.join();
     return 5;
 }
 
@@ -165,8 +179,12 @@ void (*const printers[EXIT_FUNCTIONS])(void) = {
 };
 
 int exittable() {
-    for (auto *f : printers) {
-        if (registerexit(f) != 0) {
+    std::atexit([] { say("atexit 1\n"); });
+    for (int i = 0; i < EXIT_FUNCTIONS; i++) {
+        if (i == EXIT_FUNCTIONS / 2) {
+            std::atexit([] { say("atexit 2\n"); });
+        }
+        if (registerexit(printers[i]) != 0) {
             say("refused early\n");
         }
     }
@@ -272,7 +290,7 @@ int main(int argc, char **argv) {
         return hooks();
     }
     if (cmd == "oom") {
-        return oom();
+        return oom(a);
     }
     if (cmd == "exittable") {
         return exittable();

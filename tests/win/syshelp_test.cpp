@@ -119,6 +119,16 @@ TEST_F(Palette, ColourToPixelFollowsTheDisplayDepth) {
     }
 }
 
+/* What the library starts with: no device, no window, the default mode (-1), no palette
+ * change pending (256 to -1). */
+TEST(DisplayRecord, StartsWithTheNoneValues) {
+    EXPECT_EQ(display.directdraw, nullptr);
+    EXPECT_EQ(display.hwnd, nullptr);
+    EXPECT_EQ(display.modeindex, -1);
+    EXPECT_EQ(display.dirtyfirst, 256);
+    EXPECT_EQ(display.dirtylast, -1);
+}
+
 TEST(Environment, SetEnvironmentIsSeenByGetenv) {
     EXPECT_EQ(setenvironment("THISTLE_SYSHELP_TEST", "one two=three"), 0);
     ASSERT_NE(getenv("THISTLE_SYSHELP_TEST"), nullptr);
@@ -163,12 +173,15 @@ TEST(Detection, StubsWarnOnTheScreenAndReportSuccess) {
 
 /* ---- in child processes ----------------------------------------------------------- */
 
-TEST(ExitFunctions, RunInReverseOrderAndTheTableIsBounded) {
+/* Exit functions and atexit functions run in one reverse order however they were mixed:
+ * "atexit 1", exit 0 to 15, "atexit 2", exit 16 to 31 were registered. */
+TEST(ExitFunctions, RunInReverseOrderWithAtexitAndTheTableIsBounded) {
     childrun::result r = childrun::run({"exittable"});
     EXPECT_EQ(r.status, 0);
     std::string expect = "extra -1\n";
     for (int i = EXIT_FUNCTIONS - 1; i >= 0; i--) {
         expect += "exit " + std::to_string(i) + "\n";
+        expect += i == EXIT_FUNCTIONS / 2 ? "atexit 2\n" : i == 0 ? "atexit 1\n" : "";
     }
     EXPECT_EQ(r.out, expect);
 }
