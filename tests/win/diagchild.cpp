@@ -19,12 +19,12 @@
  *   screen                prints getscreensize
  *   instance NAME FLAG    singleinstance(NAME, "-" for null) with singleinstanceexit
  *                         FLAG; prints "result N" and "name S", returns 7
- *   hold NAME READY STOP  first instance: singleinstance(NAME), create READY, wait
- *                         (at most 20 s) for STOP
  *   holdwindow NAME READY STOP
- *                         as hold, with a minimised window titled NAME and its message
- *                         loop; at STOP prints the window's state as the headless
- *                         backend mirrors it: "<shown|minimised|hidden> <foreground>"
+ *                         first instance: singleinstance(NAME), a minimised window
+ *                         titled NAME and its message loop, then creates READY and
+ *                         waits (at most 20 s) for STOP; then prints the window's state
+ *                         as the headless backend mirrors it: "<shown|minimised|hidden>
+ *                         <foreground>"
  */
 #include "plat/win32.h"
 
@@ -219,16 +219,6 @@ bool waitstop(const std::string &stop) {
     return false;
 }
 
-int hold(const std::string &name, const std::string &ready, const std::string &stop) {
-    printf("result %d\n", (int)singleinstance(name.c_str()));
-    fflush(stdout);
-    if (FILE *f = fopen(ready.c_str(), "w")) {
-        fclose(f);
-    }
-    waitstop(stop);
-    return 0;
-}
-
 LRESULT CALLBACK windowproc(HWND h, UINT m, WPARAM w, LPARAM l) {
     if (m == WM_DESTROY) {
         PostQuitMessage(0);
@@ -300,9 +290,6 @@ int main(int argc, char **argv) {
     }
     if (cmd == "instance" && argc > 3) {
         return instance(a, atoi(argv[3]));
-    }
-    if (cmd == "hold" && argc > 4) {
-        return hold(a, argv[3], argv[4]);
     }
     if (cmd == "holdwindow" && argc > 4) {
         return holdwindow(a, argv[3], argv[4]);
