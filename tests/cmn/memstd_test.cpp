@@ -550,33 +550,36 @@ void randomrun(uint8_t *r, const runconfig &c, int32_t withindex, runlog &log) {
 // list, in the same region: every result and the region's bytes must agree throughout.
 // The model run reaches exhaustion with hundreds of live blocks; the small region is one
 // group of index entries, the large one has wider granules and a deeper index.
-TEST_F(Memstd, RandomRunsMatchTheModelWithAndWithoutTheIndex) {
-    const runconfig configs[] = {
-        {256 * 1024, 30000, 16, 16384, true},
-        {12 * 1024, 4000, 1, 2048, false},
-        {96 << 20, 6000, 2000, 1 << 20, false},
-    };
-    for (const runconfig &c : configs) {
-        SCOPED_TRACE(c.length);
-        uint8_t *r = region(static_cast<size_t>(c.length));
-        runlog indexed, walked;
-        randomrun(r, c, 1, indexed);
-        ASSERT_FALSE(HasFatalFailure());
-        randomrun(r, c, 0, walked);
-        ASSERT_FALSE(HasFatalFailure());
-        ASSERT_EQ(indexed.results.size(), walked.results.size());
-        for (size_t i = 0; i < indexed.results.size(); i++) {
-            ASSERT_EQ(indexed.results[i], walked.results[i]) << "result " << i;
-        }
-        ASSERT_EQ(indexed.digests, walked.digests);
-        if (c.length <= (1 << 20)) {
-            EXPECT_GT(indexed.failed, 0); // the run did reach exhaustion
-        }
-        if (c.model) {
-            EXPECT_GT(indexed.peak, 200u);
-        }
+class MemstdRandom : public Memstd, public ::testing::WithParamInterface<runconfig> {};
+
+TEST_P(MemstdRandom, RunsMatchTheModelWithAndWithoutTheIndex) {
+    const runconfig &c = GetParam();
+    uint8_t *r = region(static_cast<size_t>(c.length));
+    runlog indexed, walked;
+    randomrun(r, c, 1, indexed);
+    ASSERT_FALSE(HasFatalFailure());
+    randomrun(r, c, 0, walked);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(indexed.results.size(), walked.results.size());
+    for (size_t i = 0; i < indexed.results.size(); i++) {
+        ASSERT_EQ(indexed.results[i], walked.results[i]) << "result " << i;
+    }
+    ASSERT_EQ(indexed.digests, walked.digests);
+    if (c.length <= (1 << 20)) {
+        EXPECT_GT(indexed.failed, 0); // the run did reach exhaustion
+    }
+    if (c.model) {
+        EXPECT_GT(indexed.peak, 200u);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Regions, MemstdRandom,
+                         ::testing::Values(runconfig{256 * 1024, 30000, 16, 16384, true},
+                                           runconfig{12 * 1024, 4000, 1, 2048, false},
+                                           runconfig{96 << 20, 6000, 2000, 1 << 20, false}),
+                         [](const auto &info) {
+                             return "KiB" + std::to_string(info.param.length >> 10);
+                         });
 
 // Four threads reserve, fill, check and release blocks of one locked class while a fifth
 // asks for the largest free block: the query takes the lock too, so it never follows a
