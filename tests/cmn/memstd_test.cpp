@@ -163,6 +163,7 @@ TEST_F(Memstd, CreateRefusalsAndClassTable) {
     EXPECT_EQ(reports[0], "getfreememclass - NO FREE CLASSES.  16 IS MAXIMUM\n");
     EXPECT_EQ(removememclass(7), 1);
     EXPECT_EQ(removememclass(7), 0);
+    EXPECT_EQ(largestmemblock(7), 0);
     EXPECT_EQ(getfreememclass(), 7);
     EXPECT_EQ(reservememadr("gone", 10, 7), nullptr);
 }
@@ -313,7 +314,8 @@ TEST_F(Memstd, NamesSitesEndMarkAndZeroWord) {
     auto *u = static_cast<uint8_t *>(reservememadr("rowtbl", 16, 8 | MB_NAMED));
     EXPECT_EQ(memblocktype(u), 8u);
     EXPECT_EQ(memblockname(u), nullptr);
-    EXPECT_EQ(next(hdr(u)), u + 16); // no room was taken for a name
+    EXPECT_EQ(next(hdr(u)), u + 16); // no room was taken for a name, and none written
+    EXPECT_EQ(sig(u + 16), "FB");
 }
 
 TEST_F(Memstd, FailuresReportedOnlyWhileReportErrorsIsSet) {
