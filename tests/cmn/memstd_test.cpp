@@ -307,6 +307,13 @@ TEST_F(Memstd, NamesSitesEndMarkAndZeroWord) {
     EXPECT_EQ(memblockname(q), nullptr);
     EXPECT_EQ(word(q + 20), 0xEEEEEEEEu); // no MB_ZEROWORD asked: word left alone
 
+    // A 12-byte trailer holds the site words but not the zero word.
+    uint8_t *t = region(4096);
+    ASSERT_GT(creatememclass(9, "site12", t, 4096, 8, 16, 12, 0, 1, 0, 0, 0), 0);
+    auto *w = static_cast<uint8_t *>(reservememadr(nullptr, 8, 9 | MB_ZEROWORD));
+    EXPECT_EQ(memsitepath(word(w + 12)), caller);
+    EXPECT_EQ(word(w + 20), 0xEEEEEEEEu);
+
     // A class without names stores none, even when the request carries MB_NAMED.
     uint8_t *r = region(4096);
     ASSERT_GT(creatememclass(8, "bare", r, 4096, 16, 16, 0, 0, 0, 0, 0, 0), 0);
