@@ -7,10 +7,10 @@
  * classes that keep names, the block's name. The region and every block in it stay the
  * application's memory; nothing here calls the process heap.
  *
- * Threads: a class created with a lock serialises reservememadr and purgememadr (and
- * purgememclass) on it; every other call takes no lock. A class without a lock belongs to
- * one thread at a time. The class table, defaultmemclass and memfailhook are plain
- * globals, set up before threads share them.
+ * Threads: a class created with a lock serialises reservememadr, purgememadr,
+ * purgememclass and largestmemblock on it; every other call takes no lock. A class
+ * without a lock belongs to one thread at a time. The class table, defaultmemclass and
+ * memfailhook are plain globals, set up before threads share them.
  *
  * Links: every address stored in a block header, in a free block's data or in the class
  * record is a 32-bit word (memlink). Where pointers are 32 bits it is the address itself.

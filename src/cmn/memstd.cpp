@@ -2,10 +2,10 @@
  * cmn/memstd - memory classes: regions handed over by the application, carved into named,
  * signed blocks kept in address order.
  *
- * Threads and locks: reservememadr, purgememadr and purgememclass run under the class's
- * lock when it has one (a re-entrant critical section from win/threads); the lock is left
- * before every report. The site table below is filled lock-free. Everything else is plain
- * globals without a lock.
+ * Threads and locks: reservememadr, purgememadr, purgememclass and largestmemblock run
+ * under the class's lock when it has one (a re-entrant critical section from
+ * win/threads); the lock is left before every report. The site table below is filled
+ * lock-free. Everything else is plain globals without a lock.
  * Limits: 16 classes; a region below 2 GiB; 256 distinct site paths where pointers are
  * wider than 32 bits (further paths are recorded as 0). Besides the class table the module
  * keeps fixed search hints per class and, where it could get the pages, a search index
@@ -1180,8 +1180,19 @@ int32_t purgememadr(void *data) {
     return 1;
 }
 
+/* Takes the class lock when there is one: an unlocked walk racing a reservation could
+ * follow a link that is being rewritten, and a search through the index settles entries
+ * of it. Only the timing differs from an unlocked read. */
 int32_t largestmemblock(int32_t classnum) {
-    return largestfree(lookup(static_cast<uint32_t>(classnum)));
+    uint8_t *rec = lookup(static_cast<uint32_t>(classnum));
+    if (rec == nullptr) {
+        return 0;
+    }
+    critsection *lock = classlock(rec);
+    lockclass(lock);
+    const int32_t largest = largestfree(rec);
+    unlockclass(lock);
+    return largest;
 }
 
 int32_t largestdefaultmemblock(void) {

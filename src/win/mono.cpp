@@ -41,8 +41,9 @@ constexpr size_t printfsize = 256;
 
 uint8_t pages[MONO_PAGES][MONO_PAGEBYTES];
 
-/* Under the screen lock. */
-int32_t cursor = 0x780; /* row 12, column 0 */
+/* Under the screen lock. A tab may send the cursor past the last cell, far past it with
+ * a wide tab (hence 64 bits); a following character or line feed then scrolls. */
+int64_t cursor = 0x780; /* row 12, column 0 */
 int32_t toprow = 0;
 
 std::atomic<int32_t> attribute{0x07};
@@ -118,10 +119,7 @@ void putlocked(const char *text) {
             int64_t tab = tabwidth.load(std::memory_order_relaxed);
             if (tab > 1) {
                 int64_t column = (cursor % rowbytes) / 2;
-                int64_t next = (cursor - cursor % rowbytes) + (column / tab + 1) * tab * 2;
-                /* A wide tab may point far past the screen; one scroll follows either
-                 * way, so the cursor is held at the first offset past the end. */
-                cursor = next < screenbytes ? (int32_t)next : screenbytes;
+                cursor = (cursor - cursor % rowbytes) + (column / tab + 1) * tab * 2;
             }
             break;
         }

@@ -8,12 +8,13 @@
 
 char *applicationname = nullptr;
 
-/* All zero until the window and display modules fill it (no device, no window). */
+/* No device, no window, the default mode and no palette change pending; the window
+ * and display modules fill in the rest. */
 displayrecord display = {
     .directdraw = nullptr,
     .clipper = nullptr,
     .modecount = 0,
-    .modeindex = 0,
+    .modeindex = -1,
     .modelist = nullptr,
     .width = 0,
     .height = 0,
@@ -21,8 +22,8 @@ displayrecord display = {
     .memclass = 0,
     .palette = nullptr,
     .entries = {},
-    .dirtyfirst = 0,
-    .dirtylast = 0,
+    .dirtyfirst = 256,
+    .dirtylast = -1,
     .sysmemback = 0,
     .drambuffer = 0,
     .libmemback = 0,

@@ -3,13 +3,12 @@
  * table, the environment, the millisecond clock, the single-instance guard, the screen
  * size, the detection stubs and colour conversion.
  *
- * Exit functions: a table of EXIT_FUNCTIONS (32) entries, enough for the library's own
- * (timers, network) and a program's; one handler registered with std::atexit on the
- * first registration runs the table from the last entry down. Handlers registered with
- * std::atexit before that first registration run after the table.
- * Threads: the table has its own mutex (registration may come from any thread); the
- * guard is taken only to pick an entry, never while an exit function runs, so an exit
- * function may register another (it runs next). The rest is stateless or start-up only.
+ * Exit functions: room for EXIT_FUNCTIONS (32), enough for the library's own (timers,
+ * network) and a program's. Each one is handed to std::atexit as it is registered, so
+ * that the C runtime keeps a single list: exit functions and the program's own atexit
+ * functions run in one reverse order, however the two kinds were interleaved.
+ * Threads: the count has its own mutex (registration may come from any thread). The
+ * rest is stateless or start-up only.
  */
 #include "thistle/syshelp.h"
 
@@ -30,9 +29,7 @@ void *instancemutex = nullptr;
 namespace {
 
 std::mutex exitguard;
-void (*exitfunctions[EXIT_FUNCTIONS])(void);
 int exitcount = 0;
-bool exithandlerset = false;
 
 /* Palette entries colour matching may pick: 0 to 253; 254 and 255 are left out. */
 constexpr uint8_t usableentry(int index) {
@@ -53,22 +50,6 @@ static_assert(usable.entry[253] == 1 && usable.entry[254] == 0 && usable.entry[2
 
 /* The storage applicationname points at when singleinstance fills it. */
 char instancename[MAX_PATH];
-
-void runexitfunctions() {
-    for (;;) {
-        void (*function)(void) = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(exitguard);
-            if (exitcount == 0) {
-                return;
-            }
-            function = exitfunctions[--exitcount];
-        }
-        if (function != nullptr) {
-            function();
-        }
-    }
-}
 
 /* Copies the first word of a command line (a quoted word without its quotes). */
 void firstword(const char *line, char *out, size_t size) {
@@ -98,21 +79,18 @@ void firstword(const char *line, char *out, size_t size) {
     std::exit(0);
 }
 
-/* Adds function to the exit-function table; 0, or -1 when the table is full (or the
- * runtime refused the one std::atexit handler). A null function is accepted and
+/* Registers function with the C runtime's exit list; 0, or -1 when EXIT_FUNCTIONS are
+ * registered already (or the runtime refused). A null function takes a place and is
  * skipped at exit. */
 int32_t registerexit(void (*function)(void)) {
     std::lock_guard<std::mutex> guard(exitguard);
     if (exitcount >= EXIT_FUNCTIONS) {
         return -1;
     }
-    if (!exithandlerset) {
-        if (std::atexit(runexitfunctions) != 0) {
-            return -1;
-        }
-        exithandlerset = true;
+    if (function != nullptr && std::atexit(function) != 0) {
+        return -1;
     }
-    exitfunctions[exitcount++] = function;
+    exitcount++;
     return 0;
 }
 

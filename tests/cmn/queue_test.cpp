@@ -140,6 +140,9 @@ TEST_F(Queue, ChangedMarkRules) {
 }
 
 TEST_F(Queue, InsertKeepsOrderNewestOfEqualsFirst) {
+    EXPECT_EQ(qlowpriority(&q), ~uintptr_t{0});
+    EXPECT_EQ(qhighpriority(&q), ~uintptr_t{0});
+    EXPECT_EQ(qposition(&q, nullptr), -1);
     it[0].prio = 5;
     it[1].prio = 3;
     it[2].prio = 5;
@@ -150,15 +153,7 @@ TEST_F(Queue, InsertKeepsOrderNewestOfEqualsFirst) {
     it[3].prio = 9;
     qinsert(&q, &it[3]); // greatest: becomes tail
     EXPECT_EQ(ids(), (ids_t{1, 2, 0, 3}));
-    EXPECT_EQ(qlowpriority(&q), 3u);
     EXPECT_EQ(qhighpriority(&q), 9u);
-    EXPECT_EQ(qfindpriority(&q, 5), &it[2]);
-    EXPECT_EQ(qfindpriority(&q, 4), nullptr);  // between priorities
-    EXPECT_EQ(qfindpriority(&q, 10), nullptr); // above all
-    EXPECT_EQ(qfetchpriority(&q, 5), &it[2]);
-    EXPECT_EQ(qfetchpriority(&q, 5), &it[0]);
-    EXPECT_EQ(qfetchpriority(&q, 5), nullptr);
-    EXPECT_EQ(ids(), (ids_t{1, 3}));
 
     queue byaddress;
     qinit(&byaddress, nullptr, 0); // default priority: the address
@@ -169,49 +164,6 @@ TEST_F(Queue, InsertKeepsOrderNewestOfEqualsFirst) {
     EXPECT_EQ(qfindindex(&byaddress, 2), &it[6]);
     EXPECT_EQ(qlowpriority(&byaddress), reinterpret_cast<uintptr_t>(&it[4]));
     qfree(&byaddress);
-}
-
-TEST_F(Queue, PositionStopsAtHigherPriority) {
-    EXPECT_EQ(qlowpriority(&q), ~uintptr_t{0});
-    EXPECT_EQ(qhighpriority(&q), ~uintptr_t{0});
-    it[0].prio = 2;
-    it[1].prio = 4;
-    qinsert(&q, &it[0]);
-    qinsert(&q, &it[1]);
-    it[2].prio = 9;
-    qpush(&q, &it[2]); // in front of lower priorities: still found at 0
-    EXPECT_EQ(qposition(&q, &it[2]), 0);
-    EXPECT_EQ(qposition(&q, &it[0]), -1); // behind priority 9
-    EXPECT_EQ(qpop(&q), &it[2]);
-    EXPECT_EQ(qposition(&q, &it[1]), 1);
-    it[3].prio = 1;
-    qbottom(&q, &it[3]); // priority 1 behind higher ones
-    EXPECT_EQ(qposition(&q, &it[3]), -1);
-    EXPECT_EQ(qposition(&q, &it[5]), -1);
-    EXPECT_EQ(qposition(&q, nullptr), -1);
-}
-
-TEST_F(Queue, FindFetchRemoveByTestIndexAndSuccessor) {
-    EXPECT_EQ(qfind(&q, nullptr, nullptr), nullptr);
-    EXPECT_EQ(qfindindex(&q, 0), nullptr);
-    EXPECT_EQ(qfetch(&q, nullptr, nullptr), nullptr);
-    fill(5);
-    int want = 3;
-    EXPECT_EQ(qfind(&q, isid, &want), &it[3]);
-    EXPECT_EQ(qfind(&q, nullptr, nullptr), &it[0]);
-    EXPECT_EQ(qfindindex(&q, 4), &it[4]);
-    EXPECT_EQ(qfindindex(&q, 5), nullptr); // index == count
-    EXPECT_EQ(qfetch(&q, nullptr, nullptr), &it[0]);
-    EXPECT_EQ(qfetch(&q, isid, &want), &it[3]);
-    want = 7;
-    EXPECT_EQ(qfetch(&q, isid, &want), nullptr);
-    EXPECT_EQ(ids(), (ids_t{1, 2, 4}));
-    EXPECT_EQ(qfetchnext(&q, &it[1], 0), &it[2]);
-    EXPECT_EQ(ids(), (ids_t{1, 4}));
-    EXPECT_EQ(qfetchnext(&q, &it[1], 1), nullptr); // runs off the end
-    EXPECT_EQ(qfetchnext(&q, &it[1], 0), &it[4]);  // the tail: tail moves back
-    EXPECT_EQ(ids(), (ids_t{1}));
-    EXPECT_EQ(it[4].next, nullptr);
 }
 
 // ---- walks ---------------------------------------------------------------------------
@@ -258,6 +210,15 @@ TEST_F(Queue, IterateResultsAndStops) {
          [this](item *e) { return e->id == 2 ? qpop(&q) != nullptr : 1; },
          3,
          {0, 1, 2}},
+        {"another thread appends",
+         [this](item *e) {
+             if (e->id == 1) {
+                 std::thread([this] { qbottom(&q, &it[5]); }).join();
+             }
+             return 1;
+         },
+         2,
+         {0, 1}},
         {"nested walk stopped",
          [this](item *e) {
              if (e->id == 0) {
@@ -277,19 +238,6 @@ TEST_F(Queue, IterateResultsAndStops) {
         EXPECT_EQ(log.seen, c.seen);
         EXPECT_TRUE(changed()); // a stopped walk leaves the mark set
     }
-}
-
-TEST_F(Queue, IterateStopsWhenAnotherThreadChangesTheQueue) {
-    fill(4);
-    walklog log{{}, [this](item *e) {
-                    if (e->id == 1) {
-                        std::thread([this] { qbottom(&q, &it[5]); }).join();
-                    }
-                    return 1;
-                }};
-    EXPECT_EQ(qiterate(&q, logged, &log), 2);
-    EXPECT_EQ(log.seen, (ids_t{0, 1}));
-    EXPECT_EQ(ids(), (ids_t{0, 1, 2, 3, 5}));
 }
 
 // qsafeiterate holds the lock: another thread's qpush waits for the walk, on the queue and
@@ -487,7 +435,7 @@ TEST_F(Queue, RandomOperationsMatchListModel) {
     for (int step = 0; step < 20000; step++) {
         item *e = &pool[pick(48)];
         bool absent = !inmodel(e);
-        int op = pick(10);
+        int op = pick(12);
         SCOPED_TRACE(testing::Message() << "step " << step << " op " << op);
         if (op <= 2 && absent) {
             e->prio = uintptr_t(pick(6));
@@ -544,6 +492,23 @@ TEST_F(Queue, RandomOperationsMatchListModel) {
                 index++;
             }
             ASSERT_EQ(qposition(&q, e), want);
+        } else if (op == 10) { // by test, or the head with a null test
+            item *head = model.empty() ? nullptr : model.front();
+            item *byid = absent ? nullptr : e;
+            ASSERT_EQ(qfind(&q, isid, &e->id), byid);
+            ASSERT_EQ(qfind(&q, nullptr, nullptr), head);
+            const bool bytest = pick(2) != 0;
+            ASSERT_EQ(bytest ? qfetch(&q, isid, &e->id) : qfetch(&q, nullptr, nullptr),
+                      bytest ? byid : head);
+            model.remove(bytest ? byid : head);
+        } else if (op == 11) { // finds without removing, and the lowest priority
+            uint32_t index = uint32_t(pick(int(model.size()) + 2));
+            ASSERT_EQ(qfindindex(&q, index),
+                      index < model.size() ? *std::next(model.begin(), index) : nullptr);
+            uintptr_t p = uintptr_t(pick(7));
+            auto at = firstatleast(p);
+            ASSERT_EQ(qfindpriority(&q, p), at != model.end() && (*at)->prio == p ? *at : nullptr);
+            ASSERT_EQ(qlowpriority(&q), model.empty() ? ~uintptr_t{0} : model.front()->prio);
         }
         // Invariants: count, chain order, tail, and free elements unlinked.
         ASSERT_EQ(q.count, model.size());

@@ -11,17 +11,20 @@
  *   hooks                 shutdown hooks that print their names; the first hook
  *                         reports again; the lock hook returns a lock it entered and an
  *                         exit function says whether another thread can take it
- *   oom                   out-of-memory copy and hook
- *   exittable             fills the exit-function table, prints the refused result
+ *   oom [thread]          out-of-memory copy and hook; with "thread" the report comes
+ *                         from a second thread and the hook prints nothing, so only the
+ *                         process's end can flush the copy
+ *   exittable             fills the exit-function table around two atexit functions,
+ *                         prints the refused result
  *   screen                prints getscreensize
  *   instance NAME FLAG    singleinstance(NAME, "-" for null) with singleinstanceexit
  *                         FLAG; prints "result N" and "name S", returns 7
- *   hold NAME READY STOP  first instance: singleinstance(NAME), create READY, wait
- *                         (at most 20 s) for STOP
  *   holdwindow NAME READY STOP
- *                         as hold, with a minimised window titled NAME and its message
- *                         loop; at STOP prints the window's state as the headless
- *                         backend mirrors it: "<shown|minimised|hidden> <foreground>"
+ *                         first instance: singleinstance(NAME), a minimised window
+ *                         titled NAME and its message loop, then creates READY and
+ *                         waits (at most 20 s) for STOP; then prints the window's state
+ *                         as the headless backend mirrors it: "<shown|minimised|hidden>
+ *                         <foreground>"
  */
 #include "plat/testhooks.h"
 #include "plat/win32.h"
@@ -33,6 +36,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -147,11 +151,21 @@ int hooks() {
     return 5;
 }
 
-int oom() {
+int oom(const std::string &where) {
+    isthread(nullptr); /* this is the main thread */
     outofmemorycount = 1;
-    outofmemoryhook = oomhook;
-    THISTLE_SITE("cmn\\x");
-    fatalerror("createwindowadr - OUT OF MEMORY\n");
+    if (where != "thread") {
+        outofmemoryhook = oomhook;
+        THISTLE_SITE("cmn\\x");
+        fatalerror("createwindowadr - OUT OF MEMORY\n");
+        return 5;
+    }
+    outofmemoryhook = [] {};
+    std::thread other([] {
+        THISTLE_SITE("cmn\\x");
+        fatalerror("createwindowadr - OUT OF MEMORY\n");
+    });
+    other.join();
     return 5;
 }
 
@@ -164,8 +178,12 @@ void (*const printers[EXIT_FUNCTIONS])(void) = {
 };
 
 int exittable() {
-    for (auto *f : printers) {
-        if (registerexit(f) != 0) {
+    std::atexit([] { say("atexit 1\n"); });
+    for (int i = 0; i < EXIT_FUNCTIONS; i++) {
+        if (i == EXIT_FUNCTIONS / 2) {
+            std::atexit([] { say("atexit 2\n"); });
+        }
+        if (registerexit(printers[i]) != 0) {
             say("refused early\n");
         }
     }
@@ -198,16 +216,6 @@ bool waitstop(const std::string &stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
-}
-
-int hold(const std::string &name, const std::string &ready, const std::string &stop) {
-    printf("result %d\n", (int)singleinstance(name.c_str()));
-    fflush(stdout);
-    if (FILE *f = fopen(ready.c_str(), "w")) {
-        fclose(f);
-    }
-    waitstop(stop);
-    return 0;
 }
 
 LRESULT CALLBACK windowproc(HWND h, UINT m, WPARAM w, LPARAM l) {
@@ -271,7 +279,7 @@ int main(int argc, char **argv) {
         return hooks();
     }
     if (cmd == "oom") {
-        return oom();
+        return oom(a);
     }
     if (cmd == "exittable") {
         return exittable();
@@ -281,9 +289,6 @@ int main(int argc, char **argv) {
     }
     if (cmd == "instance" && argc > 3) {
         return instance(a, atoi(argv[3]));
-    }
-    if (cmd == "hold" && argc > 4) {
-        return hold(a, argv[3], argv[4]);
     }
     if (cmd == "holdwindow" && argc > 4) {
         return holdwindow(a, argv[3], argv[4]);

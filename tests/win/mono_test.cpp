@@ -133,7 +133,17 @@ TEST_F(Mono, Tabs) {
     monoprintfat(4, 6, "\tQ");
     EXPECT_EQ(ch(6, 6), 'Q');
 
+    /* On the last row a tab may point past the screen: a backspace moves back from
+     * there, and the next character scrolls first (column 75, width 12: offset 4008). */
+    fillrows();
+    monosettab(12);
+    monoprintfat(75, 24, "\t\bX");
+    EXPECT_EQ(ch(23, 0), 'A' + 24);
+    EXPECT_EQ(ch(24, 0), 'X');
+    EXPECT_EQ(ch(24, 79), 0);
+
     /* Width 0 is refused (3 stays); width 1 leaves the cursor where it is. */
+    monosettab(3);
     monosettab(0);
     monoprintfat(0, 8, "\tV");
     EXPECT_EQ(ch(8, 3), 'V');
@@ -158,23 +168,19 @@ TEST_F(Mono, ScrollingKeepsTheRowsAboveTheTop) {
         EXPECT_EQ(ch(24, c), 0) << "the last row is cleared";
     }
 
-    /* Writing past the last cell scrolls before the character is stored. */
+    /* Writing past the last cell scrolls before the character is stored; top rows out
+     * of range are refused (10 stays). */
     fillrows();
+    monosettop(25);
+    monosettop(-1);
     monoprintfat(78, 24, "xyz");
     EXPECT_EQ(text(23, 78, 2), "xy");
     EXPECT_EQ(ch(24, 0), 'z');
     EXPECT_EQ(ch(24, 1), 0);
     EXPECT_EQ(ch(9, 0), 'A' + 9);
     EXPECT_EQ(ch(10, 0), 'A' + 11);
-}
 
-TEST_F(Mono, TopRowAtTheBottomAndOutOfRange) {
-    fillrows();
-    monosettop(25); /* refused: the top row stays 0 */
-    monosettop(-1);
-    monoprintfat(0, 24, "\n");
-    EXPECT_EQ(ch(0, 0), 'B') << "with top row 0 every row scrolls";
-
+    /* With top row 24 only the last row scrolls. */
     fillrows();
     monosettop(24);
     monoprintfat(0, 24, "\n");

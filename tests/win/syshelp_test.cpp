@@ -60,34 +60,28 @@ class Palette : public ::testing::Test {
     }
 };
 
+/* Only entries 0 to 253 count, by red, green and blue distance (not the packed number),
+ * the first of equal distances wins, the palette argument is not read, and nothing
+ * nearer than 99999 gives 0. */
 TEST_F(Palette, ClosestColourSearchesUsableEntries) {
     systempalette[254] = 0x00123456;
     systempalette[255] = 0x00123456;
-    int32_t index = closestcolour(nullptr, 0x123456);
-    EXPECT_NE(index, 254);
-    EXPECT_NE(index, 255);
-    EXPECT_EQ(index, 0) << "every usable entry is the same grey: the first wins";
-
-    /* The first of equal distances wins; the palette argument is not read. */
+    EXPECT_EQ(closestcolour(nullptr, 0x123456), 0) << "all usable entries are the same grey";
     uint32_t other[256] = {};
     systempalette[3] = 0x00102030;
     systempalette[7] = 0x00102030;
     systempalette[5] = 0x00112233;
     EXPECT_EQ(closestcolour(other, 0x00102030), 3);
     EXPECT_EQ(closestcolour(other, 0x00112234), 5);
-    /* Distance by red, green and blue separately, not by the packed number. */
     systempalette[9] = 0x00FF0000;
     systempalette[10] = 0x000000FF;
     EXPECT_EQ(closestcolour(nullptr, 0x00F00000), 9);
     EXPECT_EQ(closestcolour(nullptr, 0x000000F0), 10);
-}
 
-TEST_F(Palette, ClosestColourNothingNearerThanTheStart) {
     for (uint32_t &e : systempalette) {
-        e = 0x00FFFFFF;
+        e = 0x00FFFFFF; /* black to white: 3 * 255^2 = 195075 */
     }
     systempalette[254] = 0;
-    /* Black to white is 3 * 255^2 = 195075, beyond 99999: no entry qualifies. */
     EXPECT_EQ(closestcolour(nullptr, 0x000000), 0);
     systempalette[200] = 0x00B0B0B0; /* 3 * 176^2 = 92928 */
     EXPECT_EQ(closestcolour(nullptr, 0x000000), 200);
@@ -96,27 +90,25 @@ TEST_F(Palette, ClosestColourNothingNearerThanTheStart) {
 TEST_F(Palette, ColourToPixelFollowsTheDisplayDepth) {
     systempalette[42] = 0x00123456;
     const uint32_t colour = 0x123456;
-    struct row {
+    const struct {
         uint8_t depth;
         uint32_t pixel;
-    };
-    const row table[] = {
-        {0, 42},
-        {4, 42},
-        {8, 42},
-        {9, 0},
-        {14, 0},
-        {15, rgbto555(colour)},
-        {16, rgbto565(colour)},
-        {17, 0},
-        {23, 0},
-        {24, colour},
-        {32, colour},
-    };
-    for (const row &r : table) {
+    } table[] = {{0, 42},      {8, 42}, {9, 0},  {14, 0},      {15, 0x88CA},
+                 {16, 0x11AA}, {17, 0}, {23, 0}, {24, colour}, {32, colour}};
+    for (const auto &r : table) {
         display.depth = r.depth;
         EXPECT_EQ(colourtopixel(colour), r.pixel) << "depth " << (int)r.depth;
     }
+}
+
+/* What the library starts with: no device, no window, the default mode (-1), no palette
+ * change pending (256 to -1). */
+TEST(DisplayRecord, StartsWithTheNoneValues) {
+    EXPECT_EQ(display.directdraw, nullptr);
+    EXPECT_EQ(display.hwnd, nullptr);
+    EXPECT_EQ(display.modeindex, -1);
+    EXPECT_EQ(display.dirtyfirst, 256);
+    EXPECT_EQ(display.dirtylast, -1);
 }
 
 TEST(Environment, SetEnvironmentIsSeenByGetenv) {
@@ -163,12 +155,15 @@ TEST(Detection, StubsWarnOnTheScreenAndReportSuccess) {
 
 /* ---- in child processes ----------------------------------------------------------- */
 
-TEST(ExitFunctions, RunInReverseOrderAndTheTableIsBounded) {
+/* Exit functions and atexit functions run in one reverse order however they were mixed:
+ * "atexit 1", exit 0 to 15, "atexit 2", exit 16 to 31 were registered. */
+TEST(ExitFunctions, RunInReverseOrderWithAtexitAndTheTableIsBounded) {
     childrun::result r = childrun::run({"exittable"});
     EXPECT_EQ(r.status, 0);
     std::string expect = "extra -1\n";
     for (int i = EXIT_FUNCTIONS - 1; i >= 0; i--) {
         expect += "exit " + std::to_string(i) + "\n";
+        expect += i == EXIT_FUNCTIONS / 2 ? "atexit 2\n" : i == 0 ? "atexit 1\n" : "";
     }
     EXPECT_EQ(r.out, expect);
 }
@@ -198,13 +193,14 @@ class SingleInstance : public ::testing::Test {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
-    /* Starts a first instance holding name (mode "hold", or "holdwindow" with a
-     * minimised window titled name); returns once it holds it. */
-    void holdfirst(const std::string &name, const std::string &mode = "hold") {
+    /* Starts a first instance holding name, with a minimised window titled name;
+     * returns once it holds it. */
+    void holdfirst(const std::string &name) {
         ready = dir + "/ready";
         stop = dir + "/stop";
-        holder = std::thread([this, name, mode] {
-            held = childrun::run({mode, name, ready, stop}, {session, "THISTLE_VIDEO=null"});
+        holder = std::thread([this, name] {
+            held =
+                childrun::run({"holdwindow", name, ready, stop}, {session, "THISTLE_VIDEO=null"});
         });
         for (int i = 0; i < 1000 && access(ready.c_str(), F_OK) != 0; i++) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -253,7 +249,7 @@ TEST_F(SingleInstance, SecondInstanceEndsOrAnswersOne) {
 }
 
 TEST_F(SingleInstance, SecondInstanceRestoresAndRaisesTheFirstWindow) {
-    holdfirst("thistle-window", "holdwindow");
+    holdfirst("thistle-window");
     childrun::result ends = childrun::run({"instance", "thistle-window", "1"}, {session});
     releasefirst();
     EXPECT_EQ(ends.status, 0);

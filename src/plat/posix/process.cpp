@@ -601,8 +601,10 @@ void kernreportexit(UINT code) {
 
 /* Ends the process at once with uExitCode, from any thread: tells a parent on this
  * layer all 32 bits, then _exit with the low 8. atexit functions and static
- * destructors do not run and stdio buffers are not flushed, as on Windows. */
+ * destructors do not run, as on Windows; the stdio buffers are flushed first, as the
+ * Windows C runtime flushes its own when the process ends. */
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode) {
+    fflush(nullptr);
     kernreportexit(uExitCode);
     _exit((int)(uExitCode & 0xff));
 }
