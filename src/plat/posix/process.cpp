@@ -7,7 +7,8 @@
  * runs on this layer takes it over at start-up (and removes the variable, so its
  * own children never see it), and ExitProcess sends the full 32-bit exit code there
  * before the process ends at once (_exit) with the low 8 bits: as on Windows, the
- * program's atexit functions do not run and nothing is flushed. main() of
+ * program's atexit functions do not run, but the standard streams are flushed first,
+ * as the system's C runtime does when the process goes. main() of
  * thistleplatmain reports its code the same way and then returns it, so the normal
  * exit path (atexit functions, stdio flushing) runs there. The parent reads the four bytes
  * once it has reaped the child and uses them when they agree with the exit status.
