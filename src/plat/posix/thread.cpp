@@ -21,6 +21,8 @@
  * is unwound (see TerminateThread for what that leaves behind). The handler does not
  * jump while the thread is inside the layer's own waits or while anyone holds the
  * layer's locks; the terminating thread then sends the signal again a moment later.
+ * Waits outside kernwake (the window side's) are woken through the hook the thread
+ * registered with kernsetwake.
  *
  * Threads and locks: every record field that changes is guarded by kernlock, and
  * changes broadcast kernwake.
