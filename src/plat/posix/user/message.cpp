@@ -364,11 +364,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
         unsigned long seen = q->signals;
         q->inpump = true;
         held.unlock();
-        int pumped;
-        {
-            kernnoterm quiet; /* the backend's own locks and waits; woken on terminate */
-            pumped = be->pumpevents(100);
-        }
+        int pumped = be->pumpevents(100);
         held.lock();
         q->inpump = false;
         if (pumped)
