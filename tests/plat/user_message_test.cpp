@@ -328,7 +328,7 @@ TEST(UserTerminate, ThreadsEndedInQueueCallsLeaveTheWindowSideWorking) {
                 Sleep(1);
         auto before = std::chrono::steady_clock::now();
         ASSERT_TRUE(TerminateThread(h, 20 + i));
-        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(150)) << i;
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000)) << i;
         ASSERT_EQ(WaitForSingleObject(h, 2000), WAIT_OBJECT_0) << i;
         DWORD code = 0;
         EXPECT_TRUE(GetExitCodeThread(h, &code));
