@@ -256,15 +256,17 @@ DWORD msgtime() {
 }
 
 std::shared_ptr<msgqueue> currentqueueref() {
+    currentqueue();
+    return holder.q;
+}
+
+/* Takes no reference: a thread terminated on its way through would keep it. */
+msgqueue *currentqueue() {
     if (!holder.q) {
         holder.q = std::make_shared<msgqueue>();
         kernsetwake(wakeforend, holder.q);
     }
-    return holder.q;
-}
-
-msgqueue *currentqueue() {
-    return currentqueueref().get();
+    return holder.q.get();
 }
 
 bool signalqueue(msgqueue *q) {
@@ -294,7 +296,11 @@ bool runonowner(HWND hwnd, LRESULT (*fn)(HWND, int), int arg, DWORD waitms, LRES
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitms);
     while (!c->done && userwait(held, c->cv, until)) {
     }
-    endifterminated(held);
+    if (kernterminating()) {
+        owner.reset(); /* the jump skips destructors */
+        c.reset();
+        endifterminated(held);
+    }
     if (!c->ran)
         return false;
     *result = c->result;
@@ -323,8 +329,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     }
     if (hWnd && !IsWindow(hWnd))
         return -1;
-    std::shared_ptr<msgqueue> qref = currentqueueref();
-    msgqueue *q = qref.get();
+    msgqueue *q = currentqueue(); /* no reference of ours: a terminated wait would keep it */
     const plat_backend *be = plat_userbackend();
     userguard held(state().lock);
     for (;;) {
@@ -378,10 +383,11 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
  * FALSE with ERROR_INVALID_WINDOW_HANDLE for a stale window, ERROR_NOT_ENOUGH_QUOTA
  * when the queue is full. */
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    std::shared_ptr<msgqueue> q = hWnd ? ownerof(hWnd, nullptr) : currentqueueref();
+    std::shared_ptr<msgqueue> owner = hWnd ? ownerof(hWnd, nullptr) : nullptr;
+    msgqueue *q = hWnd ? owner.get() : currentqueue();
     if (!q)
         return FALSE;
-    if (!postto(q.get(), hWnd, Msg, wParam, lParam, -1)) {
+    if (!postto(q, hWnd, Msg, wParam, lParam, -1)) {
         SetLastError(ERROR_NOT_ENOUGH_QUOTA);
         return FALSE;
     }
@@ -410,7 +416,9 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     if (owner.get() == me)
         return proc ? proc(hWnd, Msg, wParam, lParam) : 0;
 
-    auto s = std::make_shared<sentmsg>(sentmsg{hWnd, Msg, wParam, lParam, 0, false, me});
+    /* Only s keeps the sender's queue: a terminated wait skips this frame's destructors. */
+    auto s =
+        std::make_shared<sentmsg>(sentmsg{hWnd, Msg, wParam, lParam, 0, false, std::move(meref)});
     userguard held(state().lock);
     if (owner->dead)
         return 0;
@@ -422,6 +430,8 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         /* Terminated: the owner must not answer into a thread that has gone. */
         std::erase(owner->sent, s);
         s->sender = nullptr;
+        s.reset(); /* the jump skips destructors */
+        owner.reset();
         endifterminated(held);
     }
     return s->result;

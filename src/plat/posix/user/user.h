@@ -100,7 +100,7 @@ struct sentmsg {
     LPARAM lparam;
     LRESULT result;
     bool done;
-    msgqueue *sender;
+    std::shared_ptr<msgqueue> sender;
 };
 
 /* A posted message and the character a key-down produces (for TranslateMessage):
