@@ -29,6 +29,8 @@ std::atomic<const plat_backend *> chosen{nullptr};
 std::once_flag chooseonce;
 plat_backend guarded; /* written once, before chosen is set */
 
+/* quiet<&plat_backend::op>::call: the chosen backend's op, with the terminate signal
+ * held off. */
 template <auto op>
 struct quiet;
 template <class R, class... A, R (*plat_backend::*op)(A...)>
