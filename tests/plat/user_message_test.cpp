@@ -290,4 +290,62 @@ TEST_F(UserAccelerators, KeyDownPostsTheCharacterAfterItsKey) {
     EXPECT_EQ(got, (std::vector<UINT>{WM_KEYDOWN, WM_KEYDOWN, WM_USER + 50, WM_CHAR}));
 }
 
+DWORD WINAPI waitsinget(LPVOID) {
+    MSG msg;
+    GetMessageA(&msg, nullptr, 0, 0);
+    return 1;
+}
+
+DWORD WINAPI waitsinsend(LPVOID to) {
+    return (DWORD)SendMessageA((HWND)to, pingmsg, 77, 0);
+}
+
+std::atomic<int> rounds{0};
+
+DWORD WINAPI keepsposting(LPVOID) {
+    for (;;) {
+        MSG msg;
+        PostMessageA(nullptr, WM_USER + 50, 0, 0);
+        GetMessageA(&msg, nullptr, 0, 0);
+        rounds++;
+    }
+}
+
+// A thread blocked in its queue wait, one waiting for a reply to a send, and one that
+// keeps going through the queue lock are each ended promptly with their code; the
+// window side stays usable and the unanswered send never reaches its window.
+TEST(UserTerminate, ThreadsEndedInQueueCallsLeaveTheWindowSideWorking) {
+    HWND mine = makewindow(); // this thread does not serve it until the end
+    clearseen();
+    LPTHREAD_START_ROUTINE starts[] = {waitsinget, waitsinsend, keepsposting};
+    for (DWORD i = 0; i < 3; i++) {
+        rounds = 0;
+        HANDLE h = CreateThread(nullptr, 0, starts[i], mine, 0, nullptr);
+        ASSERT_NE(h, nullptr);
+        Sleep(50); // into its wait, or well into its loop
+        if (starts[i] == keepsposting)
+            while (rounds < 1000)
+                Sleep(1);
+        auto before = std::chrono::steady_clock::now();
+        ASSERT_TRUE(TerminateThread(h, 20 + i));
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000)) << i;
+        ASSERT_EQ(WaitForSingleObject(h, 2000), WAIT_OBJECT_0) << i;
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeThread(h, &code));
+        EXPECT_EQ(code, 20 + i);
+        CloseHandle(h);
+        loopthread loop; // creating a window, posting and sending still work
+        EXPECT_EQ(SendMessageA(loop.hwnd, pingmsg, i, 0), (LRESULT)i + 1);
+        loop.stop();
+        EXPECT_EQ(loop.exitcode, 3);
+    }
+    PostMessageA(mine, WM_USER + 51, 0, 0);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0 && msg.message != WM_USER + 51) {
+    }
+    for (const MSG &m : seencopy())
+        EXPECT_FALSE(m.message == pingmsg && m.wParam == 77) << "sent by a thread that had ended";
+    DestroyWindow(mine);
+}
+
 } // namespace

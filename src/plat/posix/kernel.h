@@ -34,6 +34,7 @@
 #include <condition_variable>
 #include <deque>
 #include <csignal>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 
@@ -146,6 +147,10 @@ struct kthread {
     DWORD termcode;           /* [k] its exit code then */
     std::atomic<bool> killed; /* KERN_TERMSIGNAL is for it (read by the signal handler) */
     std::deque<kapc> apcs;    /* [k] queued by QueueUserAPC, run by alertable waits */
+    /* [k] Wakes the thread from waits outside kernwake (the window side's); called by
+     * TerminateThread, without kernlock, once the terminate flag is set. */
+    void (*wake)(void *arg) = nullptr;
+    std::shared_ptr<void> wakearg;
 };
 
 /* The calling thread's record, adopted on first use by threads that CreateThread
@@ -164,6 +169,13 @@ kthread *kernrefthread(HANDLE h);
 /* Ends the calling thread, whose terminate flag is set, as TerminateThread does:
  * without unwinding when the layer started it (see thread.cpp). */
 [[noreturn]] void kernterminated();
+
+/* Registers the calling thread's wake-up for TerminateThread (see kthread::wake);
+ * arg is kept alive until the thread's record goes. */
+void kernsetwake(void (*wake)(void *arg), std::shared_ptr<void> arg);
+
+/* True once TerminateThread has asked the calling thread to end. Takes kernlock. */
+bool kernterminating();
 
 /* The signal with which TerminateThread stops a thread outside the layer's waits. */
 #define KERN_TERMSIGNAL (SIGRTMIN + 4)

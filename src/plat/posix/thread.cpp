@@ -21,6 +21,8 @@
  * is unwound (see TerminateThread for what that leaves behind). The handler does not
  * jump while the thread is inside the layer's own waits or while anyone holds the
  * layer's locks; the terminating thread then sends the signal again a moment later.
+ * Waits outside kernwake (the window side's) are woken through the hook the thread
+ * registered with kernsetwake.
  *
  * Threads and locks: every record field that changes is guarded by kernlock, and
  * changes broadcast kernwake.
@@ -308,6 +310,25 @@ kthread *kernrefthread(HANDLE h) {
     kernendthread(code);
 }
 
+void kernsetwake(void (*wake)(void *arg), std::shared_ptr<void> arg) {
+    kthread *t = kernself();
+    if (t == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(kernlock());
+    t->wake = wake;
+    t->wakearg = std::move(arg);
+}
+
+bool kernterminating() {
+    kthread *t = self.t;
+    if (t == nullptr) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(kernlock());
+    return t->terminate;
+}
+
 kernnoterm::kernnoterm() {
     nojump = nojump + 1;
 }
@@ -469,6 +490,8 @@ BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode) {
     kthread *me = kernself();
     bool signal;
     DWORD tid;
+    void (*wake)(void *) = nullptr;
+    std::shared_ptr<void> wakearg;
     {
         std::lock_guard<std::mutex> lock(kernlock());
         if (!t->finished && !t->terminate) {
@@ -478,8 +501,17 @@ BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode) {
         signal = !t->finished && t->start != nullptr;
         t->killed.store(signal, std::memory_order_release);
         tid = t->tid;
+        if (!t->finished) {
+            wake = t->wake;
+            wakearg = t->wakearg;
+        }
     }
     kernwake().notify_all();
+    /* A thread waiting on the window side holds off the signal there; it ends once
+     * woken. */
+    if (wake != nullptr) {
+        wake(wakearg.get());
+    }
     /* Signalled without kernlock held, so that the handler can act at once. A thread
      * that has ended meanwhile gets nothing, or, were its id taken by a new thread
      * already, that thread ignores the signal (its killed flag is clear). */

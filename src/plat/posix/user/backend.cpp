@@ -2,7 +2,10 @@
  * backend.cpp - chooses the window-system backend of the POSIX window side.
  *
  * Threads: the choice is made once, by whichever thread first needs a backend; later
- * calls only read it.
+ * calls only read it. The layer calls the backend through a copy of its table whose
+ * operations TerminateThread does not cut short: a backend keeps its own locks and waits,
+ * which an ended thread must not leave behind. A thread in a message box is thus ended
+ * only once the box is answered.
  * Limits: backends are chosen once per process; there is no switching afterwards.
  */
 #include "user.h"
@@ -24,6 +27,36 @@ const plat_backend *const backends[] = {
 
 std::atomic<const plat_backend *> chosen{nullptr};
 std::once_flag chooseonce;
+plat_backend guarded; /* written once, before chosen is set */
+
+/* quiet<&plat_backend::op>::call: the chosen backend's op, with the terminate signal
+ * held off. */
+template <auto op>
+struct quiet;
+template <class R, class... A, R (*plat_backend::*op)(A...)>
+struct quiet<op> {
+    static R call(A... a) {
+        kernnoterm hold;
+        return (chosen.load()->*op)(a...);
+    }
+};
+
+void guard(const plat_backend *be) {
+    guarded = *be;
+    guarded.shutdown = quiet<&plat_backend::shutdown>::call;
+    guarded.createwindow = quiet<&plat_backend::createwindow>::call;
+    guarded.showwindow = quiet<&plat_backend::showwindow>::call;
+    guarded.movewindow = quiet<&plat_backend::movewindow>::call;
+    guarded.raisewindow = quiet<&plat_backend::raisewindow>::call;
+    guarded.destroywindow = quiet<&plat_backend::destroywindow>::call;
+    guarded.fillwindow = quiet<&plat_backend::fillwindow>::call;
+    guarded.pumpevents = quiet<&plat_backend::pumpevents>::call;
+    guarded.wake = quiet<&plat_backend::wake>::call;
+    guarded.threadexit = quiet<&plat_backend::threadexit>::call;
+    guarded.messagebox = quiet<&plat_backend::messagebox>::call;
+    guarded.screensize = quiet<&plat_backend::screensize>::call;
+    guarded.showcursor = quiet<&plat_backend::showcursor>::call;
+}
 
 bool isset(const char *name) {
     const char *v = getenv(name);
@@ -41,20 +74,22 @@ void choose() {
     /* An unknown name is treated like no name, so a typo still gives a window. */
     if (!be)
         be = isset("DISPLAY") || isset("WAYLAND_DISPLAY") ? &plat_sdlbackend : &plat_nullbackend;
+    kernnoterm hold;
     if (!be->init()) {
         be = &plat_nullbackend;
         be->init();
     }
+    guard(be);
     chosen.store(be);
 }
 
 } // namespace
 
 const plat_backend *platuser::chosenbackend() {
-    return chosen.load();
+    return chosen.load() ? &guarded : nullptr;
 }
 
 const plat_backend *plat_userbackend(void) {
     std::call_once(chooseonce, choose);
-    return chosen.load();
+    return &guarded;
 }

@@ -140,7 +140,7 @@ HWND decodewindow(const std::string &f) {
     if (pid != (unsigned long)getpid() || value == 0 || value > 0x7FFFFFFFul)
         return nullptr;
     HWND h = (HWND)(uintptr_t)value;
-    std::lock_guard<std::mutex> guard(state().lock);
+    userguard guard(state().lock);
     return findwindow(h) ? h : nullptr;
 }
 
@@ -164,7 +164,7 @@ int answer(const char *request, char *reply, size_t replysize) {
             return 1;
         HWND h;
         {
-            std::lock_guard<std::mutex> guard(state().lock);
+            userguard guard(state().lock);
             h = findlocal(cls, title);
         }
         if (h)
@@ -212,7 +212,7 @@ void appendfield(std::string &req, LPCSTR s) {
 
 /* The proxy for a window of another process, made or found again. */
 HWND makeproxy(const char *owner, const char *window) {
-    std::lock_guard<std::mutex> guard(proxylock);
+    userguard guard(proxylock);
     int slot = -1;
     for (int i = 0; i < maxproxies && slot < 0; i++) {
         const proxy &p = proxies[i];
@@ -250,7 +250,7 @@ char askowner(HWND h, const char *verb, const char *arg) {
     char owner[256];
     std::string req = verb;
     {
-        std::lock_guard<std::mutex> guard(proxylock);
+        userguard guard(proxylock);
         int slot = proxyslot(h);
         if (slot < 0) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -272,7 +272,7 @@ char askowner(HWND h, const char *verb, const char *arg) {
     if (reply[0] == '1' || reply[0] == '0' || reply[0] == '?')
         return reply[0];
     /* The owner answered that the window no longer exists: the handle stays dead. */
-    std::lock_guard<std::mutex> guard(proxylock);
+    userguard guard(proxylock);
     if (proxyslot(h) >= 0)
         proxies[proxyslot(h)].used = false;
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -336,7 +336,7 @@ using namespace platuser;
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
     installrequests();
     {
-        std::lock_guard<std::mutex> guard(state().lock);
+        userguard guard(state().lock);
         if (HWND h = findlocal(lpClassName, lpWindowName))
             return h;
     }

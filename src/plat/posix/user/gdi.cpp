@@ -40,7 +40,7 @@ bool platuser::brushcolour(HBRUSH brush, COLORREF *colour) {
         *colour = RGB(0, 0, 0);
         return true;
     }
-    std::lock_guard<std::mutex> guard(brushlock);
+    platuser::userguard guard(brushlock);
     brushrec *b = findbrush(brush);
     if (b)
         *colour = b->colour;
@@ -49,7 +49,7 @@ bool platuser::brushcolour(HBRUSH brush, COLORREF *colour) {
 
 /* A brush of one colour; null with ERROR_NOT_ENOUGH_MEMORY when the table is full. */
 HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
-    std::lock_guard<std::mutex> guard(brushlock);
+    platuser::userguard guard(brushlock);
     for (int i = 0; i < maxbrushes; i++) {
         brushrec *b = &brushes[i];
         if (b->used)
@@ -75,7 +75,7 @@ HGDIOBJ WINAPI GetStockObject(int i) {
 BOOL WINAPI DeleteObject(HGDIOBJ ho) {
     if ((uintptr_t)ho == stockblack)
         return TRUE;
-    std::lock_guard<std::mutex> guard(brushlock);
+    platuser::userguard guard(brushlock);
     brushrec *b = findbrush(ho);
     if (!b) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -9,6 +9,11 @@
  * Layer calls (work the layer does on a window's own thread for another process) are
  * served before sent messages, at the same points.
  * Locks: userlock (see user.h); procedures and backend calls run without it.
+ * Termination: every queue registers a wake-up with its thread's record; TerminateThread
+ * calls it to get the thread out of its queue wait (or the backend's), and the thread
+ * ends there once it has let go of userlock. A sender ended while it waits withdraws
+ * its message; a thread ended inside a procedure answers the sent messages it was
+ * serving with 0.
  * Limits: no message filter on sent messages; a posted WM_QUIT is returned like the
  * quit flag; the quit flag is seen only when no posted message passes the filter.
  */
@@ -16,6 +21,7 @@
 
 #include "backend.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace platuser {
@@ -50,15 +56,20 @@ queueholder::~queueholder() {
     if (!q)
         return;
     dropthreadwindows(q.get());
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     q->dead = true;
     q->posted.clear();
-    /* Senders waiting on this thread get 0, as for a thread that ended. */
-    for (sentmsg *s : q->sent) {
+    /* Senders waiting on this thread get 0, as for a thread that ended (also those
+     * whose message it was in the middle of: it was terminated). */
+    auto answer = [](const std::shared_ptr<sentmsg> &s) {
         s->result = 0;
         s->done = true;
-        s->sender->cv.notify_all();
-    }
+        if (s->sender)
+            s->sender->cv.notify_all();
+    };
+    std::for_each(q->serving.begin(), q->serving.end(), answer);
+    std::for_each(q->sent.begin(), q->sent.end(), answer);
+    q->serving.clear();
     q->sent.clear();
     /* Layer calls that never ran are answered as failed. */
     for (const std::shared_ptr<layercall> &c : q->calls) {
@@ -113,7 +124,7 @@ int fallbackchar(UINT vk) {
 
 /* Posts into q; false when the queue is full or its thread has ended. */
 bool postto(msgqueue *q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch) {
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     if (q->dead || q->posted.size() >= maxposted)
         return false;
     queuedmsg e{};
@@ -133,7 +144,7 @@ bool postto(msgqueue *q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int 
 
 /* Looks up the window's owner queue; sets the last error for a stale handle. */
 std::shared_ptr<msgqueue> ownerof(HWND hwnd, WNDPROC *proc) {
-    std::lock_guard<std::mutex> guard(state().lock);
+    userguard guard(state().lock);
     windowrec *w = livewindow(hwnd);
     if (!w)
         return nullptr;
@@ -144,22 +155,25 @@ std::shared_ptr<msgqueue> ownerof(HWND hwnd, WNDPROC *proc) {
 
 /* Runs one message sent from another thread and releases its sender; userlock held,
  * released around the procedure call. */
-void servesent(std::unique_lock<std::mutex> &held, sentmsg *s) {
+void servesent(userguard &held, msgqueue *q, const std::shared_ptr<sentmsg> &s) {
     windowrec *w = findwindow(s->hwnd);
     WNDPROC proc = w ? w->proc : nullptr;
     LRESULT r = 0;
     if (proc) {
+        q->serving.push_back(s);
         held.unlock();
         r = proc(s->hwnd, s->msg, s->wparam, s->lparam);
         held.lock();
+        std::erase(q->serving, s);
     }
     s->result = r;
     s->done = true;
-    s->sender->cv.notify_all();
+    if (s->sender)
+        s->sender->cv.notify_all();
 }
 
 /* Runs the layer calls queued for q's thread; userlock held, released around each. */
-void servecalls(std::unique_lock<std::mutex> &held, msgqueue *q) {
+void servecalls(userguard &held, msgqueue *q) {
     while (!q->calls.empty()) {
         std::shared_ptr<layercall> c = q->calls.front();
         q->calls.pop_front();
@@ -175,22 +189,22 @@ void servecalls(std::unique_lock<std::mutex> &held, msgqueue *q) {
 
 /* Serves what other threads queued for q's thread: its layer calls, else one sent
  * message. False when there was nothing. userlock held, released around the calls. */
-bool serveincoming(std::unique_lock<std::mutex> &held, msgqueue *q) {
+bool serveincoming(userguard &held, msgqueue *q) {
     if (!q->calls.empty()) {
         servecalls(held, q);
         return true;
     }
     if (q->sent.empty())
         return false;
-    sentmsg *s = q->sent.front();
+    std::shared_ptr<sentmsg> s = q->sent.front();
     q->sent.pop_front();
-    servesent(held, s);
+    servesent(held, q, s);
     return true;
 }
 
 /* Wakes q's thread for something just queued for it; the backend is woken too, with
  * userlock released around it, when the thread waits there. */
-void wakeowner(std::unique_lock<std::mutex> &held, msgqueue *q) {
+void wakeowner(userguard &held, msgqueue *q) {
     if (signalqueue(q)) {
         held.unlock();
         plat_userbackend()->wake();
@@ -198,7 +212,43 @@ void wakeowner(std::unique_lock<std::mutex> &held, msgqueue *q) {
     }
 }
 
+/* TerminateThread's wake-up for the thread of queue arg: out of its condition wait, or
+ * out of the backend's wait. */
+void wakeforend(void *arg) {
+    msgqueue *q = static_cast<msgqueue *>(arg);
+    userguard held(state().lock);
+    if (q->waiting)
+        q->waiting->notify_all();
+    bool pumping = q->inpump;
+    held.unlock();
+    const plat_backend *be = chosenbackend();
+    if (pumping && be)
+        be->wake();
+}
+
 } // namespace
+
+bool userwait(userguard &held, std::condition_variable &cv,
+              std::chrono::steady_clock::time_point until) {
+    msgqueue *q = currentqueue(); /* registers the wake-up before the flag is read */
+    if (kernterminating())
+        return false;
+    bool woken = true;
+    q->waiting = &cv;
+    if (until == std::chrono::steady_clock::time_point::max())
+        cv.wait(held.native());
+    else
+        woken = cv.wait_until(held.native(), until) == std::cv_status::no_timeout;
+    q->waiting = nullptr;
+    return woken;
+}
+
+void endifterminated(userguard &held) {
+    if (kernterminating()) {
+        held.unlock();
+        kernterminated();
+    }
+}
 
 DWORD msgtime() {
     using namespace std::chrono;
@@ -206,13 +256,17 @@ DWORD msgtime() {
 }
 
 std::shared_ptr<msgqueue> currentqueueref() {
-    if (!holder.q)
-        holder.q = std::make_shared<msgqueue>();
+    currentqueue();
     return holder.q;
 }
 
+/* Takes no reference: a thread terminated on its way through would keep it. */
 msgqueue *currentqueue() {
-    return currentqueueref().get();
+    if (!holder.q) {
+        holder.q = std::make_shared<msgqueue>();
+        kernsetwake(wakeforend, holder.q);
+    }
+    return holder.q.get();
 }
 
 bool signalqueue(msgqueue *q) {
@@ -234,12 +288,19 @@ bool runonowner(HWND hwnd, LRESULT (*fn)(HWND, int), int arg, DWORD waitms, LRES
     c->hwnd = hwnd;
     c->fn = fn;
     c->arg = arg;
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     if (owner->dead)
         return false;
     owner->calls.push_back(c);
     wakeowner(held, owner.get());
-    c->cv.wait_for(held, std::chrono::milliseconds(waitms), [&] { return c->done; });
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitms);
+    while (!c->done && userwait(held, c->cv, until)) {
+    }
+    if (kernterminating()) {
+        owner.reset(); /* the jump skips destructors */
+        c.reset();
+        endifterminated(held);
+    }
     if (!c->ran)
         return false;
     *result = c->result;
@@ -268,11 +329,11 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     }
     if (hWnd && !IsWindow(hWnd))
         return -1;
-    std::shared_ptr<msgqueue> qref = currentqueueref();
-    msgqueue *q = qref.get();
+    msgqueue *q = currentqueue(); /* no reference of ours: a terminated wait would keep it */
     const plat_backend *be = plat_userbackend();
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     for (;;) {
+        endifterminated(held);
         if (serveincoming(held, q))
             continue;
         for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
@@ -314,7 +375,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
         if (pumped)
             continue;
         if (q->signals == seen)
-            q->cv.wait(held);
+            userwait(held, q->cv);
     }
 }
 
@@ -322,10 +383,11 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
  * FALSE with ERROR_INVALID_WINDOW_HANDLE for a stale window, ERROR_NOT_ENOUGH_QUOTA
  * when the queue is full. */
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    std::shared_ptr<msgqueue> q = hWnd ? ownerof(hWnd, nullptr) : currentqueueref();
+    std::shared_ptr<msgqueue> owner = hWnd ? ownerof(hWnd, nullptr) : nullptr;
+    msgqueue *q = hWnd ? owner.get() : currentqueue();
     if (!q)
         return FALSE;
-    if (!postto(q.get(), hWnd, Msg, wParam, lParam, -1)) {
+    if (!postto(q, hWnd, Msg, wParam, lParam, -1)) {
         SetLastError(ERROR_NOT_ENOUGH_QUOTA);
         return FALSE;
     }
@@ -336,7 +398,7 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
  * the messages posted before are gone. */
 void WINAPI PostQuitMessage(int nExitCode) {
     msgqueue *q = currentqueue();
-    std::lock_guard<std::mutex> guard(state().lock);
+    userguard guard(state().lock);
     q->quit = true;
     q->quitcode = nExitCode;
 }
@@ -354,16 +416,25 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     if (owner.get() == me)
         return proc ? proc(hWnd, Msg, wParam, lParam) : 0;
 
-    sentmsg s{hWnd, Msg, wParam, lParam, 0, false, me};
-    std::unique_lock<std::mutex> held(state().lock);
+    /* Only s keeps the sender's queue: a terminated wait skips this frame's destructors. */
+    auto s =
+        std::make_shared<sentmsg>(sentmsg{hWnd, Msg, wParam, lParam, 0, false, std::move(meref)});
+    userguard held(state().lock);
     if (owner->dead)
         return 0;
-    owner->sent.push_back(&s);
+    owner->sent.push_back(s);
     wakeowner(held, owner.get());
-    while (!s.done)
-        if (!serveincoming(held, me))
-            me->cv.wait(held);
-    return s.result;
+    while (!s->done) {
+        if (serveincoming(held, me) || userwait(held, me->cv))
+            continue;
+        /* Terminated: the owner must not answer into a thread that has gone. */
+        std::erase(owner->sent, s);
+        s->sender = nullptr;
+        s.reset(); /* the jump skips destructors */
+        owner.reset();
+        endifterminated(held);
+    }
+    return s->result;
 }
 
 /* Calls the procedure of msg->hwnd with the message; 0 for thread messages and stale

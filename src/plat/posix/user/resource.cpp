@@ -24,7 +24,7 @@ constexpr UINT lastsystemicon = 32517;
 } // namespace
 
 const plat_accelres *platuser::findaccel(HACCEL accel) {
-    std::lock_guard<std::mutex> guard(reslock);
+    platuser::userguard guard(reslock);
     for (const plat_resources *r : tables)
         for (int i = 0; i < r->accelcount; i++)
             if ((HACCEL)(const void *)&r->accels[i] == accel)
@@ -33,7 +33,7 @@ const plat_accelres *platuser::findaccel(HACCEL accel) {
 }
 
 int plat_addresources(const plat_resources *res) {
-    std::lock_guard<std::mutex> guard(reslock);
+    platuser::userguard guard(reslock);
     tables.push_back(res);
     return 1;
 }
@@ -49,7 +49,7 @@ int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBuf
     }
     const char *text = nullptr;
     {
-        std::lock_guard<std::mutex> guard(reslock);
+        platuser::userguard guard(reslock);
         for (const plat_resources *r : tables)
             for (int i = 0; i < r->stringcount && !text; i++)
                 if (r->strings[i].id == uID)
@@ -74,7 +74,7 @@ HACCEL WINAPI LoadAcceleratorsA(HINSTANCE hInstance, LPCSTR lpTableName) {
     (void)hInstance;
     if (IS_INTRESOURCE(lpTableName)) {
         UINT id = (UINT)(ULONG_PTR)lpTableName;
-        std::lock_guard<std::mutex> guard(reslock);
+        platuser::userguard guard(reslock);
         for (const plat_resources *r : tables)
             for (int i = 0; i < r->accelcount; i++)
                 if (r->accels[i].id == id)
@@ -91,7 +91,7 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
         UINT id = (UINT)(ULONG_PTR)lpIconName;
         if (!hInstance && id >= firstsystemicon && id <= lastsystemicon)
             return (HICON)(systemicon | id);
-        std::lock_guard<std::mutex> guard(reslock);
+        platuser::userguard guard(reslock);
         for (const plat_resources *r : tables)
             for (int i = 0; i < r->iconcount; i++)
                 if (r->icons[i] == id)

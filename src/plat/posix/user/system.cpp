@@ -21,7 +21,7 @@ int cursorcount = 0;
  * count is 0 or more. Returns the new count. */
 int WINAPI ShowCursor(BOOL bShow) {
     const plat_backend *be = plat_userbackend();
-    std::lock_guard<std::mutex> guard(cursorlock);
+    platuser::userguard guard(cursorlock);
     int before = cursorcount;
     cursorcount += bShow ? 1 : -1;
     if ((before >= 0) != (cursorcount >= 0))

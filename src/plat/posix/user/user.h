@@ -4,7 +4,9 @@
  * Locks: one process-wide lock, `userlock`, guards the class table, the window table
  * and every message queue. It is never held while a window procedure or a backend
  * operation runs. Each queue has its own condition variable (waited on with
- * `userlock`), signalled when something arrives for its thread.
+ * `userlock`), signalled when something arrives for its thread. Every window-side lock
+ * is taken through a userguard, so TerminateThread never ends a thread that holds one
+ * or waits on one; a waiting thread is woken instead and ends outside the lock.
  *
  * Window handles carry a slot index and a generation:
  *
@@ -23,12 +25,15 @@
 
 #include "plat/resource.h"
 #include "plat/win32.h"
+#include "posix/kernel.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +46,37 @@ constexpr int maxwindows = 1024;
 constexpr size_t maxposted = 10000;
 
 struct msgqueue;
+
+/* Holds a window-side lock; TerminateThread leaves the thread alone while it is held,
+ * condition waits on it included. lock/unlock may repeat around calls out of the layer,
+ * where the thread can be ended again. */
+class userguard {
+  public:
+    explicit userguard(std::mutex &m) : held(m, std::defer_lock) {
+        lock();
+    }
+    ~userguard() {
+        if (held.owns_lock())
+            unlock();
+    }
+    userguard(const userguard &) = delete;
+    userguard &operator=(const userguard &) = delete;
+    void lock() {
+        quiet.emplace();
+        held.lock();
+    }
+    void unlock() {
+        held.unlock();
+        quiet.reset();
+    }
+    std::unique_lock<std::mutex> &native() {
+        return held;
+    }
+
+  private:
+    std::optional<kernnoterm> quiet;
+    std::unique_lock<std::mutex> held;
+};
 
 /* Work the layer itself runs on a window's thread (a remote process restoring or raising
  * it): queued like a sent message but never seen by the window procedure. Shared by the
@@ -55,7 +91,8 @@ struct layercall {
     std::condition_variable cv;
 };
 
-/* A message sent from another thread, living on the sender's stack until done. */
+/* A message sent from another thread; shared by the sender and the queue, so a sender
+ * that is terminated while it waits leaves nothing dangling (sender is then null). */
 struct sentmsg {
     HWND hwnd;
     UINT msg;
@@ -63,7 +100,7 @@ struct sentmsg {
     LPARAM lparam;
     LRESULT result;
     bool done;
-    msgqueue *sender;
+    std::shared_ptr<msgqueue> sender;
 };
 
 /* A posted message and the character a key-down produces (for TranslateMessage):
@@ -78,12 +115,14 @@ struct queuedmsg {
 struct msgqueue {
     std::condition_variable cv;
     std::deque<queuedmsg> posted;
-    std::deque<sentmsg *> sent;
+    std::deque<std::shared_ptr<sentmsg>> sent;
+    std::vector<std::shared_ptr<sentmsg>> serving; /* sent ones its procedures run now */
     std::deque<std::shared_ptr<layercall>> calls;
     bool quit = false;
     int quitcode = 0;
     bool inpump = false;       /* waiting inside the backend's pumpevents */
     unsigned long signals = 0; /* counts signalqueue calls, so no wake-up is lost */
+    std::condition_variable *waiting = nullptr; /* what its thread waits on, or null */
     bool dead = false;
 };
 
@@ -139,6 +178,16 @@ windowrec *findwindow(HWND hwnd);
 /* findwindow, setting ERROR_INVALID_WINDOW_HANDLE when there is no such window.
  * userlock held. */
 windowrec *livewindow(HWND hwnd);
+
+/* Waits on cv with userlock (held) until notified or until `until`. False on time-out,
+ * and at once, without waiting, when TerminateThread has asked the thread to end: the
+ * caller then lets go of what it queued and calls endifterminated. */
+bool userwait(
+    userguard &held, std::condition_variable &cv,
+    std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max());
+
+/* Ends the calling thread, releasing held first, when TerminateThread asked for it. */
+void endifterminated(userguard &held);
 
 /* Hands a message to q's thread: wakes it from its queue wait. Returns true when the
  * thread waits in the backend and the caller must call the backend's wake after

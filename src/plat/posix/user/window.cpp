@@ -126,7 +126,7 @@ bool findpaint(msgqueue *q, HWND filter, MSG *out) {
 void dropthreadwindows(msgqueue *q) {
     std::vector<void *> gone;
     {
-        std::lock_guard<std::mutex> guard(state().lock);
+        userguard guard(state().lock);
         for (windowrec &w : state().windows) {
             if (!w.used || w.owner.get() != q)
                 continue;
@@ -145,7 +145,7 @@ void dropthreadwindows(msgqueue *q) {
 using namespace platuser;
 
 void plat_invalidate(HWND hwnd) {
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     windowrec *w = findwindow(hwnd);
     bool wake = w && invalidate(w);
     held.unlock();
@@ -154,7 +154,7 @@ void plat_invalidate(HWND hwnd) {
 }
 
 void plat_setminimised(HWND hwnd, int minimised) {
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     windowrec *w = findwindow(hwnd);
     if (!w)
         return;
@@ -177,7 +177,7 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    std::lock_guard<std::mutex> guard(state().lock);
+    userguard guard(state().lock);
     if (findclass(lpwcx->lpszClassName)) {
         SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
@@ -217,7 +217,7 @@ RECT placement(int x, int y, int width, int height) {
  * full table. */
 HWND newwindow(const CREATESTRUCTA &cs, WNDPROC *proc) {
     std::shared_ptr<msgqueue> me = currentqueueref();
-    std::lock_guard<std::mutex> guard(state().lock);
+    userguard guard(state().lock);
     classrec *c = findclass(cs.lpszClass);
     if (!c) {
         SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
@@ -259,7 +259,7 @@ HWND newwindow(const CREATESTRUCTA &cs, WNDPROC *proc) {
 bool sendcreate(HWND h, WNDPROC proc, CREATESTRUCTA *cs) {
     if (!proc(h, WM_NCCREATE, 0, (LPARAM)cs)) {
         proc(h, WM_NCDESTROY, 0, 0);
-        std::lock_guard<std::mutex> guard(state().lock);
+        userguard guard(state().lock);
         if (windowrec *gone = findwindow(h))
             releaseslot(gone);
         return false;
@@ -274,7 +274,7 @@ bool sendcreate(HWND h, WNDPROC proc, CREATESTRUCTA *cs) {
 /* What the backend needs to mirror h, as the window is now (its procedure may have
  * moved or shown it); false when its own WM_CREATE destroyed it. */
 bool describe(HWND h, const char *title, plat_windowdesc *desc) {
-    std::lock_guard<std::mutex> guard(state().lock);
+    userguard guard(state().lock);
     windowrec *w = findwindow(h);
     if (!w)
         return false;
@@ -296,7 +296,7 @@ bool describe(HWND h, const char *title, plat_windowdesc *desc) {
 void attachbackend(const plat_backend *be, const plat_windowdesc &desc) {
     void *bw = be->createwindow(&desc);
     {
-        std::lock_guard<std::mutex> guard(state().lock);
+        userguard guard(state().lock);
         windowrec *w = findwindow(desc.hwnd);
         if (w && !w->destroying) {
             w->bw = bw;
@@ -349,7 +349,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
  * does; a stale handle: FALSE with ERROR_INVALID_WINDOW_HANDLE. */
 BOOL WINAPI DestroyWindow(HWND hWnd) {
     msgqueue *me = currentqueue();
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     windowrec *w = livewindow(hWnd);
     if (!w)
         return FALSE;
@@ -386,7 +386,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
 BOOL WINAPI IsWindow(HWND hWnd) {
     if (isproxy(hWnd))
         return proxyiswindow(hWnd);
-    std::lock_guard<std::mutex> guard(state().lock);
+    userguard guard(state().lock);
     return findwindow(hWnd) ? TRUE : FALSE;
 }
 
@@ -408,7 +408,7 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case WM_ERASEBKGND: {
-        std::unique_lock<std::mutex> held(state().lock);
+        userguard held(state().lock);
         windowrec *w = findwindow(hWnd);
         if (!w)
             return 0;
@@ -455,7 +455,7 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     if (isproxy(hWnd))
         return proxyshow(hWnd, nCmdShow);
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     windowrec *w = livewindow(hWnd);
     if (!w)
         return FALSE;
@@ -501,7 +501,7 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
 /* Moves and sizes the window (screen coordinates, outer rectangle = client area here,
  * as the layer draws no frames). A repaint request marks it for WM_PAINT. */
 BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint) {
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     windowrec *w = livewindow(hWnd);
     if (!w)
         return FALSE;
@@ -519,7 +519,7 @@ BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bR
 
 /* Sends WM_PAINT at once when the window has something to repaint. */
 BOOL WINAPI UpdateWindow(HWND hWnd) {
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     windowrec *w = livewindow(hWnd);
     if (!w)
         return FALSE;
@@ -534,7 +534,7 @@ BOOL WINAPI UpdateWindow(HWND hWnd) {
  * whether the erase was left to the caller. The HDC is a token for EndPaint only: the
  * layer has no drawing calls. */
 HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     windowrec *w = findwindow(hWnd);
     if (!w || !lpPaint) {
         SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
@@ -566,7 +566,7 @@ BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT *lpPaint) {
 BOOL WINAPI SetForegroundWindow(HWND hWnd) {
     if (isproxy(hWnd))
         return proxyforeground(hWnd);
-    std::unique_lock<std::mutex> held(state().lock);
+    userguard held(state().lock);
     windowrec *w = livewindow(hWnd);
     if (!w)
         return FALSE;
@@ -581,6 +581,6 @@ BOOL WINAPI SetForegroundWindow(HWND hWnd) {
 /* The window SetForegroundWindow last raised in this process while it still exists,
  * else null. Focus the window system gives by itself (a click) is not tracked. */
 HWND WINAPI GetForegroundWindow(void) {
-    std::lock_guard<std::mutex> guard(state().lock);
+    userguard guard(state().lock);
     return state().foreground;
 }
