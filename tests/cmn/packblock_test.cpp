@@ -130,22 +130,12 @@ TEST(Packblock, FindsExactPalettesInBothModes) {
     // The decoder's own palettes: decode one hand-made block of each mode showing its
     // four entries, then ask the encoder for an image made of those entries.
     auto entries = [](uint16_t c0, uint16_t c1) {
-        bytes s = {0x18,
-                   0xFB,
-                   0,
-                   0,
-                   32,
-                   0,
-                   0,
-                   4,
-                   static_cast<uint8_t>(c0),
-                   static_cast<uint8_t>(c0 >> 8),
-                   static_cast<uint8_t>(c1),
-                   static_cast<uint8_t>(c1 >> 8),
-                   0xE4,
-                   0xE4,
-                   0xE4,
-                   0xE4};
+        bytes s = {0x18, 0xFB, 0, 0, 32, 0, 0, 4};
+        for (uint16_t c : {c0, c1}) {
+            s.push_back(static_cast<uint8_t>(c));
+            s.push_back(static_cast<uint8_t>(c >> 8));
+        }
+        s.insert(s.end(), 4, 0xE4);
         pixels px = decode(s, 16);
         return pixels(px.begin(), px.begin() + 4);
     };
