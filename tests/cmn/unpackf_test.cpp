@@ -132,37 +132,6 @@ TEST(LzUnpack, EveryCommandFormAtItsExtremes) {
     }
 }
 
-TEST(LzUnpack, LiteralAndEndCommands) {
-    // 0xE0 carries 4 literals, 0xFB 112, 0xFF ends after 3, 0xFC after none.
-    bytes data = pattern(4 + 112 + 3, 3);
-    bytes s = header(0x10, 0x32, uint32_t(data.size()));
-    s.push_back(0xE0);
-    s.insert(s.end(), data.begin(), data.begin() + 4);
-    s.push_back(0xFB);
-    s.insert(s.end(), data.begin() + 4, data.begin() + 116);
-    s.push_back(0xFF);
-    s.insert(s.end(), data.begin() + 116, data.end());
-    decoded d = runbounded(lzunpackbounded, s, data.size());
-    ASSERT_EQ(d.result, int32_t(data.size()));
-    EXPECT_EQ(d.out, data);
-
-    bytes empty = header(0x10, 0xFB, 0);
-    empty.push_back(0xFC);
-    EXPECT_EQ(runbounded(lzunpackbounded, empty, 0).result, 0);
-}
-
-TEST(LzUnpack, OverlappingMatchesRepeatTheirDistance) {
-    // A B, then length 10 at distance 2: A B A B ...; distance 1 fills; distance 3 repeats.
-    bytes s = header(0x10, 0xFB, 26);
-    append(s, {0x1E, 0x01, 'A', 'B'}); // 2 literals, len ((0x1E>>2)&7)+3 = 10, dist 2
-    append(s, {0x02, 0x02, 'x', 'y'}); // 2 literals, len 3, dist 3
-    append(s, {0x18, 0x00});           // len 9, dist 1
-    s.push_back(0xFC);
-    decoded d = runbounded(lzunpackbounded, s, 26);
-    ASSERT_EQ(d.result, 26);
-    EXPECT_EQ(std::string(d.out.begin(), d.out.end()), "ABABABABABABxyBxyyyyyyyyyy");
-}
-
 TEST(LzUnpack, LongHeaderAndSizeOnly) {
     // 0x11: a 3-byte field this decoder skips, the size at offset 5, commands at 8.
     bytes s = {0x11, 0xFB, 0x77, 0x77, 0x77, 0x00, 0x00, 0x05};
@@ -442,29 +411,6 @@ TEST(HuffUnpack, LongCodesUpToSixteenBits) {
     expecttruncatedprefixes(huffunpackbounded, s, expect.size());
 }
 
-TEST(HuffUnpack, EveryByteValueASymbol) {
-    // 256 codes of 8 bits: the counts reach 256 symbols at one length, the escape among them.
-    huffcode c;
-    for (int v = 0; v < 256; v++) {
-        c.symbols.push_back({uint8_t(v), 8});
-    }
-    bytes expect = pattern(100, 5);
-    expect[50] = 0x80; // the escape, as an escaped literal
-    bitwriter w;
-    writetable(w, c, 0x30FB, uint32_t(expect.size()), 0x80);
-    for (uint8_t b : expect) {
-        if (b == 0x80) {
-            sym(w, c, 0x80);
-            w.bits("1000");
-        }
-        w.put(b, 8);
-    }
-    endstream(w, c, 0x80);
-    decoded d = runbounded(huffunpackbounded, w.finish(), expect.size());
-    ASSERT_EQ(d.result, int32_t(expect.size()));
-    EXPECT_EQ(d.out, expect);
-}
-
 TEST(HuffUnpack, FiltersByHeaderWord) {
     bytes raw = {1, 1, 1, 253};
     struct {
@@ -530,68 +476,67 @@ TEST(HuffUnpack, EarlyEndStillFiltersTheDeclaredSize) {
 }
 
 TEST(HuffUnpackBounded, MalformedTables) {
-    auto start = [](bitwriter &w) {
+    // Each case writes the counts and what follows after a header for 4 bytes, escape 0xFF;
+    // the smallcode cases write their own table.
+    struct {
+        const char *name;
+        std::function<void(bitwriter &)> body;
+        int32_t expect;
+    } cases[] = {
+        {"3 codes of length 1: more than the code space", [](bitwriter &w) { w.num(3); },
+         UNPACK_EMALFORMED},
+        {"one code at each length: the space never fills within 16 bits",
+         [](bitwriter &w) {
+             for (int i = 0; i < 17; i++) {
+                 w.num(1);
+             }
+         },
+         UNPACK_EMALFORMED},
+        {"a count past 256 symbols",
+         [](bitwriter &w) {
+             for (int len = 1; len <= 8; len++) {
+                 w.num(0);
+             }
+             w.num(300);
+         },
+         UNPACK_EMALFORMED},
+        {"too many zeros for any number",
+         [](bitwriter &w) {
+             w.put(0, 30);
+             w.put(1, 1);
+             w.put(0, 32);
+         },
+         UNPACK_EMALFORMED},
+        {"the escape is not among the symbols: nothing can end the stream",
+         [](bitwriter &w) {
+             w.num(2);
+             w.num(0);
+             w.num(0);
+         },
+         UNPACK_ENOEND},
+    };
+    for (auto &tc : cases) {
+        SCOPED_TRACE(tc.name);
+        bitwriter w;
         w.put(0x30FB, 16);
         w.put(4, 24);
         w.put(0xFF, 8);
-    };
-    {
-        bitwriter w; // 3 codes of length 1: more than the code space
-        start(w);
-        w.num(3);
-        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
+        tc.body(w);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, tc.expect);
     }
-    {
-        bitwriter w; // one code at each length: the space never fills within 16 bits
-        start(w);
-        for (int i = 0; i < 17; i++) {
-            w.num(1);
-        }
-        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
-    }
-    {
-        bitwriter w; // a count past 256 symbols
-        start(w);
-        for (int len = 1; len <= 8; len++) {
-            w.num(0);
-        }
-        w.num(300);
-        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
-    }
-    {
-        bitwriter w; // too many zeros for any number
-        start(w);
-        w.put(0, 30);
-        w.put(1, 1);
-        w.put(0, 32);
-        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
-    }
-    {
-        bitwriter w; // the escape is not among the symbols: nothing can end the stream
-        start(w);
-        w.num(2);
-        w.num(0);
-        w.num(0);
-        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_ENOEND);
-    }
-    {
-        huffcode c = smallcode(); // a run before any output
+    // A run before any output, and a run past the declared size.
+    for (uint8_t first : {uint8_t(0xFF), uint8_t('a')}) {
+        huffcode c = smallcode();
         bitwriter w;
         writetable(w, c, 0x30FB, 4, 0xFF);
-        sym(w, c, 0xFF);
-        w.num(3);
+        sym(w, c, first);
+        if (first != 0xFF) {
+            sym(w, c, 0xFF);
+        }
+        w.num(first == 0xFF ? 3 : 4);
         endstream(w, c, 0xFF);
-        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 4).result, UNPACK_EMALFORMED);
-    }
-    {
-        huffcode c = smallcode(); // a run past the declared size
-        bitwriter w;
-        writetable(w, c, 0x30FB, 4, 0xFF);
-        sym(w, c, 'a');
-        sym(w, c, 0xFF);
-        w.num(4);
-        endstream(w, c, 0xFF);
-        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 64).result, UNPACK_EOVERFLOW);
+        EXPECT_EQ(runbounded(huffunpackbounded, w.finish(), 64).result,
+                  first == 0xFF ? UNPACK_EMALFORMED : UNPACK_EOVERFLOW);
     }
 }
 
@@ -885,8 +830,8 @@ TEST(BlockUnpack, LayoutAndEdges) {
 TEST(UnpackBounded, LongHeaderShorterThanItsSizeField) {
     // The long form puts the size 3 bytes later; a source that ends before it is
     // truncated, not read past.
-    for (const bytes &s : {bytes{0x11, 0xFB, 0x00}, bytes{0x11, 0xFB, 0, 0, 0, 0, 0},
-                           bytes{0x29, 0xF0, 0xFE}}) {
+    for (const bytes &s :
+         {bytes{0x11, 0xFB, 0x00}, bytes{0x11, 0xFB, 0, 0, 0, 0, 0}, bytes{0x29, 0xF0, 0xFE}}) {
         EXPECT_EQ(runbounded(lzunpackbounded, s, 16).result, UNPACK_ETRUNCATED);
     }
     for (const bytes &s : {bytes{0x47, 0xFB, 0xFB, 0x00}, bytes{0x47, 0xFB, 0, 0, 0, 0, 0, 0}}) {
