@@ -100,9 +100,6 @@ TEST(Packblock, WritesHeaderAndBlocksInOrder) {
     EXPECT_EQ(s[8] | s[9] << 8, 0xF800);
     EXPECT_EQ(s[16] | s[17] << 8, 0x001F);
     EXPECT_EQ(decode(s, 32), im.px);
-    // The dispatcher decodes it too.
-    bytes raw(64);
-    EXPECT_EQ(unpack(s.data(), raw.data()), 64);
 }
 
 TEST(Packblock, EncodesTwoColourBlocksExactly) {

@@ -23,10 +23,6 @@ using bytes = std::vector<uint8_t>;
 
 // ---- inputs ----------------------------------------------------------------------------
 
-bytes text(size_t n) {
-    return textbytes(n, 3);
-}
-
 template <typename F>
 bytes sampled(size_t n, F f) {
     bytes v(n);
@@ -113,7 +109,7 @@ TEST_F(Packhuff, RoundTripsEveryKindOfDataWithEveryFilterAndHeader) {
         {"one distinct value", bytes(1000, 0x41)},
         {"two bytes", {0x00, 0xFF}},
         {"random", randombytes(65536, 1)},
-        {"text", text(65536)},
+        {"text", textbytes(65536, 3)},
         {"sine", sine(65536)},
         {"ramp", ramp(65536)},
         {"all values in use", allvalues()},
@@ -159,7 +155,7 @@ TEST_F(Packhuff, EmptyInputIsTheSmallestStream) {
 // ---- choices that decide the ratio -------------------------------------------------------
 
 TEST_F(Packhuff, EscapeIsAnAbsentValueOrTheLeastUsedOne) {
-    bytes t = text(20000);
+    bytes t = textbytes(20000, 3);
     bytes s = roundtrip(t, 0, PACK_SHORTHEADER);
     ASSERT_GT(s.size(), 5u);
     EXPECT_EQ(std::count(t.begin(), t.end(), s[5]), 0);
@@ -178,7 +174,7 @@ TEST_F(Packhuff, DensityMatchesTheData) {
     bytes r = randombytes(65536, 2);
     EXPECT_LE(packed(r, 0), 65536 + 65536 / 128 + 540); // incompressible: within the bound
     // Within a few percent of the order-0 entropy where runs do not help.
-    const bytes in = text(65536);
+    const bytes in = textbytes(65536, 3);
     double counts[256] = {};
     for (uint8_t b : in) {
         counts[b]++;
