@@ -86,20 +86,18 @@ void checkuniformblocks(const job &j, const uint8_t *decoded) {
     for (int32_t by = 0; by + 4 <= j.height; by += 4) {
         for (int32_t bx = 0; bx + 4 <= j.width; bx += 4) {
             const uint16_t c = j.pixels[static_cast<size_t>(by) * j.width + bx];
+            auto at = [&](int32_t i) {
+                return static_cast<size_t>(by + i / 4) * j.width + bx + i % 4;
+            };
             bool uniform = true;
-            for (int32_t y = 0; y < 4 && uniform; y++) {
-                for (int32_t x = 0; x < 4; x++) {
-                    uniform =
-                        uniform && j.pixels[static_cast<size_t>(by + y) * j.width + bx + x] == c;
-                }
+            for (int32_t i = 0; i < 16; i++) {
+                uniform = uniform && j.pixels[at(i)] == c;
             }
-            for (int32_t y = 0; y < 4 && uniform; y++) {
-                for (int32_t x = 0; x < 4; x++) {
-                    const size_t at = 2 * (static_cast<size_t>(by + y) * j.width + bx + x);
-                    const uint16_t got = static_cast<uint16_t>(decoded[at] | decoded[at + 1] << 8);
-                    if (got != c) {
-                        fuzzfail("a single-colour block does not come back exactly", c, got);
-                    }
+            for (int32_t i = 0; i < 16 && uniform; i++) {
+                const uint16_t got =
+                    static_cast<uint16_t>(decoded[2 * at(i)] | decoded[2 * at(i) + 1] << 8);
+                if (got != c) {
+                    fuzzfail("a single-colour block does not come back exactly", c, got);
                 }
             }
         }

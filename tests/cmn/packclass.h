@@ -1,7 +1,7 @@
-// packclass.h - shared by the encoder tests: random input bytes, and a fixture with a
-// memory class of its own as defaultmemclass (class 1, 16-byte alignment, with a lock),
-// with reports off, so that an encoder's working memory comes from where the library
-// expects it.
+// packclass.h - shared by the encoder tests: random and prose-like input bytes, and a
+// fixture with a memory class of its own as defaultmemclass (class 1, 16-byte alignment,
+// with a lock), with reports off, so that an encoder's working memory comes from where the
+// library expects it; every test must give all of it back.
 #ifndef TESTS_CMN_PACKCLASS_H
 #define TESTS_CMN_PACKCLASS_H
 
@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 // n bytes from a Mersenne twister seeded with seed: the same bytes on every platform.
@@ -23,6 +25,25 @@ inline std::vector<uint8_t> randombytes(size_t n, uint32_t seed) {
         b = static_cast<uint8_t>(g());
     }
     return v;
+}
+
+// Words drawn with a skewed frequency, sentences and line breaks: the shape of prose.
+inline std::vector<uint8_t> textbytes(size_t n, uint32_t seed) {
+    static const char *const words[] = {
+        "the",     "of",     "and",      "a",       "to",      "in",      "is",      "packed",
+        "stream",  "window", "distance", "literal", "command", "thistle", "memory",  "class",
+        "decoder", "bytes",  "length",   "header",  "game",    "shape",   "palette", "run"};
+    std::mt19937 rng(seed);
+    std::geometric_distribution<int> pick(0.18);
+    std::string s;
+    while (s.size() < n) {
+        const int count = 4 + static_cast<int>(rng() % 12);
+        for (int i = 0; i < count; i++) {
+            s += words[static_cast<size_t>(pick(rng)) % std::size(words)];
+            s += i + 1 < count ? " " : (rng() % 4 == 0 ? ".\n" : ". ");
+        }
+    }
+    return std::vector<uint8_t>(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
 // A lossless stream must unpack to `in` through the bounded dispatcher into exactly its
@@ -54,14 +75,27 @@ class PackClassTest : public ::testing::Test {
                                  16, 0, 0, 0, 1, 0, 0),
                   0);
         defaultmemclass = 1;
+        freebefore = largestmemblock(1);
     }
     void TearDown() override {
+        EXPECT_EQ(largestmemblock(1), freebefore) << "an encoder kept working memory";
         removememclass(1);
         defaultmemclass = 0;
         reporterrors = saved;
     }
+    // Runs f with a default class too small for any encoder's tables.
+    template <typename F>
+    static void withtinyclass(F f) {
+        alignas(16) static uint8_t tiny[4096];
+        ASSERT_GT(creatememclass(5, "tiny", tiny, sizeof tiny, 16, 16, 0, 0, 0, 0, 0, 0), 0);
+        defaultmemclass = 5;
+        f();
+        defaultmemclass = 1;
+        removememclass(5);
+    }
     size_t regionsize;
     int32_t saved = 0;
+    int32_t freebefore = 0;
     std::vector<uint8_t> region;
 };
 

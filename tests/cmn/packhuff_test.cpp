@@ -23,19 +23,6 @@ using bytes = std::vector<uint8_t>;
 
 // ---- inputs ----------------------------------------------------------------------------
 
-bytes text(size_t n) {
-    static const char *words[] = {"the",  "packed", "shape",  "of",    "a",      "window",
-                                  "row",  "table",  "and",    "queue", "memory", "class",
-                                  "tick", "raster", "escape", "code",  "\n",     "is"};
-    std::mt19937 g(3);
-    std::string s;
-    while (s.size() < n) {
-        s += words[g() % (sizeof(words) / sizeof(words[0]))];
-        s += ' ';
-    }
-    return bytes(s.begin(), s.begin() + static_cast<long>(n));
-}
-
 template <typename F>
 bytes sampled(size_t n, F f) {
     bytes v(n);
@@ -85,24 +72,12 @@ bytes fibonacci() {
     return v;
 }
 
-// ---- fixture -----------------------------------------------------------------------------
-
-alignas(16) uint8_t region[1 << 20];
-
-class Packhuff : public ::testing::Test {
+class Packhuff : public PackClassTest {
   protected:
-    void SetUp() override {
-        initmemclasses();
-        ASSERT_GT(creatememclass(0, "packtest", region, sizeof(region), 16, 16, 0, 0, 0, 1, 0, 0),
-                  0);
-        defaultmemclass = 0;
-    }
-    void TearDown() override {
-        removememclass(0);
-    }
+    Packhuff() : PackClassTest(1 << 20) {}
 
-    // Packs and reads back through the bounded decoder and the dispatcher, checking the
-    // header and that the stream ends with its data (its last unit is needed).
+    // Packs, checks the header, unpacks, and checks that the stream ends with its data
+    // (its last unit is needed).
     static bytes roundtrip(const bytes &in, int32_t filter, int32_t header) {
         bytes s(in.size() + in.size() / 128 + 540);
         int32_t n = huffpack(in.data(), in.size(), s.data(), s.size(), filter, header);
@@ -114,19 +89,10 @@ class Packhuff : public ::testing::Test {
         EXPECT_EQ(n % 2, 0);
         EXPECT_EQ(s[0], 0x30 + 2 * filter + header);
         EXPECT_EQ(s[1], 0xFB);
-
-        bytes out(in.size() + 4, 0xA5);
-        EXPECT_EQ(huffunpackbounded(s.data(), s.size(), out.data(), in.size()),
-                  static_cast<int32_t>(in.size()))
-            << "filter " << filter << " header " << header;
-        EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin()));
+        SCOPED_TRACE("filter " + std::to_string(filter) + " header " + std::to_string(header));
+        expectunpacksto(s, in);
+        bytes out(in.size());
         EXPECT_LT(huffunpackbounded(s.data(), s.size() - 2, out.data(), in.size()), 0);
-        if (!in.empty()) {
-            std::fill(out.begin(), out.end(), 0xA5);
-            EXPECT_EQ(unpacksize(s.data()), static_cast<int32_t>(in.size()));
-            EXPECT_EQ(unpack(s.data(), out.data()), static_cast<int32_t>(in.size()));
-            EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin()));
-        }
         return s;
     }
 };
@@ -143,7 +109,7 @@ TEST_F(Packhuff, RoundTripsEveryKindOfDataWithEveryFilterAndHeader) {
         {"one distinct value", bytes(1000, 0x41)},
         {"two bytes", {0x00, 0xFF}},
         {"random", randombytes(65536, 1)},
-        {"text", text(65536)},
+        {"text", textbytes(65536, 3)},
         {"sine", sine(65536)},
         {"ramp", ramp(65536)},
         {"all values in use", allvalues()},
@@ -189,7 +155,7 @@ TEST_F(Packhuff, EmptyInputIsTheSmallestStream) {
 // ---- choices that decide the ratio -------------------------------------------------------
 
 TEST_F(Packhuff, EscapeIsAnAbsentValueOrTheLeastUsedOne) {
-    bytes t = text(20000);
+    bytes t = textbytes(20000, 3);
     bytes s = roundtrip(t, 0, PACK_SHORTHEADER);
     ASSERT_GT(s.size(), 5u);
     EXPECT_EQ(std::count(t.begin(), t.end(), s[5]), 0);
@@ -208,7 +174,7 @@ TEST_F(Packhuff, DensityMatchesTheData) {
     bytes r = randombytes(65536, 2);
     EXPECT_LE(packed(r, 0), 65536 + 65536 / 128 + 540); // incompressible: within the bound
     // Within a few percent of the order-0 entropy where runs do not help.
-    const bytes in = text(65536);
+    const bytes in = textbytes(65536, 3);
     double counts[256] = {};
     for (uint8_t b : in) {
         counts[b]++;
@@ -225,7 +191,7 @@ TEST_F(Packhuff, DensityMatchesTheData) {
 
 // ---- capacity, arguments, memory ---------------------------------------------------------
 
-TEST_F(Packhuff, RejectsBadArguments) {
+TEST_F(Packhuff, RejectsBadArgumentsAndMissingMemory) {
     uint8_t in[4] = {1, 2, 3, 4};
     uint8_t out[64];
     EXPECT_EQ(huffpack(in, 4, out, 64, 3, PACK_SHORTHEADER), PACK_EINVAL);
@@ -233,23 +199,7 @@ TEST_F(Packhuff, RejectsBadArguments) {
     EXPECT_EQ(huffpack(in, 4, out, 64, 0, 2), PACK_EINVAL);
     EXPECT_EQ(huffpack(nullptr, 4, out, 64, 0, PACK_SHORTHEADER), PACK_EINVAL);
     EXPECT_EQ(huffpack(in, PACK_MAXSIZE + 1, out, 64, 0, PACK_SHORTHEADER), PACK_EINVAL);
-}
-
-TEST_F(Packhuff, WorkingMemoryComesFromTheDefaultClassAndGoesBack) {
-    int32_t before = largestmemblock(0);
-    bytes in = text(10000);
-    bytes s(11000);
-    ASSERT_GT(huffpack(in.data(), in.size(), s.data(), s.size(), 0, PACK_SHORTHEADER), 0);
-    EXPECT_EQ(largestmemblock(0), before);
-
-    static uint8_t small[4096];
-    ASSERT_GT(creatememclass(5, "small", small, sizeof(small), 16, 16, 0, 0, 0, 0, 0, 0), 0);
-    defaultmemclass = 5;
-    int32_t saved = reporterrors;
-    reporterrors = 0;
-    EXPECT_EQ(huffpack(in.data(), in.size(), s.data(), s.size(), 0, PACK_SHORTHEADER), PACK_ENOMEM);
-    reporterrors = saved;
-    removememclass(5);
+    withtinyclass([&] { EXPECT_EQ(huffpack(in, 4, out, 64, 0, PACK_SHORTHEADER), PACK_ENOMEM); });
 }
 
 } // namespace

