@@ -36,38 +36,28 @@ LSTATUS setstring(HKEY h, const char *name, const std::string &value) {
     return RegSetValueExA(h, name, 0, REG_SZ, (const BYTE *)value.c_str(), (DWORD)value.size() + 1);
 }
 
-/* The string value, or "<error N>". */
-std::string query(HKEY h, const char *name) {
+/* A value's type and bytes as "<type>:<bytes>", or "<error N>". */
+std::string value(HKEY h, const char *name) {
     char buf[256];
     DWORD size = sizeof buf;
     DWORD type = 0;
     LSTATUS rc = RegQueryValueExA(h, name, nullptr, &type, (LPBYTE)buf, &size);
-    if (rc != ERROR_SUCCESS) {
-        return "<error " + std::to_string(rc) + ">";
-    }
-    EXPECT_EQ(type, (DWORD)REG_SZ);
-    EXPECT_EQ(size, strlen(buf) + 1);
-    return buf;
+    return rc != ERROR_SUCCESS ? "<error " + std::to_string(rc) + ">"
+                               : std::to_string(type) + ":" + std::string(buf, size);
 }
 
-/* A value's type and bytes as "<type>:<bytes>", or "<error N>". */
+/* The value under HKLM\sub, or "<no key>". */
 std::string readvalue(const char *sub, const char *name) {
     HKEY h;
     if (openkey(sub, KEY_READ, &h) != ERROR_SUCCESS) {
         return "<no key>";
     }
-    char buf[256];
-    DWORD size = sizeof buf;
-    DWORD type = 0;
-    LSTATUS rc = RegQueryValueExA(h, name, nullptr, &type, (LPBYTE)buf, &size);
+    std::string v = value(h, name);
     RegCloseKey(h);
-    if (rc != ERROR_SUCCESS) {
-        return "<error " + std::to_string(rc) + ">";
-    }
-    return std::to_string(type) + ":" + std::string(buf, size);
+    return v;
 }
 
-/* A string value as readvalue gives it. */
+/* A string value as value() gives it. */
 std::string sz(const std::string &text) {
     return "1:" + text + std::string(1, '\0');
 }
@@ -80,7 +70,7 @@ TEST_F(KernelRegistry, MissingKeyIsCreatedThenOpened) {
     ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h, &disp), ERROR_SUCCESS);
     EXPECT_EQ(disp, (DWORD)REG_CREATED_NEW_KEY);
     EXPECT_TRUE(kt::exists(file));
-    EXPECT_EQ(query(h, "Path"), "<error 2>");
+    EXPECT_EQ(value(h, "Path"), "<error 2>");
     ASSERT_EQ(setstring(h, "Path", "C:\\Games\\Say \"hi\"\\"), ERROR_SUCCESS);
     EXPECT_EQ(RegFlushKey(h), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
@@ -89,7 +79,7 @@ TEST_F(KernelRegistry, MissingKeyIsCreatedThenOpened) {
     ASSERT_EQ(openkey("SOFTWARE\\vornholt\\BRAMBLESHOT DEMO", KEY_ALL_ACCESS, &h, &disp),
               ERROR_SUCCESS);
     EXPECT_EQ(disp, (DWORD)REG_OPENED_EXISTING_KEY);
-    EXPECT_EQ(query(h, "path"), "C:\\Games\\Say \"hi\"\\");
+    EXPECT_EQ(value(h, "path"), sz("C:\\Games\\Say \"hi\"\\"));
     EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
 
     std::string text = kt::readfile(file);
@@ -149,7 +139,7 @@ TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Other", 0, nullptr, 0, KEY_READ, nullptr, &h,
                                   nullptr),
                   ERROR_SUCCESS);
-        EXPECT_EQ(query(h, "Path"), "elsewhere");
+        EXPECT_EQ(value(h, "Path"), sz("elsewhere"));
         RegCloseKey(h);
 
         /* A rewrite keeps header, line ends, comments and other value types. */
@@ -193,9 +183,9 @@ TEST_F(KernelRegistry, QuerySizesFollowWin32Rules) {
 
     /* The value ends at the first zero within the given size. */
     ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
-    EXPECT_EQ(query(h, "Cut"), "ab");
+    EXPECT_EQ(value(h, "Cut"), sz("ab"));
     ASSERT_EQ(RegSetValueExA(h, "Two", 0, REG_SZ, (const BYTE *)"abcd", 2), ERROR_SUCCESS);
-    EXPECT_EQ(query(h, "Two"), "ab");
+    EXPECT_EQ(value(h, "Two"), sz("ab"));
     EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4),
               ERROR_INVALID_PARAMETER);
     RegCloseKey(h);

@@ -1,6 +1,7 @@
 /*
- * kernel_system_test.cpp - debugger output and breaks, the command line, environment
- * variables, and the request channel of named mutexes between processes.
+ * kernel_system_test.cpp - debugger output, environment variables, and named mutexes
+ * across processes: existence, no inheritance by children, session isolation, and
+ * their request channel.
  */
 #include "kernel_testutil.h"
 #include "plat/stdlib.h"
@@ -10,6 +11,7 @@
 
 namespace {
 
+/* Each test gets its own session so parallel runs never meet. */
 class KernelSystem : public kt::ScratchDir {
   protected:
     void SetUp() override {
@@ -20,7 +22,16 @@ class KernelSystem : public kt::ScratchDir {
     std::string session;
 };
 
+using KernelMutex = KernelSystem;
 using steady = std::chrono::steady_clock;
+
+/* Creates the mutex; returns its handle and stores the last error. */
+HANDLE create(const char *name, DWORD *error) {
+    SetLastError(0xdead);
+    HANDLE h = CreateMutexA(nullptr, FALSE, name);
+    *error = GetLastError();
+    return h;
+}
 
 } // namespace
 
@@ -33,18 +44,6 @@ TEST_F(KernelSystem, DebugOutputGoesToStandardErrorOnlyWhenAsked) {
     unsetenv("THISTLE_DEBUGOUT");
     EXPECT_EQ(kt::readfile(dir + "/on.txt"), "[WIND] hello");
     EXPECT_FALSE(IsDebuggerPresent());
-}
-
-TEST_F(KernelSystem, DebugBreakWithoutDebuggerEndsWithTheBreakpointCode) {
-    EXPECT_EQ(kt::runchild("debugbreak"), 0x80000003u);
-}
-
-TEST_F(KernelSystem, CommandLineIsTheArgumentsProgramFirst) {
-    ASSERT_EQ(kt::runchild("cmdline " + dir + "/cmd.txt QTX_BRAMBLE \"two words\" 42"), 0u);
-    EXPECT_EQ(kt::readfile(dir + "/cmd.txt"), std::string(PLATCHILD_PATH) + " cmdline " + dir +
-                                                  "/cmd.txt QTX_BRAMBLE \"two words\" 42");
-    /* The text is the layer's and stays the same. */
-    EXPECT_EQ(GetCommandLineA(), GetCommandLineA());
 }
 
 TEST_F(KernelSystem, EnvironmentCallsFollowWin32AndReachChildren) {
@@ -81,6 +80,69 @@ TEST_F(KernelSystem, EnvironmentCallsFollowWin32AndReachChildren) {
     EXPECT_EQ(childsees(), "<unset>");
     EXPECT_EQ(_putenv("no equals sign"), -1);
     EXPECT_EQ(_putenv("=value"), -1);
+}
+
+TEST_F(KernelMutex, SecondCreateInTheProcessSeesTheFirst) {
+    DWORD err;
+    HANDLE a = create("ZRN", &err);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(err, 0u);
+    HANDLE b = create("ZRN", &err);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(err, (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_NE(a, b);
+    /* The name lives while any handle of this process is open. */
+    EXPECT_TRUE(CloseHandle(a));
+    HANDLE c = create("ZRN", &err);
+    EXPECT_EQ(err, (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(CloseHandle(c));
+    EXPECT_TRUE(CloseHandle(b));
+    HANDLE d = create("ZRN", &err);
+    EXPECT_EQ(err, 0u);
+    EXPECT_TRUE(CloseHandle(d));
+
+    /* Unnamed mutexes are independent objects. */
+    HANDLE u1 = create(nullptr, &err);
+    HANDLE u2 = create(nullptr, &err);
+    EXPECT_EQ(err, 0u) << "the second of two open unnamed mutexes";
+    EXPECT_TRUE(CloseHandle(u1));
+    EXPECT_TRUE(CloseHandle(u2));
+}
+
+TEST_F(KernelMutex, AnotherProcessSeesTheNameInItsSessionOnly) {
+    std::string longa(300, 'x');
+    std::string longb = longa;
+    longb.back() = 'y';
+    DWORD err;
+    HANDLE h = create("ZRN", &err);
+    ASSERT_EQ(err, 0u);
+    HANDLE hl = create(longa.c_str(), &err);
+    ASSERT_EQ(err, 0u);
+    EXPECT_EQ(kt::runchild("mutex ZRN"), (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(kt::runchild("mutex other"), 0u);
+    EXPECT_EQ(kt::runchild("mutex " + longa), (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(kt::runchild("mutex " + longb), 0u) << "long names that differ at the end";
+    setenv("THISTLE_SESSION", (session + "b").c_str(), 1);
+    EXPECT_EQ(kt::runchild("mutex ZRN"), 0u);
+    setenv("THISTLE_SESSION", session.c_str(), 1);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_TRUE(CloseHandle(hl));
+    EXPECT_EQ(kt::runchild("mutex ZRN"), 0u);
+}
+
+TEST_F(KernelMutex, ChildrenDoNotKeepTheName) {
+    DWORD err;
+    HANDLE h = create("ZRN", &err);
+    ASSERT_EQ(err, 0u);
+    PROCESS_INFORMATION pi;
+    ASSERT_TRUE(kt::startchild("sleep 5000", &pi));
+    EXPECT_TRUE(CloseHandle(h));
+    h = create("ZRN", &err);
+    EXPECT_EQ(err, 0u) << "the running child holds the launcher's name";
+    EXPECT_TRUE(CloseHandle(h));
+    kill((pid_t)pi.dwProcessId, SIGKILL);
+    kt::waitexit(pi.hProcess);
+    kt::closeinfo(&pi);
 }
 
 namespace {
@@ -128,7 +190,8 @@ TEST_F(KernelSystem, SecondInstanceTalksToTheOwnerOfTheName) {
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(plat_namedrequest("never-created", "x", reply, sizeof reply, 5000), 0);
 
-    /* An owner without a handler closes the connection: no answer, and no waiting. */
+    /* The next owner finds the name free, so the killed one let it go. Without a
+     * handler it closes the connection: no answer, and no waiting. */
     ASSERT_TRUE(kt::startchild("serve ZRN " + dir + "/ready2 no", &pi));
     ASSERT_TRUE(kt::waitfile(dir + "/ready2"));
     t0 = steady::now();

@@ -35,14 +35,18 @@ inline bool exists(const std::string &path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
-/* Starts PLATCHILD_PATH with the given arguments by command line. */
-inline BOOL startchild(const std::string &args, PROCESS_INFORMATION *pi) {
-    std::string cmd = std::string("\"") + PLATCHILD_PATH + "\" " + args;
+/* Starts a program: by path (program, null line) or by command line, in cwd. */
+inline BOOL start(const char *program, std::string line, const char *cwd, PROCESS_INFORMATION *pi) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     *pi = PROCESS_INFORMATION{};
-    return CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                          pi);
+    return CreateProcessA(program, program != nullptr ? nullptr : line.data(), nullptr, nullptr,
+                          FALSE, 0, nullptr, cwd, &si, pi);
+}
+
+/* Starts PLATCHILD_PATH with the given arguments by command line. */
+inline BOOL startchild(const std::string &args, PROCESS_INFORMATION *pi) {
+    return start(nullptr, std::string("\"") + PLATCHILD_PATH + "\" " + args, nullptr, pi);
 }
 
 /* Polls until the exit code is no longer STILL_ACTIVE; STILL_ACTIVE on timeout. */
@@ -61,15 +65,21 @@ inline void closeinfo(PROCESS_INFORMATION *pi) {
     CloseHandle(pi->hThread);
 }
 
-/* Runs the child to its end; its exit code, or ~0 when it could not start. */
-inline DWORD runchild(const std::string &args) {
+/* Runs a program as start() does to its end; its exit code, or ~0 when it could not
+ * start. */
+inline DWORD run(const char *program, const std::string &line, const char *cwd = nullptr) {
     PROCESS_INFORMATION pi;
-    if (!startchild(args, &pi)) {
+    if (!start(program, line, cwd, &pi)) {
         return ~(DWORD)0;
     }
     DWORD code = waitexit(pi.hProcess);
     closeinfo(&pi);
     return code;
+}
+
+/* Runs the child with the given arguments to its end, as run() does. */
+inline DWORD runchild(const std::string &args) {
+    return run(nullptr, std::string("\"") + PLATCHILD_PATH + "\" " + args);
 }
 
 /* Waits until path exists; false on timeout. */

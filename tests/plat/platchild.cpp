@@ -9,15 +9,12 @@
  *   debugout FILE TEXT   standard error to FILE, then OutputDebugStringA(TEXT)
  *   debugbreak           DebugBreak()
  *   getenv NAME FILE     write the variable's value (or "<unset>") to FILE
- *   cmdline FILE ...     write GetCommandLineA() to FILE
  *   serve NAME FILE [no] own mutex NAME, answer requests (unless "no"), create FILE,
  *                        sleep 30 s
  *   signal NAME          die by a signal (SEGV BUS FPE ILL INT KILL ABRT)
- *   divide | segv        a real integer division by zero / null pointer write
- *   args FILE            write cwd and argv to FILE, one per line
+ *   args FILE ...        write cwd, argv and GetCommandLineA() to FILE, one per line
  *   sleep MS [FILE]      sleep, then create FILE
  *   mutex NAME           CreateMutexA(NAME): exit code is its last error
- *   holdmutex NAME FILE  CreateMutexA(NAME), create FILE, sleep 30 s
  *   regwrite PREFIX N    create keys HKLM\PREFIX0..N-1 each with "Value"="<i>"
  *   grandchild N         run "platchild exit N" without this layer, then exit(N & 0xff)
  * Sanitizer handlers are put back to the default before a deliberate crash.
@@ -56,17 +53,6 @@ void onexit() {
     signal(sig, SIG_DFL);
     raise(sig);
     _exit(100);
-}
-
-/* volatile: the compiler must really divide (1 / x it would turn into compares). */
-__attribute__((no_sanitize("undefined"))) int divide(int a, int b) {
-    volatile int n = a;
-    volatile int d = b;
-    return n / d;
-}
-
-__attribute__((no_sanitize("undefined"))) void poke(uintptr_t address) {
-    *(volatile int *)address = 1;
 }
 
 DWORD WINAPI exitonthread(LPVOID arg) {
@@ -167,10 +153,6 @@ int main(int argc, char **argv) {
         writetext(a3, v != nullptr ? v : "<unset>");
         return 0;
     }
-    if (mode == "cmdline") {
-        writetext(a2, GetCommandLineA());
-        return 0;
-    }
     if (mode == "serve" && a3 != nullptr) {
         if (!(argc > 4 && strcmp(argv[4], "no") == 0)) {
             plat_setrequesthandler(answer);
@@ -186,15 +168,6 @@ int main(int argc, char **argv) {
     if (mode == "signal") {
         die(signum(a2));
     }
-    if (mode == "divide") {
-        signal(SIGFPE, SIG_DFL);
-        return divide(7, argc - 2); /* argc is 2 here */
-    }
-    if (mode == "segv") {
-        signal(SIGSEGV, SIG_DFL);
-        poke((uintptr_t)(argc - 2)); /* argc is 2 here */
-        return 0;
-    }
     if (mode == "args") {
         FILE *f = ::fopen(a2, "w");
         char cwd[4096];
@@ -205,6 +178,7 @@ int main(int argc, char **argv) {
         for (int i = 0; i < argc; i++) {
             fprintf(f, "%s\n", argv[i]);
         }
+        fputs(GetCommandLineA(), f);
         fclose(f);
         return 0;
     }
@@ -218,15 +192,6 @@ int main(int argc, char **argv) {
     if (mode == "mutex") {
         HANDLE h = CreateMutexA(nullptr, FALSE, a2);
         ExitProcess(h != nullptr ? GetLastError() : 1000 + GetLastError());
-    }
-    if (mode == "holdmutex" && a3 != nullptr) {
-        HANDLE h = CreateMutexA(nullptr, FALSE, a2);
-        if (h == nullptr || GetLastError() != 0) {
-            return 1;
-        }
-        touch(a3);
-        Sleep(30000);
-        return 0;
     }
     if (mode == "regwrite" && a3 != nullptr) {
         ExitProcess((UINT)regwrite(a2, atoi(a3)));
