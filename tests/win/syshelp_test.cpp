@@ -130,12 +130,8 @@ TEST(Detection, StubsWarnOnTheScreenAndReportSuccess) {
     EXPECT_EQ(detectdirectsound(), 1);
     auto row = [](int r) {
         std::string s;
-        for (int c = 0; c < 80; c++) {
-            char ch = (char)monoscreen(0)[(r * 80 + c) * 2];
-            if (ch == 0) {
-                break;
-            }
-            s += ch;
+        for (int c = 0; c < 80 && monoscreen(0)[(r * 80 + c) * 2] != 0; c++) {
+            s += (char)monoscreen(0)[(r * 80 + c) * 2];
         }
         return s;
     };
