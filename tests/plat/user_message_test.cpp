@@ -139,9 +139,10 @@ TEST(UserSend, ManySendersAndPostersAgainstOneLoop) {
     for (int t = 0; t < 4; t++) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 100; i++) {
-                if (SendMessageA(loop.hwnd, pingmsg, (WPARAM)(t * 1000 + i), 0) != t * 1000 + i + 1)
+                if (SendMessageA(loop.hwnd, pingmsg, (WPARAM)(t * 1000 + i), 0) !=
+                        t * 1000 + i + 1 ||
+                    !PostMessageA(loop.hwnd, WM_USER + 40, (WPARAM)(t * 1000 + i), 0))
                     wrong++;
-                PostMessageA(loop.hwnd, WM_USER + 40, (WPARAM)(t * 1000 + i), 0);
             }
         });
     }
