@@ -61,19 +61,8 @@ class ControlFiles : public ::testing::Test {
     fs::path old;
 };
 
-const char sampleoptions[] = "Brambleshot settings v3\n"
-                             "1\n"
-                             "  -2 trailing words\n"
-                             "3\n"
-                             "4\n"
-                             "5\n"
-                             "6\n"
-                             "7\n"
-                             "8\n"
-                             "200\n"
-                             "11\n"
-                             "12\n"
-                             "0\n";
+const char sampleoptions[] =
+    "Brambleshot settings v3\n1\n  -2 trailing words\n3\n4\n5\n6\n7\n8\n200\n11\n12\n0\n";
 
 // ---- options.txt and opt.dat ---------------------------------------------------------
 
@@ -176,38 +165,44 @@ TEST_F(ControlFiles, WritersFailQuietly) {
 
 // ---- the first-run speed test -------------------------------------------------------
 
-struct SpeedCase {
-    int size;
-    int speed;
-    int option13;
-    int slow;
-    bool screen;
-};
-
 TEST_F(ControlFiles, CheckSpeedRules) {
     const std::string screenrecord =
         le32(0) + le32(16) + le32(512) + le32(384) + le32(64) + le32(48);
-    const SpeedCase cases[] = {
-        {40000, 200, 0, 1, false}, // m 39: rule 2
-        {35000, 200, 0, 1, true},  // m 34: rule 1
-        {30000, 250, 0, 1, false}, // m 29: rule 3
-        {50000, 233, 0, 0, false}, // m 48, 233: only rule 4 could hold
-        {50000, 233, 1, 1, false}, //   ... and does with option13 set
-        {70000, 100, 0, 0, false}, // m 68
-        {36863, 233, 0, 1, true},  // m 35 (truncated, not rounded): rule 1
-        {36864, 233, 0, 0, false}, // m 36: rule 1 no longer holds, rule 2 needs < 233
-        {36864, 232, 0, 1, false}, //   rule 2
-        {36863, 234, 0, 0, false}, // speed 234 fails rules 1, 2 and 4
-        {36863, 234, 1, 0, false}, {65535, 232, 0, 1, false}, // m 63: rule 2
-        {65536, 232, 1, 0, false},                            // m 64: nothing
-        {33791, 300, 0, 1, false},                            // m 32: rule 3
-        {33792, 300, 0, 0, false},                            // m 33
-        {33791, 301, 0, 0, false}, {1023, 0, 0, 1, true},     // m 0
+    // speed.txt's two figures (kilobytes, speed), or nullptr for no speed.txt.
+    const struct {
+        const char *figures;
+        int option13;
+        int slow;
+        bool screen;
+    } cases[] = {
+        {"40000\n200\n", 0, 1, false}, // m 39: rule 2
+        {"35000\n200\n", 0, 1, true},  // m 34: rule 1
+        {"30000\n250\n", 0, 1, false}, // m 29: rule 3
+        {"50000\n233\n", 0, 0, false}, // m 48, 233: only rule 4 could hold
+        {"50000\n233\n", 1, 1, false}, //   ... and does with option13 set
+        {"70000\n100\n", 0, 0, false}, // m 68
+        {"36863\n233\n", 0, 1, true},  // m 35 (truncated, not rounded): rule 1
+        {"36864\n233\n", 0, 0, false}, // m 36: rule 1 no longer holds, rule 2 needs < 233
+        {"36864\n232\n", 0, 1, false}, //   rule 2
+        {"36863\n234\n", 0, 0, false}, // speed 234 fails rules 1, 2 and 4
+        {"36863\n234\n", 1, 0, false},
+        {"65535\n232\n", 0, 1, false}, // m 63: rule 2
+        {"65536\n232\n", 1, 0, false}, // m 64: nothing
+        {"33791\n300\n", 0, 1, false}, // m 32: rule 3
+        {"33792\n300\n", 0, 0, false}, // m 33
+        {"33791\n301\n", 0, 0, false},
+        {"1023\n0\n", 0, 1, true}, // m 0
+        {nullptr, 0, 0, false},
+        {"1000\n", 0, 0, false},               // one figure only
+        {"  1000 kb\n  10 mhz\n", 0, 1, true}, // leading blanks and trailing text are fine
     };
-    for (const SpeedCase &c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.size << " " << c.speed << " opt13 " << c.option13);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << (c.figures ? c.figures : "none") << " opt13 " << c.option13);
         fs::remove("options/screen.dat");
-        put("options/speed.txt", std::to_string(c.size) + "\n" + std::to_string(c.speed) + "\n");
+        fs::remove("options/speed.txt");
+        if (c.figures)
+            put("options/speed.txt", c.figures);
         LaunchOptions o;
         memset(&o, 0, sizeof o);
         o.sfx = 9;
@@ -216,18 +211,6 @@ TEST_F(ControlFiles, CheckSpeedRules) {
         EXPECT_EQ(o.sfx, c.slow ? 0 : 9);
         EXPECT_EQ(get("options/screen.dat"), c.screen ? screenrecord : "");
     }
-}
-
-TEST_F(ControlFiles, CheckSpeedWithoutFigures) {
-    LaunchOptions o;
-    memset(&o, 0, sizeof o);
-    o.sfx = 9;
-    EXPECT_EQ(checkspeed(&o), 0); // no speed.txt
-    put("options/speed.txt", "1000\n");
-    EXPECT_EQ(checkspeed(&o), 0); // one figure only
-    put("options/speed.txt", "  1000 kb\n  10 mhz\n");
-    EXPECT_EQ(checkspeed(&o), 1); // leading blanks and trailing text are fine
-    EXPECT_EQ(o.sfx, 0);
 }
 
 // ---- sfx.dat, screen.dat, the first-run marker ----------------------------------------
@@ -247,7 +230,6 @@ TEST_F(ControlFiles, FirstTimeMarker) {
     EXPECT_EQ(firsttimefe(), 1); // missing
     EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
     EXPECT_EQ(firsttimefe(), 0); // set for ever
-    EXPECT_EQ(firsttimefe(), 0);
 
     put("options/firsttimefe.txt", le32(2)); // any other value: runs again
     EXPECT_EQ(firsttimefe(), 1);
@@ -279,39 +261,23 @@ TEST_F(ControlFiles, ValueFiles) {
     int32_t mp = 7;
     EXPECT_EQ(readcontrolvalue("options\\mp.dat", &mp), 0);
     EXPECT_EQ(mp, 7);
-
-    EXPECT_EQ(writefirstrunflag(1), 1);
-    EXPECT_EQ(get("ft.dat"), le32(1));
-    EXPECT_EQ(writefirstrunflag(0), 1);
-    EXPECT_EQ(get("ft.dat"), le32(0));
 }
 
 TEST(CheckExitCode, OnlyTheFourCrashCodesShowAMessage) {
     // Headless, the message box is one line on standard error and answers at once.
     setenv("THISTLE_VIDEO", "null", 1);
-    const struct {
-        DWORD code;
-        int crash;
-        const char *shown;
-    } cases[] = {
-        {0xC000008Eu, 1, "Application Error: Divide By 0\n"},
-        {0xC0000005u, 1, "Application Error: Access Violation\n"},
-        {0xC0000094u, 1, "Application Error: Interger Divide By 0\n"},
-        {0xC000008Cu, 1, "Application Error: Array Exceeded\n"},
-        {0, 0, ""},
-        {1, 0, ""},
-        {259, 0, ""},
-        {0xC000001Du, 0, ""}, // other exception codes are ordinary ends
-        {0xC0000096u, 0, ""},
-        {0xFFFFFFFFu, 0, ""},
-    };
-    for (const auto &c : cases) {
+    auto shown = [](DWORD code, int crash) {
         ::testing::internal::CaptureStderr();
-        int result = checkexitcode(c.code);
-        std::string shown = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(result, c.crash) << std::hex << c.code;
-        EXPECT_EQ(shown, c.shown);
-    }
+        EXPECT_EQ(checkexitcode(code), crash) << std::hex << code;
+        return ::testing::internal::GetCapturedStderr();
+    };
+    EXPECT_EQ(shown(0xC000008Eu, 1), "Application Error: Divide By 0\n");
+    EXPECT_EQ(shown(0xC0000005u, 1), "Application Error: Access Violation\n");
+    EXPECT_EQ(shown(0xC0000094u, 1), "Application Error: Interger Divide By 0\n");
+    EXPECT_EQ(shown(0xC000008Cu, 1), "Application Error: Array Exceeded\n");
+    // Other exception codes are ordinary ends.
+    for (DWORD code : {0u, 1u, 259u, 0xC000001Du, 0xC0000096u, 0xFFFFFFFFu})
+        EXPECT_EQ(shown(code, 0), "");
 }
 
 } // namespace

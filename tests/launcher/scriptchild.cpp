@@ -10,7 +10,6 @@
 //   mp=N       write N into options/mp.dat
 //   patch=N    write N into options/patch.dat
 //   quit=N     write N into quit.dat
-//   delay=MS   sleep
 //   exit=X     end: a number (decimal or 0x hex) through ExitProcess, "still" for 259,
 //              "segv" or "fpe" to die by that signal; default 0
 // A run without a script line writes quit.dat 0 and exits 0, so a runaway launcher ends.
@@ -87,19 +86,13 @@ int main(int argc, char **argv) {
 
     std::string logpath = dir + "/children.log";
     size_t run = 0;
-    {
-        std::ifstream log(logpath);
-        for (std::string line; std::getline(log, line);)
-            run++;
-    }
-    std::string script = "quit=0";
-    {
-        std::ifstream in(dir + "/script.txt");
-        std::string line;
-        for (size_t i = 0; i <= run && std::getline(in, line); i++)
-            if (i == run)
-                script = line;
-    }
+    std::string script = "quit=0", line;
+    for (std::ifstream log(logpath); std::getline(log, line);)
+        run++;
+    std::ifstream in(dir + "/script.txt");
+    for (size_t i = 0; i <= run && std::getline(in, line); i++)
+        if (i == run)
+            script = line;
 
     char cwd[4096];
     if (!getcwd(cwd, sizeof cwd))
@@ -134,8 +127,6 @@ int main(int argc, char **argv) {
             writevalue(dir + "/options/patch.dat", strtol(value.c_str(), nullptr, 0));
         else if (key == "quit")
             writevalue(dir + "/quit.dat", strtol(value.c_str(), nullptr, 0));
-        else if (key == "delay")
-            usleep((useconds_t)strtoul(value.c_str(), nullptr, 0) * 1000);
         else if (key == "exit")
             exitword = value;
     }

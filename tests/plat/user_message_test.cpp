@@ -15,7 +15,6 @@ namespace {
 
 constexpr UINT pingmsg = WM_USER + 1;  // wParam + 1 is the answer
 constexpr UINT sendback = WM_USER + 2; // the procedure sends pingmsg to (HWND)lParam
-constexpr UINT slowmsg = WM_USER + 3;  // takes a while, then answers 42
 
 const ACCEL shellkeys[] = {
     {FALT, '?', 104},
@@ -28,7 +27,6 @@ const int registered = plat_addresources(&resources);
 
 std::mutex seenlock;
 std::vector<MSG> seen; // messages that reached testproc, any thread
-std::atomic<bool> slowdone{false};
 
 LRESULT CALLBACK testproc(HWND h, UINT m, WPARAM w, LPARAM l) {
     {
@@ -40,10 +38,6 @@ LRESULT CALLBACK testproc(HWND h, UINT m, WPARAM w, LPARAM l) {
         return (LRESULT)w + 1;
     case sendback:
         return SendMessageA((HWND)l, pingmsg, w, 0) + 100;
-    case slowmsg:
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        slowdone = true;
-        return 42;
     case WM_DESTROY:
         PostQuitMessage(3);
         return 0;
@@ -121,39 +115,6 @@ TEST(UserQueue, FiltersPickFromThePostsAndQuitComesAfterThemWithItsCode) {
     EXPECT_EQ(msg.wParam, 3u);
 }
 
-TEST(UserQueue, PostsFromAnotherThreadWakeAWaitingLoopInOrder) {
-    loopthread loop;
-    clearseen();
-    std::thread poster([&] {
-        for (int i = 0; i < 200; i++)
-            ASSERT_TRUE(PostMessageA(loop.hwnd, WM_USER + 20, (WPARAM)i, 0));
-    });
-    poster.join();
-    loop.stop();
-    EXPECT_EQ(loop.exitcode, 3);
-    std::vector<WPARAM> got;
-    for (const MSG &m : seencopy())
-        if (m.message == WM_USER + 20)
-            got.push_back(m.wParam);
-    ASSERT_EQ(got.size(), 200u);
-    for (size_t i = 0; i < got.size(); i++)
-        EXPECT_EQ(got[i], i);
-}
-
-TEST(UserSend, CrossThreadSendWaitsForTheOwnersLoopAndReturnsItsResult) {
-    loopthread loop;
-    slowdone = false;
-    EXPECT_EQ(SendMessageA(loop.hwnd, slowmsg, 0, 0), 42);
-    EXPECT_TRUE(slowdone) << "returned before the procedure finished";
-    EXPECT_EQ(SendMessageA(loop.hwnd, pingmsg, 9, 0), 10);
-    // The destroy message the launch thread sends ends the owner's loop with code 0...
-    // here the procedure posts 3.
-    SendMessageA(loop.hwnd, WM_CLOSE, 0, 0);
-    loop.t.join();
-    EXPECT_EQ(loop.exitcode, 3);
-    EXPECT_EQ(SendMessageA(loop.hwnd, pingmsg, 1, 0), 0) << "window gone";
-}
-
 TEST(UserSend, ThreadsSendingToEachOtherDoNotDeadlock) {
     loopthread a, b;
     // a's procedure sends back to a window of this thread, which is blocked in its own
@@ -169,16 +130,19 @@ TEST(UserSend, ThreadsSendingToEachOtherDoNotDeadlock) {
     b.stop();
 }
 
+// Posts from another thread wake the waiting loop and arrive in each poster's order.
 TEST(UserSend, ManySendersAndPostersAgainstOneLoop) {
     loopthread loop;
+    clearseen();
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; t++) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 100; i++) {
-                if (SendMessageA(loop.hwnd, pingmsg, (WPARAM)(t * 1000 + i), 0) != t * 1000 + i + 1)
+                if (SendMessageA(loop.hwnd, pingmsg, (WPARAM)(t * 1000 + i), 0) !=
+                        t * 1000 + i + 1 ||
+                    !PostMessageA(loop.hwnd, WM_USER + 40, (WPARAM)(t * 1000 + i), 0))
                     wrong++;
-                PostMessageA(loop.hwnd, WM_USER + 40, 0, 0);
             }
         });
     }
@@ -186,6 +150,13 @@ TEST(UserSend, ManySendersAndPostersAgainstOneLoop) {
         t.join();
     loop.stop();
     EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(loop.exitcode, 3);
+    int next[4] = {0, 0, 0, 0};
+    for (const MSG &m : seencopy())
+        if (m.message == WM_USER + 40) {
+            EXPECT_EQ(m.wParam % 1000, (WPARAM)next[m.wParam / 1000]++);
+        }
+    EXPECT_EQ(std::vector<int>(next, next + 4), std::vector<int>(4, 100));
 }
 
 // The shell window's loop: Alt+'?' and Alt+'/' are command 104; a plain '?' is not.

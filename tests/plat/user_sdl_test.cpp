@@ -56,8 +56,7 @@ TEST(SdlBackend, PopupCoversTheScreenIsPaintedRaisedAndDestroyed) {
     SDL_DisplayMode mode;
     ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &mode), 0);
     int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
-    EXPECT_EQ(cx, mode.w);
-    EXPECT_EQ(cy, mode.h);
+    EXPECT_EQ(std::vector<int>({cx, cy}), std::vector<int>({mode.w, mode.h}));
 
     ShowCursor(FALSE);
     HWND h = shellwindow(WS_POPUP | WS_MINIMIZE, cx, cy);
@@ -78,10 +77,7 @@ TEST(SdlBackend, PopupCoversTheScreenIsPaintedRaisedAndDestroyed) {
     int w = 0, hgt = 0, x = -1, y = -1;
     SDL_GetWindowSize(win, &w, &hgt);
     SDL_GetWindowPosition(win, &x, &y);
-    EXPECT_EQ(w, cx);
-    EXPECT_EQ(hgt, cy);
-    EXPECT_EQ(x, 0);
-    EXPECT_EQ(y, 0);
+    EXPECT_EQ(std::vector<int>({w, hgt, x, y}), std::vector<int>({cx, cy, 0, 0}));
     SDL_Surface *s = SDL_GetWindowSurface(win);
     ASSERT_NE(s, nullptr);
     Uint32 pixel = 0;
@@ -89,9 +85,8 @@ TEST(SdlBackend, PopupCoversTheScreenIsPaintedRaisedAndDestroyed) {
            s->format->BytesPerPixel);
     Uint8 r, g, b;
     SDL_GetRGB(pixel, s->format, &r, &g, &b);
-    EXPECT_EQ(r, 0x20);
-    EXPECT_EQ(g, 0x40);
-    EXPECT_EQ(b, 0x60);
+    EXPECT_EQ(std::vector<int>({r, g, b}), std::vector<int>({0x20, 0x40, 0x60}))
+        << "the class brush";
 
     EXPECT_TRUE(SetForegroundWindow(h));
     EXPECT_EQ(GetForegroundWindow(), h);
@@ -115,9 +110,9 @@ TEST(SdlBackend, MessageBoxThatCannotBeShownIsWrittenAsOneLine) {
 
 // The window thread and the display's requests rely on a post ending the event
 // thread's wait at once. Each message is posted a little (0-60 us) after the one before
-// has arrived, so the posts land all along the event thread's way back to waiting. A lost wake-up costs
-// the whole wait (100 ms) and hits dozens of the posts; a loaded machine stalls one
-// now and then, so a few may be as late.
+// has arrived, so the posts land all along the event thread's way back to waiting. A lost wake-up
+// costs the whole wait (100 ms) and hits dozens of the posts; a loaded machine stalls one now and
+// then, so a few may be as late.
 TEST(SdlBackend, PostsFromAnotherThreadEndTheEventWaitAtOnce) {
     using namespace std::chrono_literals;
     using clock = std::chrono::steady_clock;
