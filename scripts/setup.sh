@@ -2,7 +2,15 @@
 # Installs the Debian packages that building, testing and the demo need. Idempotent: it
 # installs only what is missing, and does nothing (not even a package-list update) when
 # everything is there. Runs apt-get as root, or through sudo.
+#   scripts/setup.sh        what building and the Linux tests need
+#   scripts/setup.sh wine   that, plus what running the Windows tests needs (scripts/wine-test.sh)
 set -euo pipefail
+
+group=${1:-}
+if [[ -n "$group" && "$group" != wine ]]; then
+  echo "usage: scripts/setup.sh [wine]" >&2
+  exit 2
+fi
 
 packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev   # compilers, sanitizer runtimes
@@ -13,6 +21,11 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix # Windows cross builds
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
 )
+if [[ "$group" == wine ]]; then
+  # 64-bit Wine only: adding the 32-bit loader (wine32) breaks the 64-bit one on machines
+  # that cannot run 32-bit code. Xvfb is the display the Windows programs run on.
+  packages+=(wine wine64 xvfb)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -11,15 +11,18 @@
 //   patch=N    write N into options/patch.dat
 //   quit=N     write N into quit.dat
 //   exit=X     end: a number (decimal or 0x hex) through ExitProcess, "still" for 259,
-//              "segv" or "fpe" to die by that signal; default 0
+//              "segv" or "fpe" to die by that signal (on Windows: by a real access
+//              violation or a real integer division by zero); default 0
 // A run without a script line writes quit.dat 0 and exits 0, so a runaway launcher ends.
 //
 // Log line: name=<program> cwd=<dir> ft=<ft.dat> quit=<quit.dat> sfxdat=<options/sfx.dat>
 // t=<monotonic ms> argv=<arguments joined by '|'>; a missing file shows as "none".
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -64,6 +67,30 @@ void setsfxline(const std::string &path, const std::string &value) {
         out << line << "\n";
 }
 
+#ifdef _WIN32
+constexpr char separator = '\\';
+
+/* The faults themselves. The top-level filter has the system end the process with the
+ * exception's code at once: no debugger, no fault box (the launcher's own message is
+ * what the tests look for). */
+volatile int *volatile nowhere = nullptr;
+volatile int zero = 0;
+LONG WINAPI endprocess(EXCEPTION_POINTERS *) {
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+[[noreturn]] void segv() {
+    SetUnhandledExceptionFilter(endprocess);
+    *nowhere = 1;
+    ExitProcess(1);
+}
+[[noreturn]] void fpe() {
+    SetUnhandledExceptionFilter(endprocess);
+    zero = 1 / zero;
+    ExitProcess(1);
+}
+#else
+constexpr char separator = '/';
+
 [[noreturn]] void diebysignal(int sig) {
     rlimit nocore = {0, 0};
     setrlimit(RLIMIT_CORE, &nocore);
@@ -71,18 +98,31 @@ void setsfxline(const std::string &path, const std::string &value) {
     raise(sig);
     _exit(1);
 }
+[[noreturn]] void segv() {
+    diebysignal(SIGSEGV);
+}
+[[noreturn]] void fpe() {
+    diebysignal(SIGFPE);
+}
+#endif
 
 } // namespace
 
 int main(int argc, char **argv) {
     char exe[4096];
+#ifdef _WIN32
+    DWORD len = GetModuleFileNameA(nullptr, exe, sizeof exe);
+    if (len == 0 || len >= sizeof exe)
+        return 120;
+#else
     ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (len <= 0)
         return 120;
     exe[len] = '\0';
+#endif
     std::string path(exe);
-    std::string dir = path.substr(0, path.rfind('/'));
-    std::string name = path.substr(path.rfind('/') + 1);
+    std::string dir = path.substr(0, path.rfind(separator));
+    std::string name = path.substr(path.rfind(separator) + 1);
 
     std::string logpath = dir + "/children.log";
     size_t run = 0;
@@ -95,10 +135,18 @@ int main(int argc, char **argv) {
             script = line;
 
     char cwd[4096];
+#ifdef _WIN32
+    DWORD cwdlen = GetCurrentDirectoryA(sizeof cwd, cwd);
+    if (cwdlen == 0 || cwdlen >= sizeof cwd)
+        strcpy(cwd, "?");
+    long long ms = (long long)GetTickCount64();
+#else
     if (!getcwd(cwd, sizeof cwd))
         strcpy(cwd, "?");
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
+    long long ms = (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
+#endif
     std::string args;
     for (int i = 0; i < argc; i++)
         args += (i ? "|" : "") + std::string(argv[i]);
@@ -106,8 +154,7 @@ int main(int argc, char **argv) {
         std::ofstream log(logpath, std::ios::app);
         log << "name=" << name << " cwd=" << cwd << " ft=" << readvalue(dir + "/ft.dat")
             << " quit=" << readvalue(dir + "/quit.dat")
-            << " sfxdat=" << readvalue(dir + "/options/sfx.dat")
-            << " t=" << (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000 << " argv=" << args
+            << " sfxdat=" << readvalue(dir + "/options/sfx.dat") << " t=" << ms << " argv=" << args
             << "\n";
     }
 
@@ -132,9 +179,9 @@ int main(int argc, char **argv) {
     }
 
     if (exitword == "segv")
-        diebysignal(SIGSEGV);
+        segv();
     if (exitword == "fpe")
-        diebysignal(SIGFPE);
+        fpe();
     if (exitword == "still")
         ExitProcess(STILL_ACTIVE);
     ExitProcess((UINT)strtoul(exitword.c_str(), nullptr, 0));

@@ -6,17 +6,27 @@
 #include "plat/stdio.h"
 
 #include <cstring>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 using KernelFiles = kt::ScratchDir;
 
 TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
-    ASSERT_EQ(mkdir("options", 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory("options"));
     FILE *f = fopen("options\\options.txt", "wt");
     ASSERT_NE(f, nullptr);
     fputs("line\n", f);
     fclose(f);
+#ifdef _WIN32
+    /* The Windows runtime writes text lines with CR LF, and reads them back (text modes,
+     * and "r" without "b") as LF; here a line ends in LF either way. */
+    EXPECT_EQ(kt::readfile(dir + "/options/options.txt"), "line\r\n");
+    const std::string binaryline = "line\r\n";
+#else
     EXPECT_EQ(kt::readfile(dir + "/options/options.txt"), "line\n");
+    const std::string binaryline = "line\n";
+#endif
 
     static const char *const modes[] = {"rt", "rb", "r", "r+t", "rt+"};
     for (const char *mode : modes) {
@@ -24,7 +34,7 @@ TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
         ASSERT_NE(f, nullptr) << mode;
         char buf[16] = {};
         EXPECT_NE(fgets(buf, sizeof buf, f), nullptr);
-        EXPECT_STREQ(buf, "line\n") << mode;
+        EXPECT_EQ(buf, std::string(mode) == "rb" ? binaryline : "line\n") << mode;
         fclose(f);
     }
     f = fopen("options\\ft.dat", "wb");
@@ -39,8 +49,12 @@ TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
 
     /* Only a regular file opens, as on Windows: a directory or a FIFO (which would wait
      * for a writer) fails at once. */
+#ifdef _WIN32
+    for (const char *name : {"options"}) {
+#else
     ASSERT_EQ(mkfifo("options/pipe", 0644), 0);
     for (const char *name : {"options", "options\\pipe"}) {
+#endif
         for (const char *mode : {"rb", "rt", "r+b", "wb", "ab"}) {
             EXPECT_EQ(fopen(name, mode), nullptr) << name << " " << mode;
         }
@@ -52,7 +66,7 @@ TEST_F(KernelFiles, CurrentDirectoryTakesBackslashes) {
     EXPECT_TRUE(SetCurrentDirectoryA("inst\\sub\\"));
     char buf[4096];
     DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
-    EXPECT_EQ(std::string(buf), dir + "/inst/sub");
+    EXPECT_EQ(std::string(buf), kt::native(dir + "/inst/sub"));
     EXPECT_EQ(n, strlen(buf));
 
     char small[4] = "abc";
@@ -60,18 +74,25 @@ TEST_F(KernelFiles, CurrentDirectoryTakesBackslashes) {
     EXPECT_STREQ(small, "abc");
 
     EXPECT_FALSE(SetCurrentDirectoryA(""));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
     EXPECT_FALSE(SetCurrentDirectoryA("no\\such\\dir"));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
     GetCurrentDirectoryA(sizeof buf, buf);
-    EXPECT_EQ(std::string(buf), dir + "/inst/sub") << "a failed change leaves it";
+    EXPECT_EQ(std::string(buf), kt::native(dir + "/inst/sub")) << "a failed change leaves it";
 }
 
 TEST(KernelModule, ExecutableIsTheOneModule) {
     char exe[4096];
+#ifdef _WIN32
+    DWORD len = sizeof exe;
+    ASSERT_TRUE(QueryFullProcessImageNameA(GetCurrentProcess(), 0, exe, &len));
+    const char separator = '\\';
+#else
     ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
     ASSERT_GT(len, 0);
     exe[len] = '\0';
+    const char separator = '/';
+#endif
 
     char buf[4096];
     EXPECT_EQ(GetModuleFileNameA(nullptr, buf, sizeof buf), (DWORD)len);
@@ -79,19 +100,31 @@ TEST(KernelModule, ExecutableIsTheOneModule) {
     char small[8];
     EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), (DWORD)sizeof small);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+#ifdef _WIN32
+    /* Wine fills all 8 bytes and leaves the name unterminated (as Windows XP did); later
+     * Windows versions and the POSIX layer end it within the buffer. */
+    EXPECT_EQ(std::string(small, 7), std::string(exe, 7));
+#else
     EXPECT_EQ(std::string(small), std::string(exe, 7));
+#endif
 
     HMODULE self = GetModuleHandleA(nullptr);
     ASSERT_NE(self, nullptr);
-    EXPECT_EQ(GetModuleHandleA(strrchr(exe, '/') + 1), self);
+    EXPECT_EQ(GetModuleHandleA(strrchr(exe, separator) + 1), self);
     EXPECT_EQ(GetModuleFileNameA(self, buf, sizeof buf), (DWORD)len);
+#ifndef _WIN32
+    /* Windows has the system's libraries loaded in every program (this one links user32);
+     * the POSIX layer has no modules besides the program. */
     EXPECT_EQ(GetModuleHandleA("user32.dll"), nullptr);
+#endif
 }
 
 TEST(KernelMemory, ReserveCommitReleaseRoundTrip) {
     SYSTEM_INFO si;
     GetSystemInfo(&si);
+#ifndef _WIN32
     EXPECT_EQ(si.dwPageSize, (DWORD)sysconf(_SC_PAGESIZE));
+#endif
 
     const SIZE_T size = 1 << 20;
     unsigned char *p =
@@ -121,5 +154,8 @@ TEST(KernelMemory, ReserveCommitReleaseRoundTrip) {
     EXPECT_TRUE(VirtualFree(r, 0, MEM_RELEASE));
 
     EXPECT_EQ(VirtualAlloc(nullptr, 0, MEM_COMMIT, PAGE_READWRITE), nullptr);
+#ifndef _WIN32
+    /* Windows grants executable memory; the POSIX layer refuses it (no caller needs it). */
     EXPECT_EQ(VirtualAlloc(nullptr, 10, MEM_COMMIT, 0x40 /* executable */), nullptr);
+#endif
 }

@@ -31,6 +31,15 @@ inline void writefile(const std::string &path, const std::string &text) {
     out << text;
 }
 
+/* A path with '/' separators as the system writes it back (GetCurrentDirectory...). */
+inline std::string native(std::string path) {
+#ifdef _WIN32
+    for (char &c : path)
+        c = c == '/' ? '\\' : c;
+#endif
+    return path;
+}
+
 inline bool exists(const std::string &path) {
     return access(path.c_str(), F_OK) == 0;
 }
@@ -44,10 +53,12 @@ inline BOOL start(const char *program, std::string line, const char *cwd, PROCES
                           FALSE, 0, nullptr, cwd, &si, pi);
 }
 
+#ifdef PLATCHILD_PATH
 /* Starts PLATCHILD_PATH with the given arguments by command line. */
 inline BOOL startchild(const std::string &args, PROCESS_INFORMATION *pi) {
     return start(nullptr, std::string("\"") + PLATCHILD_PATH + "\" " + args, nullptr, pi);
 }
+#endif
 
 /* Polls until the exit code is no longer STILL_ACTIVE; STILL_ACTIVE on timeout. */
 inline DWORD waitexit(HANDLE h, int timeoutms = 10000) {
@@ -77,10 +88,12 @@ inline DWORD run(const char *program, const std::string &line, const char *cwd =
     return code;
 }
 
+#ifdef PLATCHILD_PATH
 /* Runs the child with the given arguments to its end, as run() does. */
 inline DWORD runchild(const std::string &args) {
     return run(nullptr, std::string("\"") + PLATCHILD_PATH + "\" " + args);
 }
+#endif
 
 /* Waits until path exists; false on timeout. */
 inline bool waitfile(const std::string &path, int timeoutms = 10000) {
@@ -94,9 +107,18 @@ inline bool waitfile(const std::string &path, int timeoutms = 10000) {
 class ScratchDir : public ::testing::Test {
   protected:
     void SetUp() override {
+#ifdef _WIN32
+        dir = (std::filesystem::temp_directory_path() /
+               ("thistle-kernel-" + std::to_string(GetCurrentProcessId())))
+                  .string();
+        ASSERT_TRUE(std::filesystem::create_directory(dir));
+        for (char &c : dir) // as the tests write paths; the calls take both
+            c = c == '\\' ? '/' : c;
+#else
         char tmpl[] = "/tmp/thistle-kernel-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
+#endif
         char buf[4096];
         ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
         oldcwd = buf;

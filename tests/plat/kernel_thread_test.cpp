@@ -8,6 +8,10 @@
 #include <atomic>
 #include <csignal>
 #include <vector>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -115,8 +119,16 @@ DWORD WINAPI sleepforever(LPVOID) {
 /* Blocked outside the layer: in read() of a pipe nobody writes to. */
 DWORD WINAPI readforever(LPVOID arg) {
     char c;
-    ssize_t n = read(*static_cast<int *>(arg), &c, 1);
+    long n = read(*static_cast<int *>(arg), &c, 1);
     return (DWORD)n;
+}
+
+int makepipe(int fds[2]) {
+#ifdef _WIN32
+    return _pipe(fds, 256, _O_BINARY);
+#else
+    return pipe(fds);
+#endif
 }
 
 /* Never waits, sleeps or makes a system call. */
@@ -126,6 +138,7 @@ DWORD WINAPI spinforever(LPVOID arg) {
     }
 }
 
+#ifndef _WIN32
 /* Blocks every signal, then spins until told to sleep in the layer. */
 DWORD WINAPI spinblocked(LPVOID arg) {
     sigset_t all;
@@ -139,13 +152,14 @@ DWORD WINAPI spinblocked(LPVOID arg) {
         Sleep(1);
     }
 }
+#endif
 
 } // namespace
 
 TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
     HANDLE ev = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(makepipe(fds), 0);
     std::atomic<long> spins{0};
     HANDLE all[] = {
         CreateThread(nullptr, 0, waitforever, ev, 0, nullptr),
@@ -165,18 +179,26 @@ TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
         DWORD code = 0;
         EXPECT_TRUE(GetExitCodeThread(all[i], &code));
         EXPECT_EQ(code, 40u + (DWORD)i) << i;
-        /* A second terminate of an ended thread changes nothing. */
+#ifndef _WIN32
+        /* A second terminate of an ended thread changes nothing. (Wine takes the second
+         * code as the thread's exit code.) */
         EXPECT_TRUE(TerminateThread(all[i], 99));
         EXPECT_TRUE(GetExitCodeThread(all[i], &code));
         EXPECT_EQ(code, 40u + (DWORD)i) << i;
+#endif
         EXPECT_TRUE(CloseHandle(all[i]));
     }
     long stopped = spins.load();
     Sleep(20);
     EXPECT_EQ(spins.load(), stopped) << "the busy thread still runs";
+#ifndef _WIN32
+    /* (On Windows the runtime's lock of the read end stays with the terminated reader:
+     * closing it would wait for ever, as TerminateThread's documentation warns.) */
     close(fds[0]);
     close(fds[1]);
+#endif
 
+#ifndef _WIN32
     /* With the signal blocked the call still returns; the thread ends at its next
      * sleep in the layer. */
     std::atomic<long> state{0};
@@ -190,6 +212,10 @@ TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
     EXPECT_TRUE(GetExitCodeThread(h, &code));
     EXPECT_EQ(code, 50u);
     EXPECT_TRUE(CloseHandle(h));
+#else
+    DWORD code = 0;
+    HANDLE h;
+#endif
 
     h = CreateThread(nullptr, 0, exitwith, (LPVOID)(uintptr_t)0xC0DE, 0, nullptr);
     EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
@@ -238,7 +264,11 @@ TEST(KernelThreadHandle, ThreadClosesItsOwnHandleAndDuplicatesItsPseudoHandle) {
     d.created = h;
     ASSERT_TRUE(eventually([&] { return d.mine.load() != nullptr; }));
     EXPECT_TRUE(d.closed.load());
+#ifndef _WIN32
+    /* Windows gives a closed handle's value to the next handle made (here, likely the
+     * thread's duplicate): only our layer's values stay unused. */
     EXPECT_FALSE(CloseHandle(h)) << "closed by the thread";
+#endif
     HANDLE mine = d.mine.load();
     EXPECT_NE(mine, GetCurrentThread());
     EXPECT_EQ(d.tid, tid);
@@ -249,7 +279,9 @@ TEST(KernelThreadHandle, ThreadClosesItsOwnHandleAndDuplicatesItsPseudoHandle) {
     HANDLE copy = nullptr;
     EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), mine, GetCurrentProcess(), &copy, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE));
-    EXPECT_FALSE(CloseHandle(mine)) << "source still open";
+#ifndef _WIN32
+    EXPECT_FALSE(CloseHandle(mine)) << "source still open"; /* the copy may take its value */
+#endif
     EXPECT_TRUE(SetEvent(d.go));
     EXPECT_EQ(WaitForSingleObject(copy, 5000), (DWORD)WAIT_OBJECT_0);
     DWORD code = 0;
@@ -475,12 +507,20 @@ TEST(KernelWait, MultipleWaitGivesLowestSignalledIndexOrTimesOut) {
     HANDLE many[MAXIMUM_WAIT_OBJECTS + 1];
     std::fill(many, many + MAXIMUM_WAIT_OBJECTS + 1, e[0]);
     SetEvent(e[0]);
-    for (DWORD n : {(DWORD)MAXIMUM_WAIT_OBJECTS + 1, 2u}) {
+#ifdef _WIN32
+    /* Wine waits on a handle given twice (Windows refuses it for a wait for all, as the
+     * POSIX layer does) and faults on a null array (Windows fails the call). */
+    for (DWORD n : {(DWORD)MAXIMUM_WAIT_OBJECTS + 1}) {
+#else
+    for (DWORD n : {(DWORD)MAXIMUM_WAIT_OBJECTS + 1, (DWORD)2}) {
+#endif
         SetLastError(0);
         EXPECT_EQ(WaitForMultipleObjects(n, many, TRUE, 0), WAIT_FAILED) << "too many, or twice";
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
     }
+#ifndef _WIN32
     EXPECT_EQ(WaitForMultipleObjects(1, nullptr, FALSE, 0), WAIT_FAILED);
+#endif
     EXPECT_EQ(WaitForMultipleObjects(2, many, FALSE, 0), (DWORD)WAIT_OBJECT_0);
     for (HANDLE h : e) {
         CloseHandle(h);
@@ -612,7 +652,12 @@ TEST(KernelTime, TickCountFollowsTheMonotonicClock) {
     for (int i = 0; i < 5; i++) {
         Sleep(10);
         DWORD t = GetTickCount();
+#ifdef _WIN32
+        /* Windows advances the count in steps of the system timer (10 to 16 ms). */
+        EXPECT_GE((int32_t)(t - last), 0) << "tick count went back";
+#else
         EXPECT_GE((int32_t)(t - last), 10 - 1) << "tick count went back or stood still";
+#endif
         last = t;
     }
     long real = elapsedms(s0);

@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include "plat/win32.h"
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -19,6 +23,40 @@
 #include <vector>
 
 namespace {
+
+size_t pagesize() {
+#ifdef _WIN32
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    return si.dwPageSize;
+#else
+    return static_cast<size_t>(sysconf(_SC_PAGESIZE));
+#endif
+}
+
+/* Two readable and writable pages, the second then made inaccessible. */
+uint8_t *guardedpage(size_t page) {
+#ifdef _WIN32
+    void *map = VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    DWORD old = 0;
+    if (!map || !VirtualProtect(static_cast<uint8_t *>(map) + page, page, PAGE_NOACCESS, &old))
+        return nullptr;
+#else
+    void *map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED || mprotect(static_cast<uint8_t *>(map) + page, page, PROT_NONE) != 0)
+        return nullptr;
+#endif
+    return static_cast<uint8_t *>(map);
+}
+
+void freeguarded(uint8_t *map, size_t page) {
+#ifdef _WIN32
+    (void)page;
+    VirtualFree(map, 0, MEM_RELEASE);
+#else
+    munmap(map, 2 * page);
+#endif
+}
 
 constexpr size_t maxcount = 300;
 constexpr size_t guard = 16;
@@ -225,11 +263,10 @@ TEST(MemutilEndian, ReadersTakeOnlyNBytes) {
 // The writers store the low n bytes and nothing else, checked at the very end of a page
 // that an inaccessible one follows: one byte too many would fault.
 TEST(MemutilEndian, WritersStoreLowNBytesUpToThePageEnd) {
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    void *map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(map, MAP_FAILED);
-    uint8_t *end = static_cast<uint8_t *>(map) + page;
-    ASSERT_EQ(mprotect(end, page, PROT_NONE), 0);
+    const size_t page = pagesize();
+    uint8_t *map = guardedpage(page);
+    ASSERT_NE(map, nullptr);
+    uint8_t *end = map + page;
     const uint32_t v = 0x8182838Au;
     for (uint32_t n = 1; n <= 4; n++) {
         const long at = -static_cast<long>(n);
@@ -245,11 +282,11 @@ TEST(MemutilEndian, WritersStoreLowNBytesUpToThePageEnd) {
         EXPECT_EQ(end[at - 1], 0xCC) << "n " << n;
     }
     EXPECT_EQ(getlittleendian(end, 0), 0u);
-    munmap(map, 2 * page);
+    freeguarded(map, page);
 }
 
 TEST(MemutilPages, RoundsToWholeWritablePages) {
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t page = pagesize();
     const struct {
         size_t ask, got;
     } cases[] = {{1, page}, {page, page}, {page + 1, 2 * page}, {3 * page - 1, 3 * page}};

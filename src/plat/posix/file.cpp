@@ -117,15 +117,19 @@ FILE *plat_fopen(const char *name, const char *mode) {
     return file;
 }
 
-/* Changes the current directory (backslashes allowed). An empty name fails with
- * ERROR_PATH_NOT_FOUND, as a missing directory does. */
+/* Changes the current directory (backslashes allowed). An empty name is no path at all
+ * (ERROR_INVALID_NAME, as on Windows); a missing directory is ERROR_PATH_NOT_FOUND. */
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
     char path[4096];
     if (lpPathName == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (lpPathName[0] == '\0' || !kernpath(path, sizeof path, lpPathName)) {
+    if (lpPathName[0] == '\0') {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    if (!kernpath(path, sizeof path, lpPathName)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
