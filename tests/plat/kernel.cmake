@@ -10,12 +10,20 @@ foreach(suite files thread)
     TIMEOUT 30)
 endforeach()
 if(WIN32)
+  # The registry calls against the system's registry: the cases use the launcher's key,
+  # as the launcher's end-to-end cases do, so they take turns with them.
+  add_executable(kernel_registry_test ${CMAKE_CURRENT_SOURCE_DIR}/kernel_registry_test.cpp)
+  target_link_libraries(kernel_registry_test PRIVATE thistleplat GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(kernel_registry_test
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT ${THISTLE_DISCOVERY_TIMEOUT}
+    PROPERTIES TIMEOUT 30 LABELS unlabelled RESOURCE_LOCK thistlerun_machine)
   return()
 endif()
 
 # POSIX only: the child programs and the suites that use them reach into the layer
-# (plat/testhooks.h, POSIX signals and process states), and the registry suite tests our
-# registry file. platchild has its own main(), winmainchild goes through the layer's
+# (plat/testhooks.h, POSIX signals and process states), and most of the registry suite
+# tests our registry file. platchild has its own main(), winmainchild goes through the layer's
 # main() and WinMain.
 add_executable(platchild ${CMAKE_CURRENT_SOURCE_DIR}/platchild.cpp)
 target_link_libraries(platchild PRIVATE thistleplat)
