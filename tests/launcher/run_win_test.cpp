@@ -37,42 +37,43 @@ std::string le32(int32_t v) {
 using Seen = std::map<std::string, std::string>;
 using Names = std::vector<std::string>;
 
+struct WindowSearch {
+    DWORD pid;
+    const std::string *title;
+    HWND found;
+};
+
+BOOL CALLBACK matchwindow(HWND hwnd, LPARAM param) {
+    WindowSearch *s = reinterpret_cast<WindowSearch *>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    char text[256] = "";
+    GetWindowTextA(hwnd, text, sizeof text);
+    if (owner == s->pid && *s->title == text) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 /* A top-level window of process pid titled title, or null. */
 HWND findwindow(DWORD pid, const std::string &title) {
-    struct Search {
-        DWORD pid;
-        const std::string *title;
-        HWND found;
-    } search = {pid, &title, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            Search *s = reinterpret_cast<Search *>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            char text[256] = "";
-            GetWindowTextA(hwnd, text, sizeof text);
-            if (owner == s->pid && *s->title == text) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search = {pid, &title, nullptr};
+    EnumWindows(matchwindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+BOOL CALLBACK addtext(HWND child, LPARAM param) {
+    char text[256] = "";
+    GetWindowTextA(child, text, sizeof text);
+    *reinterpret_cast<std::string *>(param) += std::string(text) + "|";
+    return TRUE;
 }
 
 /* The texts of a window's children, joined by '|'. */
 std::string childtexts(HWND hwnd) {
     std::string texts;
-    EnumChildWindows(
-        hwnd,
-        [](HWND child, LPARAM param) -> BOOL {
-            char text[256] = "";
-            GetWindowTextA(child, text, sizeof text);
-            *reinterpret_cast<std::string *>(param) += std::string(text) + "|";
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
+    EnumChildWindows(hwnd, addtext, reinterpret_cast<LPARAM>(&texts));
     return texts;
 }
 

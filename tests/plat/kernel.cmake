@@ -2,12 +2,24 @@
 # named mutexes and their request channel, synchronisation and waits, the registry
 # file, files and virtual memory, time, debugger and environment calls.
 
-# Threads, waits, files and memory are Windows calls: those suites run on Windows too.
-foreach(suite files thread)
+# The child programs the suites start: platchild with its own main(), winmainchild
+# through the layer's main() and WinMain (on Windows, the runtime's).
+add_executable(platchild ${CMAKE_CURRENT_SOURCE_DIR}/platchild.cpp)
+target_link_libraries(platchild PRIVATE thistleplat)
+add_executable(kernel_winmainchild ${CMAKE_CURRENT_SOURCE_DIR}/kernel_winmainchild.cpp)
+target_link_libraries(kernel_winmainchild PRIVATE thistleplatmain)
+
+# Threads, waits, files, memory, exit paths and command lines are Windows calls: those
+# suites run on Windows too.
+foreach(suite files thread process)
   thistle_test(kernel_${suite}_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kernel_${suite}_test.cpp
     LIBS thistleplat
     TIMEOUT 30)
+  target_compile_definitions(kernel_${suite}_test PRIVATE
+    PLATCHILD_PATH="$<TARGET_FILE:platchild>"
+    WINMAINCHILD_PATH="$<TARGET_FILE:kernel_winmainchild>")
+  add_dependencies(kernel_${suite}_test platchild kernel_winmainchild)
 endforeach()
 if(WIN32)
   # The registry calls against the system's registry: the cases use the launcher's key,
@@ -21,16 +33,9 @@ if(WIN32)
   return()
 endif()
 
-# POSIX only: the child programs and the suites that use them reach into the layer
-# (plat/testhooks.h, POSIX signals and process states), and most of the registry suite
-# tests our registry file. platchild has its own main(), winmainchild goes through the layer's
-# main() and WinMain.
-add_executable(platchild ${CMAKE_CURRENT_SOURCE_DIR}/platchild.cpp)
-target_link_libraries(platchild PRIVATE thistleplat)
-add_executable(kernel_winmainchild ${CMAKE_CURRENT_SOURCE_DIR}/kernel_winmainchild.cpp)
-target_link_libraries(kernel_winmainchild PRIVATE thistleplatmain)
-
-foreach(suite process registry system)
+# POSIX only: the system suite reaches into the layer (plat/testhooks.h, sessions), and
+# most of the registry suite tests our registry file.
+foreach(suite registry system)
   thistle_test(kernel_${suite}_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kernel_${suite}_test.cpp
     LIBS thistleplat

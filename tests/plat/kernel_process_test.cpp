@@ -6,12 +6,17 @@
 
 #include <cerrno>
 #include <csignal>
+#include <vector>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <vector>
+#endif
 
+/* On Windows the cases about exit paths, command lines and handles run against the system;
+ * the ones that look at POSIX processes (/proc, zombies, signals, scripts) do not. */
 using KernelProcess = kt::ScratchDir;
 
+#ifndef _WIN32
 namespace {
 
 /* State letter of a process from /proc (Z: zombie), or 0 when it is gone. */
@@ -68,6 +73,7 @@ TEST(KernelExitCode, EndsMapToWindowsCodes) {
     }
     signal(SIGCHLD, SIG_DFL);
 }
+#endif
 
 TEST_F(KernelProcess, ExitPathsAsOnWindows) {
     /* ExitProcess, from any thread: the code arrives whole, atexit functions do not run. */
@@ -80,10 +86,13 @@ TEST_F(KernelProcess, ExitPathsAsOnWindows) {
               0x1234505u);
     EXPECT_TRUE(kt::exists(dir + "/ran"));
     EXPECT_EQ(kt::readfile(dir + "/ran.out"), "buffered") << "stdio was not flushed";
+#ifndef _WIN32
     /* A grandchild (ExitProcess 0x107) cannot answer for its parent (exit(7)). */
     EXPECT_EQ(kt::runchild("grandchild 0x107"), 7u);
+#endif
 }
 
+#ifndef _WIN32
 TEST(KernelExitCode, CodeOf259ReadsAsStillActiveAfterTheEnd) {
     PROCESS_INFORMATION pi;
     ASSERT_TRUE(kt::startchild("exit 259", &pi));
@@ -123,15 +132,18 @@ TEST_F(KernelProcess, SearchOrderIsExeDirThenCwdThenPath) {
     setenv("PATH", oldpath.c_str(), 1);
 }
 
+#endif
+
 TEST_F(KernelProcess, CommandLineGivesArgumentsAndInheritsCwd) {
     /* The helper lives beside the test program: found by the exe-directory rule. The
      * child's own command line is its arguments again, program first. */
     const char line[] = "platchild args out.txt QTX_BRAMBLE \"two words\" 42";
     ASSERT_EQ(kt::run(nullptr, line), 0u);
     EXPECT_EQ(kt::readfile("out.txt"),
-              dir + "\nplatchild\nargs\nout.txt\nQTX_BRAMBLE\ntwo words\n42\n" + line);
+              kt::native(dir) + "\nplatchild\nargs\nout.txt\nQTX_BRAMBLE\ntwo words\n42\n" + line);
 }
 
+#ifndef _WIN32
 TEST_F(KernelProcess, ProgramPathIsResolvedBeforeChangingDirectory) {
     std::filesystem::create_directories(dir + "/sub");
     std::filesystem::create_directories(dir + "/work/dir");
@@ -198,6 +210,8 @@ TEST_F(KernelProcess, ClosedHandlesLeaveNoZombies) {
     EXPECT_TRUE(nochildren());
 }
 
+#endif
+
 TEST(KernelHandle, ClosedAndWrongKindHandlesAreRefused) {
     PROCESS_INFORMATION pi;
     ASSERT_TRUE(kt::startchild("return 0", &pi));
@@ -206,7 +220,9 @@ TEST(KernelHandle, ClosedAndWrongKindHandlesAreRefused) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
     EXPECT_EQ(kt::waitexit(pi.hProcess), 0u);
     kt::closeinfo(&pi);
-    /* Not even once a new object reuses the slot. */
+#ifndef _WIN32
+    /* Not even once a new object reuses the slot. (Windows gives closed handles' values to
+     * new handles.) */
     HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);
     for (HANDLE h : {pi.hProcess, pi.hThread, (HANDLE) nullptr, INVALID_HANDLE_VALUE}) {
         EXPECT_FALSE(GetExitCodeProcess(h, &code)) << h;
@@ -214,6 +230,7 @@ TEST(KernelHandle, ClosedAndWrongKindHandlesAreRefused) {
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
     }
     EXPECT_TRUE(CloseHandle(m));
+#endif
 }
 
 TEST_F(KernelProcess, ThreadsStartChildrenAtOnceWithoutMixingThem) {
@@ -224,7 +241,7 @@ TEST_F(KernelProcess, ThreadsStartChildrenAtOnceWithoutMixingThem) {
             for (int i = 0; i < 3; i++) {
                 DWORD want = 0xA0000000u | (DWORD)t << 8 | (DWORD)i;
                 char args[32];
-                snprintf(args, sizeof args, "exit 0x%X", want);
+                snprintf(args, sizeof args, "exit 0x%X", (unsigned)want);
                 failures += kt::runchild(args) != want;
             }
         });
@@ -233,5 +250,7 @@ TEST_F(KernelProcess, ThreadsStartChildrenAtOnceWithoutMixingThem) {
         thread.join();
     }
     EXPECT_EQ(failures.load(), 0);
+#ifndef _WIN32
     EXPECT_TRUE(nochildren());
+#endif
 }
