@@ -19,16 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values)
-        out.push_back((char)v);
-    return out;
-}
-
 std::string le32(int32_t v) {
-    uint32_t u = (uint32_t)v;
-    return bytes({(int)(u & 0xff), (int)(u >> 8 & 0xff), (int)(u >> 16 & 0xff), (int)(u >> 24)});
+    const uint32_t u = (uint32_t)v;
+    return {(char)u, (char)(u >> 8), (char)(u >> 16), (char)(u >> 24)};
 }
 
 class ControlFiles : public ::testing::Test {
@@ -213,9 +206,9 @@ TEST_F(ControlFiles, CheckSpeedRules) {
     }
 }
 
-// ---- sfx.dat, screen.dat, the first-run marker ----------------------------------------
+// ---- sfx.dat, the first-run marker, quit.dat and the other value files ------------------
 
-TEST_F(ControlFiles, WriteSfxBounds) {
+TEST_F(ControlFiles, ValueFilesAndFirstTimeMarker) {
     EXPECT_EQ(writesfx(-1), 0);
     EXPECT_FALSE(exists("options/sfx.dat"));
     EXPECT_EQ(writesfx(0), 1);
@@ -224,9 +217,7 @@ TEST_F(ControlFiles, WriteSfxBounds) {
     EXPECT_EQ(get("options/sfx.dat"), le32(255));
     EXPECT_EQ(writesfx(256), 0);
     EXPECT_EQ(get("options/sfx.dat"), le32(255)); // untouched
-}
 
-TEST_F(ControlFiles, FirstTimeMarker) {
     EXPECT_EQ(firsttimefe(), 1); // missing
     EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
     EXPECT_EQ(firsttimefe(), 0); // set for ever
@@ -241,19 +232,15 @@ TEST_F(ControlFiles, FirstTimeMarker) {
     put("options/firsttimefe.txt", ""); // empty reads as 0
     EXPECT_EQ(firsttimefe(), 1);
 
-    put("options/firsttimefe.txt", bytes({1})); // short: missing bytes are zero
+    put("options/firsttimefe.txt", "\x01"); // short: missing bytes are zero
     EXPECT_EQ(firsttimefe(), 0);
-}
 
-// ---- quit.dat, ft.dat, crash codes ---------------------------------------------------
-
-TEST_F(ControlFiles, ValueFiles) {
     EXPECT_EQ(readquitflag(), 0); // missing
     put("quit.dat", le32(0x12345678));
     EXPECT_EQ(readquitflag(), 0x12345678);
     put("quit.dat", le32(-1) + "tail");
     EXPECT_EQ(readquitflag(), -1);
-    put("quit.dat", bytes({5, 1}));
+    put("quit.dat", "\x05\x01");
     EXPECT_EQ(readquitflag(), 0x105);
 
     // A directory is not a value of 0: it cannot be opened, and the value stays.
