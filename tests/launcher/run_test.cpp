@@ -242,51 +242,36 @@ TEST_F(LauncherRun, GameVariantOnlyWithSfxAndMpBothAtZero) {
 
 // ---- first run of an installation -----------------------------------------------------
 
-TEST_F(LauncherRun, FirstRunOnFastMachine) {
+TEST_F(LauncherRun, FirstRunOnFastThenOnSlowMachine) {
     const std::string options =
         "Brambleshot settings\r\n1\n2\n3\n4\n5\n6\n7\n8\n  7 loud\n11\n12\n1\n";
     put(dir + "/options/options.txt", options);
     put(dir + "/options/speed.txt", "70000\n100\n");
     script({"quit=0"});
     expectcleanexit(run());
-    std::vector<Seen> seen = children();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0]["sfxdat"], "7"); // written before the front end starts
-    EXPECT_EQ(get(dir + "/options/options.txt"), options);
+    ASSERT_EQ(children().size(), 1u);
+    EXPECT_EQ(children()[0]["sfxdat"], "7"); // written before the front end starts
+    EXPECT_EQ(file("options/options.txt"), options);
     EXPECT_EQ(file("options/firsttimefe.txt"), le32(1));
     EXPECT_FALSE(has("options/opt.dat"));
     EXPECT_FALSE(has("options/screen.dat"));
-}
 
-TEST_F(LauncherRun, FirstRunOnSlowMachine) {
+    fs::remove(dir + "/options/firsttimefe.txt");
+    fs::remove(dir + "/children.log");
     put(dir + "/options/options.txt", optionsfile);
     put(dir + "/options/speed.txt", "35000\n200\n");
-    script({"quit=0"});
     expectcleanexit(run());
     EXPECT_EQ(children().at(0)["sfxdat"], "0");
     // Slow: sound effects are off in both option files, and the small screen is chosen.
-    EXPECT_NE(get(dir + "/options/options.txt").find("\n8    \n0    \n11    \n"),
+    EXPECT_NE(file("options/options.txt").find("\n8    \n0    \n11    \n"),
               std::string::npos);
-    EXPECT_EQ(get(dir + "/options/opt.dat").substr(32, 4), le32(0));
+    EXPECT_EQ(file("options/opt.dat").substr(32, 4), le32(0));
     EXPECT_TRUE(has("options/screen.dat"));
 }
 
 // ---- crashes and odd exit codes -------------------------------------------------------
 
-TEST_F(LauncherRun, FrontEndDyingBySigfpeStopsBeforeGameEvenWithSigchldIgnored) {
-    // A parent may hand SIGCHLD on ignored; the children's ends must still be seen.
-    ignoresigchld = true;
-    script({"quit=1 exit=fpe"});
-    Outcome out = run();
-    expectcleanexit(out);
-    EXPECT_NE(out.err.find("Application Error: Interger Divide By 0\n"), std::string::npos)
-        << out.err;
-    EXPECT_EQ(names(), (Names{"frontend.run"}));
-    EXPECT_EQ(file("ft.dat"), le32(1)); // not cleared after a crash
-    EXPECT_EQ(file("options/menu.dat"), le32(2));
-}
-
-TEST_F(LauncherRun, OtherExitCodesAreNormalEndsAndSegvIsAccessViolation) {
+TEST_F(LauncherRun, OtherExitCodesAreNormalEndsSegvAndSigfpeAreCrashes) {
     script(
         {"quit=1 exit=3", "quit=1 exit=0xC000001D", "quit=1 exit=0xFFFFFFFF", "quit=1 exit=segv"});
     Outcome out = run();
@@ -297,6 +282,20 @@ TEST_F(LauncherRun, OtherExitCodesAreNormalEndsAndSegvIsAccessViolation) {
               out.err.find("Application Error: Access Violation\n"))
         << out.err;
     EXPECT_EQ(out.err.find("Application Error"), out.err.rfind("Application Error")) << out.err;
+
+    // A front end dying by SIGFPE stops the loop before the game, also when a parent
+    // handed SIGCHLD on ignored (the children's ends must still be seen).
+    ignoresigchld = true;
+    fs::remove(dir + "/children.log");
+    fs::remove(dir + "/options/menu.dat");
+    script({"quit=1 exit=fpe"});
+    out = run();
+    expectcleanexit(out);
+    EXPECT_NE(out.err.find("Application Error: Interger Divide By 0\n"), std::string::npos)
+        << out.err;
+    EXPECT_EQ(names(), (Names{"frontend.run"}));
+    EXPECT_EQ(file("ft.dat"), le32(1)); // not cleared after a crash
+    EXPECT_EQ(file("options/menu.dat"), le32(2));
 }
 
 TEST_F(LauncherRun, ChildExitingWith259IsPolledOnAndOn) {
