@@ -64,7 +64,7 @@ std::string sz(const std::string &text) {
 
 } // namespace
 
-TEST_F(KernelRegistry, MissingKeyIsCreatedThenOpened) {
+TEST_F(KernelRegistry, MissingKeyIsCreatedThenOpenedAndQueriedByWin32Rules) {
     HKEY h;
     DWORD disp;
     ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h, &disp), ERROR_SUCCESS);
@@ -96,6 +96,35 @@ TEST_F(KernelRegistry, MissingKeyIsCreatedThenOpened) {
     EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
     EXPECT_EQ(setstring(h, "Path", "x"), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+
+    /* Query sizes: what a value needs, with its NUL; a short buffer is left alone. */
+    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+    ASSERT_EQ(setstring(h, "Path", "abcdef"), ERROR_SUCCESS);
+    DWORD type = 0;
+    char buf[16];
+    memset(buf, '#', sizeof buf);
+    auto query = [&](const char *name, LPBYTE to, DWORD size) {
+        LSTATUS rc = RegQueryValueExA(h, name, nullptr, &type, to, &size);
+        return std::to_string(rc) + "/" + std::to_string(size);
+    };
+    EXPECT_EQ(query("Path", nullptr, 0), "0/7");
+    EXPECT_EQ(type, (DWORD)REG_SZ);
+    EXPECT_EQ(query("Path", (LPBYTE)buf, 6), "234/7"); /* ERROR_MORE_DATA */
+    EXPECT_EQ(buf[0], '#');
+    EXPECT_EQ(query("Path", (LPBYTE)buf, 7), "0/7");
+    EXPECT_STREQ(buf, "abcdef");
+    EXPECT_EQ(query("Missing", (LPBYTE)buf, sizeof buf).substr(0, 2), "2/");
+    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, &type, (LPBYTE)buf, nullptr),
+              ERROR_INVALID_PARAMETER);
+
+    /* The value ends at the first zero within the given size. */
+    ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
+    EXPECT_EQ(value(h, "Cut"), sz("ab"));
+    ASSERT_EQ(RegSetValueExA(h, "Two", 0, REG_SZ, (const BYTE *)"abcd", 2), ERROR_SUCCESS);
+    EXPECT_EQ(value(h, "Two"), sz("ab"));
+    EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4),
+              ERROR_INVALID_PARAMETER);
+    RegCloseKey(h);
 }
 
 TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
@@ -151,44 +180,6 @@ TEST_F(KernelRegistry, ReadsRegeditExportsAndKeepsWhatItDoesNotUse) {
         expected.insert(expected.find("hex:1") + 5 + e.size(), "\"New\"=\"n\"" + e);
         EXPECT_EQ(after, expected);
     }
-}
-
-TEST_F(KernelRegistry, QuerySizesFollowWin32Rules) {
-    HKEY h;
-    ASSERT_EQ(openkey(KEY, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
-    ASSERT_EQ(setstring(h, "Path", "abcdef"), ERROR_SUCCESS);
-
-    DWORD type = 0;
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, 7u);
-    EXPECT_EQ(type, (DWORD)REG_SZ);
-
-    char buf[16];
-    memset(buf, '#', sizeof buf);
-    size = 6;
-    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, &type, (LPBYTE)buf, &size), ERROR_MORE_DATA);
-    EXPECT_EQ(size, 7u);
-    EXPECT_EQ(buf[0], '#') << "a short buffer is left alone";
-
-    size = 7;
-    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, nullptr, (LPBYTE)buf, &size), ERROR_SUCCESS);
-    EXPECT_STREQ(buf, "abcdef");
-
-    size = sizeof buf;
-    EXPECT_EQ(RegQueryValueExA(h, "Missing", nullptr, &type, (LPBYTE)buf, &size),
-              ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, &type, (LPBYTE)buf, nullptr),
-              ERROR_INVALID_PARAMETER);
-
-    /* The value ends at the first zero within the given size. */
-    ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
-    EXPECT_EQ(value(h, "Cut"), sz("ab"));
-    ASSERT_EQ(RegSetValueExA(h, "Two", 0, REG_SZ, (const BYTE *)"abcd", 2), ERROR_SUCCESS);
-    EXPECT_EQ(value(h, "Two"), sz("ab"));
-    EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4),
-              ERROR_INVALID_PARAMETER);
-    RegCloseKey(h);
 }
 
 TEST_F(KernelRegistry, AccessAskedForAndFileRightsAreEnforced) {
@@ -253,16 +244,15 @@ TEST_F(KernelRegistry, DamagedFileIsAnErrorNotACrash) {
 TEST_F(KernelRegistry, DefaultFileFollowsXdgThenHome) {
     unsetenv("THISTLE_REGISTRY");
     setenv("XDG_CONFIG_HOME", (dir + "/xdg").c_str(), 1);
-    HKEY h;
-    ASSERT_EQ(openkey("Software\\A", KEY_READ, &h), ERROR_SUCCESS);
-    RegCloseKey(h);
-    EXPECT_TRUE(kt::exists(dir + "/xdg/thistlerun/registry.reg"));
-
-    unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", (dir + "/home").c_str(), 1);
-    ASSERT_EQ(openkey("Software\\A", KEY_READ, &h), ERROR_SUCCESS);
-    RegCloseKey(h);
-    EXPECT_TRUE(kt::exists(dir + "/home/.config/thistlerun/registry.reg"));
+    for (const char *file :
+         {"/xdg/thistlerun/registry.reg", "/home/.config/thistlerun/registry.reg"}) {
+        HKEY h;
+        ASSERT_EQ(openkey("Software\\A", KEY_READ, &h), ERROR_SUCCESS);
+        RegCloseKey(h);
+        EXPECT_TRUE(kt::exists(dir + file)) << file;
+        unsetenv("XDG_CONFIG_HOME");
+    }
 }
 
 TEST_F(KernelRegistry, ConcurrentWritersLoseNothing) {
