@@ -200,7 +200,7 @@ TEST_F(UserWindow, ShownPopupIsPaintedOnceWithTheClassBrush) {
     EXPECT_FALSE(plat_nullwindow(h, &info)) << "the backend window goes with it";
 }
 
-TEST(UserResources, StringsIconsTablesAndBrushes) {
+TEST(UserSystem, ResourcesBrushesCursorCountScreenSizeAndHeadlessMessageBoxes) {
     ASSERT_EQ(registered, 1);
     char buf[100];
     EXPECT_EQ(LoadStringA(nullptr, 103, buf, 100), 10);
@@ -226,9 +226,7 @@ TEST(UserResources, StringsIconsTablesAndBrushes) {
     HGDIOBJ stock = GetStockObject(BLACK_BRUSH);
     EXPECT_TRUE(DeleteObject(stock));
     EXPECT_EQ(GetStockObject(BLACK_BRUSH), stock) << "stock objects are never freed";
-}
 
-TEST(UserSystem, CursorCountScreenSizeAndHeadlessMessageBoxes) {
     // The cursor shows while the count is not negative.
     const struct {
         BOOL show;
