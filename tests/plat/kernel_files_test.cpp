@@ -10,7 +10,7 @@
 
 using KernelFiles = kt::ScratchDir;
 
-TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
+TEST_F(KernelFiles, FopenAndCurrentDirectoryTakeWindowsNames) {
     ASSERT_EQ(mkdir("options", 0755), 0);
     FILE *f = fopen("options\\options.txt", "wt");
     ASSERT_NE(f, nullptr);
@@ -45,9 +45,7 @@ TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
             EXPECT_EQ(fopen(name, mode), nullptr) << name << " " << mode;
         }
     }
-}
 
-TEST_F(KernelFiles, CurrentDirectoryTakesBackslashes) {
     std::filesystem::create_directories(dir + "/inst/sub");
     EXPECT_TRUE(SetCurrentDirectoryA("inst\\sub\\"));
     char buf[4096];
@@ -67,7 +65,7 @@ TEST_F(KernelFiles, CurrentDirectoryTakesBackslashes) {
     EXPECT_EQ(std::string(buf), dir + "/inst/sub") << "a failed change leaves it";
 }
 
-TEST(KernelModule, ExecutableIsTheOneModule) {
+TEST(KernelModule, ExecutableIsTheOneModuleMemoryReserveCommitRelease) {
     char exe[4096];
     ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
     ASSERT_GT(len, 0);
@@ -86,9 +84,7 @@ TEST(KernelModule, ExecutableIsTheOneModule) {
     EXPECT_EQ(GetModuleHandleA(strrchr(exe, '/') + 1), self);
     EXPECT_EQ(GetModuleFileNameA(self, buf, sizeof buf), (DWORD)len);
     EXPECT_EQ(GetModuleHandleA("user32.dll"), nullptr);
-}
 
-TEST(KernelMemory, ReserveCommitReleaseRoundTrip) {
     SYSTEM_INFO si;
     GetSystemInfo(&si);
     EXPECT_EQ(si.dwPageSize, (DWORD)sysconf(_SC_PAGESIZE));
