@@ -106,7 +106,7 @@ TEST_F(UserWindow, CreationMessagesComeFirstMinusOneUndoesTheWindowAndClassesAre
 
 // Stale handles, made-up ones, and made-up handles in the range of windows of other
 // processes (FindWindowA never gave them out).
-TEST_F(UserWindow, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
+TEST_F(UserWindow, StaleBogusAndOtherThreadsHandlesAreRefused) {
     HWND h = plainwindow();
     ASSERT_TRUE(DestroyWindow(h));
     events.clear();
@@ -132,10 +132,9 @@ TEST_F(UserWindow, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
         EXPECT_EQ(GetMessageA(&msg, b, 0, 0), -1);
     }
     EXPECT_TRUE(events.empty()) << "no procedure runs for a dead window";
-}
 
-TEST_F(UserWindow, OnlyTheOwningThreadDestroysAndItsEndTakesTheWindowsAlong) {
-    HWND h = plainwindow();
+    // Only the owning thread destroys a window, and a thread's end takes its windows along.
+    h = plainwindow();
     HWND other = nullptr;
     BOOL ok = TRUE;
     DWORD err = 0;
