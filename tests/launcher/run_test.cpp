@@ -263,8 +263,7 @@ TEST_F(LauncherRun, FirstRunOnFastThenOnSlowMachine) {
     expectcleanexit(run());
     EXPECT_EQ(children().at(0)["sfxdat"], "0");
     // Slow: sound effects are off in both option files, and the small screen is chosen.
-    EXPECT_NE(file("options/options.txt").find("\n8    \n0    \n11    \n"),
-              std::string::npos);
+    EXPECT_NE(file("options/options.txt").find("\n8    \n0    \n11    \n"), std::string::npos);
     EXPECT_EQ(file("options/opt.dat").substr(32, 4), le32(0));
     EXPECT_TRUE(has("options/screen.dat"));
 }
@@ -308,32 +307,26 @@ TEST_F(LauncherRun, ChildExitingWith259IsPolledOnAndOn) {
     EXPECT_FALSE(has("options/menu.dat"));
 }
 
-TEST_F(LauncherRun, MissingGameRunsTheEndSteps) {
+// ---- entry: registry and single instance ----------------------------------------------
+
+// Without the key the run goes on in the directory it was started in, and a missing game
+// still lets the end steps run.
+TEST_F(LauncherRun, MissingKeyIsCreatedMissingGameRunsTheEndSteps) {
+    put(registry, "REGEDIT4\n\n");
     fs::remove(dir + "/game.run");
     script({"quit=1 patch=1"});
-    Outcome out = run();
+    Outcome out = run(dir);
     expectcleanexit(out);
-    EXPECT_EQ(names(), (Names{"frontend.run"}));
+    ASSERT_EQ(names(), (Names{"frontend.run"}));
+    EXPECT_EQ(children()[0]["cwd"], dir);
+    EXPECT_NE(get(registry).find("Brambleshot Demo]"), std::string::npos) << get(registry);
+    EXPECT_NE(out.err.find("thistlerun: no installation directory"), std::string::npos) << out.err;
     EXPECT_EQ(file("options/menu.dat"), le32(2));
     EXPECT_EQ(out.err.find("Application Error"), std::string::npos) << out.err;
     EXPECT_NE(out.err.find("thistlerun: cannot start game.run (error 2)"), std::string::npos)
         << out.err;
     // Front end poll (2 s) + quit.dat (0.1 s) + the patch wait (2 s), at the least.
     EXPECT_GE(out.seconds, 4.1);
-}
-
-// ---- entry: registry and single instance ----------------------------------------------
-
-TEST_F(LauncherRun, MissingKeyIsCreatedAndTheRunGoesOnWhereItIs) {
-    put(registry, "REGEDIT4\n\n");
-    script({"quit=1", "quit=0"});
-    Outcome out = run(dir);
-    expectcleanexit(out);
-    std::vector<Seen> seen = children();
-    ASSERT_EQ(names(), (Names{"frontend.run", "game.run"}));
-    EXPECT_EQ(seen[1]["cwd"], dir);
-    EXPECT_NE(get(registry).find("Brambleshot Demo]"), std::string::npos) << get(registry);
-    EXPECT_NE(out.err.find("thistlerun: no installation directory"), std::string::npos) << out.err;
 }
 
 TEST_F(LauncherRun, SecondInstanceExitsAtOnceTouchingNothing) {
