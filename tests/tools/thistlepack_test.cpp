@@ -132,8 +132,9 @@ class Thistlepack : public ::testing::Test {
     fs::path dir;
 };
 
-// One line on standard error, naming the program first.
-void expectoneline(const outcome &o, const std::string &contains) {
+// Ends with the code and one line on standard error, naming the program first.
+void expectfailure(const outcome &o, int code, const std::string &contains) {
+    EXPECT_EQ(o.code, code) << o.err;
     EXPECT_EQ(o.err.rfind("thistlepack: ", 0), 0u) << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
     EXPECT_NE(o.err.find(contains), std::string::npos) << o.err;
@@ -214,10 +215,9 @@ TEST_F(Thistlepack, BlockTakesPngAndConvertsTo565) {
     EXPECT_EQ(pixel(back, 0), 0xF800);  // red, top left
     EXPECT_EQ(pixel(back, 15), 0x001F); // blue, top right
     // A width that disagrees with the PNG's is an error, not a reinterpretation.
-    const outcome w = run({"pack", "-f", "block", "--width", "8", file("red-blue.png").string(),
-                           file("rb2.pk").string()});
-    EXPECT_EQ(w.code, 1);
-    expectoneline(w, "16 pixels wide");
+    expectfailure(run({"pack", "-f", "block", "--width", "8", file("red-blue.png").string(),
+                       file("rb2.pk").string()}),
+                  1, "16 pixels wide");
 }
 #endif
 
@@ -245,9 +245,7 @@ TEST_F(Thistlepack, VerifyPassesGoodFilesAndNamesEachBadOne) {
 
     for (const char *bad : {"cut.pk", "plain.pk", "bigger.pk", "tiny.pk"}) {
         SCOPED_TRACE(bad);
-        const outcome o = run({"verify", file(bad).string()});
-        EXPECT_EQ(o.code, 1);
-        expectoneline(o, file(bad).string() + ": ");
+        expectfailure(run({"verify", file(bad).string()}), 1, file(bad).string() + ": ");
         // unpack refuses the same files and leaves no output behind.
         const outcome u = run({"unpack", file(bad).string(), file("bad.out").string()});
         EXPECT_EQ(u.code, 1);
@@ -255,9 +253,8 @@ TEST_F(Thistlepack, VerifyPassesGoodFilesAndNamesEachBadOne) {
     }
     // One bad file among good ones fails the run but every file is reported.
     const outcome mixed = run({"verify", good.string(), file("cut.pk").string(), huff.string()});
-    EXPECT_EQ(mixed.code, 1);
     EXPECT_NE(mixed.out.find(huff.string() + ": ok"), std::string::npos);
-    expectoneline(mixed, "cut.pk: ");
+    expectfailure(mixed, 1, "cut.pk: ");
 }
 
 TEST_F(Thistlepack, BadCommandLinesExitTwoWithOneLine) {
@@ -285,8 +282,7 @@ TEST_F(Thistlepack, BadCommandLinesExitTwoWithOneLine) {
     for (const auto &[args, message] : rows) {
         SCOPED_TRACE(message);
         const outcome o = run(args);
-        EXPECT_EQ(o.code, 2);
-        expectoneline(o, message);
+        expectfailure(o, 2, message);
         EXPECT_TRUE(o.out.empty());
         EXPECT_FALSE(fs::exists(out));
     }
@@ -302,18 +298,12 @@ TEST_F(Thistlepack, MissingAndUnwritableFilesAreNamed) {
           std::vector<std::string>{"unpack", missing, file("o").string()},
           std::vector<std::string>{"info", missing}, std::vector<std::string>{"verify", missing}}) {
         SCOPED_TRACE(args[0]);
-        const outcome o = run(args);
-        EXPECT_EQ(o.code, 1);
-        expectoneline(o, "thistlepack: " + missing + ": No such file or directory");
+        expectfailure(run(args), 1, "thistlepack: " + missing + ": No such file or directory");
     }
     writebytes(file("in"), textdata(100));
     const std::string nowhere = file("no/such/dir/out").string();
-    const outcome w = run({"pack", "-f", "lz", file("in").string(), nowhere});
-    EXPECT_EQ(w.code, 1);
-    expectoneline(w, nowhere + ": ");
-    const outcome d = run({"pack", "-f", "lz", dir.string(), file("o").string()});
-    EXPECT_EQ(d.code, 1);
-    expectoneline(d, "is a directory");
+    expectfailure(run({"pack", "-f", "lz", file("in").string(), nowhere}), 1, nowhere + ": ");
+    expectfailure(run({"pack", "-f", "lz", dir.string(), file("o").string()}), 1, "is a directory");
 }
 
 TEST_F(Thistlepack, InputsAreLimitedToTheTwentyFourBitSize) {
@@ -328,9 +318,8 @@ TEST_F(Thistlepack, InputsAreLimitedToTheTwentyFourBitSize) {
 
     // One byte more is refused before anything is written.
     sizedfile(file("over"), largest + 1);
-    const outcome o = run({"pack", "-f", "lz", file("over").string(), file("over.pk").string()});
-    EXPECT_EQ(o.code, 1);
-    expectoneline(o, "too large");
+    expectfailure(run({"pack", "-f", "lz", file("over").string(), file("over.pk").string()}), 1,
+                  "too large");
     EXPECT_FALSE(fs::exists(file("over.pk")));
     // Raw pixels are limited the same way (the limit is on the pixel bytes).
     const outcome b = run(
