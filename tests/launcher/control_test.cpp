@@ -59,7 +59,7 @@ const char sampleoptions[] =
 
 // ---- options.txt and opt.dat ---------------------------------------------------------
 
-TEST_F(ControlFiles, OptionsReadAndRewritten) {
+TEST_F(ControlFiles, OptionsReadAndRewrittenRecordLeftAloneWhereNothingIsRead) {
     put("options/options.txt", sampleoptions);
     LaunchOptions o;
     memset(&o, 0x55, sizeof o);
@@ -81,10 +81,9 @@ TEST_F(ControlFiles, OptionsReadAndRewritten) {
     std::string want56 = le32(1) + le32(-2) + le32(3) + le32(4) + le32(5) + le32(6) + le32(7) +
                          le32(8) + le32(0) + le32(11) + le32(12) + le32(-7) + std::string(8, '\0');
     EXPECT_EQ(get("options/opt.dat"), want56);
-}
 
-TEST_F(ControlFiles, ReadOptionsLeavesRecordAloneWhereNothingIsRead) {
-    LaunchOptions o;
+    // Where nothing is read the record is left alone.
+    fs::remove("options/options.txt");
     memset(&o, 0x55, sizeof o);
     LaunchOptions before = o;
     EXPECT_EQ(readoptions(&o), 0); // no file
