@@ -124,9 +124,16 @@ class Thistlepack : public ::testing::Test {
         options.insert(options.begin(), "pack");
         options.push_back(file(name).string());
         options.push_back(file(name + ".pk").string());
-        const outcome o = run(options);
-        EXPECT_EQ(o.code, 0) << o.err;
+        EXPECT_EQ(run(options).err, "");
         return file(name + ".pk");
+    }
+
+    // What unpack makes of a packed file, which it must take without a word.
+    std::string unpacked(const fs::path &pk) const {
+        const outcome u = run({"unpack", pk.string(), pk.string() + ".out"});
+        EXPECT_EQ(u.code, 0) << u.err;
+        EXPECT_EQ(u.err, "");
+        return readbytes(pk.string() + ".out");
     }
 
     fs::path dir;
@@ -162,10 +169,7 @@ TEST_F(Thistlepack, EveryLosslessFormatRoundTripsAndInfoNamesIt) {
         const std::string base = "in" + std::to_string(n++);
         const fs::path pk = packed(base, r.data, r.options);
         EXPECT_LT(fs::file_size(pk), r.data.size());
-        const outcome u = run({"unpack", pk.string(), file(base + ".out").string()});
-        ASSERT_EQ(u.code, 0) << u.err;
-        EXPECT_TRUE(u.err.empty());
-        EXPECT_EQ(readbytes(file(base + ".out")), r.data);
+        EXPECT_EQ(unpacked(pk), r.data);
         const outcome i = run({"info", pk.string()});
         ASSERT_EQ(i.code, 0) << i.err;
         for (const std::string &line :
@@ -180,9 +184,7 @@ TEST_F(Thistlepack, EveryLosslessFormatRoundTripsAndInfoNamesIt) {
 TEST_F(Thistlepack, BlockPacksRaw565WithWidthAndKeepsFlatAreas) {
     const std::string img = image565();
     const fs::path pk = packed("img.565", img, {"-f", "block", "--width", "64", "-l", "5"});
-    const outcome u = run({"unpack", pk.string(), file("img.out").string()});
-    ASSERT_EQ(u.code, 0) << u.err;
-    const std::string back = readbytes(file("img.out"));
+    const std::string back = unpacked(pk);
     ASSERT_EQ(back.size(), img.size());
     for (int q = 0; q < 3; q++) {
         const int x = (q & 1) * 32 + 5, y = (q >> 1) * 16 + 9;
@@ -206,11 +208,10 @@ TEST_F(Thistlepack, BlockTakesPngAndConvertsTo565) {
     image.format = PNG_FORMAT_RGB;
     ASSERT_TRUE(
         png_image_write_to_file(&image, file("red-blue.png").c_str(), 0, rgb.data(), 0, nullptr));
-    const outcome p =
-        run({"pack", "-f", "block", file("red-blue.png").string(), file("rb.pk").string()});
-    ASSERT_EQ(p.code, 0) << p.err;
-    ASSERT_EQ(run({"unpack", file("rb.pk").string(), file("rb.out").string()}).code, 0);
-    const std::string back = readbytes(file("rb.out"));
+    ASSERT_EQ(
+        run({"pack", "-f", "block", file("red-blue.png").string(), file("rb.pk").string()}).code,
+        0);
+    const std::string back = unpacked(file("rb.pk"));
     ASSERT_EQ(back.size(), 16u * 16u * 2u);
     EXPECT_EQ(pixel(back, 0), 0xF800);  // red, top left
     EXPECT_EQ(pixel(back, 15), 0x001F); // blue, top right
@@ -310,11 +311,8 @@ TEST_F(Thistlepack, InputsAreLimitedToTheTwentyFourBitSize) {
     // The largest input the header can describe packs and comes back whole.
     const size_t largest = 0xFFFFFF;
     sizedfile(file("max"), largest);
-    const outcome p = run({"pack", "-f", "rle", file("max").string(), file("max.pk").string()});
-    ASSERT_EQ(p.code, 0) << p.err;
-    const outcome u = run({"unpack", file("max.pk").string(), file("max.out").string()});
-    ASSERT_EQ(u.code, 0) << u.err;
-    EXPECT_EQ(fs::file_size(file("max.out")), largest);
+    ASSERT_EQ(run({"pack", "-f", "rle", file("max").string(), file("max.pk").string()}).code, 0);
+    EXPECT_EQ(unpacked(file("max.pk")).size(), largest);
 
     // One byte more is refused before anything is written.
     sizedfile(file("over"), largest + 1);
@@ -322,9 +320,9 @@ TEST_F(Thistlepack, InputsAreLimitedToTheTwentyFourBitSize) {
                   "too large");
     EXPECT_FALSE(fs::exists(file("over.pk")));
     // Raw pixels are limited the same way (the limit is on the pixel bytes).
-    const outcome b = run(
-        {"pack", "-f", "block", "--width", "4", file("over").string(), file("over.pk").string()});
-    EXPECT_EQ(b.code, 1);
+    expectfailure(run({"pack", "-f", "block", "--width", "4", file("over").string(),
+                       file("over.pk").string()}),
+                  1, "too large");
     EXPECT_FALSE(fs::exists(file("over.pk")));
 }
 
