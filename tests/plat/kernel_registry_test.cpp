@@ -103,13 +103,14 @@ TEST_F(KernelRegistry, MissingKeyIsCreatedThenOpenedAndQueriedByWin32Rules) {
     DWORD type = 0;
     char buf[16];
     memset(buf, '#', sizeof buf);
-    auto query = [&](const char *name, LPBYTE to, DWORD size) {
-        LSTATUS rc = RegQueryValueExA(h, name, nullptr, &type, to, &size);
+    /* The result and the size reported back, as "<result>/<size>". */
+    auto query = [&](const char *name, LPBYTE to, DWORD size, LPDWORD t = nullptr) {
+        LSTATUS rc = RegQueryValueExA(h, name, nullptr, t, to, &size);
         return std::to_string(rc) + "/" + std::to_string(size);
     };
-    EXPECT_EQ(query("Path", nullptr, 0), "0/7");
+    EXPECT_EQ(query("Path", nullptr, 0, &type), "0/7");
     EXPECT_EQ(type, (DWORD)REG_SZ);
-    EXPECT_EQ(query("Path", (LPBYTE)buf, 6), "234/7"); /* ERROR_MORE_DATA */
+    EXPECT_EQ(query("Path", (LPBYTE)buf, 6), std::to_string(ERROR_MORE_DATA) + "/7");
     EXPECT_EQ(buf[0], '#');
     EXPECT_EQ(query("Path", (LPBYTE)buf, 7), "0/7");
     EXPECT_STREQ(buf, "abcdef");
