@@ -19,16 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values)
-        out.push_back((char)v);
-    return out;
-}
-
 std::string le32(int32_t v) {
-    uint32_t u = (uint32_t)v;
-    return bytes({(int)(u & 0xff), (int)(u >> 8 & 0xff), (int)(u >> 16 & 0xff), (int)(u >> 24)});
+    const uint32_t u = (uint32_t)v;
+    return {(char)u, (char)(u >> 8), (char)(u >> 16), (char)(u >> 24)};
 }
 
 class ControlFiles : public ::testing::Test {
@@ -73,7 +66,7 @@ const char sampleoptions[] =
 
 // ---- options.txt and opt.dat ---------------------------------------------------------
 
-TEST_F(ControlFiles, OptionsReadAndRewritten) {
+TEST_F(ControlFiles, OptionsReadAndRewrittenRecordLeftAloneWhereNothingIsRead) {
     put("options/options.txt", sampleoptions);
     LaunchOptions o;
     memset(&o, 0x55, sizeof o);
@@ -101,10 +94,9 @@ TEST_F(ControlFiles, OptionsReadAndRewritten) {
     std::string want56 = le32(1) + le32(-2) + le32(3) + le32(4) + le32(5) + le32(6) + le32(7) +
                          le32(8) + le32(0) + le32(11) + le32(12) + le32(-7) + std::string(8, '\0');
     EXPECT_EQ(get("options/opt.dat"), want56);
-}
 
-TEST_F(ControlFiles, ReadOptionsLeavesRecordAloneWhereNothingIsRead) {
-    LaunchOptions o;
+    // Where nothing is read the record is left alone.
+    fs::remove("options/options.txt");
     memset(&o, 0x55, sizeof o);
     LaunchOptions before = o;
     EXPECT_EQ(readoptions(&o), 0); // no file
@@ -228,9 +220,9 @@ TEST_F(ControlFiles, CheckSpeedRules) {
     }
 }
 
-// ---- sfx.dat, screen.dat, the first-run marker ----------------------------------------
+// ---- sfx.dat, the first-run marker, quit.dat and the other value files ------------------
 
-TEST_F(ControlFiles, WriteSfxBounds) {
+TEST_F(ControlFiles, ValueFilesAndFirstTimeMarker) {
     EXPECT_EQ(writesfx(-1), 0);
     EXPECT_FALSE(exists("options/sfx.dat"));
     EXPECT_EQ(writesfx(0), 1);
@@ -239,9 +231,7 @@ TEST_F(ControlFiles, WriteSfxBounds) {
     EXPECT_EQ(get("options/sfx.dat"), le32(255));
     EXPECT_EQ(writesfx(256), 0);
     EXPECT_EQ(get("options/sfx.dat"), le32(255)); // untouched
-}
 
-TEST_F(ControlFiles, FirstTimeMarker) {
     EXPECT_EQ(firsttimefe(), 1); // missing
     EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
     EXPECT_EQ(firsttimefe(), 0); // set for ever
@@ -256,19 +246,15 @@ TEST_F(ControlFiles, FirstTimeMarker) {
     put("options/firsttimefe.txt", ""); // empty reads as 0
     EXPECT_EQ(firsttimefe(), 1);
 
-    put("options/firsttimefe.txt", bytes({1})); // short: missing bytes are zero
+    put("options/firsttimefe.txt", "\x01"); // short: missing bytes are zero
     EXPECT_EQ(firsttimefe(), 0);
-}
 
-// ---- quit.dat, ft.dat, crash codes ---------------------------------------------------
-
-TEST_F(ControlFiles, ValueFiles) {
     EXPECT_EQ(readquitflag(), 0); // missing
     put("quit.dat", le32(0x12345678));
     EXPECT_EQ(readquitflag(), 0x12345678);
     put("quit.dat", le32(-1) + "tail");
     EXPECT_EQ(readquitflag(), -1);
-    put("quit.dat", bytes({5, 1}));
+    put("quit.dat", "\x05\x01");
     EXPECT_EQ(readquitflag(), 0x105);
 
     // A directory is not a value of 0: it cannot be opened, and the value stays.

@@ -12,7 +12,7 @@
 
 using KernelFiles = kt::ScratchDir;
 
-TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
+TEST_F(KernelFiles, FopenAndCurrentDirectoryTakeWindowsNames) {
     ASSERT_TRUE(std::filesystem::create_directory("options"));
     FILE *f = fopen("options\\options.txt", "wt");
     ASSERT_NE(f, nullptr);
@@ -59,9 +59,7 @@ TEST_F(KernelFiles, FopenTakesWindowsNamesAndModes) {
             EXPECT_EQ(fopen(name, mode), nullptr) << name << " " << mode;
         }
     }
-}
 
-TEST_F(KernelFiles, CurrentDirectoryTakesBackslashes) {
     std::filesystem::create_directories(dir + "/inst/sub");
     EXPECT_TRUE(SetCurrentDirectoryA("inst\\sub\\"));
     char buf[4096];
@@ -81,7 +79,7 @@ TEST_F(KernelFiles, CurrentDirectoryTakesBackslashes) {
     EXPECT_EQ(std::string(buf), kt::native(dir + "/inst/sub")) << "a failed change leaves it";
 }
 
-TEST(KernelModule, ExecutableIsTheOneModule) {
+TEST(KernelModule, ExecutableIsTheOneModuleMemoryReserveCommitRelease) {
     char exe[4096];
 #ifdef _WIN32
     DWORD len = sizeof exe;
@@ -117,9 +115,7 @@ TEST(KernelModule, ExecutableIsTheOneModule) {
      * the POSIX layer has no modules besides the program. */
     EXPECT_EQ(GetModuleHandleA("user32.dll"), nullptr);
 #endif
-}
 
-TEST(KernelMemory, ReserveCommitReleaseRoundTrip) {
     SYSTEM_INFO si;
     GetSystemInfo(&si);
 #ifndef _WIN32

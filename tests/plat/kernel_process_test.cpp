@@ -32,10 +32,7 @@ void writescript(const std::string &path, const std::string &body) {
 }
 
 std::string exedir() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    buf[n > 0 ? n : 0] = '\0';
-    std::string s = buf;
+    std::string s = std::filesystem::read_symlink("/proc/self/exe");
     return s.substr(0, s.rfind('/'));
 }
 
@@ -110,21 +107,16 @@ TEST(KernelExitCode, CodeOf259ReadsAsStillActiveAfterTheEnd) {
 
 TEST_F(KernelProcess, SearchOrderIsExeDirThenCwdThenPath) {
     std::string name = "kt_search_" + std::to_string(getpid()) + ".run";
-    std::string inexe = exedir() + "/" + name;
-    std::string incwd = dir + "/" + name;
     ASSERT_EQ(mkdir((dir + "/bin").c_str(), 0755), 0);
-    std::string inpath = dir + "/bin/" + name;
-    writescript(inexe, "exit 11");
-    writescript(incwd, "exit 12");
-    writescript(inpath, "exit 13");
+    const std::string places[] = {exedir() + "/" + name, dir + "/" + name, dir + "/bin/" + name};
+    for (int i = 0; i < 3; i++) {
+        writescript(places[i], "exit " + std::to_string(11 + i));
+    }
     std::string oldpath = getenv("PATH") != nullptr ? getenv("PATH") : "";
     setenv("PATH", (dir + "/bin:" + oldpath).c_str(), 1);
-
-    const DWORD expected[] = {11, 12, 13};
-    const std::string *remove[] = {&inexe, &incwd, &inpath};
     for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(kt::run(nullptr, name + " a b"), expected[i]);
-        unlink(remove[i]->c_str());
+        EXPECT_EQ(kt::run(nullptr, name + " a b"), 11u + (DWORD)i);
+        unlink(places[i].c_str());
     }
     PROCESS_INFORMATION pi{};
     EXPECT_FALSE(kt::start(nullptr, name, nullptr, &pi));

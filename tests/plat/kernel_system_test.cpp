@@ -33,8 +33,6 @@ HANDLE create(const char *name, DWORD *error) {
     return h;
 }
 
-} // namespace
-
 TEST_F(KernelSystem, DebugOutputGoesToStandardErrorOnlyWhenAsked) {
     unsetenv("THISTLE_DEBUGOUT");
     EXPECT_EQ(kt::runchild("debugout " + dir + "/off.txt \"[WIND] hello\""), 0u);
@@ -82,7 +80,10 @@ TEST_F(KernelSystem, EnvironmentCallsFollowWin32AndReachChildren) {
     EXPECT_EQ(_putenv("=value"), -1);
 }
 
-TEST_F(KernelMutex, SecondCreateInTheProcessSeesTheFirst) {
+TEST_F(KernelMutex, NamesAreOneObjectInTheProcessAndSeenInTheSessionOnly) {
+    std::string longa(300, 'x');
+    std::string longb = longa;
+    longb.back() = 'y';
     DWORD err;
     HANDLE a = create("ZRN", &err);
     ASSERT_NE(a, nullptr);
@@ -91,31 +92,6 @@ TEST_F(KernelMutex, SecondCreateInTheProcessSeesTheFirst) {
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(err, (DWORD)ERROR_ALREADY_EXISTS);
     EXPECT_NE(a, b);
-    /* The name lives while any handle of this process is open. */
-    EXPECT_TRUE(CloseHandle(a));
-    HANDLE c = create("ZRN", &err);
-    EXPECT_EQ(err, (DWORD)ERROR_ALREADY_EXISTS);
-    EXPECT_TRUE(CloseHandle(c));
-    EXPECT_TRUE(CloseHandle(b));
-    HANDLE d = create("ZRN", &err);
-    EXPECT_EQ(err, 0u);
-    EXPECT_TRUE(CloseHandle(d));
-
-    /* Unnamed mutexes are independent objects. */
-    HANDLE u1 = create(nullptr, &err);
-    HANDLE u2 = create(nullptr, &err);
-    EXPECT_EQ(err, 0u) << "the second of two open unnamed mutexes";
-    EXPECT_TRUE(CloseHandle(u1));
-    EXPECT_TRUE(CloseHandle(u2));
-}
-
-TEST_F(KernelMutex, AnotherProcessSeesTheNameInItsSessionOnly) {
-    std::string longa(300, 'x');
-    std::string longb = longa;
-    longb.back() = 'y';
-    DWORD err;
-    HANDLE h = create("ZRN", &err);
-    ASSERT_EQ(err, 0u);
     HANDLE hl = create(longa.c_str(), &err);
     ASSERT_EQ(err, 0u);
     EXPECT_EQ(kt::runchild("mutex ZRN"), (DWORD)ERROR_ALREADY_EXISTS);
@@ -125,27 +101,32 @@ TEST_F(KernelMutex, AnotherProcessSeesTheNameInItsSessionOnly) {
     setenv("THISTLE_SESSION", (session + "b").c_str(), 1);
     EXPECT_EQ(kt::runchild("mutex ZRN"), 0u);
     setenv("THISTLE_SESSION", session.c_str(), 1);
-    EXPECT_TRUE(CloseHandle(h));
-    EXPECT_TRUE(CloseHandle(hl));
-    EXPECT_EQ(kt::runchild("mutex ZRN"), 0u);
-}
 
-TEST_F(KernelMutex, ChildrenDoNotKeepTheName) {
-    DWORD err;
-    HANDLE h = create("ZRN", &err);
-    ASSERT_EQ(err, 0u);
+    /* The name lives while any handle of this process is open; a child started while it
+     * is held does not keep it. */
     PROCESS_INFORMATION pi;
     ASSERT_TRUE(kt::startchild("sleep 5000", &pi));
-    EXPECT_TRUE(CloseHandle(h));
-    h = create("ZRN", &err);
-    EXPECT_EQ(err, 0u) << "the running child holds the launcher's name";
-    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_TRUE(CloseHandle(a));
+    HANDLE c = create("ZRN", &err);
+    EXPECT_EQ(err, (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(CloseHandle(c));
+    EXPECT_TRUE(CloseHandle(b));
+    EXPECT_TRUE(CloseHandle(hl));
+    EXPECT_EQ(kt::runchild("mutex ZRN"), 0u) << "the running child holds the name";
+    HANDLE d = create("ZRN", &err);
+    EXPECT_EQ(err, 0u) << "the running child holds the name";
+    EXPECT_TRUE(CloseHandle(d));
     kill((pid_t)pi.dwProcessId, SIGKILL);
     kt::waitexit(pi.hProcess);
     kt::closeinfo(&pi);
-}
 
-namespace {
+    /* Unnamed mutexes are independent objects. */
+    HANDLE u1 = create(nullptr, &err);
+    HANDLE u2 = create(nullptr, &err);
+    EXPECT_EQ(err, 0u) << "the second of two open unnamed mutexes";
+    EXPECT_TRUE(CloseHandle(u1));
+    EXPECT_TRUE(CloseHandle(u2));
+}
 
 int echohandler(const char *request, char *reply, size_t replysize) {
     if (strcmp(request, "decline") == 0) {
@@ -154,8 +135,6 @@ int echohandler(const char *request, char *reply, size_t replysize) {
     snprintf(reply, replysize, "self:%s", request);
     return 1;
 }
-
-} // namespace
 
 TEST_F(KernelSystem, SecondInstanceTalksToTheOwnerOfTheName) {
     PROCESS_INFORMATION pi;
@@ -226,3 +205,5 @@ TEST_F(KernelSystem, OwnNamesAnswerThroughTheServiceThreadAndCloseAtOnce) {
     plat_setrequesthandler(nullptr);
     EXPECT_EQ(kt::runchild("mutex kt-own"), 0u);
 }
+
+} // namespace

@@ -24,10 +24,7 @@ void onexit() {
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd) {
-    (void)hInstance;
-    (void)hPrevInstance;
-    (void)nShowCmd;
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
     char mode[64] = "";
     char file[1024] = "";
     unsigned long code = 0;

@@ -43,15 +43,16 @@ namespace {
 
 const char *atexitfile;
 
-void touch(const char *path) {
+void writetext(const char *path, const char *text = "") {
     FILE *f = ::fopen(path, "w");
     if (f != nullptr) {
+        fputs(text, f);
         fclose(f);
     }
 }
 
 void onexit() {
-    touch(atexitfile);
+    writetext(atexitfile);
 }
 
 #ifndef _WIN32
@@ -66,14 +67,6 @@ DWORD WINAPI exitonthread(LPVOID arg) {
     ExitProcess((UINT)(uintptr_t)arg);
 }
 
-void writetext(const char *path, const char *text) {
-    FILE *f = ::fopen(path, "w");
-    if (f != nullptr) {
-        fputs(text, f);
-        fclose(f);
-    }
-}
-
 #ifndef _WIN32
 /* Answers "pong:<request>:<pid>". */
 int answer(const char *request, char *reply, size_t replysize) {
@@ -82,14 +75,9 @@ int answer(const char *request, char *reply, size_t replysize) {
 }
 
 int signum(const char *name) {
-    static const struct {
-        const char *name;
-        int sig;
-    } table[] = {{"SEGV", SIGSEGV}, {"BUS", SIGBUS},   {"FPE", SIGFPE},  {"ILL", SIGILL},
-                 {"INT", SIGINT},   {"KILL", SIGKILL}, {"ABRT", SIGABRT}};
-    for (const auto &e : table) {
-        if (strcmp(e.name, name) == 0) {
-            return e.sig;
+    for (int sig = 1; sig < NSIG; sig++) {
+        if (sigabbrev_np(sig) != nullptr && strcmp(sigabbrev_np(sig), name) == 0) {
+            return sig;
         }
     }
     return SIGTERM;
@@ -103,14 +91,13 @@ int regwrite(const char *prefix, int count) {
         snprintf(key, sizeof key, "%s%d", prefix, i);
         snprintf(value, sizeof value, "%d", i);
         HKEY h;
-        DWORD disp;
         LSTATUS rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                     nullptr, &h, &disp);
-        if (rc != ERROR_SUCCESS) {
-            return (int)rc;
+                                     nullptr, &h, nullptr);
+        if (rc == ERROR_SUCCESS) {
+            rc = RegSetValueExA(h, "Value", 0, REG_SZ, (const BYTE *)value,
+                                (DWORD)strlen(value) + 1);
+            RegCloseKey(h);
         }
-        rc = RegSetValueExA(h, "Value", 0, REG_SZ, (const BYTE *)value, (DWORD)strlen(value) + 1);
-        RegCloseKey(h);
         if (rc != ERROR_SUCCESS) {
             return (int)rc;
         }
@@ -174,7 +161,7 @@ int main(int argc, char **argv) {
         if (h == nullptr || GetLastError() != 0) {
             return 1;
         }
-        touch(a3);
+        writetext(a3);
         Sleep(30000);
         return 0;
     }
@@ -200,7 +187,7 @@ int main(int argc, char **argv) {
     if (mode == "sleep") {
         Sleep((DWORD)strtoul(a2, nullptr, 0));
         if (a3 != nullptr) {
-            touch(a3);
+            writetext(a3);
         }
         return 0;
     }

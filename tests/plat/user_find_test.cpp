@@ -36,7 +36,7 @@ HWND makewindow(const char *cls, const char *title, DWORD style = WS_POPUP | WS_
     return CreateWindowExA(0, cls, title, style, 0, 0, 32, 32, parent, nullptr, nullptr, nullptr);
 }
 
-TEST(UserFind, MatchesClassWithoutCaseAndTitleExactlyAmongTopLevelWindows) {
+TEST(UserFind, MatchesClassWithoutCaseAndTitleExactlyAmongTopLevelWindowsSetForeground) {
     ASSERT_NE(registerclass("FindA"), 0);
     ATOM atomb = registerclass("FindB");
     ASSERT_NE(atomb, 0);
@@ -71,26 +71,21 @@ TEST(UserFind, MatchesClassWithoutCaseAndTitleExactlyAmongTopLevelWindows) {
     DestroyWindow(b);
     EXPECT_EQ(FindWindowA(nullptr, "Beta"), nullptr);
     DestroyWindow(untitled);
-    DestroyWindow(a);
-}
 
-TEST(UserFind, SetForegroundRaisesTheWindowAndIsForgottenWithIt) {
-    registerclass("FgClass");
-    HWND a = makewindow("FgClass", "One", WS_POPUP | WS_VISIBLE | WS_MINIMIZE);
-    HWND b = makewindow("FgClass", "Two");
+    // SetForegroundWindow raises the window; the front window is forgotten with it.
+    b = makewindow("FindB", "Two", WS_POPUP | WS_VISIBLE | WS_MINIMIZE);
     EXPECT_EQ(GetForegroundWindow(), nullptr);
-    ASSERT_TRUE(SetForegroundWindow(a));
-    EXPECT_EQ(GetForegroundWindow(), a);
-    plat_nullwindowinfo info{};
-    ASSERT_TRUE(plat_nullwindow(a, &info));
-    EXPECT_EQ(info.raises, 1);
-    EXPECT_EQ(info.show, PLAT_MINIMISED) << "headless only records the raise";
-
     ASSERT_TRUE(SetForegroundWindow(b));
     EXPECT_EQ(GetForegroundWindow(), b);
-    DestroyWindow(b);
-    EXPECT_EQ(GetForegroundWindow(), nullptr) << "a destroyed window is not in front";
+    plat_nullwindowinfo info{};
+    ASSERT_TRUE(plat_nullwindow(b, &info));
+    EXPECT_EQ(info.raises, 1);
+    EXPECT_EQ(info.show, PLAT_MINIMISED) << "headless only records the raise";
+    ASSERT_TRUE(SetForegroundWindow(a));
+    EXPECT_EQ(GetForegroundWindow(), a);
     DestroyWindow(a);
+    EXPECT_EQ(GetForegroundWindow(), nullptr) << "a destroyed window is not in front";
+    DestroyWindow(b);
 }
 
 /* ---- across processes ---------------------------------------------------------- */

@@ -115,24 +115,20 @@ TEST(UserQueue, FiltersPickFromThePostsAndQuitComesAfterThemWithItsCode) {
     EXPECT_EQ(msg.wParam, 3u);
 }
 
-TEST(UserSend, ThreadsSendingToEachOtherDoNotDeadlock) {
-    loopthread a, b;
-    // a's procedure sends back to a window of this thread, which is blocked in its own
-    // send to a and must serve it meanwhile; b's sends on to a.
+// Threads sending to each other do not deadlock; posts from another thread wake the
+// waiting loop and arrive in each poster's order.
+TEST(UserSend, ManySendersAndPostersAgainstOneLoop) {
+    loopthread loop, other;
+    // loop's procedure sends back to a window of this thread, which is blocked in its own
+    // send to loop and must serve it meanwhile; other's sends on to loop.
     HWND mine = makewindow();
-    EXPECT_EQ(SendMessageA(a.hwnd, sendback, 5, (LPARAM)mine), 106);
-    EXPECT_EQ(SendMessageA(b.hwnd, sendback, 7, (LPARAM)(HWND)a.hwnd), 108);
+    EXPECT_EQ(SendMessageA(loop.hwnd, sendback, 5, (LPARAM)mine), 106);
+    EXPECT_EQ(SendMessageA(other.hwnd, sendback, 7, (LPARAM)(HWND)loop.hwnd), 108);
     DestroyWindow(mine);
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
     }
-    a.stop();
-    b.stop();
-}
-
-// Posts from another thread wake the waiting loop and arrive in each poster's order.
-TEST(UserSend, ManySendersAndPostersAgainstOneLoop) {
-    loopthread loop;
+    other.stop();
     clearseen();
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
@@ -196,7 +192,7 @@ class UserAccelerators : public ::testing::Test {
     }
 };
 
-TEST_F(UserAccelerators, AltQuestionMarkAndAltSlashGiveCommand104AndNothingElseDoes) {
+TEST_F(UserAccelerators, AltQuestionMarkAndAltSlashGiveCommand104FromTheTableAndTheLoop) {
     const struct {
         UINT msg;
         WPARAM key;
@@ -217,33 +213,18 @@ TEST_F(UserAccelerators, AltQuestionMarkAndAltSlashGiveCommand104AndNothingElseD
         EXPECT_EQ(commands(), std::vector<WPARAM>(c.hit, MAKEWPARAM(104, 1)));
     }
     EXPECT_EQ(TranslateAcceleratorA(nullptr, table, nullptr), 0);
-}
 
-TEST_F(UserAccelerators, AltShiftSlashFromTheBackendReachesTheCommandThroughTheLoop) {
-    // The backend posts the key with the character it produces; TranslateMessage turns
-    // it into WM_SYSCHAR, which the next turn of the loop matches.
+    // From the backend, the key comes with the character it produces; TranslateMessage
+    // turns it into WM_SYSCHAR, which the next turn of the loop matches.
+    clearseen();
     plat_postinput(h, WM_SYSKEYDOWN, 0xBF, 1 | (0x35 << 16) | (1 << 29), '?');
     EXPECT_EQ(loopturn(), 0);
     EXPECT_EQ(loopturn(), 1);
     EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(104, 1)});
 }
 
-TEST_F(UserAccelerators, VirtualKeyEntriesFollowTheModifierState) {
-    PostMessageA(h, WM_KEYDOWN, 'S', 0);  // without Ctrl
-    PostMessageA(h, WM_KEYDOWN, 0x11, 0); // Ctrl down
-    PostMessageA(h, WM_KEYDOWN, 'S', 0);  // Ctrl+S
-    PostMessageA(h, WM_KEYUP, 0x11, 0);
-    PostMessageA(h, WM_KEYDOWN, 'S', 0); // Ctrl released
-    PostMessageA(h, WM_USER + 60, 0, 0);
-    int hits = 0;
-    do {
-        hits += loopturn();
-    } while (seencopy().empty() || seencopy().back().message != WM_USER + 60);
-    EXPECT_EQ(hits, 1);
-    EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(200, 1)});
-}
-
-TEST_F(UserAccelerators, KeyDownPostsTheCharacterAfterItsKey) {
+TEST_F(UserAccelerators, VirtualKeyEntriesFollowTheModifierStateCharactersFollowTheirKey) {
+    // A key down posts its character after the key (and after what was posted already).
     PostMessageA(h, WM_KEYDOWN, 'A', 1 | (0x1E << 16));
     PostMessageA(h, WM_KEYDOWN, 0x70, 1); // F1 makes no character
     PostMessageA(h, WM_USER + 50, 0, 0);
@@ -259,6 +240,19 @@ TEST_F(UserAccelerators, KeyDownPostsTheCharacterAfterItsKey) {
         }
     }
     EXPECT_EQ(got, (std::vector<UINT>{WM_KEYDOWN, WM_KEYDOWN, WM_USER + 50, WM_CHAR}));
+
+    PostMessageA(h, WM_KEYDOWN, 'S', 0);  // without Ctrl
+    PostMessageA(h, WM_KEYDOWN, 0x11, 0); // Ctrl down
+    PostMessageA(h, WM_KEYDOWN, 'S', 0);  // Ctrl+S
+    PostMessageA(h, WM_KEYUP, 0x11, 0);
+    PostMessageA(h, WM_KEYDOWN, 'S', 0); // Ctrl released
+    PostMessageA(h, WM_USER + 60, 0, 0);
+    int hits = 0;
+    do {
+        hits += loopturn();
+    } while (seencopy().empty() || seencopy().back().message != WM_USER + 60);
+    EXPECT_EQ(hits, 1);
+    EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(200, 1)});
 }
 
 DWORD WINAPI waitsinget(LPVOID) {

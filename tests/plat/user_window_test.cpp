@@ -41,16 +41,19 @@ LRESULT CALLBACK recordproc(HWND h, UINT m, WPARAM w, LPARAM l) {
     return DefWindowProcA(h, m, w, l);
 }
 
-void registerclass(const char *name, WNDPROC proc, HBRUSH brush = nullptr) {
+ATOM registerclass(const char *name, HBRUSH brush = nullptr) {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = proc;
+    wc.lpfnWndProc = recordproc;
     wc.hbrBackground = brush;
     wc.lpszClassName = name;
-    if (!RegisterClassExA(&wc)) {
-        ASSERT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
-    }
+    return RegisterClassExA(&wc);
+}
+
+HWND plainwindow() {
+    return CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                           nullptr);
 }
 
 class UserWindow : public ::testing::Test {
@@ -59,7 +62,7 @@ class UserWindow : public ::testing::Test {
         events.clear();
         created = CREATESTRUCTA{};
         createresult = 0;
-        registerclass("RecordClass", recordproc);
+        registerclass("RecordClass");
     }
 };
 
@@ -83,24 +86,17 @@ TEST_F(UserWindow, CreationMessagesComeFirstMinusOneUndoesTheWindowAndClassesAre
     EXPECT_EQ(events, (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
     createresult = -1;
     events.clear();
-    EXPECT_EQ(CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                              nullptr, nullptr),
-              nullptr);
+    EXPECT_EQ(plainwindow(), nullptr);
     EXPECT_EQ(events, (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
     createresult = 0;
-    HWND again = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 nullptr, nullptr);
+    HWND again = plainwindow();
     ASSERT_NE(again, nullptr);
     EXPECT_NE(again, h);
     EXPECT_FALSE(IsWindow(h));
     DestroyWindow(again);
 
     // Class names are unique without regard to case.
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = recordproc;
-    wc.lpszClassName = "RECORDCLASS";
-    EXPECT_EQ(RegisterClassExA(&wc), 0);
+    EXPECT_EQ(registerclass("RECORDCLASS"), 0);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
     EXPECT_EQ(
         CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
@@ -110,9 +106,8 @@ TEST_F(UserWindow, CreationMessagesComeFirstMinusOneUndoesTheWindowAndClassesAre
 
 // Stale handles, made-up ones, and made-up handles in the range of windows of other
 // processes (FindWindowA never gave them out).
-TEST_F(UserWindow, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
-    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                             nullptr, nullptr);
+TEST_F(UserWindow, StaleBogusAndOtherThreadsHandlesAreRefused) {
+    HWND h = plainwindow();
     ASSERT_TRUE(DestroyWindow(h));
     events.clear();
     const uintptr_t bad[] = {(uintptr_t)h, 0xDEADBEEF, (uintptr_t)&events, 1,
@@ -137,19 +132,16 @@ TEST_F(UserWindow, StaleAndBogusHandlesFailWithInvalidWindowHandle) {
         EXPECT_EQ(GetMessageA(&msg, b, 0, 0), -1);
     }
     EXPECT_TRUE(events.empty()) << "no procedure runs for a dead window";
-}
 
-TEST_F(UserWindow, OnlyTheOwningThreadDestroysAndItsEndTakesTheWindowsAlong) {
-    HWND h = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                             nullptr, nullptr);
+    // Only the owning thread destroys a window, and a thread's end takes its windows along.
+    h = plainwindow();
     HWND other = nullptr;
     BOOL ok = TRUE;
     DWORD err = 0;
     std::thread([&] {
         ok = DestroyWindow(h);
         err = GetLastError();
-        other = CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                nullptr, nullptr);
+        other = plainwindow();
     }).join();
     EXPECT_FALSE(ok);
     EXPECT_EQ(err, (DWORD)ERROR_ACCESS_DENIED);
@@ -169,7 +161,7 @@ TEST_F(UserWindow, OnlyTheOwningThreadDestroysAndItsEndTakesTheWindowsAlong) {
 TEST_F(UserWindow, ShownPopupIsPaintedOnceWithTheClassBrush) {
     setenv("THISTLE_SCREEN", "1024x768", 1);
     static HBRUSH black = CreateSolidBrush(0); // the class keeps it for the process
-    registerclass("BlackClass", recordproc, black);
+    registerclass("BlackClass", black);
     int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
     HWND h = CreateWindowExA(0, "BlackClass", "Thistlerun", WS_POPUP | WS_MINIMIZE, 0, 0, cx, cy,
                              nullptr, nullptr, nullptr, nullptr);
@@ -207,7 +199,7 @@ TEST_F(UserWindow, ShownPopupIsPaintedOnceWithTheClassBrush) {
     EXPECT_FALSE(plat_nullwindow(h, &info)) << "the backend window goes with it";
 }
 
-TEST(UserResources, StringsIconsTablesAndBrushes) {
+TEST(UserSystem, ResourcesBrushesCursorCountScreenSizeAndHeadlessMessageBoxes) {
     ASSERT_EQ(registered, 1);
     char buf[100];
     EXPECT_EQ(LoadStringA(nullptr, 103, buf, 100), 10);
@@ -233,9 +225,7 @@ TEST(UserResources, StringsIconsTablesAndBrushes) {
     HGDIOBJ stock = GetStockObject(BLACK_BRUSH);
     EXPECT_TRUE(DeleteObject(stock));
     EXPECT_EQ(GetStockObject(BLACK_BRUSH), stock) << "stock objects are never freed";
-}
 
-TEST(UserSystem, CursorCountScreenSizeAndHeadlessMessageBoxes) {
     // The cursor shows while the count is not negative.
     const struct {
         BOOL show;
