@@ -98,16 +98,6 @@ TEST_F(Palette, ColourToPixelFollowsTheDisplayDepth) {
     }
 }
 
-/* What the library starts with: no device, no window, the default mode (-1), no palette
- * change pending (256 to -1). */
-TEST(DisplayRecord, StartsWithTheNoneValues) {
-    EXPECT_EQ(display.directdraw, nullptr);
-    EXPECT_EQ(display.hwnd, nullptr);
-    EXPECT_EQ(display.modeindex, -1);
-    EXPECT_EQ(display.dirtyfirst, 256);
-    EXPECT_EQ(display.dirtylast, -1);
-}
-
 TEST(Environment, SetEnvironmentIsSeenByGetenv) {
     EXPECT_EQ(setenvironment("THISTLE_SYSHELP_TEST", "one two=three"), 0);
     ASSERT_NE(getenv("THISTLE_SYSHELP_TEST"), nullptr);
