@@ -2,20 +2,11 @@
 // decoders over typical and awkward data with every filter and both header forms; the
 // exact smallest stream, the escape choice, the 16-bit length limit, density against the
 // order-0 entropy, capacity handling and working memory.
-#include "thistle/diag.h"
-#include "thistle/memstd.h"
-#include "thistle/pack.h"
-#include "thistle/unpack.h"
 
 #include "packclass.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
-#include <random>
-#include <string>
-#include <vector>
 
 namespace {
 

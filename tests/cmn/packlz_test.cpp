@@ -1,18 +1,10 @@
 // packlz_test - the LZ command encoder: round trips through the bounded decoder over many
 // kinds of data at every level and in both header forms, the window's edges, long runs,
 // packbound, argument checks and the working memory's return.
-#include "thistle/diag.h"
-#include "thistle/memstd.h"
-#include "thistle/pack.h"
-#include "thistle/unpack.h"
 
 #include "packclass.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <string>
-#include <vector>
 
 namespace {
 
