@@ -196,6 +196,26 @@ TEST_F(Memstd, HolesJustTooSmallArePassedOver) {
     EXPECT_EQ(reservememadr(nullptr, 317, 3), nullptr);
 }
 
+// Two free blocks of the same largest size, far apart or close enough to share one area of
+// the search index: MB_LARGEST takes the first met, from either end.
+TEST_F(Memstd, LargestTakesFirstMetOnEqualSizes) {
+    for (int32_t sz : {200, 40}) {
+        SCOPED_TRACE(sz);
+        initmemclasses();
+        plainclass(2, 4096);
+        void *a = reservememadr(nullptr, sz, 2);
+        reservememadr(nullptr, 8, 2);
+        void *b = reservememadr(nullptr, sz, 2);
+        reservememadr(nullptr, 8, 2);
+        reservememadr(nullptr, largestmemblock(2), 2);
+        purgememadr(a);
+        purgememadr(b);
+        EXPECT_EQ(reservememadr(nullptr, sz - 16, 2 | MB_LARGEST), a);
+        purgememadr(a);
+        EXPECT_EQ(reservememadr(nullptr, sz - 16, 2 | MB_LARGEST | MB_HIGH), b);
+    }
+}
+
 // MB_HIGH with a block alignment above the split slack: the block starts whole alignment
 // steps into the free block, so the rest of the surplus stays inside the block, and a
 // surplus under one step is no split at all.
