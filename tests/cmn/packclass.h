@@ -7,6 +7,7 @@
 
 #include "thistle/diag.h"
 #include "thistle/memstd.h"
+#include "thistle/pack.h"
 #include "thistle/unpack.h"
 
 #include <gtest/gtest.h>

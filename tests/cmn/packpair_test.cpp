@@ -1,19 +1,10 @@
 // packpair_test - byte-pair encoder: exact small streams, round trips through the
 // bounded decoder (nested pairs, every byte value in use, zero bytes, the long header),
 // capacity handling and working memory.
-#include "thistle/diag.h"
-#include "thistle/memstd.h"
-#include "thistle/pack.h"
-#include "thistle/unpack.h"
-
-#include <gtest/gtest.h>
 
 #include "packclass.h"
 
 #include <cstring>
-#include <random>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,17 +1,8 @@
 // packrle_test - run-length encoder: exact streams for the basic runs, round trips
 // through the bounded decoder at the count and chunk boundaries, capacity handling and
 // working memory.
-#include "thistle/diag.h"
-#include "thistle/memstd.h"
-#include "thistle/pack.h"
-#include "thistle/unpack.h"
-
-#include <gtest/gtest.h>
 
 #include "packclass.h"
-
-#include <random>
-#include <vector>
 
 namespace {
 

@@ -25,40 +25,16 @@ bytes operator+(bytes a, const bytes &b) {
     return a;
 }
 
-// A bit string ("0110...") packed most significant bit first into 16-bit units.
-bytes frombits(std::string bits) {
-    while (bits.size() % 16 != 0) {
-        bits += '0';
-    }
-    bytes out(bits.size() / 8, 0);
-    for (size_t i = 0; i < bits.size(); i++) {
-        if (bits[i] == '1') {
-            out[i / 8] |= uint8_t(0x80 >> (i % 8));
-        }
-    }
-    return out;
-}
-
-std::string binary(uint32_t v, int n) {
-    std::string s;
-    for (int i = n - 1; i >= 0; i--) {
-        s += ((v >> i) & 1) ? '1' : '0';
+// "aaaa" with a 1-bit code each for 'a' and the escape 0xFF: the counts, the symbol list,
+// then a a a a, escape, r = 0, end, padded to 16-bit units. The long form (odd code) adds
+// the 3-byte size unpacksize reads.
+bytes huffaaaa(uint8_t code, uint8_t sig) {
+    bytes s = (code & 1) ? bytes{code, sig, 0, 0, 4} : bytes{code, sig};
+    s = s + bytes{0, 0, 4, 0xFF, 0xC1, 0x94, 0x14, 0x21, 0x90};
+    if ((code & 1) == 0) {
+        s.push_back(0);
     }
     return s;
-}
-
-// "aaaa" with the code a = 0, escape 0xFF = 1; header word given.
-bytes huffaaaa(uint16_t word) {
-    std::string b = binary(word, 16);
-    if (word & 0x100) {
-        b += binary(4, 24); // the size unpacksize reads
-    }
-    b += binary(4, 24) + binary(0xFF, 8);
-    b += "110";           // count at length 1: 2 (full)
-    b += "00001100101";   // 'a' (0x61): 4 zeros, 1, 6 bits: 37 + 64 - 4 = 97
-    b += "0000010100001"; // 0xFF after 0x61: 5 zeros, 1, 7 bits: 33 + 128 - 4 = 157
-    b += "000011001";     // a a a a, escape, r = 0, end
-    return frombits(b);
 }
 
 std::vector<std::string> reports;
@@ -130,7 +106,7 @@ TEST_F(Unpack, EveryCodeAndBothSignatures) {
                      bytes{0xFF, 1, 0x80, 'a', 'b', 0x80, 'c', 'd', 0xFF, 0x00},
                  abcd},
                 {header(0x18 | odd, sig, 32) + block, blockout},
-                {huffaaaa(uint16_t(((0x30 | odd) << 8) | sig)), aaaa},
+                {huffaaaa(uint8_t(0x30 | odd), sig), aaaa},
             };
             for (auto &tc : cases) {
                 SCOPED_TRACE(tc.stream[0]);

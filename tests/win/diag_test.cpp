@@ -58,7 +58,7 @@ TEST_F(FatalFilter, SeesTheFormattedMessageAndCancelLetsTheCallerGoOn) {
     EXPECT_EQ(fatalactive, 0);
 }
 
-TEST(ErrorHelpers, ErrorTextAndSystemError) {
+TEST(ErrorHelpers, ErrorText) {
     char buffer[40];
     memset(buffer, 'z', sizeof buffer);
     liberror = 0;
@@ -69,11 +69,6 @@ TEST(ErrorHelpers, ErrorTextAndSystemError) {
     EXPECT_STREQ(buffer, "[65535] sorry, not implemented");
     EXPECT_EQ(geterrortext(nullptr), 65535);
     liberror = 0;
-
-    setsystemerror(ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(getsystemerror(), (uint32_t)ERROR_ALREADY_EXISTS);
-    setsystemerror(0);
-    EXPECT_EQ(getsystemerror(), 0u);
 }
 
 /* ---- debugprint ------------------------------------------------------------------ */

@@ -238,28 +238,6 @@ TEST(MemutilFill, StoresExactBytes) {
     }
 }
 
-TEST(MemutilEndian, ReadersTakeOnlyNBytes) {
-    const uint8_t b[4] = {0x12, 0x34, 0x56, 0x78};
-    const uint8_t hi[4] = {0xFF, 0xFE, 0x80, 0x01};
-    const struct {
-        uint32_t n, big, little, bighi, littlehi;
-    } cases[] = {
-        {0, 0, 0, 0, 0},
-        {1, 0x12, 0x12, 0xFF, 0xFF},
-        {2, 0x1234, 0x3412, 0xFFFE, 0xFEFF},
-        {3, 0x123456, 0x563412, 0xFFFE80, 0x80FEFF},
-        {4, 0x12345678, 0x78563412, 0xFFFE8001, 0x0180FEFF},
-    };
-    for (const auto &c : cases) {
-        if (c.n > 0) {
-            EXPECT_EQ(getbigendian(b, c.n), c.big) << "n " << c.n;
-            EXPECT_EQ(getbigendian(hi, c.n), c.bighi) << "n " << c.n;
-        }
-        EXPECT_EQ(getlittleendian(b, c.n), c.little) << "n " << c.n;
-        EXPECT_EQ(getlittleendian(hi, c.n), c.littlehi) << "n " << c.n;
-    }
-}
-
 // The writers store the low n bytes and nothing else, checked at the very end of a page
 // that an inaccessible one follows: one byte too many would fault.
 TEST(MemutilEndian, WritersStoreLowNBytesUpToThePageEnd) {
