@@ -9,7 +9,7 @@ target_link_libraries(platchild PRIVATE thistleplat)
 add_executable(kernel_winmainchild ${CMAKE_CURRENT_SOURCE_DIR}/kernel_winmainchild.cpp)
 target_link_libraries(kernel_winmainchild PRIVATE thistleplatmain)
 
-foreach(suite process registry files thread system)
+foreach(suite process registry files thread system mmtimer)
   thistle_test(kernel_${suite}_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kernel_${suite}_test.cpp
     LIBS thistleplat
