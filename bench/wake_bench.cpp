@@ -188,8 +188,8 @@ void flood(int idle, double secs) {
     SetEvent(ev);
     consumer.join();
     char extra[160];
-    std::snprintf(extra, sizeof extra, "sets/s %.0f, consumer wakes/s %.0f",
-                  (double)sets / elapsed, (double)wakes.load() / elapsed);
+    std::snprintf(extra, sizeof extra, "sets/s %.0f, consumer wakes/s %.0f", (double)sets / elapsed,
+                  (double)wakes.load() / elapsed);
     report("flood", idle, before, after, elapsed, extra);
     CloseHandle(ev);
 }
@@ -199,8 +199,7 @@ void flood(int idle, double secs) {
 int main(int argc, char **argv) {
     int idle = argc > 1 ? std::atoi(argv[1]) : 8;
     double secs = argc > 2 ? std::atof(argv[2]) : 3.0;
-    std::printf("%-6s %5s %14s %14s   %s\n", "run", "idle", "idle wakes/s", "idle cpu ms/s",
-                "");
+    std::printf("%-6s %5s %14s %14s   %s\n", "run", "idle", "idle wakes/s", "idle cpu ms/s", "");
     tick(idle, secs);
     flood(idle, secs);
     return 0;

@@ -244,6 +244,8 @@ TEST(KernelMmtimer, ReArmedFromItsCallbackOnALayerThread) {
 TEST(KernelMmtimer, ResolutionRequestsAreCountedPerValue) {
     EXPECT_EQ(timeBeginPeriod(0), (MMRESULT)TIMERR_NOCANDO);
     EXPECT_EQ(timeBeginPeriod(1000001), (MMRESULT)TIMERR_NOCANDO);
+    EXPECT_EQ(timeBeginPeriod(1000000), (MMRESULT)TIMERR_NOERROR);
+    EXPECT_EQ(timeEndPeriod(1000000), (MMRESULT)TIMERR_NOERROR);
     EXPECT_EQ(timeEndPeriod(7), (MMRESULT)TIMERR_NOCANDO);
     EXPECT_EQ(timeBeginPeriod(1), (MMRESULT)TIMERR_NOERROR);
     EXPECT_EQ(timeBeginPeriod(1), (MMRESULT)TIMERR_NOERROR);

@@ -12,8 +12,11 @@
  *
  * Timer thread: started through CreateThread on the first timeSetEvent, so callbacks
  * run on a thread with a record of this layer (GetCurrentThreadId, GetCurrentThread,
- * SetThreadPriority work there). It asks for THREAD_PRIORITY_TIME_CRITICAL (refused
- * without privileges, which leaves it at the normal nice value). It sleeps in poll()
+ * SetThreadPriority work there). It asks for THREAD_PRIORITY_TIME_CRITICAL and for
+ * the lowest real-time priority (SCHED_FIFO 1), as the system's timer thread runs
+ * above every normal thread on Windows: with both cores busy it still wakes within a
+ * fraction of a millisecond (docs/bench-timer.md). Either may be refused without
+ * privileges; the thread then runs at the normal nice value. It sleeps in poll()
  * on a timerfd armed with the absolute deadline of the first event (TFD_TIMER_ABSTIME
  * on CLOCK_BOOTTIME: the same sleep as clock_nanosleep(TIMER_ABSTIME), and unlike
  * that one another thread can cut it short through an eventfd when it arms an
@@ -34,7 +37,7 @@
  * Resolution: timeBeginPeriod/timeEndPeriod only count requests per value; deadlines
  * are exact whatever is asked for (timerfd expiries carry no timer slack).
  * Limits: the state is never freed, so callbacks may still run while the process
- * exits; a child made by fork() has no timer thread.
+ * exits; in a child made by fork() events never run (it has no timer thread).
  */
 #include "kernel.h"
 #include "plat/mmsystem.h"
@@ -46,6 +49,8 @@
 #include <map>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -147,6 +152,9 @@ uint64_t rundue(timerstate &s, std::unique_lock<std::mutex> &lk) {
 DWORD WINAPI timermain(LPVOID) {
     timerstate &s = state();
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    struct sched_param rt {};
+    rt.sched_priority = 1;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &rt); /* refused: stays as it is */
     std::unique_lock<std::mutex> lk(s.lock);
     s.thread = GetCurrentThreadId();
     for (;;) {
