@@ -419,6 +419,24 @@ TEST(KernelEvent, PulseReleasesTheCurrentWaitersAndLeavesTheEventReset) {
     EXPECT_TRUE(SetEvent(autoev.event));
     EXPECT_TRUE(eventually([&] { return autoev.released == 2; }));
 
+    /* A wait for all is not released by a pulse of one of its events, only by both set. */
+    {
+        HANDLE both[2] = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                          CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+        std::atomic<DWORD> r{WAIT_FAILED};
+        std::thread t([&] { r = WaitForMultipleObjects(2, both, TRUE, 5000); });
+        Sleep(50);
+        EXPECT_TRUE(PulseEvent(both[0]));
+        Sleep(50);
+        EXPECT_EQ(r.load(), (DWORD)WAIT_FAILED) << "a pulse released a wait for all";
+        EXPECT_TRUE(SetEvent(both[1]));
+        EXPECT_TRUE(SetEvent(both[0]));
+        t.join();
+        EXPECT_EQ(r.load(), (DWORD)WAIT_OBJECT_0);
+        CloseHandle(both[0]);
+        CloseHandle(both[1]);
+    }
+
     /* No waiter: nothing is kept for later, even from a set event. */
     for (BOOL m : {FALSE, TRUE}) {
         HANDLE e = CreateEventA(nullptr, m, TRUE, nullptr);
