@@ -19,7 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-/* What callbacks saw: the tick count at each call, and the user value. */
+/* What callbacks saw: the tick count, user value and thread of each call. */
 struct record {
     std::mutex lock;
     std::condition_variable changed;
@@ -31,55 +31,54 @@ struct record {
         std::lock_guard<std::mutex> g(lock);
         return ticks.size();
     }
-    bool waitfor(size_t n, std::chrono::milliseconds limit = 5000ms) {
+    bool waitfor(size_t n) {
         std::unique_lock<std::mutex> g(lock);
-        return changed.wait_for(g, limit, [&] { return ticks.size() >= n; });
+        return changed.wait_for(g, 5000ms, [&] { return ticks.size() >= n; });
     }
 };
 
-void CALLBACK note(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
-    record *r = reinterpret_cast<record *>(user);
-    DWORD now = GetTickCount();
-    std::lock_guard<std::mutex> g(r->lock);
-    r->ticks.push_back(now);
-    r->users.push_back(user);
-    r->tids.push_back(GetCurrentThreadId());
-    r->changed.notify_all();
-}
+record *current; /* where note() writes; each test points it at its own record */
 
-/* One record shared by events that tell themselves apart by their user value. */
-record *ordered;
-void CALLBACK noteorder(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
-    std::lock_guard<std::mutex> g(ordered->lock);
-    ordered->ticks.push_back(GetTickCount());
-    ordered->users.push_back(user);
-    ordered->changed.notify_all();
+void CALLBACK note(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+    DWORD now = GetTickCount();
+    std::lock_guard<std::mutex> g(current->lock);
+    current->ticks.push_back(now);
+    current->users.push_back(user);
+    current->tids.push_back(GetCurrentThreadId());
+    current->changed.notify_all();
 }
 
 } // namespace
 
-TEST(KernelMmtimer, CapsAndRefusedArguments) {
+TEST(KernelMmtimer, RefusedArgumentsCapsAndResolutionCounts) {
     TIMECAPS caps{};
     ASSERT_EQ(timeGetDevCaps(&caps, sizeof caps), (MMRESULT)TIMERR_NOERROR);
     EXPECT_EQ(caps.wPeriodMin, 1u);
     EXPECT_GE(caps.wPeriodMax, 1000u);
     EXPECT_EQ(timeGetDevCaps(nullptr, sizeof caps), (MMRESULT)TIMERR_NOCANDO);
-    EXPECT_EQ(timeGetDevCaps(&caps, 1), (MMRESULT)TIMERR_NOCANDO);
-
-    record r;
-    DWORD_PTR u = reinterpret_cast<DWORD_PTR>(&r);
-    EXPECT_EQ(timeSetEvent(0, 1, note, u, TIME_ONESHOT), 0u);
-    EXPECT_EQ(timeSetEvent(caps.wPeriodMax + 1, 1, note, u, TIME_ONESHOT), 0u);
-    EXPECT_EQ(timeSetEvent(10, 1, nullptr, u, TIME_ONESHOT), 0u);
-    EXPECT_EQ(timeSetEvent(10, 1, note, u, 0x10), 0u); /* event callbacks: not offered */
+    EXPECT_EQ(timeSetEvent(0, 1, note, 0, TIME_ONESHOT), 0u);
+    EXPECT_EQ(timeSetEvent(caps.wPeriodMax + 1, 1, note, 0, TIME_ONESHOT), 0u);
+    EXPECT_EQ(timeSetEvent(10, 1, nullptr, 0, TIME_ONESHOT), 0u);
+    EXPECT_EQ(timeSetEvent(10, 1, note, 0, 0x10), 0u); /* event callbacks: not offered */
     EXPECT_EQ(timeKillEvent(0), (MMRESULT)MMSYSERR_INVALPARAM);
     EXPECT_EQ(timeKillEvent(0x7ffffff0u), (MMRESULT)MMSYSERR_INVALPARAM);
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(r.count(), 0u);
+
+    EXPECT_EQ(timeBeginPeriod(0), (MMRESULT)TIMERR_NOCANDO);
+    EXPECT_EQ(timeBeginPeriod(caps.wPeriodMax + 1), (MMRESULT)TIMERR_NOCANDO);
+    EXPECT_EQ(timeEndPeriod(7), (MMRESULT)TIMERR_NOCANDO);
+    for (UINT p : {1u, 1u, 7u, caps.wPeriodMax}) {
+        EXPECT_EQ(timeBeginPeriod(p), (MMRESULT)TIMERR_NOERROR) << p;
+    }
+    for (UINT p : {1u, 7u, caps.wPeriodMax, 1u}) {
+        EXPECT_EQ(timeEndPeriod(p), (MMRESULT)TIMERR_NOERROR) << p;
+    }
+    EXPECT_EQ(timeEndPeriod(7), (MMRESULT)TIMERR_NOCANDO);
+    EXPECT_EQ(timeEndPeriod(1), (MMRESULT)TIMERR_NOCANDO);
 }
 
 TEST(KernelMmtimer, OneShotRunsOnceWhenTheTickCountSaysItIsDue) {
     record r;
+    current = &r;
     for (UINT delay : {1u, 30u}) {
         size_t before = r.count();
         DWORD armed = GetTickCount();
@@ -101,18 +100,24 @@ TEST(KernelMmtimer, OneShotRunsOnceWhenTheTickCountSaysItIsDue) {
     EXPECT_EQ(timeKillEvent(a), (MMRESULT)MMSYSERR_INVALPARAM);
 }
 
-TEST(KernelMmtimer, EventsRunInDeadlineOrder) {
+TEST(KernelMmtimer, EventsRunInDeadlineOrderKilledOnesNever) {
     record r;
-    ordered = &r;
+    current = &r;
     /* A long event first: the thread sleeps towards it and must be woken for the rest. */
-    UINT later = timeSetEvent(10000, 1, noteorder, 99, TIME_ONESHOT);
+    UINT later = timeSetEvent(10000, 1, note, 99, TIME_ONESHOT);
     ASSERT_NE(later, 0u);
     std::this_thread::sleep_for(20ms);
     DWORD start = GetTickCount();
-    ASSERT_NE(timeSetEvent(120, 1, noteorder, 3, TIME_ONESHOT), 0u);
-    ASSERT_NE(timeSetEvent(40, 1, noteorder, 1, TIME_ONESHOT), 0u);
-    ASSERT_NE(timeSetEvent(80, 1, noteorder, 2, TIME_ONESHOT), 0u);
+    ASSERT_NE(timeSetEvent(120, 1, note, 3, TIME_ONESHOT), 0u);
+    UINT once = timeSetEvent(50, 1, note, 8, TIME_ONESHOT);
+    UINT every = timeSetEvent(50, 1, note, 9, TIME_PERIODIC);
+    ASSERT_NE(timeSetEvent(40, 1, note, 1, TIME_ONESHOT), 0u);
+    ASSERT_NE(timeSetEvent(80, 1, note, 2, TIME_ONESHOT), 0u);
+    EXPECT_EQ(timeKillEvent(once), (MMRESULT)TIMERR_NOERROR);
+    EXPECT_EQ(timeKillEvent(every), (MMRESULT)TIMERR_NOERROR);
+    EXPECT_EQ(timeKillEvent(once), (MMRESULT)MMSYSERR_INVALPARAM);
     ASSERT_TRUE(r.waitfor(3));
+    std::this_thread::sleep_for(100ms);
     EXPECT_EQ(timeKillEvent(later), (MMRESULT)TIMERR_NOERROR);
     std::lock_guard<std::mutex> g(r.lock);
     EXPECT_EQ(r.users, (std::vector<DWORD_PTR>{1, 2, 3}));
@@ -122,6 +127,7 @@ TEST(KernelMmtimer, EventsRunInDeadlineOrder) {
 
 TEST(KernelMmtimer, PeriodicKeepsItsScheduleUntilKilled) {
     record r;
+    current = &r;
     DWORD armed = GetTickCount();
     UINT id = timeSetEvent(10, 1, note, reinterpret_cast<DWORD_PTR>(&r), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
@@ -139,23 +145,6 @@ TEST(KernelMmtimer, PeriodicKeepsItsScheduleUntilKilled) {
     for (size_t k = 0; k < r.ticks.size(); k++) {
         EXPECT_GE((LONG)(r.ticks[k] - armed), (LONG)(10 * (k + 1))) << "call " << k;
     }
-}
-
-TEST(KernelMmtimer, KillOfAPendingEventStopsIt) {
-    record r;
-    DWORD_PTR u = reinterpret_cast<DWORD_PTR>(&r);
-    UINT once = timeSetEvent(60, 1, note, u, TIME_ONESHOT);
-    UINT every = timeSetEvent(60, 1, note, u, TIME_PERIODIC);
-    record o;
-    ASSERT_NE(timeSetEvent(90, 1, note, reinterpret_cast<DWORD_PTR>(&o), TIME_ONESHOT), 0u);
-    ASSERT_NE(once, 0u);
-    ASSERT_NE(every, 0u);
-    EXPECT_EQ(timeKillEvent(once), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeKillEvent(every), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeKillEvent(once), (MMRESULT)MMSYSERR_INVALPARAM);
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(r.count(), 0u);
-    EXPECT_EQ(o.count(), 1u) << "killing its neighbours lost the other event";
 }
 
 namespace {
@@ -212,7 +201,7 @@ void CALLBACK tick(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
     if (--t->left > 0) {
         t->pending = timeSetEvent(3, 1, tick, user, TIME_ONESHOT);
     }
-    note(0, 0, reinterpret_cast<DWORD_PTR>(&t->r), 0, 0);
+    note(0, 0, user, 0, 0);
     BOOL set = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
     EXPECT_TRUE(set);
     EXPECT_EQ(GetThreadPriority(GetCurrentThread()), THREAD_PRIORITY_HIGHEST);
@@ -223,6 +212,7 @@ void CALLBACK tick(UINT, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
 
 TEST(KernelMmtimer, ReArmedFromItsCallbackOnALayerThread) {
     rearm t;
+    current = &t.r;
     t.left = 20;
     t.pending = timeSetEvent(3, 1, tick, reinterpret_cast<DWORD_PTR>(&t), TIME_ONESHOT);
     ASSERT_NE(t.pending.load(), 0u);
@@ -239,20 +229,4 @@ TEST(KernelMmtimer, ReArmedFromItsCallbackOnALayerThread) {
     for (DWORD other : t.r.tids) {
         EXPECT_EQ(other, tid);
     }
-}
-
-TEST(KernelMmtimer, ResolutionRequestsAreCountedPerValue) {
-    EXPECT_EQ(timeBeginPeriod(0), (MMRESULT)TIMERR_NOCANDO);
-    EXPECT_EQ(timeBeginPeriod(1000001), (MMRESULT)TIMERR_NOCANDO);
-    EXPECT_EQ(timeBeginPeriod(1000000), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeEndPeriod(1000000), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeEndPeriod(7), (MMRESULT)TIMERR_NOCANDO);
-    EXPECT_EQ(timeBeginPeriod(1), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeBeginPeriod(1), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeBeginPeriod(7), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeEndPeriod(1), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeEndPeriod(7), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeEndPeriod(7), (MMRESULT)TIMERR_NOCANDO);
-    EXPECT_EQ(timeEndPeriod(1), (MMRESULT)TIMERR_NOERROR);
-    EXPECT_EQ(timeEndPeriod(1), (MMRESULT)TIMERR_NOCANDO);
 }
