@@ -166,6 +166,36 @@ void CALLBACK killself(UINT id, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
 
 } // namespace
 
+namespace {
+
+std::atomic<DWORD> stallend; /* tick count when the first call's stall ended */
+
+void CALLBACK stallonce(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+    note(id, 0, user, 0, 0);
+    if (stallend.load() == 0) {
+        std::this_thread::sleep_for(200ms);
+        stallend = GetTickCount();
+    }
+}
+
+} // namespace
+
+TEST(KernelMmtimer, PeriodicDropsThePeriodsItMissedAndGoesOn) {
+    record r;
+    current = &r;
+    stallend = 0;
+    UINT id = timeSetEvent(10, 1, stallonce, 0, TIME_PERIODIC);
+    ASSERT_NE(id, 0u);
+    ASSERT_TRUE(r.waitfor(12));
+    EXPECT_EQ(timeKillEvent(id), (MMRESULT)TIMERR_NOERROR);
+    std::lock_guard<std::mutex> g(r.lock);
+    size_t burst = 0;
+    for (size_t k = 1; k < r.ticks.size(); k++) {
+        burst += (LONG)(r.ticks[k] - stallend.load()) <= 5;
+    }
+    EXPECT_LE(burst, 3u) << "the missed periods ran in a burst";
+}
+
 TEST(KernelMmtimer, KillWaitsForARunningCallbackButNotFromInsideOne) {
     slowstate = 0;
     UINT id = timeSetEvent(5, 1, slow, 0, TIME_PERIODIC);
