@@ -11,7 +11,7 @@ target_link_libraries(kernel_winmainchild PRIVATE thistleplatmain)
 
 # Threads, waits, files, memory, exit paths and command lines are Windows calls: those
 # suites run on Windows too.
-foreach(suite files thread process)
+foreach(suite files thread process mmtimer)
   thistle_test(kernel_${suite}_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kernel_${suite}_test.cpp
     LIBS thistleplat

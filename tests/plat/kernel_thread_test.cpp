@@ -421,6 +421,34 @@ TEST(KernelEvent, PulseReleasesTheCurrentWaitersAndLeavesTheEventReset) {
     EXPECT_EQ(WaitForSingleObject(autoev.event, 0), (DWORD)WAIT_TIMEOUT);
     EXPECT_TRUE(SetEvent(autoev.event));
     EXPECT_TRUE(eventually([&] { return autoev.released == 2; }));
+
+    /* A wait for all is not released by a pulse of one of its events, only by both set. */
+    {
+        HANDLE both[2] = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                          CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+        std::atomic<DWORD> r{WAIT_FAILED};
+        std::thread t([&] { r = WaitForMultipleObjects(2, both, TRUE, 5000); });
+        Sleep(50);
+        EXPECT_TRUE(PulseEvent(both[0]));
+        Sleep(50);
+        EXPECT_EQ(r.load(), (DWORD)WAIT_FAILED) << "a pulse released a wait for all";
+        EXPECT_TRUE(SetEvent(both[1]));
+        EXPECT_TRUE(SetEvent(both[0]));
+        t.join();
+        EXPECT_EQ(r.load(), (DWORD)WAIT_OBJECT_0);
+        CloseHandle(both[0]);
+        CloseHandle(both[1]);
+    }
+
+    /* No waiter: nothing is kept for later, even from a set event. */
+    for (BOOL m : {FALSE, TRUE}) {
+        HANDLE e = CreateEventA(nullptr, m, TRUE, nullptr);
+        EXPECT_TRUE(PulseEvent(e));
+        EXPECT_EQ(WaitForSingleObject(e, 0), (DWORD)WAIT_TIMEOUT);
+        EXPECT_TRUE(PulseEvent(e));
+        EXPECT_EQ(WaitForSingleObject(e, 20), (DWORD)WAIT_TIMEOUT);
+        CloseHandle(e);
+    }
 }
 
 TEST(KernelWait, MultipleWaitGivesLowestSignalledIndexOrTimesOut) {
@@ -556,6 +584,63 @@ DWORD WINAPI apcthread(LPVOID arg) {
     r->laterresult = SleepEx(0, TRUE);
     return 0;
 }
+
+} // namespace
+
+#ifndef _WIN32
+/* (POSIX only: it counts a thread's sleeps in /proc.) */
+namespace {
+
+/* Voluntary context switches of a thread of this process: how often it slept. */
+long sleepsof(DWORD tid) {
+    std::string status = kt::readfile("/proc/self/task/" + std::to_string(tid) + "/status");
+    size_t at = status.find("voluntary_ctxt_switches:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 24);
+}
+
+struct idlewaiter {
+    HANDLE own;
+    HANDLE shared; /* a mutex: the wait shares the wake-up of its kind */
+    std::atomic<DWORD> tid{0};
+    std::atomic<DWORD> result{0};
+};
+
+DWORD WINAPI waitidle(LPVOID arg) {
+    idlewaiter *w = static_cast<idlewaiter *>(arg);
+    w->tid = GetCurrentThreadId();
+    HANDLE hs[2] = {w->own, w->shared};
+    w->result = WaitForMultipleObjects(w->shared != nullptr ? 2 : 1, hs, FALSE, 10000);
+    return 0;
+}
+
+} // namespace
+
+TEST(KernelEvent, SetEventWakesOnlyTheWaitsForThatEvent) {
+    HANDLE busy = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE owned = CreateMutexA(nullptr, TRUE, nullptr);
+    idlewaiter alone{CreateEventA(nullptr, FALSE, FALSE, nullptr), nullptr};
+    idlewaiter mixed{CreateEventA(nullptr, FALSE, FALSE, nullptr), owned};
+    HANDLE threads[2] = {CreateThread(nullptr, 0, waitidle, &alone, 0, nullptr),
+                         CreateThread(nullptr, 0, waitidle, &mixed, 0, nullptr)};
+    ASSERT_TRUE(eventually([&] { return alone.tid != 0 && mixed.tid != 0; }));
+    Sleep(20);
+    long before = sleepsof(alone.tid);
+    for (int i = 0; i < 100; i++) {
+        SetEvent(busy);
+        Sleep(1);
+    }
+    EXPECT_LT(sleepsof(alone.tid) - before, 10) << "woken by another event's SetEvent";
+    /* Both still wake for their own event, and the mixed one for its mutex too. */
+    EXPECT_TRUE(SetEvent(alone.own));
+    EXPECT_TRUE(ReleaseMutex(owned));
+    EXPECT_EQ(WaitForMultipleObjects(2, threads, TRUE, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(alone.result.load(), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(mixed.result.load(), (DWORD)WAIT_OBJECT_0 + 1);
+    for (HANDLE h : {busy, owned, alone.own, mixed.own, threads[0], threads[1]}) {
+        CloseHandle(h);
+    }
+}
+#endif
 
 TEST(KernelApc, AlertableWaitsRunQueuedApcsOthersKeepThem) {
     apcrun r;

@@ -13,12 +13,15 @@
  * so a CloseHandle on another thread never frees an object that is in use.
  *
  * Threads and locks: the handle table has its own lock, taken only inside
- * object.cpp. kernlock/kernwake are the one lock and condition variable that
- * guard object state that changes over time (thread start and end, process end,
- * events, mutex ownership, queued APCs); every such change broadcasts kernwake so
- * waiters re-check what they wait for. One condition variable for all waits keeps
- * multi-object waits simple; the price is spurious wake-ups, which the few threads
- * of a game do not notice.
+ * object.cpp. kernlock is the one lock that guards object state that changes over
+ * time (thread start and end, process end, events, mutex ownership, queued APCs).
+ * kernwake is the condition variable of every change but two: a change broadcasts it
+ * so waiters re-check what they wait for. Events and a thread's own wake-ups (APCs,
+ * TerminateThread) instead wake only the waits concerned: a wait enlists with each
+ * event it waits for, and a wait for events alone (or a sleep) sleeps on a condition
+ * variable of its own, which the thread's record points to meanwhile. So the 300
+ * SetEvent calls a second of a 100 Hz tick wake nobody else (see
+ * docs/platform-kernel.md for the numbers).
  * Lock order: kernlock may be held while taking the handle-table lock, never the
  * other way round. An object is never destroyed with kernlock held (destroy
  * functions may take it), so references are dropped after unlocking.
@@ -62,7 +65,9 @@ struct kobjtype {
 
 /* One thread's wait, as the kinds that enlist it see it. */
 struct kwaiter {
-    int pulsed; /* [k] index of the object a pulse released it for, or -1 */
+    int pulsed;                  /* [k] index of the object a pulse released it for, or -1 */
+    bool all;                    /* waits for all of its objects: no pulse releases it */
+    std::condition_variable *cv; /* what to notify, with kernlock held, to wake it */
 };
 
 /* Header of every kernel object; the kind's record embeds it as first member. */
@@ -147,6 +152,9 @@ struct kthread {
     DWORD termcode;           /* [k] its exit code then */
     std::atomic<bool> killed; /* KERN_TERMSIGNAL is for it (read by the signal handler) */
     std::deque<kapc> apcs;    /* [k] queued by QueueUserAPC, run by alertable waits */
+    /* [k] The condition variable the thread sleeps on in a wait of its own (see the
+     * top of the file), null otherwise; notified by kernwakethread. */
+    std::condition_variable *waitcv = nullptr;
     /* [k] Wakes the thread from waits outside kernwake (the window side's); called by
      * TerminateThread, without kernlock, once the terminate flag is set. */
     void (*wake)(void *arg) = nullptr;
@@ -173,6 +181,11 @@ kthread *kernrefthread(HANDLE h);
 /* Registers the calling thread's wake-up for TerminateThread (see kthread::wake);
  * arg is kept alive until the thread's record goes. */
 void kernsetwake(void (*wake)(void *arg), std::shared_ptr<void> arg);
+
+/* Wakes t when it sleeps in a wait of its own, so that it sees a change of its own
+ * record (queued APCs, the terminate flag). Called with kernlock held; the caller
+ * still broadcasts kernwake for waits on shared kinds. */
+void kernwakethread(kthread *t);
 
 /* True once TerminateThread has asked the calling thread to end. Takes kernlock. */
 bool kernterminating();

@@ -6,13 +6,16 @@
  * The word is taken with acquire and given back with release ordering, so the
  * thread sanitizer sees the hand-over; the futex only puts threads to sleep.
  *
- * Events and waits: object state is guarded by kernlock and every change broadcasts
- * kernwake (see kernel.h). A wait resolves its handles to objects (one reference
- * each), waits, and releases them. Waiting checks the objects in index order under
- * kernlock through each kind's own functions (signalled, acquire), takes what the
- * first satisfied one consumes and returns its index. PulseEvent needs to know who
- * waits at that moment: a wait enlists with every object of its kind that asks for
- * it (events), and a pulse marks the waiters it releases (all of them for a
+ * Events and waits: object state is guarded by kernlock (see kernel.h). A wait
+ * resolves its handles to objects (one reference each), waits, and releases them.
+ * Waiting checks the objects in index order under kernlock through each kind's own
+ * functions (signalled, acquire), takes what the first satisfied one consumes and
+ * returns its index. A wait enlists with every object of a kind that asks for it
+ * (events), which wakes exactly its enlisted waits: SetEvent notifies each one's
+ * condition variable. A wait for events alone (or a plain sleep) has a condition
+ * variable of its own, so a SetEvent wakes only the threads waiting for that event;
+ * a wait that includes other kinds sleeps on kernwake, which their changes broadcast.
+ * PulseEvent marks the waiters it releases (all waits for any one object for a
  * manual-reset event, the longest-waiting one for an auto-reset event); the event
  * stays reset.
  *
@@ -119,6 +122,25 @@ void eventdelist(kobject *obj, kwaiter *w) {
 
 kevent *refevent(HANDLE h) {
     return reinterpret_cast<kevent *>(kernref(h, &keventtype));
+}
+
+/* With kernlock held: wakes the waits enlisted with e (only those a pulse marked,
+ * when pulsed). Waits sharing kernwake are woken once. */
+void wakewaiters(kevent *e, bool pulsed) {
+    bool shared = false;
+    for (const std::pair<kwaiter *, int> &w : e->waiters) {
+        if (pulsed && w.first->pulsed < 0) {
+            continue;
+        }
+        if (w.first->cv == &kernwake()) {
+            shared = true;
+        } else {
+            w.first->cv->notify_one();
+        }
+    }
+    if (shared) {
+        kernwake().notify_all();
+    }
 }
 
 } // namespace
@@ -264,8 +286,8 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
     {
         std::lock_guard<std::mutex> lock(kernlock());
         e->state = true;
+        wakewaiters(e, false);
     }
-    kernwake().notify_all();
     kernunref(&e->hdr);
     return TRUE;
 }
@@ -295,7 +317,7 @@ BOOL WINAPI PulseEvent(HANDLE hEvent) {
     {
         std::lock_guard<std::mutex> lock(kernlock());
         for (std::pair<kwaiter *, int> &w : e->waiters) {
-            if (w.first->pulsed < 0) {
+            if (w.first->pulsed < 0 && !w.first->all) {
                 w.first->pulsed = w.second;
                 if (!e->manual) {
                     break;
@@ -303,8 +325,8 @@ BOOL WINAPI PulseEvent(HANDLE hEvent) {
             }
         }
         e->state = false;
+        wakewaiters(e, true);
     }
-    kernwake().notify_all();
     kernunref(&e->hdr);
     return TRUE;
 }
@@ -407,14 +429,22 @@ DWORD wait(waitset *ws, BOOL all, DWORD ms, BOOL alertable, kthread *me, std::de
     const DWORD tid = GetCurrentThreadId();
     const bool forever = ms == INFINITE;
     const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
-    kwaiter w{-1};
+    /* Waits for events alone sleep on a condition variable of their own. */
+    bool own = true;
+    for (DWORD i = 0; i < ws->count; i++) {
+        own = own && (ws->objs[i] == nullptr || ws->objs[i]->type == &keventtype);
+    }
+    std::condition_variable mine;
+    kwaiter w{-1, all != FALSE, own ? &mine : &kernwake()};
     DWORD result;
     std::unique_lock<std::mutex> lock(kernlock());
-    /* Only a wait for any one object can be released by a pulse. */
-    for (DWORD i = 0; !all && i < ws->count; i++) {
+    for (DWORD i = 0; i < ws->count; i++) {
         if (ws->objs[i] != nullptr && ws->objs[i]->type->enlist != nullptr) {
             ws->objs[i]->type->enlist(ws->objs[i], &w, (int)i);
         }
+    }
+    if (own) {
+        me->waitcv = &mine;
     }
     for (;;) {
         if (me->terminate) {
@@ -439,9 +469,10 @@ DWORD wait(waitset *ws, BOOL all, DWORD ms, BOOL alertable, kthread *me, std::de
         if (ws->pollms > 0 && until > now + std::chrono::milliseconds(ws->pollms)) {
             until = now + std::chrono::milliseconds(ws->pollms);
         }
-        kernwake().wait_until(lock, until);
+        w.cv->wait_until(lock, until);
     }
-    for (DWORD i = 0; !all && i < ws->count; i++) {
+    me->waitcv = nullptr;
+    for (DWORD i = 0; i < ws->count; i++) {
         if (ws->objs[i] != nullptr && ws->objs[i]->type->delist != nullptr) {
             ws->objs[i]->type->delist(ws->objs[i], &w);
         }
@@ -450,6 +481,12 @@ DWORD wait(waitset *ws, BOOL all, DWORD ms, BOOL alertable, kthread *me, std::de
 }
 
 } // namespace
+
+void kernwakethread(kthread *t) {
+    if (t->waitcv != nullptr) {
+        t->waitcv->notify_one();
+    }
+}
 
 DWORD kernwait(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds,
                BOOL bAlertable) {

@@ -25,7 +25,8 @@
  * registered with kernsetwake.
  *
  * Threads and locks: every record field that changes is guarded by kernlock, and
- * changes broadcast kernwake.
+ * changes broadcast kernwake; those the thread itself waits for (APCs, the terminate
+ * flag) also wake it in a wait of its own (kernwakethread).
  */
 #include "kernel.h"
 
@@ -505,6 +506,7 @@ BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode) {
             wake = t->wake;
             wakearg = t->wakearg;
         }
+        kernwakethread(t);
     }
     kernwake().notify_all();
     /* A thread waiting on the window side holds off the signal there; it ends once
@@ -626,6 +628,7 @@ DWORD WINAPI QueueUserAPC(PAPCFUNC pfnAPC, HANDLE hThread, ULONG_PTR dwData) {
         if (!t->remote && !t->finished) {
             t->apcs.push_back(kapc{pfnAPC, dwData});
             queued = true;
+            kernwakethread(t);
         }
     }
     kernwake().notify_all();
