@@ -13,6 +13,7 @@
 #include "thistle/palette.h"
 #include "thistle/startup.h"
 #include "thistle/syshelp.h"
+#include "thistle/systask.h"
 #include "thistle/queue.h"
 #include "thistle/threads.h"
 #include "thistle/timer.h"
