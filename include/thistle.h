@@ -6,6 +6,8 @@
 #define THISTLE_H
 
 #include "thistle/memutil.h"
+#include "thistle/connect.h"
+#include "thistle/layer.h"
 #include "thistle/memstd.h"
 #include "thistle/diag.h"
 #include "thistle/mono.h"
