@@ -85,7 +85,8 @@ TEST_F(Layer, PiecesAreJoinedIntoOneTransmission) {
     EXPECT_EQ(sentwords[1], 0x02000010u);
 }
 
-// Null objects, objects without send handle and joins beyond the stack bound send nothing.
+// Null objects, objects without send handle and sends beyond the stack bounds (joined
+// bytes; pieces with the room the layers may add) send nothing; sends up to them go.
 TEST_F(Layer, RefusedSendsTransmitNothing) {
     static char big[LAYER_MAXJOIN + 1];
     piece two[] = {{0, LAYER_MAXJOIN, big}, {0, 1, big}};
@@ -95,7 +96,17 @@ TEST_F(Layer, RefusedSendsTransmitNothing) {
     c.sendhandle = 1;
     EXPECT_EQ(layersend(&c, 2, two), 0) << "joined length above the bound";
     EXPECT_EQ(layersend(&c, 1, two), 77) << "one piece needs no join";
-    EXPECT_EQ(trace, "T");
+    two[0].length = LAYER_MAXJOIN - 1;
+    EXPECT_EQ(layersend(&c, 2, two), 77) << "a join of exactly the bound";
+    EXPECT_EQ(trace, "TT");
+
+    ASSERT_EQ(addlayer(&c, down, up, 'A'), 1);
+    std::vector<piece> many(LAYER_MAXPIECES, piece{0, 0, big});
+    EXPECT_EQ(layersend(&c, LAYER_MAXPIECES, many.data()), 0) << "no room for the layer's piece";
+    EXPECT_EQ(trace, "TT");
+    EXPECT_EQ(layersend(&c, LAYER_MAXPIECES - 1, many.data()), 77);
+    EXPECT_EQ(trace, "TTsAT");
+    removelayers(&c);
 }
 
 // Layers A (added first) and B: sending runs A, then B, then the transmission, each layer

@@ -119,19 +119,21 @@ TEST_F(SysTask, LateTasksRunOnceWithoutCatchingUp) {
 // starts the other due tasks.
 TEST_F(SysTask, NestedRunSkipsTheRunningTask) {
     static int depth = 0;
+    static uint32_t nested = 0;
     add(
         [](uint32_t argument, int32_t) -> uint32_t {
             runs.emplace_back('w', static_cast<int32_t>(argument));
             if (depth++ == 0) {
                 tick();
-                runsystemtasks(7);
+                nested = runsystemtasks(7);
             }
-            return 0;
+            return 0x10;
         },
         1, 0);
-    add(task<'b'>, 1, 0);
+    add(task<'b', 2>, 1, 0);
     tick();
-    runsystemtasks(0);
+    EXPECT_EQ(runsystemtasks(0), 0x10u);
+    EXPECT_EQ(nested, 2u) << "the skipped task adds nothing to the nested result";
     std::string names;
     for (auto &r : runs)
         names += r.first;
@@ -148,7 +150,7 @@ TEST_F(SysTask, WaitEndsOnTicksOrAnAnswer) {
             tick();
             return 0;
         },
-        0, 0); // interval 0: due again on the tick its run ended on
+        0, 0);               // interval 0: due again on the tick its run ended on
     tickcount = 0xFFFFFFFEu; // across the wrap
     EXPECT_EQ(waitsystemtasks(3), 0u);
     EXPECT_EQ(runs.size(), 3u);
