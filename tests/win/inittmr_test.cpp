@@ -22,15 +22,30 @@ std::vector<std::string> reports;
 std::atomic<int> hookcalls{0}, othercalls{0}, timercalls{0};
 std::atomic<uint32_t> seentick{0};
 
+// A number for each thread that asks, from 1 on.
+int threadserial(void) {
+    static std::atomic<int> serials{0};
+    thread_local int serial = ++serials;
+    return serial;
+}
+
+std::atomic<int> hookthread{0}, otherthread{0};
+
 void hook(void) {
+    hookthread = threadserial();
     hookcalls++;
 }
 void otherhook(void) {
+    otherthread = threadserial();
     othercalls++;
 }
 void timerfn(void) {
     seentick = gettick();
     timercalls++;
+}
+
+uint32_t counter(uint32_t &value) {
+    return std::atomic_ref<uint32_t>(value).load();
 }
 
 template <typename P>
@@ -109,15 +124,21 @@ TEST_F(Tick, FrequenciesAndTheStateTheyLeave) {
 // 1193/65536 per millisecond whatever the rate. A restart leaves one timer thread at the
 // new rate.
 TEST_F(Tick, ScheduleKeepsTheRate) {
+    uint32_t lastsystem = 0;
     for (int32_t rate : {30, 600}) {
         SCOPED_TRACE(rate);
         ASSERT_EQ(inittimer(rate), rate);
-        uint32_t t0 = getmilliseconds(), c0 = gettick(), k0 = clocktickcount;
+        uint32_t t0 = getmilliseconds(), c0 = gettick(), k0 = counter(clocktickcount);
+        uint32_t s0 = counter(systemtickcount);
         sleepms(1000);
-        uint32_t t1 = getmilliseconds(), c1 = gettick(), k1 = clocktickcount;
+        uint32_t t1 = getmilliseconds(), c1 = gettick(), k1 = counter(clocktickcount);
+        uint32_t s1 = counter(systemtickcount);
         double expected = (t1 - t0) * rate / 1000.0;
         EXPECT_LE(c1 - c0, expected + 3);
         EXPECT_GE(c1 - c0, expected * 0.6 - 3);
+        EXPECT_NEAR(double(s1 - s0), double(c1 - c0), 1.0) << "both count every tick";
+        EXPECT_GE(s0, lastsystem) << "inittimer does not reset systemtickcount";
+        lastsystem = s1;
         double clock = (t1 - t0) * 1193.0 / 65536.0;
         EXPECT_NEAR(double(k1 - k0), clock, 2.5);
         EXPECT_EQ(tickrate, rate) << "no earlier timer thread stopped the tick";
@@ -147,19 +168,18 @@ TEST_F(Tick, SuspensionHoldsBackTheTimerThreadOnly) {
     EXPECT_EQ(seentick.load(), gettick()) << "timer functions run after the count moved";
 }
 
-// The hook thread starts with the first hook and ends with its removal; a new hook starts
-// a new one.
+// The hook thread starts with the first hook and has ended when its removal returns; a new
+// hook right after starts a new thread.
 TEST_F(Tick, HookThreadStartsAndStops) {
     ASSERT_EQ(inittimer(100), 100);
     settimerhook(hook);
     ASSERT_TRUE(waitfor([] { return hookcalls > 3; }));
     settimerhook(nullptr);
     int stopped = hookcalls;
-    sleepms(50);
-    EXPECT_EQ(hookcalls, stopped);
     settimerhook(otherhook);
     EXPECT_TRUE(waitfor([] { return othercalls > 3; }));
     EXPECT_EQ(hookcalls, stopped);
+    EXPECT_NE(otherthread.load(), hookthread.load());
 }
 
 // Deadlines and waits on the running tick (system tasks run meanwhile), and the signed
