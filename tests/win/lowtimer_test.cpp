@@ -91,6 +91,11 @@ TEST(Secondary, ThreadFollowsTheListAndTheListStaysPacked) {
     sleepms(50);
     EXPECT_EQ(calls[5], 0);
     killtimer();
+    // The secondary lock went back to the pool once: two new locks are two records.
+    critsection *a = createlock(), *b = createlock();
+    EXPECT_NE(a, b);
+    deletelock(a);
+    deletelock(b);
 }
 
 // A secondary function that removes itself as the last one stops its own thread, and a
