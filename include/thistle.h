@@ -6,6 +6,8 @@
 #define THISTLE_H
 
 #include "thistle/memutil.h"
+#include "thistle/connect.h"
+#include "thistle/layer.h"
 #include "thistle/memstd.h"
 #include "thistle/diag.h"
 #include "thistle/mono.h"
@@ -13,6 +15,7 @@
 #include "thistle/palette.h"
 #include "thistle/startup.h"
 #include "thistle/syshelp.h"
+#include "thistle/systask.h"
 #include "thistle/queue.h"
 #include "thistle/threads.h"
 #include "thistle/timer.h"
