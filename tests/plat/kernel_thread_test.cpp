@@ -585,11 +585,8 @@ DWORD WINAPI apcthread(LPVOID arg) {
     return 0;
 }
 
-} // namespace
-
 #ifndef _WIN32
 /* (POSIX only: it counts a thread's sleeps in /proc.) */
-namespace {
 
 /* Voluntary context switches of a thread of this process: how often it slept. */
 long sleepsof(DWORD tid) {
@@ -613,7 +610,6 @@ DWORD WINAPI waitidle(LPVOID arg) {
     return 0;
 }
 
-} // namespace
 
 TEST(KernelEvent, SetEventWakesOnlyTheWaitsForThatEvent) {
     HANDLE busy = CreateEventA(nullptr, FALSE, FALSE, nullptr);
