@@ -196,7 +196,6 @@ TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
     EXPECT_EQ(threadcode(h), 50u);
     EXPECT_TRUE(CloseHandle(h));
 #else
-    DWORD code = 0;
     HANDLE h;
 #endif
 
