@@ -2,23 +2,20 @@
  * timer_bench.cpp - how even the tick is: intervals between ticks at 100 Hz and
  * 1000 Hz from three sources, one after the other in the same run, idle and with
  * every core kept busy by spinning threads:
- *   one-shot   the platform's one-shot multimedia timer re-armed from its callback on
- *              the library's 16.16 fixed-point schedule (period 65536000 / rate, the
- *              fraction carried, delay = due - now - 1, at least 1);
+ *   tick       the library's tick: inittimer(rate) and a timer function (addtimer) on
+ *              the timer thread, woken by the platform's one-shot multimedia timer that
+ *              each callback re-arms on the 16.16 fixed-point schedule;
  *   SDL        SDL_AddTimer with the period rounded to whole milliseconds;
  *   nanosleep  a bare clock_nanosleep(TIMER_ABSTIME) loop on a thread scheduled as
  *              the timer's thread asks to be (SCHED_FIFO 1 when allowed): the limit.
  * Per source: mean period against the nominal one, deviation of the intervals from
  * the nominal period (p50, p99, max) and a histogram of it.
  *
- * Each source is a record of start and stop functions around onetick(); to measure the
- * library's own tick instead of the bare one-shot timer, add a record whose start is
- * inittimer(rate) plus addtimer(onetick) and whose stop is killtimer().
+ * Each source is a record of start and stop functions around onetick().
  *
  * usage: thistle_timer_bench [seconds per run, default 10]
  */
-#include "plat/mmsystem.h"
-#include "plat/win32.h"
+#include "thistle/timer.h"
 
 #include <SDL.h>
 
@@ -54,49 +51,20 @@ void onetick() {
     }
 }
 
-/* ---- one-shot multimedia timer, the library's schedule --------------------------- */
+/* ---- the library's tick ------------------------------------------------------------ */
 
-struct {
-    DWORD period; /* 16.16 ms */
-    DWORD fraction;
-    DWORD due;
-    std::atomic<bool> running;
-    std::atomic<UINT> pending;
-} oneshot;
-
-void CALLBACK oneshottick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
-    oneshot.fraction += oneshot.period;
-    oneshot.due += oneshot.fraction >> 16;
-    oneshot.fraction &= 0xffff;
-    if (oneshot.running.load()) {
-        LONG delay = (LONG)(oneshot.due - GetTickCount() - 1);
-        if (delay < 1) {
-            if (delay < -1000) {
-                oneshot.due = GetTickCount() + 1;
-            }
-            delay = 1;
-        }
-        oneshot.pending = timeSetEvent((UINT)delay, 1, oneshottick, 0, TIME_ONESHOT);
+bool tickstart(int rate) {
+    if (inittimer(rate) == 0) {
+        return false;
     }
-    onetick();
+    nstamps = 0; /* from the first tick on */
+    addtimer(onetick);
+    return counttimers() == 1;
 }
 
-bool oneshotstart(int rate) {
-    oneshot.period = 65536000u / (DWORD)rate;
-    oneshot.fraction = 0;
-    oneshot.due = GetTickCount();
-    oneshot.running = true;
-    timeBeginPeriod(1);
-    oneshottick(0, 0, 0, 0, 0);
-    nstamps = 0; /* the direct call is not a tick */
-    return oneshot.pending.load() != 0;
-}
-
-void oneshotstop() {
-    oneshot.running = false;
-    SDL_Delay(50); /* the callback sees the flag and arms nothing more */
-    timeKillEvent(oneshot.pending.load());
-    timeEndPeriod(1);
+void tickstop() {
+    killtimer();
+    cleartimers();
 }
 
 /* ---- SDL_AddTimer --------------------------------------------------------------- */
@@ -160,7 +128,7 @@ struct ticksource {
 };
 
 const ticksource sources[] = {
-    {.name = "one-shot", .start = oneshotstart, .stop = oneshotstop},
+    {.name = "tick", .start = tickstart, .stop = tickstop},
     {.name = "SDL", .start = sdlstart, .stop = sdlstop},
     {.name = "nanosleep", .start = sleepstart, .stop = sleepstop},
 };

@@ -8,6 +8,7 @@
 #include "plat/testhooks.h"
 
 #include <csignal>
+#include <sched.h>
 
 namespace {
 
@@ -207,3 +208,27 @@ TEST_F(KernelSystem, OwnNamesAnswerThroughTheServiceThreadAndCloseAtOnce) {
 }
 
 } // namespace
+
+/* The two highest priorities are real-time ones where the process may have them (a tick
+ * that only got a nice value drifted under load); others put the thread back. */
+TEST(KernelPriority, HighestAndTimeCriticalRunBeforeNormalThreads) {
+    struct sched_param probe {};
+    probe.sched_priority = 1;
+    if (sched_setscheduler(0, SCHED_FIFO, &probe) != 0) {
+        GTEST_SKIP() << "no real-time priorities for this process";
+    }
+    probe.sched_priority = 0;
+    sched_setscheduler(0, SCHED_OTHER, &probe);
+    const std::pair<int, int> levels[] = {{THREAD_PRIORITY_TIME_CRITICAL, 2},
+                                          {THREAD_PRIORITY_NORMAL, 0},
+                                          {THREAD_PRIORITY_HIGHEST, 1},
+                                          {THREAD_PRIORITY_ABOVE_NORMAL, 0}};
+    for (const auto &[priority, realtime] : levels) {
+        ASSERT_TRUE(SetThreadPriority(GetCurrentThread(), priority));
+        struct sched_param now {};
+        sched_getparam(0, &now);
+        EXPECT_EQ(sched_getscheduler(0), realtime != 0 ? SCHED_FIFO : SCHED_OTHER) << priority;
+        EXPECT_EQ(now.sched_priority, realtime) << priority;
+        EXPECT_EQ(GetThreadPriority(GetCurrentThread()), priority);
+    }
+}

@@ -12,11 +12,11 @@
  *
  * Timer thread: started through CreateThread on the first timeSetEvent, so callbacks
  * run on a thread with a record of this layer (GetCurrentThreadId, GetCurrentThread,
- * SetThreadPriority work there). It asks for THREAD_PRIORITY_TIME_CRITICAL and for
- * the lowest real-time priority (SCHED_FIFO 1), as the system's timer thread runs
+ * SetThreadPriority work there). It runs at THREAD_PRIORITY_TIME_CRITICAL, which this
+ * layer makes a real-time priority where allowed, as the system's timer thread runs
  * above every normal thread on Windows: with both cores busy it still wakes within a
- * fraction of a millisecond (docs/bench-timer.md). Either may be refused without
- * privileges; the thread then runs at the normal nice value. It sleeps in poll()
+ * fraction of a millisecond (docs/bench-timer.md). Without the privilege it runs at
+ * a raised nice value only. It sleeps in poll()
  * on a timerfd armed with the absolute deadline of the first event (TFD_TIMER_ABSTIME
  * on CLOCK_BOOTTIME: the same sleep as clock_nanosleep(TIMER_ABSTIME), and unlike
  * that one another thread can cut it short through an eventfd when it arms an
@@ -49,8 +49,6 @@
 #include <map>
 #include <mutex>
 #include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -152,9 +150,6 @@ uint64_t rundue(timerstate &s, std::unique_lock<std::mutex> &lk) {
 DWORD WINAPI timermain(LPVOID) {
     timerstate &s = state();
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-    struct sched_param rt {};
-    rt.sched_priority = 1;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &rt); /* refused: stays as it is */
     std::unique_lock<std::mutex> lk(s.lock);
     s.thread = GetCurrentThreadId();
     for (;;) {

@@ -12,7 +12,11 @@
  * Priorities: the THREAD_PRIORITY_* value set is what GetThreadPriority reads back.
  * It is also applied as the thread's nice value relative to the process's nice at
  * start-up; raising above it usually needs privileges, and a refusal is ignored (the
- * call still succeeds, as Windows would answer).
+ * call still succeeds, as Windows would answer). HIGHEST and TIME_CRITICAL also ask for
+ * the two lowest real-time priorities (SCHED_FIFO 1 and 2): on Windows such threads of
+ * a normal process run before every normal thread, which is what a tick's threads rely
+ * on (a nice value only shares the processor out; under load the tick lost ticks and
+ * drifted, docs/bench-timer.md). Without the privilege they keep the nice value alone.
  *
  * TerminateThread ends another thread wherever it is, as Windows does: a thread waiting
  * or sleeping in this layer (or still suspended) sees its terminate flag and ends; any
@@ -92,9 +96,15 @@ bool validpriority(int p) {
 }
 
 void applynice(DWORD tid, int priority) {
+    struct sched_param rt {};
+    rt.sched_priority = priority == THREAD_PRIORITY_TIME_CRITICAL ? 2
+                        : priority == THREAD_PRIORITY_HIGHEST     ? 1
+                                                                  : 0;
+    /* refused: the thread keeps its policy, the value is still remembered */
+    sched_setscheduler((pid_t)tid, rt.sched_priority != 0 ? SCHED_FIFO : SCHED_OTHER, &rt);
     int n = basenice + niceoffset(priority);
     n = n < -20 ? -20 : n > 19 ? 19 : n;
-    setpriority(PRIO_PROCESS, (id_t)tid, n); /* refused: the value is still remembered */
+    setpriority(PRIO_PROCESS, (id_t)tid, n);
 }
 
 void threaddestroy(kobject *obj) {
