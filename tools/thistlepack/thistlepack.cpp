@@ -936,7 +936,7 @@ bool endswith(const char *text, const char *end) {
 mode_t outputmode(const char *in) {
     struct stat st;
     if (!isstdio(in) && stat(in, &st) == 0 && S_ISREG(st.st_mode)) {
-        return st.st_mode & 07777;
+        return st.st_mode & 0777;
     }
     const mode_t mask = umask(0);
     umask(mask);
