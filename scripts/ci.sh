@@ -45,8 +45,8 @@ cmake --install build-ci-release --prefix "$prefix/usr" >/dev/null
 cmake -S tests/install -B "$prefix/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix/usr" >/dev/null
 cmake --build "$prefix/build"
 THISTLE_VIDEO=null "$prefix/build/smoke"
-"$prefix/usr/bin/thistlepack" pack -f lz README.md "$prefix/readme.lz"
-"$prefix/usr/bin/thistlepack" verify "$prefix/readme.lz"
+"$prefix/usr/bin/thistlepack" -o "$prefix/readme.tpk" README.md
+"$prefix/usr/bin/thistlepack" -t "$prefix/readme.tpk"
 
 step "ASan+UBSan build and tests"
 cmake -S . -B build-ci-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTHISTLE_SANITIZE=address \

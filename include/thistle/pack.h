@@ -6,6 +6,13 @@
  * PACK_E value below 0. packbound gives a capacity that always suffices. Inputs are
  * limited to PACK_MAXSIZE bytes (the header's size field has 24 bits). Working memory
  * is reserved from `defaultmemclass` and purged before the call returns.
+ *
+ * This is the public packing interface, the one the thistlepack tool uses: a game's build
+ * tools can pack with it directly. Set up a memory class over a region of your own first
+ * (about 32 MiB plus 24 bytes per input byte; PACK_ENOMEM asks for a larger one) and make
+ * it the default class; pack on one thread at a time per class. The pack codes
+ * (PACK_LZCODE ...) and the bounded decoders that check a stream are in thistle/unpack.h;
+ * docs/thistlepack.md, "Packing from your own tools", has a complete example.
  */
 #ifndef THISTLE_PACK_H
 #define THISTLE_PACK_H
