@@ -67,8 +67,8 @@ static const lzlevel lzlevels[10] = {
     /* 5 */ {32, 64, LZLAZY, false},
     /* 6 */ {96, 128, LZLAZY, false},
     /* 7 */ {16, 96, LZOPTIMAL, true},
-    /* 8 */ {32, 192, LZOPTIMAL, true},
-    /* 9 */ {64, 256, LZOPTIMAL, true},
+    /* 8 */ {16, 128, LZOPTIMAL, true},
+    /* 9 */ {32, 192, LZOPTIMAL, true},
 };
 
 struct lzmatch {
