@@ -274,7 +274,12 @@ uint32_t treewalk(lzfinder *f, uint32_t pos, lzmatch *list) {
         }
         const uint32_t at = cand - 1;
         uint32_t len = smallerlen < largerlen ? smallerlen : largerlen;
-        len += matchlen(in + at + len, in + pos + len, limit - len);
+        /* Only a match that ends the walk is measured past stop, and only when it is
+         * wanted: inserting the positions a long match steps over stays cheap. */
+        len += matchlen(in + at + len, in + pos + len, stop - len);
+        if (len == stop && list != nullptr) {
+            len += matchlen(in + at + len, in + pos + len, limit - len);
+        }
         const uint32_t dist = pos - at;
         if (list != nullptr && len > best && matchcost(len, dist) != 0) {
             if (count == LZLIST) {
