@@ -41,10 +41,11 @@ namespace {
 
 constexpr uint32_t LZWINDOW = 131072;
 constexpr uint32_t LZMAXMATCH = 1028;
-constexpr uint32_t LZMAXRUN = 28;      /* literal-run commands carry up to 28 groups of 4 */
-constexpr uint32_t LZBLOCK = 32768;    /* positions per pass of the cost search */
-constexpr uint32_t LZLIST = 48;        /* match candidates kept per position */
-constexpr uint32_t LZMAXHASHBITS = 17; /* 4-byte hash heads; 3-byte heads use 3 fewer */
+constexpr uint32_t LZMAXRUN = 28;          /* literal-run commands carry up to 28 groups of 4 */
+constexpr uint32_t LZBLOCK = 32768;        /* positions per pass of the cost search */
+constexpr uint32_t LZLIST = 48;            /* match candidates kept per position */
+constexpr uint32_t LZMAXHASHBITS = 17;     /* 4-byte hash heads; 3-byte heads use 3 fewer */
+constexpr uint32_t LZDEARER[2] = {10, 67}; /* one byte more needs a dearer command */
 
 enum lzparse : uint8_t { LZGREEDY, LZLAZY, LZOPTIMAL };
 
@@ -454,10 +455,40 @@ bool parsegreedy(lzfinder *f, lzout *o, bool lazy) {
 /* Cost search: for each block of positions, the cheapest command sequence in bytes, found
  * forwards (every position's cost is final when it is reached) and traced back from the
  * block's end. Matches stop at the block's end; literals pending there carry over. */
+/* Offers the match (l, dist) from position i, reached at cost here, for every l in
+ * [from, to]. The cost steps up at the longest length each command carries, so the
+ * lengths go in spans of one cost; lengths no command carries are left. */
+void offer(const lzcosts *w, uint32_t i, uint32_t here, uint32_t from, uint32_t to, uint32_t dist) {
+    for (uint32_t l = from; l <= to;) {
+        const uint32_t c = matchcost(l, dist);
+        const uint32_t span = c == 2 ? 10 : c == 3 ? 67 : to;
+        const uint32_t last = c == 0 ? l : span < to ? span : to;
+        for (const uint32_t reach = here + c; c != 0 && l <= last; l++) {
+            if (reach < w->cost[i + l]) {
+                w->cost[i + l] = reach;
+                w->lits[i + l] = 0;
+                w->len[i + l] = static_cast<uint16_t>(l);
+                w->dist[i + l] = dist;
+            }
+        }
+        l = last + 1;
+    }
+}
+
+/* Whether list holds a match of distance dist at least len long. */
+bool holds(const lzmatch *list, uint32_t count, uint32_t dist, uint32_t len) {
+    for (uint32_t k = 0; k < count; k++) {
+        if (list[k].dist == dist && list[k].len >= len) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool parseoptimal(lzfinder *f, lzout *o, const lzcosts *w) {
     const uint32_t size = f->size;
     uint32_t anchor = 0;
-    lzmatch list[LZLIST];
+    lzmatch lists[2][LZLIST];
     for (uint32_t start = 0; start < size;) {
         const uint32_t block = size - start < LZBLOCK ? size - start : LZBLOCK;
         w->cost[0] = 0;
@@ -465,7 +496,11 @@ bool parseoptimal(lzfinder *f, lzout *o, const lzcosts *w) {
         for (uint32_t j = 1; j <= block; j++) {
             w->cost[j] = UINT32_MAX;
         }
+        lzmatch *before = lists[1];
+        uint32_t beforecount = 0; /* 0: the position before was not searched */
+        uint32_t beforehere = 0;
         for (uint32_t i = 0; i < block; i++) {
+            lzmatch *list = before == lists[0] ? lists[1] : lists[0];
             const uint32_t here = w->cost[i];
             if (here + litstep(w->lits[i]) < w->cost[i + 1]) {
                 w->cost[i + 1] = here + litstep(w->lits[i]);
@@ -473,31 +508,34 @@ bool parseoptimal(lzfinder *f, lzout *o, const lzcosts *w) {
                 w->len[i + 1] = 0;
             }
             const uint32_t count = matchesat(f, start + i, list);
+            /* A match that the position before found one byte longer at the same
+             * distance was offered there for every length here plus one, by that distance
+             * or a nearer one, from a cost no higher: those offers reached the same ends
+             * at no higher cost, save where the longer length needs the dearer command
+             * (11 and 68 bytes), so only lengths 10 and 67 are offered again. */
+            const bool follows = beforecount != 0 && here >= beforehere;
             uint32_t shorter = 2;
             for (uint32_t k = 0; k < count && shorter < block - i; k++) {
                 const uint32_t longest = list[k].len < block - i ? list[k].len : block - i;
                 const uint32_t dist = list[k].dist;
-                /* The cost steps up at the longest length each command carries, so the
-                 * lengths go in spans of one cost; lengths no command carries are left. */
-                for (uint32_t l = shorter + 1; l <= longest;) {
-                    const uint32_t c = matchcost(l, dist);
-                    const uint32_t span = c == 2 ? 10 : c == 3 ? 67 : longest;
-                    const uint32_t last = c == 0 ? l : span < longest ? span : longest;
-                    for (const uint32_t to = here + c; c != 0 && l <= last; l++) {
-                        if (to < w->cost[i + l]) {
-                            w->cost[i + l] = to;
-                            w->lits[i + l] = 0;
-                            w->len[i + l] = static_cast<uint16_t>(l);
-                            w->dist[i + l] = dist;
+                if (follows && holds(before, beforecount, dist, list[k].len + 1)) {
+                    for (const uint32_t l : LZDEARER) {
+                        if (l > shorter && l <= longest) {
+                            offer(w, i, here, l, l, dist);
                         }
                     }
-                    l = last + 1;
+                } else {
+                    offer(w, i, here, shorter + 1, longest, dist);
                 }
                 shorter = longest;
             }
+            before = list;
+            beforecount = count;
+            beforehere = here;
             /* A long match is taken as it is: searching inside it rarely pays. */
             if (count != 0 && list[count - 1].len >= f->nice && list[count - 1].len <= block - i) {
                 i += list[count - 1].len - 1;
+                beforecount = 0;
             }
         }
         uint32_t chosen = 0;
