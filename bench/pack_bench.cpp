@@ -554,6 +554,16 @@ int main(int argc, char **argv) {
     for (const char *set : {"mixed", "text", "indexed8", "image16"}) {
         goal("huff unpack / zlib-6 inflate", set, "huff", "zlib-6", speedratio, 1.5, true);
     }
+    const auto packratio = [](const result &a, const result &b) { return a.packmbs / b.packmbs; };
+    for (const char *set : {"mixed", "text", "indexed8", "image16"}) {
+        goal("lz-9 pack / lz4hc-12 pack", set, "lz-9", "lz4hc-12", packratio, 1.0, true);
+        goal("lz-6 pack / lz4hc-9 pack", set, "lz-6", "lz4hc-9", packratio, 1.0, true);
+        goal(
+            "pair pack / 20 MB/s", set, "pair", "pair",
+            [](const result &a, const result &) { return a.packmbs / 20.0; }, 1.0, true);
+    }
+    goal("block-9 pack / squish cluster fit pack", "image16", "block-9", "squish-cluster",
+         packratio, 1.0, true);
     goal(
         "block-9 PSNR - squish range fit (dB)", "image16", "block-9", "squish-range",
         [](const result &a, const result &b) { return a.psnr - b.psnr; }, 0.0, true);

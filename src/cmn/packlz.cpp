@@ -2,15 +2,20 @@
  * cmn\packlz - the LZ command encoder (pack code 0x10/0x11): turns bytes into the command
  * stream that lzunpack reads back.
  *
- * Match finding: a hash chain over the next 4 bytes (chain table indexed by position
- * modulo the window) plus a one-entry table over the next 3 bytes, which finds the short
- * near matches that only the 2-byte command can carry. Parsing by level: greedy (1-3),
- * lazy with one position of look-ahead (4-6), or a byte-exact cost search over blocks of
- * positions (7-9); deeper chains as the level rises.
+ * Match finding: a one-entry table over the next 3 bytes finds the short near matches that
+ * only the 2-byte command can carry; longer ones come from a hash chain over the next 4
+ * bytes (levels 1-5) or, for the high levels, from a binary tree per 4-byte hash: every
+ * position is a node, ordered by the bytes that follow it, so a search walks down one
+ * path and meets the longest candidates without looking at each shorter one, and the
+ * same walk inserts the position. Both tables are indexed by position modulo the window.
+ * Parsing by level: greedy (1-3), lazy with one position of look-ahead (4-6), or a
+ * byte-exact cost search over blocks of positions (7-9); deeper searches as the level
+ * rises.
  *
  * Threads: no state outside the call; several threads may pack at once if the memory class
  * they share allows it. Memory: one block "lzpack" from defaultmemclass, sized from the
- * input (at most about 1.1 MiB, 1.7 MiB for the cost search), purged before returning.
+ * input (at most about 1.1 MiB with the chain, 2.6 MiB with the tree, 3.2 MiB for the
+ * cost search), purged before returning.
  * Limits: input up to PACK_MAXSIZE bytes; matches up to 1028 bytes, distances up to
  * 131072 bytes (the whole window).
  *
@@ -36,33 +41,35 @@ namespace {
 
 constexpr uint32_t LZWINDOW = 131072;
 constexpr uint32_t LZMAXMATCH = 1028;
-constexpr uint32_t LZMAXRUN = 28;      /* literal-run commands carry up to 28 groups of 4 */
-constexpr uint32_t LZBLOCK = 32768;    /* positions per pass of the cost search */
-constexpr uint32_t LZLIST = 48;        /* match candidates kept per position */
-constexpr uint32_t LZMAXHASHBITS = 17; /* 4-byte hash heads; 3-byte heads use 3 fewer */
+constexpr uint32_t LZMAXRUN = 28;          /* literal-run commands carry up to 28 groups of 4 */
+constexpr uint32_t LZBLOCK = 32768;        /* positions per pass of the cost search */
+constexpr uint32_t LZLIST = 48;            /* match candidates kept per position */
+constexpr uint32_t LZMAXHASHBITS = 17;     /* 4-byte hash heads; 3-byte heads use 3 fewer */
+constexpr uint32_t LZDEARER[2] = {10, 67}; /* one byte more needs a dearer command */
 
 enum lzparse : uint8_t { LZGREEDY, LZLAZY, LZOPTIMAL };
 
 struct lzlevel {
-    uint16_t depth; /* chain entries looked at per position */
+    uint16_t depth; /* chain entries (tree nodes) looked at per position */
     uint16_t nice;  /* a match this long ends the search (and, when costing, is taken) */
     lzparse parse;
+    bool tree; /* binary-tree finder instead of the chain */
 };
 
 /* Chosen by measuring on text, executables and images: each step costs more time for a
- * smaller stream. The cost search needs fewer chain steps than lazy matching for the
- * same ratio, hence its lower depths at 7. */
+ * smaller stream. A tree walk of n nodes finds what a chain finds in many times n steps,
+ * hence the tree's small depths. */
 static const lzlevel lzlevels[10] = {
-    /* 0 */ {0, 0, LZGREEDY},
-    /* 1 */ {2, 24, LZGREEDY},
-    /* 2 */ {6, 32, LZGREEDY},
-    /* 3 */ {16, 48, LZGREEDY},
-    /* 4 */ {12, 48, LZLAZY},
-    /* 5 */ {32, 64, LZLAZY},
-    /* 6 */ {96, 128, LZLAZY},
-    /* 7 */ {32, 96, LZOPTIMAL},
-    /* 8 */ {128, 192, LZOPTIMAL},
-    /* 9 */ {512, 256, LZOPTIMAL},
+    /* 0 */ {0, 0, LZGREEDY, false},
+    /* 1 */ {2, 24, LZGREEDY, false},
+    /* 2 */ {6, 32, LZGREEDY, false},
+    /* 3 */ {16, 48, LZGREEDY, false},
+    /* 4 */ {12, 48, LZLAZY, false},
+    /* 5 */ {32, 64, LZLAZY, false},
+    /* 6 */ {96, 128, LZLAZY, false},
+    /* 7 */ {16, 96, LZOPTIMAL, true},
+    /* 8 */ {16, 128, LZOPTIMAL, true},
+    /* 9 */ {32, 192, LZOPTIMAL, true},
 };
 
 struct lzmatch {
@@ -76,9 +83,12 @@ struct lzfinder {
     uint32_t *head;  /* 4-byte hash -> last position + 1 (0: none) */
     uint32_t *head3; /* 3-byte hash -> last position + 1 */
     uint32_t *chain; /* position % window -> previous position + 1 with the same hash */
+    uint32_t *tree;  /* tree finder: position % window -> two children (position + 1):
+                        [0] follows with smaller bytes, [1] with larger; null: chain */
     uint32_t shift;  /* 32 - hash bits */
     uint32_t shift3;
     uint32_t chainmask;
+    uint32_t treemask; /* the tree holds more than a window: its last position is in reach */
     uint32_t inserted; /* positions below this are in the tables */
     uint32_t depth;
     uint32_t nice;
@@ -125,9 +135,18 @@ uint32_t litstep(uint32_t count) {
     return (count & 3) == 3 && ((count >> 2) % LZMAXRUN) == 0 ? 2 : 1;
 }
 
+/* Compares 8 bytes at a time; the first differing byte is the lowest set byte of the
+ * difference, the targets being little-endian. */
 uint32_t matchlen(const uint8_t *a, const uint8_t *b, uint32_t limit) {
     uint32_t n = 0;
-    while (n + 8 <= limit && std::memcmp(a + n, b + n, 8) == 0) {
+    while (n + 8 <= limit) {
+        uint64_t x;
+        uint64_t y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y) {
+            return n + static_cast<uint32_t>(__builtin_ctzll(x ^ y)) / 8;
+        }
         n += 8;
     }
     while (n < limit && a[n] == b[n]) {
@@ -136,9 +155,20 @@ uint32_t matchlen(const uint8_t *a, const uint8_t *b, uint32_t limit) {
     return n;
 }
 
+uint32_t treewalk(lzfinder *f, uint32_t pos, lzmatch *list);
+
 void insertupto(lzfinder *f, uint32_t pos) {
     const uint32_t last = f->size >= 4 ? f->size - 3 : 0; /* positions with 4 bytes ahead */
     const uint32_t end = pos < last ? pos : last;
+    if (f->tree != nullptr) {
+        for (uint32_t p = f->inserted; p < end; p++) {
+            treewalk(f, p, nullptr);
+        }
+        if (pos > f->inserted) {
+            f->inserted = pos;
+        }
+        return;
+    }
     for (uint32_t p = f->inserted; p < end; p++) {
         const uint8_t *at = f->in + p;
         const uint32_t h = hash4(f, at);
@@ -201,15 +231,107 @@ uint32_t findmatches(const lzfinder *f, uint32_t pos, lzmatch *list) {
     return count;
 }
 
+/* Tree finder: inserts pos (positions below it must be in) and, when list is given, puts
+ * its matches there as findmatches does. The walk goes from the newest node of pos's hash
+ * down the tree; the nodes it passes become pos's two subtrees, split by whether their
+ * bytes sort before or after pos's. Every node in a subtree shares at least the shorter
+ * of the two prefixes met on the way down, so comparison starts there. A match as long as
+ * the search allows ends the walk: pos then takes over that node's children, and the
+ * node, shadowed by pos, leaves the tree. */
+uint32_t treewalk(lzfinder *f, uint32_t pos, lzmatch *list) {
+    const uint8_t *in = f->in;
+    const uint32_t remain = f->size - pos;
+    if (remain < 4) {
+        return 0;
+    }
+    const uint32_t limit = remain < LZMAXMATCH ? remain : LZMAXMATCH;
+    const uint32_t stop = f->nice < limit ? f->nice : limit;
+    uint32_t count = 0;
+    uint32_t best = 2;
+
+    uint32_t *slot3 = &f->head3[hash3(f, in + pos)];
+    const uint32_t near = *slot3;
+    *slot3 = pos + 1;
+    if (list != nullptr && near != 0 && pos - (near - 1) <= 1024) {
+        const uint32_t len = matchlen(in + near - 1, in + pos, limit);
+        if (len >= 3) {
+            list[count++] = {len, pos - (near - 1)};
+            best = len;
+        }
+    }
+
+    uint32_t *slot = &f->head[hash4(f, in + pos)];
+    uint32_t cand = *slot;
+    *slot = pos + 1;
+    uint32_t *smaller = &f->tree[2 * (pos & f->treemask)];
+    uint32_t *larger = smaller + 1;
+    uint32_t smallerlen = 0;
+    uint32_t largerlen = 0;
+    for (uint32_t steps = f->depth;; steps--) {
+        if (cand == 0 || steps == 0 || pos - (cand - 1) > LZWINDOW) {
+            *smaller = 0;
+            *larger = 0;
+            break;
+        }
+        const uint32_t at = cand - 1;
+        uint32_t len = smallerlen < largerlen ? smallerlen : largerlen;
+        /* Only a match that ends the walk is measured past stop, and only when it is
+         * wanted: inserting the positions a long match steps over stays cheap. */
+        len += matchlen(in + at + len, in + pos + len, stop - len);
+        if (len == stop && list != nullptr) {
+            len += matchlen(in + at + len, in + pos + len, limit - len);
+        }
+        const uint32_t dist = pos - at;
+        if (list != nullptr && len > best && matchcost(len, dist) != 0) {
+            if (count == LZLIST) {
+                count--;
+            }
+            list[count++] = {len, dist};
+            best = len;
+        }
+        uint32_t *node = &f->tree[2 * (at & f->treemask)];
+        if (len >= stop) {
+            *smaller = node[0];
+            *larger = node[1];
+            break;
+        }
+        if (in[at + len] < in[pos + len]) {
+            *smaller = cand;
+            smaller = node + 1;
+            cand = *smaller;
+            smallerlen = len;
+        } else {
+            *larger = cand;
+            larger = node;
+            cand = *larger;
+            largerlen = len;
+        }
+    }
+    return count;
+}
+
+/* Matches at pos from whichever finder f has, inserting positions up to pos. */
+uint32_t matchesat(lzfinder *f, uint32_t pos, lzmatch *list) {
+    insertupto(f, pos);
+    if (f->tree == nullptr) {
+        return findmatches(f, pos, list);
+    }
+    const uint32_t count = treewalk(f, pos, list);
+    if (pos + 1 > f->inserted) {
+        f->inserted = pos + 1;
+    }
+    return count;
+}
+
 /* Bytes a match saves against writing its bytes as literals. */
 int32_t saving(const lzmatch &m) {
     return static_cast<int32_t>(m.len) - static_cast<int32_t>(matchcost(m.len, m.dist));
 }
 
 /* The match at pos that saves most (the longer one on a tie); 0 if there is none. */
-bool bestmatch(const lzfinder *f, uint32_t pos, lzmatch *found) {
+bool bestmatch(lzfinder *f, uint32_t pos, lzmatch *found) {
     lzmatch list[LZLIST];
-    const uint32_t count = findmatches(f, pos, list);
+    const uint32_t count = matchesat(f, pos, list);
     if (count == 0) {
         return false;
     }
@@ -303,7 +425,6 @@ bool parsegreedy(lzfinder *f, lzout *o, bool lazy) {
     uint32_t pos = 0;
     uint32_t misses = 0;
     while (pos + 4 <= size) {
-        insertupto(f, pos);
         lzmatch m;
         if (!bestmatch(f, pos, &m)) {
             const uint32_t stride = lazy ? 1 : 1 + (misses++ >> 6);
@@ -316,7 +437,6 @@ bool parsegreedy(lzfinder *f, lzout *o, bool lazy) {
         misses = 0;
         while (lazy && m.len < f->nice && pos + 5 <= size) {
             lzmatch later;
-            insertupto(f, pos + 1);
             if (!bestmatch(f, pos + 1, &later) || saving(later) <= saving(m)) {
                 break;
             }
@@ -335,10 +455,40 @@ bool parsegreedy(lzfinder *f, lzout *o, bool lazy) {
 /* Cost search: for each block of positions, the cheapest command sequence in bytes, found
  * forwards (every position's cost is final when it is reached) and traced back from the
  * block's end. Matches stop at the block's end; literals pending there carry over. */
+/* Offers the match (l, dist) from position i, reached at cost here, for every l in
+ * [from, to]. The cost steps up at the longest length each command carries, so the
+ * lengths go in spans of one cost; lengths no command carries are left. */
+void offer(const lzcosts *w, uint32_t i, uint32_t here, uint32_t from, uint32_t to, uint32_t dist) {
+    for (uint32_t l = from; l <= to;) {
+        const uint32_t c = matchcost(l, dist);
+        const uint32_t span = c == 2 ? 10 : c == 3 ? 67 : to;
+        const uint32_t last = c == 0 ? l : span < to ? span : to;
+        for (const uint32_t reach = here + c; c != 0 && l <= last; l++) {
+            if (reach < w->cost[i + l]) {
+                w->cost[i + l] = reach;
+                w->lits[i + l] = 0;
+                w->len[i + l] = static_cast<uint16_t>(l);
+                w->dist[i + l] = dist;
+            }
+        }
+        l = last + 1;
+    }
+}
+
+/* Whether list holds a match of distance dist at least len long. */
+bool holds(const lzmatch *list, uint32_t count, uint32_t dist, uint32_t len) {
+    for (uint32_t k = 0; k < count; k++) {
+        if (list[k].dist == dist && list[k].len >= len) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool parseoptimal(lzfinder *f, lzout *o, const lzcosts *w) {
     const uint32_t size = f->size;
     uint32_t anchor = 0;
-    lzmatch list[LZLIST];
+    lzmatch lists[2][LZLIST];
     for (uint32_t start = 0; start < size;) {
         const uint32_t block = size - start < LZBLOCK ? size - start : LZBLOCK;
         w->cost[0] = 0;
@@ -346,32 +496,46 @@ bool parseoptimal(lzfinder *f, lzout *o, const lzcosts *w) {
         for (uint32_t j = 1; j <= block; j++) {
             w->cost[j] = UINT32_MAX;
         }
+        lzmatch *before = lists[1];
+        uint32_t beforecount = 0; /* 0: the position before was not searched */
+        uint32_t beforehere = 0;
         for (uint32_t i = 0; i < block; i++) {
+            lzmatch *list = before == lists[0] ? lists[1] : lists[0];
             const uint32_t here = w->cost[i];
             if (here + litstep(w->lits[i]) < w->cost[i + 1]) {
                 w->cost[i + 1] = here + litstep(w->lits[i]);
                 w->lits[i + 1] = w->lits[i] + 1;
                 w->len[i + 1] = 0;
             }
-            insertupto(f, start + i);
-            const uint32_t count = findmatches(f, start + i, list);
+            const uint32_t count = matchesat(f, start + i, list);
+            /* A match that the position before found one byte longer at the same
+             * distance was offered there for every length here plus one, by that distance
+             * or a nearer one, from a cost no higher: those offers reached the same ends
+             * at no higher cost, save where the longer length needs the dearer command
+             * (11 and 68 bytes), so only lengths 10 and 67 are offered again. */
+            const bool follows = beforecount != 0 && here >= beforehere;
             uint32_t shorter = 2;
             for (uint32_t k = 0; k < count && shorter < block - i; k++) {
                 const uint32_t longest = list[k].len < block - i ? list[k].len : block - i;
-                for (uint32_t l = shorter + 1; l <= longest; l++) {
-                    const uint32_t c = matchcost(l, list[k].dist);
-                    if (c != 0 && here + c < w->cost[i + l]) {
-                        w->cost[i + l] = here + c;
-                        w->lits[i + l] = 0;
-                        w->len[i + l] = static_cast<uint16_t>(l);
-                        w->dist[i + l] = list[k].dist;
+                const uint32_t dist = list[k].dist;
+                if (follows && holds(before, beforecount, dist, list[k].len + 1)) {
+                    for (const uint32_t l : LZDEARER) {
+                        if (l > shorter && l <= longest) {
+                            offer(w, i, here, l, l, dist);
+                        }
                     }
+                } else {
+                    offer(w, i, here, shorter + 1, longest, dist);
                 }
                 shorter = longest;
             }
+            before = list;
+            beforecount = count;
+            beforehere = here;
             /* A long match is taken as it is: searching inside it rarely pays. */
             if (count != 0 && list[count - 1].len >= f->nice && list[count - 1].len <= block - i) {
                 i += list[count - 1].len - 1;
+                beforecount = 0;
             }
         }
         uint32_t chosen = 0;
@@ -435,17 +599,22 @@ int32_t lzpack(const void *source, size_t size, void *destination, size_t capaci
 
     /* Working block, sized from the input:
      *
-     *   +------------+-------------+--------------+------------------------------+
-     *   | head       | head3       | chain        | cost search only:            |
-     *   | 2^hb words | 2^(hb-3) w. | window words | cost lits dist trace len     |
-     *   +------------+-------------+--------------+------------------------------+
+     *   +------------+-------------+-----------------+------------------------------+
+     *   | head       | head3       | chain: 1 word   | cost search only:            |
+     *   | 2^hb words | 2^(hb-3) w. | per window pos; | cost lits dist trace len     |
+     *   |            |             | tree: 2 words   |                              |
+     *   |            |             | per pos of up   |                              |
+     *   |            |             | to two windows  |                              |
+     *   +------------+-------------+-----------------+------------------------------+
      */
     uint32_t hashbits = bitsfor(n);
     hashbits = hashbits < 12 ? 12 : hashbits > LZMAXHASHBITS ? LZMAXHASHBITS : hashbits;
     const uint32_t chainsize = n < LZWINDOW ? uint32_t{1} << bitsfor(n) : LZWINDOW;
     const uint32_t block = n < LZBLOCK ? n : LZBLOCK;
+    const uint32_t treesize = n <= LZWINDOW ? chainsize : 2 * LZWINDOW;
+    const size_t tablewords = lv.tree ? 2 * size_t{treesize} : chainsize;
     const bool costing = lv.parse == LZOPTIMAL;
-    const size_t words = (size_t{1} << hashbits) + (size_t{1} << (hashbits - 3)) + chainsize +
+    const size_t words = (size_t{1} << hashbits) + (size_t{1} << (hashbits - 3)) + tablewords +
                          (costing ? 3 * (size_t{block} + 1) + 3 * (size_t{block} / 3 + 1) : 0);
     const size_t bytes = words * 4 + (costing ? 2 * (size_t{block} + 1) : 0);
 
@@ -462,16 +631,18 @@ int32_t lzpack(const void *source, size_t size, void *destination, size_t capaci
     f.chain = f.head3 + (size_t{1} << (hashbits - 3));
     f.shift = 32 - hashbits;
     f.shift3 = 32 - (hashbits - 3);
+    f.tree = lv.tree ? f.chain : nullptr;
     f.chainmask = chainsize - 1;
+    f.treemask = treesize - 1;
     f.depth = lv.depth;
     f.nice = lv.nice;
-    /* chain entries are always written before they are read */
+    /* chain and tree entries are always written before they are read */
     std::memset(f.head, 0, ((size_t{1} << hashbits) + (size_t{1} << (hashbits - 3))) * 4);
 
     bool done;
     if (costing) {
         lzcosts w;
-        w.cost = f.chain + chainsize;
+        w.cost = f.chain + tablewords;
         w.lits = w.cost + block + 1;
         w.dist = w.lits + block + 1;
         w.trace = w.dist + block + 1;
