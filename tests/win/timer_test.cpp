@@ -123,7 +123,7 @@ TEST_F(Timer, ScheduleKeepsTheRate) {
         uint32_t t1 = getmilliseconds(), c1 = gettick(), k1 = counter(clocktickcount);
         uint32_t s1 = counter(systemtickcount);
         double expected = (t1 - t0) * rate / 1000.0;
-        EXPECT_LE(c1 - c0, expected + 3);
+        EXPECT_LE(c1 - c0, expected * 1.05 + 5); // a stall just before t0 is made up after it
         EXPECT_GE(c1 - c0, expected * 0.6 - 3);
         EXPECT_NEAR(double(s1 - s0), double(c1 - c0), 1.0);
         EXPECT_GE(s0, lastsystem);
