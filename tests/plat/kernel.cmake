@@ -9,9 +9,8 @@ target_link_libraries(platchild PRIVATE thistleplat)
 add_executable(kernel_winmainchild ${CMAKE_CURRENT_SOURCE_DIR}/kernel_winmainchild.cpp)
 target_link_libraries(kernel_winmainchild PRIVATE thistleplatmain)
 
-# Threads, waits, files, memory, exit paths and command lines are Windows calls: those
-# suites run on Windows too.
-foreach(suite files thread process)
+# One kernel suite, with the paths of the child programs it may start.
+function(kernel_suite suite)
   thistle_test(kernel_${suite}_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kernel_${suite}_test.cpp
     LIBS thistleplat
@@ -20,6 +19,12 @@ foreach(suite files thread process)
     PLATCHILD_PATH="$<TARGET_FILE:platchild>"
     WINMAINCHILD_PATH="$<TARGET_FILE:kernel_winmainchild>")
   add_dependencies(kernel_${suite}_test platchild kernel_winmainchild)
+endfunction()
+
+# Threads, waits, files, memory, exit paths and command lines are Windows calls: those
+# suites run on Windows too.
+foreach(suite files thread process)
+  kernel_suite(${suite})
 endforeach()
 if(WIN32)
   # The registry calls against the system's registry: the cases use the launcher's key,
@@ -40,12 +45,5 @@ endif()
 # a few ms early by its tick count, and an unknown event's kill gives TIMERR_NOCANDO.
 # The library's tick suite runs on both.
 foreach(suite registry system mmtimer)
-  thistle_test(kernel_${suite}_test
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kernel_${suite}_test.cpp
-    LIBS thistleplat
-    TIMEOUT 30)
-  target_compile_definitions(kernel_${suite}_test PRIVATE
-    PLATCHILD_PATH="$<TARGET_FILE:platchild>"
-    WINMAINCHILD_PATH="$<TARGET_FILE:kernel_winmainchild>")
-  add_dependencies(kernel_${suite}_test platchild kernel_winmainchild)
+  kernel_suite(${suite})
 endforeach()
