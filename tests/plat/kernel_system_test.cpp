@@ -231,4 +231,15 @@ TEST(KernelPriority, HighestAndTimeCriticalRunBeforeNormalThreads) {
         EXPECT_EQ(now.sched_priority, realtime) << priority;
         EXPECT_EQ(GetThreadPriority(GetCurrentThread()), priority);
     }
+    /* A thread started by a real-time one runs at its own priority, not its creator's. */
+    ASSERT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL));
+    HANDLE h = CreateThread(
+        nullptr, 0, [](LPVOID) -> DWORD { return (DWORD)sched_getscheduler(0); }, nullptr, 0,
+        nullptr);
+    DWORD policy = 99;
+    EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeThread(h, &policy));
+    EXPECT_EQ(policy, (DWORD)SCHED_OTHER);
+    CloseHandle(h);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
 }

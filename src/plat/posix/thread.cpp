@@ -235,12 +235,9 @@ void *threadmain(void *arg) {
     }
     DWORD code = 0;
     if (run) {
-        /* A new thread inherits its creator's nice value; it starts at its own. */
-        errno = 0;
-        int current = getpriority(PRIO_PROCESS, (id_t)t->tid);
-        if (errno == 0 && current != basenice + niceoffset(priority)) {
-            applynice(t->tid, priority);
-        }
+        /* A new thread inherits its creator's nice value and scheduling policy (a
+         * real-time one, from a HIGHEST or TIME_CRITICAL creator); it starts at its own. */
+        applynice(t->tid, priority);
         code = t->start(t->param);
     }
     landing = nullptr;
