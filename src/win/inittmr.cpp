@@ -15,9 +15,9 @@
  *                                              \> secondary   -> secondary thread (1)
  *
  * Threads and locks: the schedule is shared by the callback, inittimer and killtimer; a
- * spin guard covers its few stores and the arming (never a wait), so that a callback
- * in flight during killtimer cannot arm an event nobody kills. The tick and hook events
- * are published and withdrawn under a second spin guard that the callback holds while it
+ * guard covers its few stores and the arming (never a wait), so that a callback in
+ * flight during killtimer cannot arm an event nobody kills. The tick and hook events
+ * are published and withdrawn under a second guard that the callback holds while it
  * signals them, so it never signals an event its thread has closed. The counters are
  * plain words read and written through atomic references.
  * Platform: the multimedia timer through plat/mmsystem.h, the millisecond clock and the
@@ -34,6 +34,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #if defined(__i386__) || defined(__x86_64__) || defined(_M_IX86) || defined(_M_X64)
 #include <x86intrin.h>
 #define THISTLE_HAVE_RDTSC 1
@@ -66,12 +67,12 @@ struct tickschedule {
     int32_t suspend;     /* while above 0 the timer thread gets no ticks */
 };
 tickschedule schedule = {};
-std::atomic_flag scheduleguard = ATOMIC_FLAG_INIT;
+std::mutex scheduleguard;
 
 /* Threads' events: null while the thread is not up. */
 void *tickevent = nullptr;
 void *hookevent = nullptr;
-std::atomic_flag eventguard = ATOMIC_FLAG_INIT;
+std::mutex eventguard;
 
 timerfunction hook = nullptr;
 threadrecord timerthreadrecord;
@@ -84,13 +85,15 @@ uint32_t clockfraction = 0;
 uint32_t deltabase = 0;
 uint32_t deadline = 0;
 
-void guardenter(std::atomic_flag &flag) {
-    while (flag.test_and_set(std::memory_order_acquire))
-        SleepEx(0, FALSE);
+/* The guards sleep, never spin: the callback and the timer thread run at higher
+ * priorities than the threads that share the guards with them, and a yielding spin at a
+ * higher priority would keep the holder off its processor. */
+void guardenter(std::mutex &guard) {
+    guard.lock();
 }
 
-void guardleave(std::atomic_flag &flag) {
-    flag.clear(std::memory_order_release);
+void guardleave(std::mutex &guard) {
+    guard.unlock();
 }
 
 void setstopped(void) {

@@ -7,7 +7,7 @@
  * wininittimer creates it, killsecondarytimer forgets it. Its record is deleted only once
  * the thread no longer uses it: by killsecondarytimer after the thread has ended, or, when
  * the thread stops itself (its last function removed itself), by the thread on its way out.
- * Threads and locks: the callback signals the thread's event under a spin guard that the
+ * Threads and locks: the callback signals the thread's event under a guard that the
  * thread also takes to publish and withdraw it, so no signal reaches a closed event.
  */
 #include "thistle/diag.h"
@@ -18,6 +18,7 @@
 #include "plat/win32.h"
 
 #include <atomic>
+#include <mutex>
 
 namespace {
 
@@ -29,19 +30,19 @@ std::atomic_ref<T> at(T &field) {
 timerfunction secondarylist[TIMER_FUNCTIONS];
 critsection *secondarylock = nullptr;
 void *secondaryevent = nullptr;
-std::atomic_flag eventguard = ATOMIC_FLAG_INIT;
+std::mutex eventguard;
 threadrecord secondaryrecord;
 /* Set by killsecondarytimer on the thread itself (which alone reads it): the lock that the
  * thread deletes as it leaves, since nobody waits for it. */
 critsection *selfstopped = nullptr;
 
+/* A sleeping guard: the callback runs above the threads it shares it with. */
 void guardenter(void) {
-    while (eventguard.test_and_set(std::memory_order_acquire))
-        SleepEx(0, FALSE);
+    eventguard.lock();
 }
 
 void guardleave(void) {
-    eventguard.clear(std::memory_order_release);
+    eventguard.unlock();
 }
 
 /* The thread: created while its creator holds the lock, so the lock it finds is its own.

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <string>
 
 namespace {
@@ -111,24 +112,36 @@ TEST_F(Timer, FrequenciesAndTheStateTheyLeave) {
 // Over a second the tick count follows the rate: 30 Hz (33.33 ms, fraction carried) and
 // 300 Hz (3.33 ms: without the fraction it would run at 333). systemtickcount counts the
 // same ticks and survives restarts; the clock counter advances 1193/65536 per millisecond
-// whatever the rate. A restart leaves one timer thread at the new rate.
+// whatever the rate. A restart leaves one timer thread at the new rate. A loaded machine
+// may hold the timer thread back for a while: a rate is measured up to three times and
+// must hold in one second of them (a wrong schedule fails all three).
 TEST_F(Timer, ScheduleKeepsTheRate) {
     uint32_t lastsystem = 0;
     for (int32_t rate : {30, 300}) {
         SCOPED_TRACE(rate);
         ASSERT_EQ(inittimer(rate), rate);
-        uint32_t t0 = getmilliseconds(), c0 = gettick(), k0 = counter(clocktickcount);
-        uint32_t s0 = counter(systemtickcount);
-        sleepms(1000);
-        uint32_t t1 = getmilliseconds(), c1 = gettick(), k1 = counter(clocktickcount);
-        uint32_t s1 = counter(systemtickcount);
-        double expected = (t1 - t0) * rate / 1000.0;
-        EXPECT_LE(c1 - c0, expected * 1.05 + 5); // a stall just before t0 is made up after it
-        EXPECT_GE(c1 - c0, expected * 0.6 - 3);
-        EXPECT_NEAR(double(s1 - s0), double(c1 - c0), 1.0);
-        EXPECT_GE(s0, lastsystem);
-        lastsystem = s1;
-        EXPECT_NEAR(double(k1 - k0), (t1 - t0) * 1193.0 / 65536.0, 2.5);
+        EXPECT_GE(counter(systemtickcount), lastsystem);
+        std::string seen;
+        for (int attempt = 0; attempt < 3; attempt++) {
+            uint32_t t0 = getmilliseconds(), c0 = gettick(), k0 = counter(clocktickcount);
+            uint32_t s0 = counter(systemtickcount);
+            sleepms(1000);
+            uint32_t t1 = getmilliseconds(), c1 = gettick(), k1 = counter(clocktickcount);
+            uint32_t s1 = counter(systemtickcount);
+            double expected = (t1 - t0) * rate / 1000.0;
+            double clock = (t1 - t0) * 1193.0 / 65536.0;
+            EXPECT_NEAR(double(s1 - s0), double(c1 - c0), 1.0);
+            lastsystem = s1;
+            // A stall just before t0 is made up after it: a little room above the rate.
+            if (c1 - c0 <= expected * 1.05 + 5 && c1 - c0 >= expected * 0.6 - 3 &&
+                std::abs(double(k1 - k0) - clock) <= 2.5) {
+                seen.clear();
+                break;
+            }
+            seen += " " + std::to_string(c1 - c0) + " ticks and " + std::to_string(k1 - k0) +
+                    " clock ticks in " + std::to_string(t1 - t0) + " ms;";
+        }
+        EXPECT_EQ(seen, "") << "the rate never held";
         EXPECT_EQ(tickrate, rate) << "no earlier timer thread stopped the tick";
         EXPECT_EQ(timerresyncs, 0);
     }
