@@ -29,12 +29,8 @@ endforeach()
 if(WIN32)
   # The registry calls against the system's registry: the cases use the launcher's key,
   # as the launcher's end-to-end cases do, so they take turns with them.
-  add_executable(kernel_registry_test ${CMAKE_CURRENT_SOURCE_DIR}/kernel_registry_test.cpp)
-  target_link_libraries(kernel_registry_test PRIVATE thistleplat GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(kernel_registry_test
-    DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT ${THISTLE_DISCOVERY_TIMEOUT}
-    PROPERTIES TIMEOUT 30 LABELS unlabelled RESOURCE_LOCK thistlerun_machine)
+  thistle_test(kernel_registry_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kernel_registry_test.cpp
+    LIBS thistleplat TIMEOUT 30 LOCK thistlerun_machine)
   return()
 endif()
 
