@@ -42,6 +42,7 @@
 /* ---- basic types ---------------------------------------------------------------- */
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef short SHORT;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
@@ -65,6 +66,7 @@ typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
 
 typedef void *LPVOID;
+typedef void *PVOID;
 typedef const void *LPCVOID;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
@@ -89,6 +91,7 @@ PLAT_DECLARE_HANDLE(HICON);
 PLAT_DECLARE_HANDLE(HBRUSH);
 PLAT_DECLARE_HANDLE(HACCEL);
 PLAT_DECLARE_HANDLE(HDC);
+PLAT_DECLARE_HANDLE(HHOOK);
 typedef HICON HCURSOR;
 typedef HINSTANCE HMODULE;
 typedef void *HGDIOBJ;
@@ -367,6 +370,7 @@ typedef struct tagACCEL {
 /* Class styles */
 #define CS_VREDRAW 0x0001
 #define CS_HREDRAW 0x0002
+#define CS_DBLCLKS 0x0008
 #define CS_OWNDC 0x0020
 
 /* Window styles */
@@ -386,6 +390,8 @@ typedef struct tagACCEL {
 #define WS_OVERLAPPEDWINDOW \
     (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
 #define WS_EX_TOPMOST 0x00000008L
+#define WS_EX_WINDOWEDGE 0x00000100L
+#define WS_EX_APPWINDOW 0x00040000L
 #define CW_USEDEFAULT ((int)0x80000000)
 
 /* ShowWindow commands */
@@ -418,6 +424,7 @@ typedef struct tagACCEL {
 #define WM_ERASEBKGND 0x0014
 #define WM_SHOWWINDOW 0x0018
 #define WM_ACTIVATEAPP 0x001C
+#define WM_SETTINGCHANGE 0x001A
 #define WM_SETCURSOR 0x0020
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
@@ -433,10 +440,14 @@ typedef struct tagACCEL {
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define WM_LBUTTONDBLCLK 0x0203
 #define WM_RBUTTONDOWN 0x0204
 #define WM_RBUTTONUP 0x0205
+#define WM_RBUTTONDBLCLK 0x0206
 #define WM_MBUTTONDOWN 0x0207
 #define WM_MBUTTONUP 0x0208
+#define WM_MBUTTONDBLCLK 0x0209
+#define WM_POWERBROADCAST 0x0218
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
@@ -572,6 +583,60 @@ void WINAPI PostQuitMessage(int nExitCode);
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 int WINAPI TranslateAcceleratorA(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg);
 
+/* WM_ACTIVATE: LOWORD(wParam) says how, HIWORD(wParam) is non-zero while minimised. */
+#define WA_INACTIVE 0
+#define WA_ACTIVE 1
+#define WA_CLICKACTIVE 2
+/* WM_SIZE wParam */
+#define SIZE_RESTORED 0
+#define SIZE_MINIMIZED 1
+#define SIZE_MAXIMIZED 2
+/* WM_POWERBROADCAST reply that refuses a suspend request */
+#define BROADCAST_QUERY_DENY 0x424D5144
+
+/* Queues the message like PostMessageA for another thread's window (it does not wait for
+ * the procedure); for a window of the calling thread it calls the procedure directly. */
+BOOL WINAPI SendNotifyMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
+
+/* ---- placement and geometry ------------------------------------------------------ */
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
+
+#define HWND_TOP ((HWND)0)
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+/* Grows a client rectangle to the window rectangle of a window of that style. */
+BOOL WINAPI AdjustWindowRect(LPRECT lpRect, DWORD dwStyle, BOOL bMenu);
+BOOL WINAPI AdjustWindowRectEx(LPRECT lpRect, DWORD dwStyle, BOOL bMenu, DWORD dwExStyle);
+BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
+                         UINT uFlags);
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
+BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint);
+BOOL WINAPI IsIconic(HWND hWnd);
+HWND WINAPI SetActiveWindow(HWND hWnd);
+HWND WINAPI GetActiveWindow(void);
+
+/* ---- keyboard: key state, synthesised keys, keyboard hooks ------------------------ */
+/* Bit 15 (the result is negative): down now (GetAsyncKeyState: process-wide, as the
+ * layer last saw it); GetKeyState bit 0: the key's toggle (Caps Lock, Num Lock...). */
+SHORT WINAPI GetAsyncKeyState(int vKey);
+SHORT WINAPI GetKeyState(int vKey);
+void WINAPI keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, ULONG_PTR dwExtraInfo);
+
+#define WH_KEYBOARD 2
+#define HC_ACTION 0
+typedef LRESULT(WINAPI *HOOKPROC)(int code, WPARAM wParam, LPARAM lParam);
+HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId);
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk);
+LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam);
+
 /* ---- resources ------------------------------------------------------------------ */
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 HACCEL WINAPI LoadAcceleratorsA(HINSTANCE hInstance, LPCSTR lpTableName);
@@ -580,10 +645,28 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 /* ---- cursor, metrics, GDI, message boxes ---------------------------------------- */
 /* Display count of the cursor: TRUE adds one, FALSE takes one; shown while >= 0. */
 int WINAPI ShowCursor(BOOL bShow);
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
+/* The cursor shape over our windows; null: no shape (the cursor is not drawn). Returns
+ * the previous one. */
+HCURSOR WINAPI SetCursor(HCURSOR hCursor);
+BOOL WINAPI SetCursorPos(int X, int Y);
+BOOL WINAPI GetCursorPos(LPPOINT lpPoint);
 
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
 int WINAPI GetSystemMetrics(int nIndex);
+
+/* The screen saver and the monitor power-off switches (SDL: whether SDL keeps the screen
+ * saver away). */
+#define SPI_GETSCREENSAVEACTIVE 0x0010
+#define SPI_SETSCREENSAVEACTIVE 0x0011
+#define SPI_GETPOWEROFFACTIVE 0x0054
+#define SPI_SETPOWEROFFACTIVE 0x0056
+#define SPIF_UPDATEINIFILE 0x0001
+#define SPIF_SENDCHANGE 0x0002
+#define SPIF_SENDWININICHANGE SPIF_SENDCHANGE
+BOOL WINAPI SystemParametersInfoA(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni);
 
 #define BLACK_BRUSH 4
 HBRUSH WINAPI CreateSolidBrush(COLORREF color);
