@@ -1,0 +1,68 @@
+/*
+ * key.cpp - win\key: the keyboard state the window thread keeps and the lock keys
+ * (see thistle/key.h).
+ *
+ * Threads: the window thread writes the key-down table and the last scan code; any
+ * thread reads them without a lock. setlockkey synthesises keys through the platform,
+ * whose own input handling turns them into messages for the window thread.
+ */
+#include "thistle/key.h"
+
+#include "plat/win32.h"
+#include "thistle/startup.h"
+
+#include <cstring>
+
+uint8_t keydowntable[128] = {};
+uint8_t keycaps = 0;
+const uint8_t *keyscantable = nullptr;
+int32_t rawkeytracking = 0;
+int32_t keyabort = 1;
+int32_t breakscancode = 69;
+int32_t lastscancode = 0;
+
+/* A translated scan code may be 128 or above; the table has no byte for it. */
+int32_t keydown(int32_t scan) {
+    if (scan < 0 || scan >= (int32_t)sizeof keydowntable) {
+        return 0;
+    }
+    return keydowntable[scan];
+}
+
+void startkeys(void) {
+    makewinmessagelock();
+    rawkeytracking = 1;
+    memset(keydowntable, 0, sizeof keydowntable);
+}
+
+void stopkeys(void) {
+    rawkeytracking = 0;
+}
+
+namespace {
+
+/* The lock keys: virtual key, scan code, whether the key is an extended one. */
+struct lockkey {
+    BYTE vk;
+    BYTE scan;
+    DWORD extended;
+};
+constexpr lockkey lockkeys[3] = {
+    {VK_CAPITAL, 0x3A, 0},                     /* 0 Caps Lock */
+    {VK_NUMLOCK, 0x45, KEYEVENTF_EXTENDEDKEY}, /* 1 Num Lock */
+    {VK_SCROLL, 0x46, 0},                      /* 2 Scroll Lock */
+};
+
+} // namespace
+
+void setlockkey(int32_t which, int32_t state) {
+    if (which < 0 || which > 2) {
+        return;
+    }
+    const lockkey &key = lockkeys[which];
+    if ((GetKeyState(key.vk) & 1) == (state & 1)) {
+        return;
+    }
+    keybd_event(key.vk, key.scan, key.extended, 0);
+    keybd_event(key.vk, key.scan, key.extended | KEYEVENTF_KEYUP, 0);
+}

@@ -1,0 +1,112 @@
+/*
+ * mouse.cpp - win\mouse: the tracked mouse state fed by the window thread (see
+ * thistle/mouse.h).
+ *
+ * Threads and locks: mouseevent runs on the window thread and stores the tracked state
+ * under the input lock (the handler-table lock, made by startkeys or the first
+ * openmainwindow); getmouse copies it out without one.
+ */
+#include "thistle/mouse.h"
+
+#include "thistle/startup.h"
+#include "thistle/threads.h"
+
+#include <atomic>
+
+namespace {
+
+int32_t nothing(int32_t) {
+    return 0;
+}
+
+int32_t hidehook(int32_t) {
+    return hidemouse();
+}
+
+int32_t showhook(int32_t) {
+    return showmouse();
+}
+
+/* The default read hook: publishes the tracked state, answers the buttons. */
+int32_t readhook(int32_t) {
+    mousex = mousetrackx;
+    mousey = mousetracky;
+    mousebuttons = mousetrackbuttons;
+    return mousebuttons;
+}
+
+int32_t clamp(int32_t value, int32_t low, int32_t high) {
+    if (value < low) {
+        return low;
+    }
+    if (value > high) {
+        return high;
+    }
+    return value;
+}
+
+} // namespace
+
+mousehookfunction mousehooks[MOUSE_HOOKS] = {nothing, nothing, nothing, nothing, nothing,
+                                             nothing, nothing, nothing, nothing};
+int32_t mousetracking = 0;
+int32_t mouseminx = 0, mouseminy = 0, mousemaxx = 0, mousemaxy = 0;
+int32_t mousetrackx = 0, mousetracky = 0, mousetrackbuttons = 0;
+int32_t mousex = 0, mousey = 0, mousebuttons = 0;
+int32_t mouseshowcount = 0;
+
+/* The box is the display record's size: graphics initialisation sets it to the screen
+ * it publishes. */
+int32_t initmouse(void) {
+    mouseminx = 0;
+    mouseminy = 0;
+    mousemaxx = display.width;
+    mousemaxy = display.height;
+    mouseshowcount = 0;
+    mousehooks[0] = hidehook;
+    mousehooks[1] = hidehook;
+    mousehooks[2] = showhook;
+    mousehooks[3] = readhook;
+    std::atomic_ref<int32_t>(mousetracking).store(1);
+    return 1;
+}
+
+void mouseevent(int32_t x, int32_t y, int32_t buttons, int32_t notify) {
+    critsection *lock = std::atomic_ref<critsection *>(winmessagelock).load();
+    if (std::atomic_ref<int32_t>(mousetracking).load() == 0 || lock == nullptr) {
+        return;
+    }
+    int32_t cx = clamp(x, mouseminx, mousemaxx);
+    int32_t cy = clamp(y, mouseminy, mousemaxy);
+    enterlock(lock);
+    mousetrackbuttons = buttons;
+    if (cx != x || cy != y) {
+        placecursor(nullptr, cx, cy);
+    }
+    mousetrackx = cx;
+    mousetracky = cy;
+    leavelock(lock);
+    if (notify != 0 && mousehooks[4] != nullptr) {
+        mousehooks[4](buttons);
+    }
+}
+
+void getmouse(int32_t *buttons, int32_t *x, int32_t *y) {
+    if (buttons != nullptr) {
+        *buttons = mousetrackbuttons;
+    }
+    if (x != nullptr) {
+        *x = mousetrackx;
+    }
+    if (y != nullptr) {
+        *y = mousetracky;
+    }
+}
+
+int32_t showmouse(void) {
+    return ++mouseshowcount;
+}
+
+int32_t hidemouse(void) {
+    return --mouseshowcount;
+}
