@@ -284,7 +284,7 @@ int32_t lib_winchange(displayrecord *record, void *window, uint32_t, uintptr_t, 
         return 0;
     }
     trace("lib_winchange");
-    if (record->fullscreen == 0) {
+    if (at(record->fullscreen).load() == 0) {
         recordorigin((HWND)window);
         if (displaychangedhook != nullptr) {
             displaychangedhook();
@@ -314,7 +314,7 @@ int32_t lib_paint(displayrecord *record, void *window, uint32_t, uintptr_t, intp
     if (!ourwindow(record, window) || window == nullptr) {
         return 1;
     }
-    if (record->fullscreen != 0) {
+    if (at(record->fullscreen).load() != 0) {
         SetForegroundWindow((HWND)window);
     }
     trace("lib_paint");
@@ -324,7 +324,7 @@ int32_t lib_paint(displayrecord *record, void *window, uint32_t, uintptr_t, intp
     BeginPaint((HWND)window, &paint);
     EndPaint((HWND)window, &paint);
     leavelock(liblock);
-    if (record->fullscreen == 0 && displaychangedhook != nullptr) {
+    if (at(record->fullscreen).load() == 0 && displaychangedhook != nullptr) {
         displaychangedhook();
     }
     *reply = 1;
@@ -333,14 +333,14 @@ int32_t lib_paint(displayrecord *record, void *window, uint32_t, uintptr_t, intp
 
 int32_t lib_erasebkgnd(displayrecord *record, void *window, uint32_t, uintptr_t, intptr_t,
                        int32_t *) {
-    return ourwindow(record, window) && record->fullscreen != 0 ? 1 : 0;
+    return ourwindow(record, window) && at(record->fullscreen).load() != 0 ? 1 : 0;
 }
 
 int32_t lib_setchange(displayrecord *record, void *window, uint32_t, uintptr_t, intptr_t lparam,
                       int32_t *) {
     const char *section = (const char *)lparam;
     debugprint(&wintrace, 2, "lib_setchange '%s'", section != nullptr ? section : "");
-    if (ourwindow(record, window) && record->fullscreen != 0) {
+    if (ourwindow(record, window) && at(record->fullscreen).load() != 0) {
         trace(" disable screensaver");
         keepscreenawake();
     }
@@ -356,7 +356,7 @@ int32_t lib_syscommand(displayrecord *record, void *, uint32_t, uintptr_t wparam
     case SC_RESTORE:
         return 0;
     default:
-        return record->fullscreen;
+        return at(record->fullscreen).load();
     }
 }
 
@@ -563,7 +563,7 @@ HWND createmainwindow(void) {
     DWORD style;
     DWORD exstyle;
     int x, y, width, height;
-    if (display.fullscreen != 0) {
+    if (at(display.fullscreen).load() != 0) {
         at(display.originx).store(0);
         at(display.originy).store(0);
         x = 0;
@@ -602,7 +602,7 @@ HWND createmainwindow(void) {
     debugprint(&wintrace, 6, "[WIND] created new window\n");
     if (window != nullptr) {
         SetCursor(nullptr);
-        if (display.fullscreen != 0) {
+        if (at(display.fullscreen).load() != 0) {
             ShowCursor(FALSE);
         }
         keycaps = 0;
@@ -673,7 +673,7 @@ void windowthreadmain(void) {
     }
 
     debugprint(&wintrace, 1, "[WIND] starting message loop\n");
-    if (display.fullscreen != 0) {
+    if (at(display.fullscreen).load() != 0) {
         SetForegroundWindow(window);
         at(display.originx).store(0);
         at(display.originy).store(0);
@@ -688,7 +688,7 @@ void windowthreadmain(void) {
         if (at(stopflag).load() != 0) {
             stopwindow(window);
         }
-        if (display.fullscreen != 0) {
+        if (at(display.fullscreen).load() != 0) {
             HWND current = mainwindow();
             if (at(display.appactive).load() != 0 && current != nullptr) {
                 if (at(display.lockedsurface).load() == nullptr) {
@@ -836,7 +836,7 @@ void *openmainwindow(int32_t width, int32_t height, int32_t fullscreen) {
     at(display.appactive).store(1);
     display.width = width;
     display.height = height;
-    display.fullscreen = fullscreen != 0 ? 1 : 0;
+    at(display.fullscreen).store(fullscreen != 0 ? 1 : 0);
 
     threadrecord started;
     if (createlibthread(windowthreadmain, 0, 1, -1, &started) == nullptr) {
@@ -1056,7 +1056,7 @@ void installkeyboardhook(int32_t altflag, keyfilterfunction filter) {
 }
 
 void removekeyboardhook(void) {
-    if (display.fullscreen != 0 && at(keyboardhook).load() != nullptr) {
+    if (at(display.fullscreen).load() != 0 && at(keyboardhook).load() != nullptr) {
         unhookkeyboard();
         at(keyboardhookenabled).store(0);
     }

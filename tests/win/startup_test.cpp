@@ -1,0 +1,737 @@
+/*
+ * startup_test.cpp - the main window on its own thread: the handler table, opening,
+ * replacing and closing the window, quit and stop, the standard handlers' window tests
+ * and replies, keys into the key queue, the keyboard hook and placement.
+ *
+ * Handlers are watched on the window thread by a spy that takes a standard handler's
+ * place in the table and records what it answered. Posted messages are waited for with
+ * a sentinel message posted behind them (twice, so that a WM_CHAR the first round made
+ * is handled too). Runs under ThreadSanitizer. Cases that inject input through the
+ * headless backend or run the child program are POSIX only.
+ */
+#include "plat/win32.h"
+#include "thistle/diag.h"
+#include "thistle/key.h"
+#include "thistle/mouse.h"
+#include "thistle/startup.h"
+#include "thistle/threads.h"
+
+#ifndef _WIN32
+#include "childrun.h"
+#include "plat/testhooks.h"
+#endif
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+template <typename T>
+std::atomic_ref<T> at(T &field) {
+    return std::atomic_ref<T>(field);
+}
+
+template <typename Cond>
+bool waitfor(Cond cond) {
+    for (int i = 0; i < 5000 && !cond(); i++) {
+        sleepms(1);
+    }
+    return cond();
+}
+
+char testname[] = "thistle startup test";
+
+/* ---- the spy and the sentinel ---------------------------------------------------------- */
+
+winmessagehandler spied;
+std::atomic<int32_t> spyhandled{-1};
+std::atomic<int32_t> spyreply{-1};
+
+int32_t spy(displayrecord *record, void *window, uint32_t message, uintptr_t wparam,
+            intptr_t lparam, int32_t *reply) {
+    int32_t handled = spied(record, window, message, wparam, lparam, reply);
+    spyhandled = handled;
+    spyreply = *reply;
+    return handled;
+}
+
+constexpr UINT WM_SENTINEL = WM_APP + 1;
+std::atomic<int> sentinels{0};
+
+int32_t sentinel(displayrecord *, void *, uint32_t, uintptr_t, intptr_t, int32_t *) {
+    sentinels++;
+    return 1;
+}
+
+/* Every window test starts with a windowed 320 x 200 main window, the sentinel installed
+ * and an empty key queue. */
+class Window : public ::testing::Test {
+  protected:
+    HWND window = nullptr;
+
+    void SetUp() override {
+        initmainthread();
+        applicationname = testname;
+        window = (HWND)openmainwindow(320, 200, 0);
+        ASSERT_NE(window, nullptr);
+        ASSERT_EQ(setwinmessagehandler(WM_SENTINEL, sentinel), 1);
+        setkeyqueuesize(KEYQUEUE_ENTRIES);
+    }
+    void TearDown() override {
+        setwinmessagehandler(WM_SENTINEL, nullptr);
+        closemainwindow();
+        EXPECT_EQ(getmainwindow(), nullptr);
+    }
+
+    /* Waits until what was posted before has been handled, and what that posted too. */
+    void drain() {
+        for (int round = 0; round < 2; round++) {
+            int before = sentinels;
+            ASSERT_NE(PostMessageA((HWND)getmainwindow(), WM_SENTINEL, 0, 0), 0);
+            ASSERT_TRUE(waitfor([&] { return sentinels > before; }));
+        }
+    }
+
+    void post(UINT message, WPARAM wparam, LPARAM lparam) {
+        ASSERT_NE(PostMessageA(window, message, wparam, lparam), 0);
+    }
+
+    /* The queue's entries, oldest first. */
+    static std::vector<uint32_t> queued() {
+        std::vector<uint32_t> entries;
+        enterlock(keyqueue.lock);
+        for (int32_t i = keyqueue.read; i != keyqueue.write; i = (i + 1) % keyqueue.size) {
+            entries.push_back(keyqueue.entries[i]);
+        }
+        leavelock(keyqueue.lock);
+        return entries;
+    }
+};
+
+/* lParam of a key message: repeat count, scan code, extended flag, Alt held. */
+LPARAM keyparam(int repeat, int scan, int extended = 0, int alt = 0) {
+    return (LPARAM)((uint32_t)repeat | (uint32_t)scan << 16 | (uint32_t)extended << 24 |
+                    (uint32_t)alt << 29);
+}
+
+uint32_t entry(uint32_t code, uint32_t scan, uint32_t extended = 0) {
+    return code << 16 | scan << 8 | extended;
+}
+
+/* ---- handler table ------------------------------------------------------------------- */
+
+int32_t handlera(displayrecord *, void *, uint32_t, uintptr_t, intptr_t, int32_t *) {
+    return 0;
+}
+int32_t handlerb(displayrecord *, void *, uint32_t, uintptr_t, intptr_t, int32_t *) {
+    return 0;
+}
+int32_t handlerc(displayrecord *, void *, uint32_t, uintptr_t, intptr_t, int32_t *) {
+    return 0;
+}
+winmessagehandler pick(uint32_t message) {
+    winmessagehandler choice[] = {handlera, handlerb, handlerc};
+    return choice[message % 3];
+}
+
+/* Messages in the private range, inserted out of order; found by bisection only when the
+ * table is kept sorted. */
+TEST(HandlerTable, InsertReplaceRemoveAndTheLimit) {
+    initmainthread();
+    int32_t present = 0;
+    for (uint32_t message = 0; message < 0x1000; message++) {
+        present += getwinmessagehandler(message) != nullptr;
+    }
+    std::vector<uint32_t> added;
+    for (uint32_t i = 0; i < 200; i++) {
+        uint32_t message = 0x5000 + (i * 37) % 200;
+        if (setwinmessagehandler(message, pick(message)) == 0) {
+            break;
+        }
+        added.push_back(message);
+    }
+    EXPECT_EQ((int32_t)added.size(), WINMESSAGE_HANDLERS - present) << "the 129th is refused";
+    for (uint32_t message : added) {
+        EXPECT_EQ(getwinmessagehandler(message), pick(message)) << std::hex << message;
+    }
+    EXPECT_EQ(getwinmessagehandler(0x5000 + 199), nullptr);
+
+    /* Replace, remove, remove again; the freed entry takes a new message. */
+    uint32_t middle = added[added.size() / 2];
+    EXPECT_EQ(setwinmessagehandler(middle, handlera), 1);
+    EXPECT_EQ(getwinmessagehandler(middle), handlera);
+    EXPECT_EQ(setwinmessagehandler(middle, nullptr), 1);
+    EXPECT_EQ(getwinmessagehandler(middle), nullptr);
+    EXPECT_EQ(setwinmessagehandler(middle, nullptr), 0);
+    EXPECT_EQ(setwinmessagehandler(0x4FFF, handlerb), 1);
+    EXPECT_EQ(setwinmessagehandler(0x6000, handlerb), 0);
+    for (uint32_t message : added) {
+        if (message != middle) {
+            EXPECT_EQ(getwinmessagehandler(message), pick(message)) << std::hex << message;
+        }
+    }
+    EXPECT_EQ(getwinmessagehandler(0x4FFF), handlerb);
+
+    for (uint32_t message : added) {
+        setwinmessagehandler(message, nullptr);
+    }
+    EXPECT_EQ(setwinmessagehandler(0x4FFF, nullptr), 1);
+    EXPECT_EQ(setwinmessagehandler(0x6000, handlerc), 1);
+    EXPECT_EQ(setwinmessagehandler(0x6000, nullptr), 1);
+}
+
+/* ---- opening, replacing, closing --------------------------------------------------- */
+
+std::atomic<void *> oldwindow{nullptr};
+std::atomic<int> oldalive{-1};      /* whether the old window existed at the new WM_CREATE */
+std::atomic<void *> published{nullptr}; /* the published handle at the old WM_DESTROY */
+std::atomic<int> createx{0};
+
+int32_t watchcreate(displayrecord *, void *, uint32_t, uintptr_t, intptr_t lparam, int32_t *) {
+    createx = ((CREATESTRUCTA *)lparam)->x;
+    void *old = oldwindow;
+    if (old != nullptr) {
+        oldalive = IsWindow((HWND)old) ? 1 : 0;
+    }
+    return 0;
+}
+
+int32_t watchdestroy(displayrecord *, void *window, uint32_t, uintptr_t, intptr_t, int32_t *) {
+    if (window == oldwindow.load()) {
+        published = getmainwindow();
+    }
+    return 0;
+}
+
+bool classregistered() {
+    WNDCLASSEXA probe = {};
+    probe.cbSize = sizeof probe;
+    probe.lpfnWndProc = DefWindowProcA;
+    probe.hInstance = GetModuleHandleA(nullptr);
+    probe.lpszClassName = testname;
+    if (RegisterClassExA(&probe) != 0) {
+        UnregisterClassA(testname, GetModuleHandleA(nullptr));
+        return false;
+    }
+    return true;
+}
+
+/* The new window exists before the old one goes, its handle is published only after the
+ * old one is destroyed, and one close after a replacement unregisters the class. */
+TEST(Lifecycle, ReplacementOrderAndClassRegistration) {
+    initmainthread();
+    applicationname = testname;
+    /* The first open installs the standard handlers, which the watchers then replace. */
+    ASSERT_NE(openmainwindow(320, 200, 0), nullptr);
+    closemainwindow();
+    ASSERT_FALSE(classregistered());
+    ASSERT_EQ(setwinmessagehandler(WM_CREATE, watchcreate), 1);
+    winmessagehandler destroyhandler = getwinmessagehandler(WM_DESTROY);
+    ASSERT_EQ(setwinmessagehandler(WM_DESTROY, watchdestroy), 1);
+
+    void *first = openmainwindow(320, 200, 0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(getmainwindow(), first);
+    EXPECT_LE(createx.load(), -8192) << "a first window starts out of sight";
+    EXPECT_TRUE(classregistered());
+
+    oldwindow = first;
+    void *second = openmainwindow(320, 200, 0);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(getmainwindow(), second);
+    EXPECT_EQ(oldalive.load(), 1) << "the new window is made before the old one is closed";
+    EXPECT_EQ(published.load(), first) << "the new handle is published after the old is gone";
+    EXPECT_FALSE(IsWindow((HWND)first));
+
+    closemainwindow();
+    EXPECT_EQ(getmainwindow(), nullptr);
+    EXPECT_FALSE(IsWindow((HWND)second));
+    EXPECT_FALSE(classregistered());
+    closemainwindow(); /* no window: only the count, which is already 0 */
+    EXPECT_FALSE(classregistered());
+
+    setwinmessagehandler(WM_CREATE, nullptr);
+    setwinmessagehandler(WM_DESTROY, destroyhandler != nullptr ? destroyhandler : nullptr);
+    oldwindow = nullptr;
+}
+
+/* ---- quit and stop ------------------------------------------------------------------- */
+
+std::atomic<int> quits{0};
+void countquit(void) {
+    quits++;
+}
+
+/* The window's close asks the program (the window stays and the loop goes on); the stop
+ * request destroys the window and ends the thread. */
+TEST_F(Window, CloseCallsTheQuitFunctionStopEndsTheThread) {
+    applicationquitfunc = countquit;
+    post(WM_CLOSE, 0, 0);
+    drain();
+    EXPECT_EQ(quits.load(), 1);
+    EXPECT_TRUE(IsWindow(window));
+    post(WM_SYSCOMMAND, SC_CLOSE, 0); /* the system menu's close: the same */
+    drain();
+    EXPECT_EQ(quits.load(), 2);
+    EXPECT_EQ(getmainwindow(), window);
+    applicationquitfunc = nullptr;
+
+    EXPECT_EQ(sendwinmessage(WM_STOPTHREAD, 0, 0, 0), 1);
+    EXPECT_TRUE(waitfor([] { return getmainwindow() == nullptr; }));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(sendwinmessage(WM_SENTINEL, 0, 0, 0), 0) << "no window to send to";
+}
+
+#ifndef _WIN32
+TEST(Quit, WithoutQuitFunctionTheExitTaskEndsTheProgram) {
+    childrun::result r = childrun::run({"quit"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    int ticks = -1;
+    ASSERT_EQ(sscanf(r.out.c_str(), "exit after %d ticks", &ticks), 1) << r.out;
+    EXPECT_GE(ticks, 10);
+    EXPECT_LE(ticks, 40);
+}
+
+TEST(Quit, CloseWithAudioAttachedIsRefused) {
+    childrun::result r = childrun::run({"audio"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("closemainwindow - YOU MUST SHUT DOWN AUDIO FIRST.  CALL SNDrestore()\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("returned"), std::string::npos);
+}
+#endif
+
+/* ---- standard handlers: window test and reply ------------------------------------------ */
+
+struct handlercase {
+    UINT message;
+    WPARAM wparam;
+    int fullscreen;
+    int foreignhandled; /* -1: the handler is not to be called for a foreign window */
+    int foreignreply;
+    int ownhandled; /* -1: not sent to the own window here */
+    int ownreply;
+};
+
+constexpr int any = -2; /* the reply is the default processing's */
+/* A system command that the default processing ignores. */
+constexpr WPARAM othercommand = 0xF1F0;
+
+const handlercase handlercases[] = {
+    {WM_ACTIVATEAPP, 1, 0, 0, 0, 0, 0},
+    {WM_ACTIVATE, WA_ACTIVE, 0, 1, 0, 1, any},
+    {WM_SIZE, 0, 0, 0, 0, 0, 0},
+    {WM_MOVE, 0, 0, 0, 0, 0, 0},
+    {WM_CLOSE, 0, 0, 1, 0, -1, 0},
+    {WM_DESTROY, 0, 0, 0, 0, -1, 0},
+    {WM_PAINT, 0, 0, 1, 0, 1, 1},
+    {WM_PAINT, 0, 1, -1, 0, 1, 1},
+    {WM_ERASEBKGND, 0, 0, 0, 0, 0, 0},
+    {WM_ERASEBKGND, 0, 1, 0, 0, 1, 0},
+    {WM_SETTINGCHANGE, 0, 1, 0, 0, 0, 0},
+    {WM_SYSCOMMAND, othercommand, 0, 0, 0, 0, 0},
+    {WM_SYSCOMMAND, othercommand, 1, 1, 0, 1, 0},
+    {WM_SYSCOMMAND, SC_MINIMIZE + 1, 1, 1, 0, 1, 0}, /* the whole wParam is compared */
+    {WM_SYSCOMMAND, SC_MAXIMIZE, 1, 0, 0, -1, 0},
+    {WM_SYSCOMMAND, SC_RESTORE, 1, 0, 0, 0, 0},
+    {WM_STOPTHREAD, 0, 0, 1, 0, -1, 0},
+    {WM_CHAR, 'a', 0, 1, 0, 1, 0},
+    {WM_KEYDOWN, 'A', 0, 1, 0, 0, 0},
+    {WM_KEYDOWN, VK_PRIOR, 0, 1, 0, 1, 0},
+    {WM_SYSKEYDOWN, VK_F1, 0, 1, 0, 1, 0},
+    {WM_KEYUP, 'A', 0, 0, 0, 0, 0},
+    {WM_SYSKEYUP, 'A', 0, 0, 0, 0, 0},
+    {WM_LBUTTONDOWN, MK_LBUTTON, 0, 0, 0, 0, 0},
+    {WM_MBUTTONDBLCLK, MK_MBUTTON, 0, 0, 0, 0, 0},
+    {WM_MOUSEMOVE, 0, 0, 0, 0, 0, 0},
+    {WM_RBUTTONUP, 0, 0, 0, 0, 0, 0},
+    {WM_POWERBROADCAST, 0, 0, 1, BROADCAST_QUERY_DENY, 1, BROADCAST_QUERY_DENY},
+};
+
+/* Each handler answers a window that is not the main window (one of the same class on
+ * this thread) and the main window as the table says; nothing a foreign window sends
+ * reaches the key queue or stops the thread. */
+TEST_F(Window, HandlersTestTheWindowAndReply) {
+    for (int fullscreen = 0; fullscreen < 2; fullscreen++) {
+        if (fullscreen != 0) {
+            closemainwindow();
+            window = (HWND)openmainwindow(320, 200, 1);
+            ASSERT_NE(window, nullptr);
+        }
+        HWND foreign = CreateWindowExA(0, testname, "foreign", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                       nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(foreign, nullptr);
+        for (const handlercase &c : handlercases) {
+            if (c.fullscreen != fullscreen) {
+                continue;
+            }
+            SCOPED_TRACE(testing::Message() << std::hex << "message " << c.message << " wparam "
+                                            << c.wparam << " fullscreen " << fullscreen);
+            spied = getwinmessagehandler(c.message);
+            ASSERT_NE(spied, nullptr);
+            ASSERT_EQ(setwinmessagehandler(c.message, spy), 1);
+            const char *section = "Windows";
+            LPARAM lparam = c.message == WM_SETTINGCHANGE ? (LPARAM)section : keyparam(1, 30);
+            if (c.foreignhandled >= 0) {
+                spyhandled = -1;
+                SendMessageA(foreign, c.message, c.wparam, lparam);
+                EXPECT_EQ(spyhandled.load(), c.foreignhandled) << "foreign window";
+                if (c.foreignhandled != 0) {
+                    EXPECT_EQ(spyreply.load(), c.foreignreply) << "foreign window";
+                }
+            }
+            if (c.ownhandled >= 0) {
+                spyhandled = -1;
+                LRESULT result = SendMessageA(window, c.message, c.wparam, lparam);
+                EXPECT_EQ(spyhandled.load(), c.ownhandled) << "main window";
+                if (c.ownhandled != 0 && c.ownreply != any) {
+                    EXPECT_EQ(spyreply.load(), c.ownreply) << "main window";
+                    EXPECT_EQ((int32_t)result, c.ownreply);
+                }
+            }
+            setwinmessagehandler(c.message, spied);
+        }
+        DestroyWindow(foreign);
+        EXPECT_EQ(getmainwindow(), window);
+    }
+    std::vector<uint32_t> entries = queued();
+    EXPECT_EQ(entries, (std::vector<uint32_t>{entry('a', 30), entry(0x4900, 30),
+                                              entry(0x3B00, 30)}));
+}
+
+/* Moving or repainting the windowed display counts as a display change and records the
+ * client origin; the activation message sets appactive. */
+TEST_F(Window, WindowChangesAndActivation) {
+    int32_t changes = at(displaychangecount).load();
+    SendMessageA(window, WM_MOVE, 0, 0);
+    SendMessageA(window, WM_PAINT, 0, 0);
+    EXPECT_EQ(at(displaychangecount).load(), changes + 2);
+    POINT corner = {0, 0};
+    ClientToScreen(window, &corner);
+    EXPECT_EQ(at(display.originx).load(), corner.x);
+    EXPECT_EQ(at(display.originy).load(), corner.y);
+
+    SendMessageA(window, WM_ACTIVATEAPP, 0, 0);
+    EXPECT_EQ(at(display.appactive).load(), 0);
+    SendMessageA(window, WM_ACTIVATEAPP, 1, 0);
+    EXPECT_EQ(at(display.appactive).load(), 1);
+}
+
+/* ---- keys into the key queue ------------------------------------------------------------ */
+
+/* A repeat count above the queue's size puts only as many entries as the size; a full
+ * queue drops its oldest entries, so 31 substituted entries remain of 1 + 32. */
+TEST_F(Window, RepeatCountsAreCappedAndTheOldestEntriesDropped) {
+    post(WM_CHAR, 'q', keyparam(1, 0x10));
+    post(WM_KEYDOWN, VK_PRIOR, keyparam(40, 0x49, 1));
+    drain();
+    std::vector<uint32_t> entries = queued();
+    EXPECT_EQ(entries, std::vector<uint32_t>(31, entry(0x4900, 0x49, 1)));
+    EXPECT_EQ(keyqueue.write, 1) << "1 + 32 entries written, not 1 + 40";
+    EXPECT_EQ(keyqueue.read, 2);
+
+    EXPECT_EQ(setkeyqueuesize(3), 3);
+    post(WM_CHAR, 'x', keyparam(2, 0x2D));
+    post(WM_CHAR, 'y', keyparam(1, 0x15));
+    drain();
+    EXPECT_EQ(queued(), (std::vector<uint32_t>{entry('x', 0x2D), entry('y', 0x15)}));
+
+    /* Page Up with Alt and numeric 9 give the plain key's code. */
+    setkeyqueuesize(KEYQUEUE_ENTRIES);
+    post(WM_SYSKEYDOWN, VK_PRIOR, keyparam(1, 0x49, 1, 1));
+    post(WM_KEYDOWN, VK_NUMPAD9, keyparam(1, 0x49));
+    drain();
+    EXPECT_EQ(queued(), (std::vector<uint32_t>{entry(0x4900, 0x49, 1), entry(0x4900, 0x49)}));
+}
+
+TEST_F(Window, KeyQueueSizeIsClampedAndEmptiesTheQueue) {
+    putkey('a', 30, 0);
+    EXPECT_EQ(setkeyqueuesize(0), 1);
+    putkey('a', 30, 0);
+    EXPECT_TRUE(queued().empty()) << "a queue of one holds nothing";
+    EXPECT_EQ(setkeyqueuesize(100), 32);
+    EXPECT_EQ(setkeyqueuesize(-5), 1);
+    EXPECT_EQ(setkeyqueuesize(7), 7);
+    for (int i = 0; i < 8; i++) {
+        putkey('0' + i, 2 + i, 0);
+    }
+    EXPECT_EQ(queued().size(), 6u);
+    EXPECT_EQ(queued().front(), entry('2', 4));
+    setkeyqueuesize(7);
+    EXPECT_TRUE(queued().empty());
+}
+
+/* Releasing either Shift clears both; other keys clear only themselves; a translation
+ * table maps the scan code before it is recorded. */
+TEST_F(Window, KeyDownTableAndShift) {
+    post(WM_KEYDOWN, VK_SHIFT, keyparam(1, 42));
+    post(WM_KEYDOWN, VK_SHIFT, keyparam(1, 54));
+    post(WM_KEYDOWN, 'A', keyparam(1, 30));
+    post(WM_KEYDOWN, 'B', keyparam(1, 48));
+    drain();
+    EXPECT_EQ(keydown(42) + keydown(54) + keydown(30) + keydown(48), 4);
+    EXPECT_EQ(at(lastscancode).load(), 48);
+    post(WM_KEYUP, VK_SHIFT, keyparam(1, 54));
+    post(WM_KEYUP, 'A', keyparam(1, 30));
+    drain();
+    EXPECT_EQ(keydown(42), 0);
+    EXPECT_EQ(keydown(54), 0);
+    EXPECT_EQ(keydown(30), 0);
+    EXPECT_EQ(keydown(48), 1);
+
+    static uint8_t table[256];
+    for (int i = 0; i < 256; i++) {
+        table[i] = (uint8_t)i;
+    }
+    table[48] = 42; /* B acts as a Shift key */
+    keyscantable = table;
+    post(WM_KEYUP, 'B', keyparam(1, 48));
+    post(WM_KEYDOWN, 'C', keyparam(1, 46));
+    drain();
+    keyscantable = nullptr;
+    EXPECT_EQ(keydown(48), 1) << "the release was Shift's";
+    EXPECT_EQ(keydown(46), 1);
+}
+
+#ifndef _WIN32
+/* Keys with a substitute code make no character; with raw key tracking no key does, and
+ * every press is queued by its scan code alone. */
+TEST_F(Window, SubstitutionsAndRawTrackingSuppressCharacters) {
+    plat_postinput(window, WM_KEYDOWN, VK_NUMPAD9, keyparam(1, 0x49), '9');
+    plat_postinput(window, WM_KEYDOWN, 'A', keyparam(1, 30), 'a');
+    drain();
+    EXPECT_EQ(queued(), (std::vector<uint32_t>{entry(0x4900, 0x49), entry('a', 30)}));
+
+    setkeyqueuesize(KEYQUEUE_ENTRIES);
+    startkeys();
+    plat_postinput(window, WM_KEYDOWN, 'A', keyparam(2, 30), 'a');
+    plat_postinput(window, WM_KEYDOWN, VK_PRIOR, keyparam(1, 0x49, 1), 0);
+    drain();
+    stopkeys();
+    EXPECT_EQ(queued(), (std::vector<uint32_t>{entry(0, 30), entry(0, 30), entry(0, 0x49, 1)}));
+}
+#endif
+
+/* Deactivation clears the key-down table, shows the cursor and unhooks the keyboard; the
+ * next activation hooks it again. */
+TEST_F(Window, DeactivationClearsKeysShowsTheCursorAndRehooks) {
+    installkeyboardhook(0, nullptr);
+    /* Windows refuses a hook for all threads without a module; the layer takes it. */
+#ifdef _WIN32
+    bool hooked = at(keyboardhook).load() != nullptr;
+#else
+    bool hooked = true;
+    EXPECT_NE(at(keyboardhook).load(), nullptr);
+#endif
+    post(WM_KEYDOWN, 'A', keyparam(1, 30));
+    drain();
+    EXPECT_EQ(keydown(30), 1);
+
+    int hidden = ShowCursor(FALSE);
+    SendMessageA(window, WM_ACTIVATE, WA_INACTIVE, 0);
+    EXPECT_EQ(keydown(30), 0);
+    EXPECT_EQ(at(keyboardhook).load(), nullptr);
+    EXPECT_EQ(at(keyboardhookenabled).load(), 1);
+#ifndef _WIN32 /* Windows keeps the display count per thread */
+    EXPECT_EQ(ShowCursor(TRUE), hidden + 2);
+#else
+    ShowCursor(TRUE);
+    (void)hidden;
+#endif
+
+    SendMessageA(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(at(keyboardhook).load() != nullptr, hooked);
+    SendMessageA(window, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 1), 0); /* minimised: not active */
+    EXPECT_EQ(at(keyboardhook).load(), nullptr);
+    at(keyboardhookenabled).store(0);
+}
+
+/* ---- keyboard hook ------------------------------------------------------------------- */
+
+std::atomic<int32_t> filtered{0};
+int32_t recordfilter(int32_t modifier, int32_t key) {
+    filtered = modifier << 16 | key;
+    return 1;
+}
+int32_t passfilter(int32_t, int32_t) {
+    return 0;
+}
+
+struct hookcase {
+    int alt;      /* the Alt-combination flag */
+    int altdown;  /* bit 29 of the keystroke flags */
+    int control;  /* Control held */
+    WPARAM key;
+    int modifier; /* -1: passed on */
+    int code;
+};
+
+const hookcase hookcases[] = {
+    {1, 1, 0, VK_TAB, 56, 15},   {0, 1, 0, VK_TAB, -1, 0},      {1, 1, 0, VK_ESCAPE, 56, 1},
+    {1, 1, 0, VK_SPACE, -1, 0},  {1, 1, 1, VK_SPACE, 56, 57},   {1, 1, 0, 'A', -1, 0},
+    {1, 1, 0, VK_LWIN, -1, 0},   {0, 1, 0, VK_LWIN, 0, VK_LWIN}, {0, 0, 1, VK_ESCAPE, 29, 1},
+    {1, 0, 1, VK_ESCAPE, 29, 1}, {0, 0, 1, VK_LWIN, -1, 0},     {0, 0, 0, VK_ESCAPE, -1, 0},
+    {0, 0, 0, VK_RWIN, 0, VK_RWIN}, {0, 0, 0, VK_APPS, 0, VK_APPS},
+    {0, 0, 0, VK_SNAPSHOT, 0, VK_SNAPSHOT},
+};
+
+/* The swallowing rules, what the filter is shown, and that a filter answering 0, an
+ * inactive application or a code other than HC_ACTION let every key pass. */
+TEST(KeyboardHook, SwallowingRules) {
+    at(display.appactive).store(1);
+    for (const hookcase &c : hookcases) {
+        SCOPED_TRACE(testing::Message() << "alt flag " << c.alt << " alt " << c.altdown
+                                        << " control " << c.control << " key " << c.key);
+        if (c.control != 0) {
+            keybd_event(VK_CONTROL, 0x1D, 0, 0);
+        }
+        ASSERT_EQ(GetAsyncKeyState(VK_CONTROL) < 0, c.control != 0);
+        LPARAM flags = keyparam(1, 0, 0, c.altdown);
+        keyboardhookalt = c.alt;
+        keyboardhookfilter = nullptr;
+        EXPECT_EQ(keyboardhookproc(HC_ACTION, c.key, flags), c.modifier >= 0 ? 1 : 0);
+        keyboardhookfilter = recordfilter;
+        filtered = -1;
+        EXPECT_EQ(keyboardhookproc(HC_ACTION, c.key, flags), c.modifier >= 0 ? 1 : 0);
+        EXPECT_EQ(filtered.load(), c.modifier >= 0 ? c.modifier << 16 | c.code : -1);
+        keyboardhookfilter = passfilter;
+        EXPECT_EQ(keyboardhookproc(HC_ACTION, c.key, flags), 0);
+        keyboardhookfilter = nullptr;
+        EXPECT_EQ(keyboardhookproc(1, c.key, flags), 0);
+        at(display.appactive).store(0);
+        EXPECT_EQ(keyboardhookproc(HC_ACTION, c.key, flags), 0);
+        at(display.appactive).store(1);
+        if (c.control != 0) {
+            keybd_event(VK_CONTROL, 0x1D, KEYEVENTF_KEYUP, 0);
+        }
+    }
+    keyboardhookalt = 0;
+}
+
+TEST(KeySubstitution, CodesForKeyDownMessagesOnly) {
+    const struct {
+        WPARAM key;
+        uint32_t code;
+    } codes[] = {
+        {VK_PRIOR, 0x4900},   {VK_NUMPAD9, 0x4900}, {VK_NEXT, 0x5100},    {VK_NUMPAD3, 0x5100},
+        {VK_END, 0x4F00},     {VK_NUMPAD1, 0x4F00}, {VK_HOME, 0x4700},    {VK_NUMPAD7, 0x4700},
+        {VK_LEFT, 0x4B00},    {VK_NUMPAD4, 0x4B00}, {VK_UP, 0x4800},      {VK_NUMPAD8, 0x4800},
+        {VK_RIGHT, 0x4D00},   {VK_NUMPAD6, 0x4D00}, {VK_DOWN, 0x5000},    {VK_NUMPAD2, 0x5000},
+        {VK_INSERT, 0x5200},  {VK_NUMPAD0, 0x5200}, {VK_DELETE, 0x5300},  {VK_NUMPAD5, 0x4C00},
+        {VK_F1, 0x3B00},      {VK_F2, 0x3C00},      {VK_F9, 0x4300},      {VK_F10, 0x4400},
+        {VK_F11, 0x8700},     {VK_F12, 0x8800},
+    };
+    for (WPARAM key = 0; key < 256; key++) {
+        uint32_t expected = 0;
+        for (const auto &c : codes) {
+            if (c.key == key) {
+                expected = c.code;
+            }
+        }
+        if (key >= VK_F3 && key <= VK_F8) {
+            expected = 0x3D00 + 0x100 * (uint32_t)(key - VK_F3);
+        }
+        EXPECT_EQ(keysubstitution(WM_KEYDOWN, key), expected) << key;
+        EXPECT_EQ(keysubstitution(WM_SYSKEYDOWN, key), expected) << key;
+        EXPECT_EQ(keysubstitution(WM_KEYUP, key), 0u) << key;
+        EXPECT_EQ(keysubstitution(WM_CHAR, key), 0u) << key;
+    }
+}
+
+/* ---- mouse ------------------------------------------------------------------------- */
+
+std::atomic<int32_t> buttonevents{0};
+std::atomic<int32_t> lastbuttons{-1};
+int32_t buttonhook(int32_t buttons) {
+    buttonevents++;
+    lastbuttons = buttons;
+    return 0;
+}
+
+/* Button messages reach the mouse state clamped to the box, with the buttons mapped to
+ * bits 0 to 2, and call the button hook; moves do not call it. */
+TEST_F(Window, MouseMessagesReachTheMouseState) {
+    initmouse();
+    mousehooks[4] = buttonhook;
+    post(WM_MBUTTONDOWN, MK_LBUTTON | MK_MBUTTON, MAKELPARAM(700, -5));
+    drain();
+    int32_t buttons = 0, x = 0, y = 0;
+    getmouse(&buttons, &x, &y);
+    EXPECT_EQ(buttons, MOUSE_LEFT | MOUSE_MIDDLE);
+    EXPECT_EQ(x, 320);
+    EXPECT_EQ(y, 0);
+    EXPECT_EQ(buttonevents.load(), 1);
+    EXPECT_EQ(lastbuttons.load(), MOUSE_LEFT | MOUSE_MIDDLE);
+    POINT cursor = {0, 0}, expected = {320, 0};
+    GetCursorPos(&cursor);
+    ClientToScreen(window, &expected);
+    EXPECT_EQ(cursor.x, expected.x);
+    EXPECT_EQ(cursor.y, expected.y);
+
+    post(WM_MOUSEMOVE, MK_RBUTTON | MK_CONTROL, MAKELPARAM(10, 20));
+    drain();
+    getmouse(&buttons, &x, &y);
+    EXPECT_EQ(buttons, MOUSE_RIGHT);
+    EXPECT_EQ(x, 10);
+    EXPECT_EQ(y, 20);
+    EXPECT_EQ(buttonevents.load(), 1);
+    mousehooks[4] = mousehooks[5];
+    mousetracking = 0;
+}
+
+/* ---- placement ----------------------------------------------------------------------- */
+
+/* The client area lands where asked on the screen, centred with divisions toward zero,
+ * or over the whole screen; a full-screen window covers the screen from (0, 0). */
+TEST_F(Window, PlacementOnTheScreen) {
+    int screenwidth = GetSystemMetrics(SM_CXSCREEN);
+    int screenheight = GetSystemMetrics(SM_CYSCREEN);
+    auto client = [&] {
+        RECT rect;
+        GetClientRect(window, &rect);
+        POINT corner = {rect.left, rect.top};
+        ClientToScreen(window, &corner);
+        return RECT{corner.x, corner.y, corner.x + rect.right - rect.left,
+                    corner.y + rect.bottom - rect.top};
+    };
+    auto expectclient = [&](int x, int y, int width, int height) {
+        RECT rect = client();
+        EXPECT_EQ(rect.left, x);
+        EXPECT_EQ(rect.top, y);
+        EXPECT_EQ(rect.right - rect.left, width);
+        EXPECT_EQ(rect.bottom - rect.top, height);
+        EXPECT_EQ(at(display.originx).load(), x);
+        EXPECT_EQ(at(display.originy).load(), y);
+        EXPECT_EQ(display.width, width);
+        EXPECT_EQ(display.height, height);
+        int32_t w = 0, h = 0;
+        getclientsize(&w, &h);
+        EXPECT_EQ(w, width);
+        EXPECT_EQ(h, height);
+    };
+    expectclient((screenwidth - 320) / 2, (screenheight - 200) / 2, 320, 200); /* opened */
+    centremainwindow(321, 201);
+    expectclient((screenwidth - 321) / 2, (screenheight - 201) / 2, 321, 201);
+    placemainwindow(10, 20, 100, 50);
+    expectclient(10, 20, 100, 50);
+    fillscreenwindow();
+    expectclient(0, 0, screenwidth, screenheight);
+
+    closemainwindow();
+    window = (HWND)openmainwindow(320, 200, 1);
+    ASSERT_NE(window, nullptr);
+    RECT rect;
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.left, 0);
+    EXPECT_EQ(rect.top, 0);
+    EXPECT_EQ(rect.right, screenwidth);
+    EXPECT_EQ(rect.bottom, screenheight);
+    EXPECT_EQ(GetWindowLongA(window, GWL_STYLE) & WS_POPUP, WS_POPUP);
+}
+
+} // namespace
