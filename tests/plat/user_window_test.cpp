@@ -340,7 +340,8 @@ TEST(UserSend, NotifyReturnsAtOnceAndComesBeforePosts) {
     EXPECT_FALSE(SendNotifyMessageA(h, WM_USER, 0, 0)) << "the window has gone";
 }
 
-// The cursor shape and position, and the screen-saver switches with the change they
+// The cursor shape (and the class cursor over the client area) and position, and the
+// screen-saver switches with the change they
 // announce to the program's windows.
 TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
     HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
@@ -374,9 +375,14 @@ TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = proc::fn;
     wc.lpszClassName = "SettingClass";
+    wc.hCursor = arrow;
     RegisterClassExA(&wc);
     HWND h = CreateWindowExA(0, "SettingClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
                              nullptr);
+    // The pointer over the client area brings the class cursor back.
+    SetCursor(nullptr);
+    EXPECT_TRUE(SendMessageA(h, WM_SETCURSOR, (WPARAM)h, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+    EXPECT_EQ(plat_nullcursorvisible(), 1);
     BOOL on = FALSE;
     ASSERT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &on, 0));
     EXPECT_TRUE(on);

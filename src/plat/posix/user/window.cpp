@@ -535,8 +535,9 @@ BOOL WINAPI IsWindow(HWND hWnd) {
 }
 
 /* Default processing: WM_NCCREATE accepts, WM_CLOSE destroys, WM_PAINT validates,
- * WM_ERASEBKGND fills with the class brush, WM_SYSCOMMAND closes, minimises and
- * restores, Alt+F4 closes. Everything else gives 0. */
+ * WM_ERASEBKGND fills with the class brush, WM_SETCURSOR puts the class cursor up over
+ * the client area, WM_SYSCOMMAND closes, minimises and restores, Alt+F4 closes.
+ * Everything else gives 0. */
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     constexpr WPARAM vkf4 = 0x73;
     switch (Msg) {
@@ -584,6 +585,19 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
             break;
         }
         return 0;
+    case WM_SETCURSOR: {
+        /* Over the client area the pointer takes the class's cursor (none: left alone). */
+        if (LOWORD(lParam) != HTCLIENT)
+            return FALSE;
+        userguard held(state().lock);
+        windowrec *w = findwindow(hWnd);
+        HCURSOR shape = w ? state().classes[w->classindex].wc.hCursor : nullptr;
+        held.unlock();
+        if (!shape)
+            return FALSE;
+        SetCursor(shape);
+        return TRUE;
+    }
     case WM_SYSKEYDOWN:
         if (wParam == vkf4 && (lParam & (1L << 29)))
             SendMessageA(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
