@@ -39,6 +39,8 @@ typedef struct plat_nullwindowinfo {
 int plat_nullwindow(HWND hwnd, plat_nullwindowinfo *info);
 /* 1 while the headless cursor is shown. */
 int plat_nullcursorvisible(void);
+/* 0 while the program keeps the screen saver away (SystemParametersInfoA). */
+int plat_nullscreensaver(void);
 
 /* The name of the backend in use ("sdl" or "null"), chosen and started on first call
  * as the first window call would (THISTLE_VIDEO, then DISPLAY/WAYLAND_DISPLAY). */

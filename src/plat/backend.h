@@ -62,8 +62,14 @@ typedef struct plat_backend {
      * MB_SYSTEMMODAL in type the box must end up in front of every window of ours. */
     int (*messagebox)(const char *text, const char *caption, UINT type);
     void (*screensize)(int *width, int *height);
-    /* The cursor display count crossed zero: show (1) or hide (0) it over our windows. */
+    /* The cursor display count crossed zero, or the shape came or went: show (1) or hide
+     * (0) it over our windows. */
     void (*showcursor)(int visible);
+    /* Moves the pointer to a point of the screen. */
+    void (*setcursorpos)(int x, int y);
+    /* Whether the screen saver (and the monitor's power-off) may come on: 0 keeps it away
+     * while the program runs. */
+    void (*screensaver)(int allowed);
 } plat_backend;
 
 extern const plat_backend plat_sdlbackend;
@@ -86,5 +92,7 @@ void plat_writeboxline(const char *caption, const char *text);
 void plat_invalidate(HWND hwnd);
 /* The window system minimised (1) or restored (0) the window. */
 void plat_setminimised(HWND hwnd, int minimised);
+/* The window system moved or resized the window's client area (screen coordinates). */
+void plat_windowmoved(HWND hwnd, int x, int y, int width, int height);
 
 #endif /* PLAT_BACKEND_H */

@@ -1,5 +1,6 @@
-// Window side, headless: classes, window life cycle, stale handles, painting, resources,
-// cursor count, screen metrics, brushes and message boxes.
+// Window side, headless: classes, window life cycle, stale handles, frames and placement,
+// painting, resources, the cursor, screen metrics, brushes, the screen-saver switches and
+// message boxes.
 #include "plat/resource.h"
 #include "plat/win32.h"
 
@@ -71,7 +72,7 @@ TEST_F(UserWindow, CreationMessagesComeFirstMinusOneUndoesTheWindowAndClassesAre
     HWND h = CreateWindowExA(WS_EX_TOPMOST, "recordclass", "Title", WS_POPUP | WS_MINIMIZE, 10, 20,
                              300, 200, nullptr, nullptr, nullptr, &param);
     ASSERT_NE(h, nullptr);
-    ASSERT_EQ(events, (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
+    ASSERT_EQ(events, (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE}));
     EXPECT_EQ(created.lpCreateParams, &param);
     EXPECT_EQ(std::vector<DWORD>({(DWORD)created.x, (DWORD)created.y, (DWORD)created.cx,
                                   (DWORD)created.cy, (DWORD)created.style, created.dwExStyle}),
@@ -95,9 +96,23 @@ TEST_F(UserWindow, CreationMessagesComeFirstMinusOneUndoesTheWindowAndClassesAre
     EXPECT_FALSE(IsWindow(h));
     DestroyWindow(again);
 
-    // Class names are unique without regard to case.
+    // Class names are unique without regard to case; a class goes only when its last
+    // window has gone, and its name can then be registered again.
     EXPECT_EQ(registerclass("RECORDCLASS"), 0);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
+    ATOM gone = registerclass("GoneClass");
+    HWND last = CreateWindowExA(0, "GoneClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                nullptr);
+    EXPECT_FALSE(UnregisterClassA("goneclass", nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_HAS_WINDOWS);
+    DestroyWindow(last);
+    EXPECT_TRUE(UnregisterClassA(MAKEINTRESOURCEA(gone), nullptr));
+    EXPECT_FALSE(UnregisterClassA("GoneClass", nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_DOES_NOT_EXIST);
+    EXPECT_EQ(
+        CreateWindowExA(0, "GoneClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
+    EXPECT_NE(registerclass("GoneClass"), 0);
     EXPECT_EQ(
         CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
         nullptr);
@@ -197,6 +212,193 @@ TEST_F(UserWindow, ShownPopupIsPaintedOnceWithTheClassBrush) {
 
     DestroyWindow(h);
     EXPECT_FALSE(plat_nullwindow(h, &info)) << "the backend window goes with it";
+}
+
+// A captioned window placed the way a program centres its client area: the frame is
+// outside the client area, the backend shows the client area, and moves and size changes
+// reach the procedure as WM_MOVE / WM_SIZE with the client area's corner and size.
+TEST_F(UserWindow, FramesClientAreaAndPlacementMessages) {
+    const struct {
+        DWORD style;
+        RECT grown;
+    } frames[] = {
+        {WS_POPUP, {100, 50, 420, 250}},
+        {WS_POPUP | WS_BORDER, {99, 49, 421, 251}},
+        {WS_CAPTION | WS_SYSMENU, {97, 28, 423, 253}},
+        {WS_CAPTION | WS_THICKFRAME, {96, 27, 424, 254}},
+    };
+    for (const auto &f : frames) {
+        RECT r{100, 50, 420, 250};
+        ASSERT_TRUE(AdjustWindowRect(&r, f.style, FALSE));
+        EXPECT_EQ(std::vector<LONG>({r.left, r.top, r.right, r.bottom}),
+                  std::vector<LONG>({f.grown.left, f.grown.top, f.grown.right, f.grown.bottom}))
+            << std::hex << f.style;
+    }
+
+    DWORD style = WS_CAPTION | WS_SYSMENU | WS_BORDER;
+    RECT r{100, 50, 420, 250};
+    AdjustWindowRect(&r, style, FALSE);
+    HWND h = CreateWindowExA(0, "RecordClass", "", style, (int)r.left, (int)r.top,
+                             (int)(r.right - r.left), (int)(r.bottom - r.top), nullptr, nullptr,
+                             nullptr, nullptr);
+    ASSERT_NE(h, nullptr);
+    RECT client;
+    ASSERT_TRUE(GetClientRect(h, &client));
+    EXPECT_EQ(std::vector<LONG>({client.left, client.top, client.right, client.bottom}),
+              std::vector<LONG>({0, 0, 320, 200}));
+    POINT corner{0, 0};
+    ASSERT_TRUE(ClientToScreen(h, &corner));
+    EXPECT_EQ(std::vector<LONG>({corner.x, corner.y}), std::vector<LONG>({100, 50}));
+    plat_nullwindowinfo info;
+    ASSERT_TRUE(plat_nullwindow(h, &info));
+    EXPECT_EQ(std::vector<int>({info.x, info.y, info.width, info.height}),
+              std::vector<int>({100, 50, 320, 200}));
+    EXPECT_EQ((DWORD)GetWindowLongA(h, GWL_STYLE), style);
+
+    // From another thread: the messages run on the window's own thread.
+    static std::vector<LPARAM> moves;
+    struct proc {
+        static LRESULT CALLBACK fn(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+            if (m == WM_MOVE || m == WM_SIZE)
+                moves.push_back(m == WM_MOVE ? lp : -lp);
+            return DefWindowProcA(w, m, wp, lp);
+        }
+    };
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc::fn;
+    wc.lpszClassName = "MoveClass";
+    RegisterClassExA(&wc);
+    HWND moved = nullptr;
+    volatile bool stop = false;
+    std::thread owner([&] {
+        moved = CreateWindowExA(0, "MoveClass", "", style, (int)r.left, (int)r.top,
+                                (int)(r.right - r.left), (int)(r.bottom - r.top), nullptr, nullptr,
+                                nullptr, nullptr);
+        moves.clear();
+        MSG m;
+        while (!stop && GetMessageA(&m, nullptr, 0, 0) > 0)
+            DispatchMessageA(&m);
+        DestroyWindow(moved);
+    });
+    while (!moved || !moves.empty())
+        std::this_thread::yield();
+    ASSERT_TRUE(SetWindowPos(moved, nullptr, (int)r.left + 10, (int)r.top, 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER));
+    ASSERT_TRUE(SetWindowPos(moved, nullptr, 0, 0, 330, 230, SWP_NOMOVE | SWP_NOZORDER));
+    ASSERT_TRUE(SetWindowPos(moved, nullptr, 0, 0, 330, 230, SWP_NOMOVE | SWP_NOZORDER));
+    EXPECT_EQ(moves, (std::vector<LPARAM>{MAKELPARAM(110, 50), -MAKELPARAM(324, 205)}))
+        << "the same size again sends nothing";
+    stop = true;
+    PostMessageA(moved, WM_NULL, 0, 0);
+    owner.join();
+
+    EXPECT_FALSE(IsIconic(h));
+    ShowWindow(h, SW_MINIMIZE);
+    EXPECT_TRUE(IsIconic(h));
+    DestroyWindow(h);
+    EXPECT_FALSE(GetClientRect(h, &client));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+}
+
+// SendNotifyMessageA to another thread's window returns at once, and the message is served
+// before the messages posted earlier.
+TEST(UserSend, NotifyReturnsAtOnceAndComesBeforePosts) {
+    static std::vector<UINT> seen;
+    struct proc {
+        static LRESULT CALLBACK fn(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+            if (m >= WM_USER)
+                seen.push_back(m);
+            return DefWindowProcA(w, m, wp, lp);
+        }
+    };
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc::fn;
+    wc.lpszClassName = "NotifyClass";
+    RegisterClassExA(&wc);
+    HWND h = nullptr;
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread owner([&] {
+        h = CreateWindowExA(0, "NotifyClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                            nullptr);
+        WaitForSingleObject(go, INFINITE);
+        MSG m;
+        while (GetMessageA(&m, nullptr, 0, 0) > 0 && m.message != WM_USER + 9)
+            DispatchMessageA(&m);
+        DestroyWindow(h);
+    });
+    while (!h)
+        std::this_thread::yield();
+    ASSERT_TRUE(PostMessageA(h, WM_USER + 1, 0, 0));
+    EXPECT_TRUE(SendNotifyMessageA(h, WM_USER + 2, 0, 0)) << "the owner is not pumping yet";
+    ASSERT_TRUE(PostMessageA(h, WM_USER + 9, 0, 0));
+    SetEvent(go);
+    owner.join();
+    CloseHandle(go);
+    EXPECT_EQ(seen, (std::vector<UINT>{WM_USER + 2, WM_USER + 1}));
+    EXPECT_FALSE(SendNotifyMessageA(h, WM_USER, 0, 0)) << "the window has gone";
+}
+
+// The cursor shape (and the class cursor over the client area) and position, and the
+// screen-saver switches with the change they
+// announce to the program's windows.
+TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
+    HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+    ASSERT_NE(arrow, nullptr);
+    EXPECT_EQ(LoadCursorA((HINSTANCE)(uintptr_t)0x400000, IDC_ARROW), nullptr);
+    ASSERT_EQ(plat_nullcursorvisible(), 1);
+    HCURSOR before = SetCursor(nullptr);
+    EXPECT_EQ(plat_nullcursorvisible(), 0) << "no shape, nothing drawn";
+    ShowCursor(TRUE);
+    EXPECT_EQ(plat_nullcursorvisible(), 0);
+    ShowCursor(FALSE);
+    EXPECT_EQ(SetCursor(before), nullptr);
+    EXPECT_EQ(plat_nullcursorvisible(), 1);
+
+    ASSERT_TRUE(SetCursorPos(-5, 700));
+    POINT p;
+    ASSERT_TRUE(GetCursorPos(&p));
+    EXPECT_EQ(std::vector<LONG>({p.x, p.y}), std::vector<LONG>({-5, 700}));
+
+    static std::vector<WPARAM> changes;
+    struct proc {
+        static LRESULT CALLBACK fn(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+            if (m == WM_SETTINGCHANGE) {
+                changes.push_back(wp);
+                EXPECT_STREQ((const char *)lp, "");
+            }
+            return DefWindowProcA(w, m, wp, lp);
+        }
+    };
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc::fn;
+    wc.lpszClassName = "SettingClass";
+    wc.hCursor = arrow;
+    RegisterClassExA(&wc);
+    HWND h = CreateWindowExA(0, "SettingClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                             nullptr);
+    // The pointer over the client area brings the class cursor back.
+    SetCursor(nullptr);
+    EXPECT_TRUE(SendMessageA(h, WM_SETCURSOR, (WPARAM)h, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+    EXPECT_EQ(plat_nullcursorvisible(), 1);
+    BOOL on = FALSE;
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &on, 0));
+    EXPECT_TRUE(on);
+    ASSERT_TRUE(SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, SPIF_SENDCHANGE));
+    EXPECT_EQ(plat_nullscreensaver(), 0);
+    SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, FALSE, nullptr, 0);
+    SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, TRUE, nullptr, 0);
+    EXPECT_EQ(plat_nullscreensaver(), 0) << "power-off is still switched off";
+    SystemParametersInfoA(SPI_GETPOWEROFFACTIVE, 0, &on, 0);
+    EXPECT_FALSE(on);
+    SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, TRUE, nullptr, SPIF_SENDCHANGE);
+    EXPECT_EQ(plat_nullscreensaver(), 1);
+    EXPECT_EQ(changes, (std::vector<WPARAM>{SPI_SETSCREENSAVEACTIVE, SPI_SETPOWEROFFACTIVE}));
+    EXPECT_FALSE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, nullptr, 0));
+    EXPECT_FALSE(SystemParametersInfoA(0x0001, 0, &on, 0)) << "not one of ours";
+    DestroyWindow(h);
 }
 
 TEST(UserSystem, ResourcesBrushesCursorCountScreenSizeAndHeadlessMessageBoxes) {

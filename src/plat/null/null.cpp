@@ -31,6 +31,7 @@ struct nullwindow {
 std::mutex nulllock;
 std::vector<nullwindow *> windows;
 std::atomic<int> cursorvisible{1};
+std::atomic<int> screensaverallowed{1};
 
 int nullinit(void) {
     return 1;
@@ -122,7 +123,20 @@ void nullshowcursor(int visible) {
     cursorvisible.store(visible);
 }
 
+void nullsetcursorpos(int x, int y) {
+    (void)x; /* the layer keeps the position; there is no pointer to move */
+    (void)y;
+}
+
+void nullscreensaver(int allowed) {
+    screensaverallowed.store(allowed);
+}
+
 } // namespace
+
+int plat_nullscreensaver(void) {
+    return screensaverallowed.load();
+}
 
 const plat_backend plat_nullbackend = {
     .name = "null",
@@ -141,6 +155,8 @@ const plat_backend plat_nullbackend = {
     .messagebox = nullmessagebox,
     .screensize = nullscreensize,
     .showcursor = nullshowcursor,
+    .setcursorpos = nullsetcursorpos,
+    .screensaver = nullscreensaver,
 };
 
 void plat_writeboxline(const char *caption, const char *text) {

@@ -369,6 +369,9 @@ int sdlinit(void) {
     /* Normal priority: the environment variable of the same name still wins. */
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    /* The screen saver stays as the desktop has it until the program switches it off
+     * (SystemParametersInfoA); SDL would otherwise keep it away from its start. */
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     std::lock_guard<std::mutex> guard(sdllock);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return 0;
@@ -612,6 +615,19 @@ void sdlshowcursor(int visible) {
     sdlwake();
 }
 
+void sdlsetcursorpos(int x, int y) {
+    std::lock_guard<std::mutex> guard(sdllock);
+    SDL_WarpMouseGlobal(x, y);
+}
+
+void sdlscreensaver(int allowed) {
+    std::lock_guard<std::mutex> guard(sdllock);
+    if (allowed)
+        SDL_EnableScreenSaver();
+    else
+        SDL_DisableScreenSaver();
+}
+
 } // namespace
 
 const plat_backend plat_sdlbackend = {
@@ -631,4 +647,6 @@ const plat_backend plat_sdlbackend = {
     .messagebox = sdlmessagebox,
     .screensize = sdlscreensize,
     .showcursor = sdlshowcursor,
+    .setcursorpos = sdlsetcursorpos,
+    .screensaver = sdlscreensaver,
 };

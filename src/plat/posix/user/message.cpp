@@ -437,6 +437,28 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     return s->result;
 }
 
+/* As SendMessageA for a window of the calling thread; for another thread's window the
+ * message is queued with the sent ones (served before posted messages) and the call
+ * returns at once. FALSE for a stale window or an owner that has ended. */
+BOOL WINAPI SendNotifyMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    WNDPROC proc = nullptr;
+    std::shared_ptr<msgqueue> owner = ownerof(hWnd, &proc);
+    if (!owner)
+        return FALSE;
+    if (owner.get() == currentqueue()) {
+        if (proc)
+            proc(hWnd, Msg, wParam, lParam);
+        return TRUE;
+    }
+    auto s = std::make_shared<sentmsg>(sentmsg{hWnd, Msg, wParam, lParam, 0, false, nullptr});
+    userguard held(state().lock);
+    if (owner->dead)
+        return FALSE;
+    owner->sent.push_back(s);
+    wakeowner(held, owner.get());
+    return TRUE;
+}
+
 /* Calls the procedure of msg->hwnd with the message; 0 for thread messages and stale
  * windows. */
 LRESULT WINAPI DispatchMessageA(const MSG *lpMsg) {

@@ -18,6 +18,7 @@ std::vector<const plat_resources *> tables;
 /* Icon handles are tokens: no icon is ever drawn. */
 constexpr ULONG_PTR moduleicon = 0x00A10000;
 constexpr ULONG_PTR systemicon = 0x00A20000;
+constexpr ULONG_PTR systemcursor = 0x00A30000;
 constexpr UINT firstsystemicon = 32512; /* IDI_APPLICATION .. IDI_WINLOGO */
 constexpr UINT lastsystemicon = 32517;
 
@@ -96,6 +97,20 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
             for (int i = 0; i < r->iconcount; i++)
                 if (r->icons[i] == id)
                     return (HICON)(moduleicon | id);
+    }
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+}
+
+/* A non-null token for one of the system cursors (IDC_ARROW ...) asked for with no
+ * instance; programs have no cursor resources here: null with
+ * ERROR_RESOURCE_NAME_NOT_FOUND otherwise. */
+HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
+    constexpr UINT firstsystemcursor = 32512, lastsystemcursor = 32651;
+    if (!hInstance && IS_INTRESOURCE(lpCursorName)) {
+        UINT id = (UINT)(ULONG_PTR)lpCursorName;
+        if (id >= firstsystemcursor && id <= lastsystemcursor)
+            return (HCURSOR)(systemcursor | id);
     }
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;

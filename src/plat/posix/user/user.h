@@ -226,6 +226,9 @@ const plat_accelres *findaccel(HACCEL accel);
 /* The backend in use, or null while none has been chosen yet. */
 const plat_backend *chosenbackend();
 
+/* Where the pointer was last seen on the screen (GetCursorPos); input calls it. */
+void notecursorpos(int x, int y);
+
 /* Milliseconds since an arbitrary start, for MSG.time. */
 DWORD msgtime();
 

@@ -2,7 +2,12 @@
  * window.cpp - window classes, windows, default processing and painting.
  *
  * Window state (class, procedure, styles, rectangle, visibility, minimised, need for
- * paint) lives here; the backend only mirrors a window on screen. A window belongs to
+ * paint) lives here; the backend only mirrors a window on screen.
+ * Geometry: a window's rectangle is its outer one; its client area lies inside the frame
+ * and caption its style implies, with the classic sizes (caption 19, sizing frame 4,
+ * fixed frame 3, thin border 1), so a program's AdjustWindowRect arithmetic comes out as
+ * on Windows. The backend is given the client area; the window system draws its own frame
+ * around it. A window belongs to
  * the thread that created it: only that thread may destroy it, and messages sent to it
  * from other threads run on it (message.cpp).
  * Locks: userlock (user.h), released around every procedure and backend call.
@@ -35,10 +40,11 @@ classrec *findclass(LPCSTR name) {
         return nullptr;
     if (IS_INTRESOURCE(name)) {
         size_t i = (size_t)(ULONG_PTR)name - firstatom;
-        return (ULONG_PTR)name >= firstatom && i < classes.size() ? &classes[i] : nullptr;
+        bool known = (ULONG_PTR)name >= firstatom && i < classes.size() && !classes[i].name.empty();
+        return known ? &classes[i] : nullptr;
     }
     for (classrec &c : classes)
-        if (strcasecmp(c.name.c_str(), name) == 0)
+        if (!c.name.empty() && strcasecmp(c.name.c_str(), name) == 0)
             return &c;
     return nullptr;
 }
@@ -56,6 +62,37 @@ int showstate(const windowrec *w) {
     if (!w->visible)
         return PLAT_HIDDEN;
     return w->minimised ? PLAT_MINIMISED : PLAT_SHOWN;
+}
+
+/* The frame and caption of a window of this style: how far its client area lies inside
+ * its window rectangle on each side. */
+RECT frameinsets(DWORD style, BOOL menu) {
+    constexpr LONG captionheight = 19, menuheight = 19;
+    LONG edge = 0;
+    if (style & WS_THICKFRAME)
+        edge = 4;
+    else if ((style & WS_CAPTION) == WS_CAPTION)
+        edge = 3; /* a caption comes with a fixed dialog frame */
+    else if (style & WS_BORDER)
+        edge = 1;
+    LONG top = edge;
+    if ((style & WS_CAPTION) == WS_CAPTION)
+        top += captionheight;
+    if (menu)
+        top += menuheight;
+    return RECT{edge, top, edge, edge};
+}
+
+/* The client area of w in screen coordinates; userlock held. */
+RECT clientarea(const windowrec *w) {
+    RECT in = frameinsets(w->style, FALSE);
+    RECT r{w->rect.left + in.left, w->rect.top + in.top, w->rect.right - in.right,
+           w->rect.bottom - in.bottom};
+    if (r.right < r.left)
+        r.right = r.left;
+    if (r.bottom < r.top)
+        r.bottom = r.top;
+    return r;
 }
 
 void releaseslot(windowrec *w) {
@@ -168,6 +205,23 @@ void plat_setminimised(HWND hwnd, int minimised) {
         plat_userbackend()->wake();
 }
 
+/* The window system moved or resized hwnd's client area (screen coordinates): the window
+ * rectangle follows, and WM_MOVE / WM_SIZE are posted to its thread for what changed. */
+void plat_windowmoved(HWND hwnd, int x, int y, int width, int height) {
+    userguard held(state().lock);
+    windowrec *w = findwindow(hwnd);
+    if (!w)
+        return;
+    RECT in = frameinsets(w->style, FALSE);
+    RECT before = clientarea(w);
+    w->rect = RECT{x - in.left, y - in.top, x + width + in.right, y + height + in.bottom};
+    held.unlock();
+    if (x != before.left || y != before.top)
+        PostMessageA(hwnd, WM_MOVE, 0, MAKELPARAM((WORD)x, (WORD)y));
+    if (width != before.right - before.left || height != before.bottom - before.top)
+        PostMessageA(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM((WORD)width, (WORD)height));
+}
+
 /* Registers a window class under its name (compared without case). Returns its atom,
  * or 0 with ERROR_CLASS_ALREADY_EXISTS for a name in use, ERROR_INVALID_PARAMETER for
  * a bad record. The name is copied; the other pointers are kept as given. */
@@ -191,9 +245,38 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *lpwcx) {
     c.name = lpwcx->lpszClassName;
     c.wc = *lpwcx;
     c.wc.lpszClassName = nullptr;
+    /* An unregistered class's entry (empty name) is taken again, atom and all. */
+    for (classrec &old : classes) {
+        if (old.name.empty()) {
+            c.atom = old.atom;
+            old = c;
+            return c.atom;
+        }
+    }
     c.atom = (ATOM)(firstatom + classes.size());
     classes.push_back(c);
     return c.atom;
+}
+
+/* Removes a class by name or atom: FALSE with ERROR_CLASS_DOES_NOT_EXIST for an unknown
+ * one, ERROR_CLASS_HAS_WINDOWS while a window of it exists. The instance is not used. */
+BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance) {
+    (void)hInstance;
+    userguard guard(state().lock);
+    classrec *c = findclass(lpClassName);
+    if (!c) {
+        SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+        return FALSE;
+    }
+    size_t index = (size_t)(c - state().classes.data());
+    for (const windowrec &w : state().windows) {
+        if (w.used && w.classindex == index) {
+            SetLastError(ERROR_CLASS_HAS_WINDOWS);
+            return FALSE;
+        }
+    }
+    c->name.clear();
+    return TRUE;
 }
 
 namespace {
@@ -279,11 +362,12 @@ bool describe(HWND h, const char *title, plat_windowdesc *desc) {
     if (!w)
         return false;
     *desc = plat_windowdesc{};
+    RECT client = clientarea(w);
     desc->hwnd = h;
-    desc->x = (int)w->rect.left;
-    desc->y = (int)w->rect.top;
-    desc->width = (int)(w->rect.right - w->rect.left);
-    desc->height = (int)(w->rect.bottom - w->rect.top);
+    desc->x = (int)client.left;
+    desc->y = (int)client.top;
+    desc->width = (int)(client.right - client.left);
+    desc->height = (int)(client.bottom - client.top);
     desc->style = w->style;
     desc->exstyle = w->exstyle;
     desc->title = title;
@@ -305,6 +389,64 @@ void attachbackend(const plat_backend *be, const plat_windowdesc &desc) {
     }
     if (bw)
         be->destroywindow(bw);
+}
+
+/* WM_MOVE (the client area's corner on the screen) and WM_SIZE (its size) to the
+ * window's procedure, on its own thread, as a window that moved or changed size gets
+ * them. */
+void sendplacement(HWND h, bool moved, bool sized) {
+    RECT c;
+    bool minimised;
+    {
+        userguard guard(state().lock);
+        windowrec *w = findwindow(h);
+        if (!w)
+            return;
+        c = clientarea(w);
+        minimised = w->minimised;
+    }
+    if (moved)
+        SendMessageA(h, WM_MOVE, 0, MAKELPARAM((WORD)c.left, (WORD)c.top));
+    if (sized)
+        SendMessageA(h, WM_SIZE, minimised ? SIZE_MINIMIZED : SIZE_RESTORED,
+                     MAKELPARAM((WORD)(c.right - c.left), (WORD)(c.bottom - c.top)));
+}
+
+/* Sets the window rectangle (SWP_NOMOVE / SWP_NOSIZE keep a part), mirrors the client
+ * area in the backend and sends WM_MOVE / WM_SIZE for what changed. */
+BOOL place(HWND h, int x, int y, int width, int height, UINT flags, BOOL repaint) {
+    userguard held(state().lock);
+    windowrec *w = livewindow(h);
+    if (!w)
+        return FALSE;
+    RECT before = w->rect;
+    RECT r = before;
+    if (!(flags & SWP_NOMOVE)) {
+        r.right += x - r.left;
+        r.bottom += y - r.top;
+        r.left = x;
+        r.top = y;
+    }
+    if (!(flags & SWP_NOSIZE)) {
+        r.right = r.left + (width > 0 ? width : 0);
+        r.bottom = r.top + (height > 0 ? height : 0);
+    }
+    w->rect = r;
+    bool moved = r.left != before.left || r.top != before.top;
+    bool sized = r.right - r.left != before.right - before.left ||
+                 r.bottom - r.top != before.bottom - before.top;
+    bool wake = repaint && invalidate(w);
+    RECT c = clientarea(w);
+    void *bw = w->bw;
+    held.unlock();
+    const plat_backend *be = plat_userbackend();
+    if (bw && (moved || sized))
+        be->movewindow(bw, (int)c.left, (int)c.top, (int)(c.right - c.left),
+                       (int)(c.bottom - c.top));
+    if (wake)
+        be->wake();
+    sendplacement(h, moved, sized);
+    return TRUE;
 }
 
 } // namespace
@@ -334,6 +476,8 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     HWND h = newwindow(cs, &proc);
     if (!h || !sendcreate(h, proc, &cs))
         return nullptr;
+    sendplacement(h, false, true); /* a new window hears of its size first */
+    sendplacement(h, true, false);
     const plat_backend *be = plat_userbackend();
     plat_windowdesc desc;
     if (!describe(h, lpWindowName ? lpWindowName : "", &desc))
@@ -391,8 +535,9 @@ BOOL WINAPI IsWindow(HWND hWnd) {
 }
 
 /* Default processing: WM_NCCREATE accepts, WM_CLOSE destroys, WM_PAINT validates,
- * WM_ERASEBKGND fills with the class brush, WM_SYSCOMMAND closes, minimises and
- * restores, Alt+F4 closes. Everything else gives 0. */
+ * WM_ERASEBKGND fills with the class brush, WM_SETCURSOR puts the class cursor up over
+ * the client area, WM_SYSCOMMAND closes, minimises and restores, Alt+F4 closes.
+ * Everything else gives 0. */
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     constexpr WPARAM vkf4 = 0x73;
     switch (Msg) {
@@ -440,6 +585,19 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
             break;
         }
         return 0;
+    case WM_SETCURSOR: {
+        /* Over the client area the pointer takes the class's cursor (none: left alone). */
+        if (LOWORD(lParam) != HTCLIENT)
+            return FALSE;
+        userguard held(state().lock);
+        windowrec *w = findwindow(hWnd);
+        HCURSOR shape = w ? state().classes[w->classindex].wc.hCursor : nullptr;
+        held.unlock();
+        if (!shape)
+            return FALSE;
+        SetCursor(shape);
+        return TRUE;
+    }
     case WM_SYSKEYDOWN:
         if (wParam == vkf4 && (lParam & (1L << 29)))
             SendMessageA(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -498,23 +656,94 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     return was ? TRUE : FALSE;
 }
 
-/* Moves and sizes the window (screen coordinates, outer rectangle = client area here,
- * as the layer draws no frames). A repaint request marks it for WM_PAINT. */
+/* Moves and sizes the window (outer rectangle, screen coordinates); WM_MOVE and WM_SIZE
+ * follow as they changed. A repaint request marks it for WM_PAINT. */
 BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint) {
-    userguard held(state().lock);
+    return place(hWnd, X, Y, nWidth, nHeight, SWP_NOZORDER | SWP_NOACTIVATE, bRepaint);
+}
+
+/* Moves and sizes the window like MoveWindow, each part unless its SWP_NOMOVE or
+ * SWP_NOSIZE flag says otherwise; SWP_SHOWWINDOW and SWP_HIDEWINDOW show (without
+ * activating) and hide it. There is no z-order here: the insert-after window is not used. */
+BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
+                         UINT uFlags) {
+    (void)hWndInsertAfter;
+    if (!place(hWnd, X, Y, cx, cy, uFlags, FALSE))
+        return FALSE;
+    if (uFlags & SWP_HIDEWINDOW)
+        ShowWindow(hWnd, SW_HIDE);
+    else if (uFlags & SWP_SHOWWINDOW)
+        ShowWindow(hWnd, SW_SHOWNA);
+    return TRUE;
+}
+
+BOOL WINAPI AdjustWindowRectEx(LPRECT lpRect, DWORD dwStyle, BOOL bMenu, DWORD dwExStyle) {
+    (void)dwExStyle; /* none of the extended styles we know takes room */
+    if (!lpRect) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    RECT in = frameinsets(dwStyle, bMenu);
+    lpRect->left -= in.left;
+    lpRect->top -= in.top;
+    lpRect->right += in.right;
+    lpRect->bottom += in.bottom;
+    return TRUE;
+}
+
+BOOL WINAPI AdjustWindowRect(LPRECT lpRect, DWORD dwStyle, BOOL bMenu) {
+    return AdjustWindowRectEx(lpRect, dwStyle, bMenu, 0);
+}
+
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
+    userguard guard(state().lock);
+    windowrec *w = livewindow(hWnd);
+    if (!w || !lpRect)
+        return FALSE;
+    *lpRect = w->rect;
+    return TRUE;
+}
+
+/* The client area's size as a rectangle at (0, 0). */
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
+    userguard guard(state().lock);
+    windowrec *w = livewindow(hWnd);
+    if (!w || !lpRect)
+        return FALSE;
+    RECT c = clientarea(w);
+    *lpRect = RECT{0, 0, c.right - c.left, c.bottom - c.top};
+    return TRUE;
+}
+
+BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint) {
+    userguard guard(state().lock);
+    windowrec *w = livewindow(hWnd);
+    if (!w || !lpPoint)
+        return FALSE;
+    RECT c = clientarea(w);
+    lpPoint->x += c.left;
+    lpPoint->y += c.top;
+    return TRUE;
+}
+
+BOOL WINAPI IsIconic(HWND hWnd) {
+    userguard guard(state().lock);
+    windowrec *w = findwindow(hWnd);
+    return w && w->minimised ? TRUE : FALSE;
+}
+
+/* GWL_STYLE and GWL_EXSTYLE; other indexes give 0 with ERROR_INVALID_INDEX. */
+LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
+    userguard guard(state().lock);
     windowrec *w = livewindow(hWnd);
     if (!w)
-        return FALSE;
-    w->rect = RECT{X, Y, X + (nWidth > 0 ? nWidth : 0), Y + (nHeight > 0 ? nHeight : 0)};
-    bool wake = bRepaint && invalidate(w);
-    void *bw = w->bw;
-    held.unlock();
-    const plat_backend *be = plat_userbackend();
-    if (bw)
-        be->movewindow(bw, X, Y, nWidth, nHeight);
-    if (wake)
-        be->wake();
-    return TRUE;
+        return 0;
+    if (nIndex == GWL_STYLE)
+        return (LONG)w->style;
+    if (nIndex == GWL_EXSTYLE)
+        return (LONG)w->exstyle;
+    SetLastError(ERROR_INVALID_INDEX);
+    return 0;
 }
 
 /* Sends WM_PAINT at once when the window has something to repaint. */
@@ -544,7 +773,8 @@ HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
     w->neederase = false;
     w->needpaint = false;
     *lpPaint = PAINTSTRUCT{};
-    lpPaint->rcPaint = RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+    RECT client = clientarea(w);
+    lpPaint->rcPaint = RECT{0, 0, client.right - client.left, client.bottom - client.top};
     held.unlock();
     HDC dc = (HDC)(uintptr_t)(hwndvalue(hWnd) | 0x80000000u);
     lpPaint->hdc = dc;
