@@ -214,8 +214,8 @@ LRESULT CALLBACK hookprocedure(int code, WPARAM wparam, LPARAM lparam) {
 /* ---- standard handlers -------------------------------------------------------------- */
 
 /* The window test of the handlers: the library's record and its own window. */
-bool ourwindow(const displayrecord *record, void *window) {
-    return record != nullptr && window == at(const_cast<displayrecord *>(record)->hwnd).load();
+bool ourwindow(displayrecord *record, void *window) {
+    return record != nullptr && window == at(record->hwnd).load();
 }
 
 void trace(const char *text) {
@@ -539,6 +539,9 @@ void installstandardhandlers(void) {
 
 /* ---- window procedure --------------------------------------------------------------- */
 
+/* The class's procedure. It looks the handler up without the table lock: a message sent
+ * from another thread is served inside GetMessageA, outside the loop's lock, and taking
+ * the lock there would deadlock a sender that holds it. */
 LRESULT CALLBACK windowprocedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     int32_t index = findhandler(message);
     winmessagehandler handler = index >= 0 ? handlers[index].handler : nullptr;
