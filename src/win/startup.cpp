@@ -168,18 +168,25 @@ int32_t findhandler(uint32_t message) {
 
 /* ---- the screen saver and monitor power-off ------------------------------------------ */
 
-/* Reads both switches into the saved values and turns off each one that is on. */
-void keepscreenawake(void) {
+/* Turns the screen saver and monitor power-off off where they are on and remembers them
+ * for closemainwindow. fresh (the open) also records a switch found off; a setting change
+ * only adds a switch it finds on: switching off broadcasts a setting change, and the
+ * handler must not then record "off" and make the close forget to switch them back on. */
+void keepscreenawake(bool fresh) {
     BOOL active = FALSE;
     SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
-    savedscreensaver = active;
-    active = FALSE;
-    SystemParametersInfoA(SPI_GETPOWEROFFACTIVE, 0, &active, 0);
-    savedpoweroff = active;
-    if (savedscreensaver != 0) {
+    if (fresh || active != 0) {
+        savedscreensaver = active;
+    }
+    BOOL poweroff = FALSE;
+    SystemParametersInfoA(SPI_GETPOWEROFFACTIVE, 0, &poweroff, 0);
+    if (fresh || poweroff != 0) {
+        savedpoweroff = poweroff;
+    }
+    if (active != 0) {
         SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 0, nullptr, SPIF_SENDCHANGE);
     }
-    if (savedpoweroff != 0) {
+    if (poweroff != 0) {
         SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 0, nullptr, SPIF_SENDCHANGE);
     }
 }
@@ -342,7 +349,7 @@ int32_t lib_setchange(displayrecord *record, void *window, uint32_t, uintptr_t, 
     debugprint(&wintrace, 2, "lib_setchange '%s'", section != nullptr ? section : "");
     if (ourwindow(record, window) && at(record->fullscreen).load() != 0) {
         trace(" disable screensaver");
-        keepscreenawake();
+        keepscreenawake(false);
     }
     return 0;
 }
@@ -862,7 +869,7 @@ void *openmainwindow(int32_t width, int32_t height, int32_t fullscreen) {
 
     HWND window = mainwindow();
     if (fullscreen != 0) {
-        keepscreenawake();
+        keepscreenawake(true);
     } else {
         SetForegroundWindow(window);
         centremainwindow(width, height);
@@ -879,7 +886,6 @@ void closemainwindow(void) {
             THISTLE_SITE(site);
             fatalerror("closemainwindow - YOU MUST SHUT DOWN AUDIO FIRST.  CALL SNDrestore()\n");
         }
-        restorescreensaver();
         debugprint(&wintrace, 5, "[WIND] stopping main window thread\n");
         sendwinmessage(WM_STOPTHREAD, 0, 0, 0);
         while (mainwindow() != nullptr) {
@@ -887,6 +893,9 @@ void closemainwindow(void) {
             runsystemtasks(0);
         }
         debugprint(&wintrace, 5, "[WIND] main window has closed\n");
+        /* Only now: switching them on broadcasts a setting change, and a full-screen
+         * window still there would switch them off again. */
+        restorescreensaver();
     }
     if (opencount > 0 && --opencount == 0) {
         UnregisterClassA(applicationname, instance);
