@@ -233,8 +233,11 @@ void deliverkey(keyboard &k, HWND target, UINT vk, int scan, bool ext, bool down
     if (sided == 0 || sided > 0xFF)
         return;
     bool was = k.down[sided];
-    if (down && !was)
-        k.toggled[msgvk] ^= 1;
+    if (down && !was) {
+        k.toggled[sided] ^= 1;
+        if (msgvk != sided)
+            k.toggled[msgvk] ^= 1;
+    }
     setdown(k.down, sided, down);
     bool alt = k.down[VK_MENU];
     bool ctrl = k.down[VK_CONTROL];
@@ -268,6 +271,12 @@ std::vector<activation> changefocus(keyboard &k, HWND to) {
     std::vector<activation> out;
     HWND from = k.focus && windowexists(k.focus) ? k.focus : nullptr;
     k.focus = to;
+    /* Keys held when the process loses the focus are released without key-ups: their
+     * key-ups go to some other program. */
+    if (!to) {
+        memset(k.down, 0, sizeof k.down);
+        k.armed = false;
+    }
     if (from == to)
         return out;
     if (from) {
@@ -282,11 +291,6 @@ std::vector<activation> changefocus(keyboard &k, HWND to) {
         out.push_back(
             {to, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, windowminimised(to)), (LPARAM)from, 0});
     }
-    /* Keys held when the process loses the focus are released without key-ups: their
-     * key-ups go to some other program. */
-    if (!to)
-        memset(k.down, 0, sizeof k.down);
-    k.armed = false;
     return out;
 }
 
