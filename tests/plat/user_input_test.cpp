@@ -27,7 +27,7 @@ HWND makewindow(const char *cls, UINT style) {
     wc.lpfnWndProc = inputproc;
     wc.lpszClassName = cls;
     RegisterClassExA(&wc);
-    return CreateWindowExA(0, cls, "", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+    return CreateWindowExA(0, cls, "", WS_POPUP, 30, 40, 100, 100, nullptr, nullptr, nullptr,
                            nullptr);
 }
 
@@ -498,6 +498,10 @@ TEST_F(UserInput, MouseMessagesCarryButtonsModifiersAndPosition) {
         EXPECT_EQ(got[i].wParam, want[i].mk) << i;
         EXPECT_EQ(got[i].lParam, MAKELPARAM(want[i].x, want[i].y)) << i;
     }
+    POINT p;
+    ASSERT_TRUE(GetCursorPos(&p));
+    EXPECT_EQ(std::vector<LONG>({p.x, p.y}), std::vector<LONG>({30 - 1, 40 + 7}))
+        << "on the screen";
 }
 
 // A second press of the same button close by and soon after is a double click, for

@@ -161,6 +161,13 @@ void setdown(BYTE *down, UINT vk, bool isdown) {
         down[generic] = down[left] || down[right];
 }
 
+/* Mouse positions come in client coordinates; GetCursorPos gives the screen's. */
+void notepointer(HWND hwnd, int x, int y) {
+    POINT p{x, y};
+    if (ClientToScreen(hwnd, &p))
+        notecursorpos((int)p.x, (int)p.y);
+}
+
 UINT buttonvk(int button) {
     return button == PLAT_RIGHT ? VK_RBUTTON : button == PLAT_MIDDLE ? VK_MBUTTON : VK_LBUTTON;
 }
@@ -548,6 +555,7 @@ void plat_mousemove(HWND hwnd, int x, int y) {
         mk |= MK_SHIFT;
     if (k.down[VK_CONTROL])
         mk |= MK_CONTROL;
+    notepointer(hwnd, x, y);
     postinput(hwnd, WM_MOUSEMOVE, mk, MAKELPARAM(x, y), 0);
 }
 
@@ -589,6 +597,7 @@ void plat_mousebutton(HWND hwnd, int x, int y, int button, int down) {
             k.clickat = now;
         }
     }
+    notepointer(hwnd, x, y);
     postinput(hwnd, msg, mk, MAKELPARAM(x, y), 0);
 }
 
