@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -176,6 +177,9 @@ TEST_F(UserInput, ScanCodesGiveTheVirtualKeysOfAUsKeyboard) {
         EXPECT_EQ((got[0].lParam >> 16) & 0x1FF, c.scan | c.ext << 8);
     }
     plat_nullkey(h, 0x54, 0, 1, 0); // no key there
+    plat_nullkey(h, 0x59, 0, 1, 0); // past the table
+    plat_nullkey(h, 0x2A, 1, 1, 0);
+    plat_nullvkey(h, VK_SELECT, 1, 0); // a virtual key without a key
     EXPECT_TRUE(drain().empty());
 }
 
@@ -220,6 +224,30 @@ TEST_F(UserInput, AltMakesSystemKeysUnlessCtrlIsDownAndF10IsOneAlone) {
 }
 
 TEST_F(UserInput, TranslateMessageGivesTheCharactersOfAUsKeyboard) {
+    // The printable keys, plain and shifted, and the pad's digits with Num Lock.
+    const int row[] = {'1',          '2',           '3',      '4',      '5',          '6',
+                       '7',          '8',           '9',      '0',      VK_OEM_MINUS, VK_OEM_PLUS,
+                       VK_OEM_4,     VK_OEM_6,      VK_OEM_5, VK_OEM_1, VK_OEM_7,     VK_OEM_3,
+                       VK_OEM_COMMA, VK_OEM_PERIOD, VK_OEM_2};
+    const char plain[] = "1234567890-=[]\\;'`,./";
+    const char shifted[] = "!@#$%^&*()_+{}|:\"~<>?";
+    setlock(VK_NUMLOCK, true);
+    drain();
+    std::string typed;
+    for (int shift : {0, 1}) {
+        if (shift)
+            key(VK_SHIFT, 1);
+        for (int vk : row)
+            tap(vk);
+        if (shift)
+            key(VK_SHIFT, 0);
+    }
+    for (int vk = VK_NUMPAD0; vk <= VK_NUMPAD9; vk++)
+        tap(vk);
+    for (const MSG &m : chars(drain()))
+        typed += (char)m.wParam;
+    EXPECT_EQ(typed, std::string(plain) + shifted + "0123456789");
+
     const struct {
         std::vector<int> held;
         int vk;
@@ -324,9 +352,12 @@ TEST_F(UserInput, KeyStateAsyncThreadAndToggles) {
     EXPECT_GE(GetAsyncKeyState(VK_SHIFT), 0);
 
     plat_nullmousebutton(h, 5, 5, PLAT_RIGHT, 1);
+    key(VK_RCONTROL, 1);
     EXPECT_LT(GetAsyncKeyState(VK_RBUTTON), 0);
     drain();
     EXPECT_LT(GetKeyState(VK_RBUTTON), 0);
+    EXPECT_LT(GetKeyState(VK_RCONTROL), 0);
+    EXPECT_GE(GetKeyState(VK_LCONTROL), 0);
 }
 
 // keybd_event types into the window with the focus, from any thread; without one only
@@ -461,7 +492,13 @@ TEST_F(UserInput, FocusActivatesAndReleasesHeldKeysWhenItGoes) {
     plat_nullkey(nullptr, 0x1E, 0, 1, 0);
     EXPECT_TRUE(drain().empty()) << "no window has the focus";
     EXPECT_LT(GetAsyncKeyState('A'), 0);
+
+    // A focus window that is destroyed takes the application's activation with it.
+    plat_nullfocus(other, 1);
     DestroyWindow(other);
+    drain();
+    plat_nullfocus(h, 1);
+    EXPECT_EQ(kinds(drain()), (std::vector<UINT>{WM_ACTIVATEAPP, WM_ACTIVATE}));
 }
 
 TEST_F(UserInput, MouseMessagesCarryButtonsModifiersAndPosition) {
