@@ -16,6 +16,7 @@ packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev   # compilers, sanitizer runtimes
   libgtest-dev libgmock-dev libbenchmark-dev          # tests and benchmarks
   libsdl2-dev                                         # the display backend
+  xvfb xdotool                                        # a real X display and input for end-to-end tests
   libpng-dev zlib1g-dev                               # PNG input of the packing tool
   liblz4-dev libzstd-dev libsquish-dev                # peers of the packing benchmarks
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix # Windows cross builds
@@ -23,8 +24,8 @@ packages=(
 )
 if [[ "$group" == wine ]]; then
   # 64-bit Wine only: adding the 32-bit loader (wine32) breaks the 64-bit one on machines
-  # that cannot run 32-bit code. Xvfb is the display the Windows programs run on.
-  packages+=(wine wine64 xvfb)
+  # that cannot run 32-bit code. Xvfb (above) is the display the Windows programs run on.
+  packages+=(wine wine64)
 fi
 
 missing=()

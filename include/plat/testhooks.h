@@ -2,10 +2,10 @@
  * plat/testhooks.h - what tests reach below the Win32 surface of the POSIX layer.
  *
  * The headless backend's record of each window and of the cursor, the backend in use,
- * input injected as a window system would deliver it, and the request channel that the
- * owner of a named object answers on. Programs built on the layer have no use for any
- * of it; test suites and their child programs include it instead of the layer's
- * internal headers. Not installed; POSIX only.
+ * input injected as a window system would deliver it (keys, mouse, focus), and the
+ * request channel that the owner of a named object answers on. Programs built on the
+ * layer have no use for any of it; test suites and their child programs include it
+ * instead of the layer's internal headers. Not installed; POSIX only.
  */
 #ifndef PLAT_TESTHOOKS_H
 #define PLAT_TESTHOOKS_H
@@ -33,6 +33,7 @@ typedef struct plat_nullwindowinfo {
     int fills;       /* number of background fills */
     COLORREF colour; /* colour of the last fill */
     int raises;      /* number of times it was brought to the front */
+    int focus;       /* 1 while it has the keyboard focus (the active window) */
 } plat_nullwindowinfo;
 
 /* Copies the record of hwnd's headless window; 0 when it has none. */
@@ -48,10 +49,30 @@ const char *plat_backendname(void);
 /* Shuts the backend in use down; the caller's windows must be destroyed first. */
 void plat_backendshutdown(void);
 
-/* Posts an input message to the thread that owns hwnd, as the backend does for input
- * from the window system. ch is the character a key-down message produces (0 for
- * none); TranslateMessage turns it into WM_CHAR/WM_SYSCHAR. Any thread. */
-void plat_postinput(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch);
+/* ---- headless input --------------------------------------------------------------- */
+
+/* Input as a window system would deliver it, through the same sink the backends use
+ * (plat/backend.h); any thread. hwnd null sends keys to the window with the focus. */
+
+/* Mouse buttons */
+enum {
+    PLAT_LEFT = 0,
+    PLAT_RIGHT = 1,
+    PLAT_MIDDLE = 2,
+};
+
+/* A key by its set-1 scan code (extended: the E0 prefix) goes down (1) or up (0);
+ * repeats > 0 makes a press an auto-repeat standing for that many repeats. */
+void plat_nullkey(HWND hwnd, int scan, int extended, int down, int repeats);
+/* The same by virtual key, on the key of a US keyboard that has it (VK_CONTROL is the
+ * left Ctrl, VK_RCONTROL the right one, VK_HOME the grey Home key, VK_NUMPAD7 the pad's);
+ * keys the keyboard does not have do nothing. */
+void plat_nullvkey(HWND hwnd, int vk, int down, int repeats);
+/* The mouse moves to (x, y), or a button goes down (1) or up (0) there. */
+void plat_nullmousemove(HWND hwnd, int x, int y);
+void plat_nullmousebutton(HWND hwnd, int x, int y, int button, int down);
+/* The window system gives hwnd the focus (gained 1) or takes it away (0). */
+void plat_nullfocus(HWND hwnd, int gained);
 
 /* ---- named-object request channel ------------------------------------------------ */
 

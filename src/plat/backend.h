@@ -17,9 +17,9 @@
 #include "plat/testhooks.h"
 #include "plat/win32.h"
 
-/* How a window appears on screen (PLAT_HIDDEN, PLAT_SHOWN, PLAT_MINIMISED), the headless
- * backend's window records and plat_postinput are declared in plat/testhooks.h, where
- * tests reach them. */
+/* How a window appears on screen (PLAT_HIDDEN, PLAT_SHOWN, PLAT_MINIMISED), the mouse
+ * buttons of the sink and the headless backend's window records and input controls are
+ * declared in plat/testhooks.h, where tests reach them. */
 
 /* What a backend needs to mirror a window. Strings are only valid during the call. */
 typedef struct plat_windowdesc {
@@ -87,7 +87,21 @@ void plat_writeboxline(const char *caption, const char *text);
 
 /* ---- sink: window-system input into the layer (any thread, no layer lock held) ---- */
 
-/* plat_postinput (plat/testhooks.h): an input message for the thread that owns hwnd. */
+/* Input carries only what the window system reports; the layer's input module
+ * (posix/user/input.cpp) makes the messages, keeps the key state and runs the hooks.
+ * hwnd is the window the event is for; keys with hwnd null go to the window that has
+ * the keyboard focus. Events for windows that are gone are dropped. */
+
+/* A key went down (down 1) or up (0): its PC set-1 scan code, extended for the E0
+ * prefix. repeats: 0 for a press or a release; n > 0 for an auto-repeat press standing
+ * for n repeats (one message with that repeat count). */
+void plat_keyinput(HWND hwnd, int scan, int extended, int down, int repeats);
+/* The mouse moved to (x, y), client coordinates of hwnd. */
+void plat_mousemove(HWND hwnd, int x, int y);
+/* A button (PLAT_LEFT, PLAT_RIGHT, PLAT_MIDDLE) went down (1) or up (0) at (x, y). */
+void plat_mousebutton(HWND hwnd, int x, int y, int button, int down);
+/* hwnd got (gained 1) or lost (0) the keyboard focus. */
+void plat_focus(HWND hwnd, int gained);
 /* The window's contents were lost (exposed): it gets WM_PAINT with an erase. */
 void plat_invalidate(HWND hwnd);
 /* The window system minimised (1) or restored (0) the window. */

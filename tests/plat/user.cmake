@@ -5,6 +5,12 @@ thistle_test(user_test
   LIBS thistleplat
   TIMEOUT 30)
 
+# Keyboard and mouse input through the headless backend's controls.
+thistle_test(user_input_test
+  SOURCES user_input_test.cpp
+  LIBS thistleplat
+  TIMEOUT 30)
+
 find_package(SDL2 REQUIRED)
 thistle_test(user_sdl_test
   SOURCES user_sdl_test.cpp

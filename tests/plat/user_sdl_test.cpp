@@ -108,6 +108,65 @@ TEST(SdlBackend, MessageBoxThatCannotBeShownIsWrittenAsOneLine) {
     EXPECT_EQ(r2, IDCANCEL) << "nobody agreed to go on";
 }
 
+// Events as the window system delivers them come out as a Windows program sees them:
+// activation, scan codes with the E0 flag, auto-repeat with the previous-state bit, and
+// the characters TranslateMessage makes.
+TEST(SdlBackend, KeysRepeatAndFocusFromSdlBecomeWindowsMessages) {
+    HWND h = shellwindow(WS_POPUP, 64, 48);
+    ASSERT_NE(h, nullptr);
+    Uint32 id = 0;
+    for (Uint32 i = 1; i < 64 && !id; i++)
+        if (SDL_GetWindowFromID(i))
+            id = i;
+    SDL_Event ev{};
+    ev.type = SDL_WINDOWEVENT;
+    ev.window.windowID = id;
+    ev.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
+    SDL_PushEvent(&ev);
+    const struct {
+        Uint32 type;
+        SDL_Scancode sc;
+        Uint8 repeat;
+    } keys[] = {
+        {SDL_KEYDOWN, SDL_SCANCODE_A, 0}, {SDL_KEYDOWN, SDL_SCANCODE_A, 1},
+        {SDL_KEYUP, SDL_SCANCODE_A, 0},   {SDL_KEYDOWN, SDL_SCANCODE_UP, 0},
+        {SDL_KEYUP, SDL_SCANCODE_UP, 0},
+    };
+    for (const auto &k : keys) {
+        ev = SDL_Event{};
+        ev.type = k.type;
+        ev.key.windowID = id;
+        ev.key.state = k.type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+        ev.key.repeat = k.repeat;
+        ev.key.keysym.scancode = k.sc;
+        SDL_PushEvent(&ev);
+    }
+    std::vector<MSG> got;
+    MSG msg;
+    while (got.size() < 9 && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        if (msg.message != WM_PAINT && msg.message != WM_ERASEBKGND)
+            got.push_back(msg);
+    }
+    const struct {
+        UINT msg;
+        WPARAM w;
+        DWORD l;
+    } want[] = {
+        {WM_ACTIVATEAPP, TRUE, 0},     {WM_ACTIVATE, WA_ACTIVE, 0}, {WM_KEYDOWN, 'A', 0x001E0001},
+        {WM_KEYDOWN, 'A', 0x401E0001}, {WM_KEYUP, 'A', 0xC01E0001}, {WM_KEYDOWN, VK_UP, 0x01480001},
+        {WM_KEYUP, VK_UP, 0xC1480001}, {WM_CHAR, 'a', 0x001E0001},  {WM_CHAR, 'a', 0x401E0001},
+    };
+    ASSERT_EQ(got.size(), std::size(want));
+    for (size_t i = 0; i < got.size(); i++) {
+        EXPECT_EQ(got[i].hwnd, h) << i;
+        EXPECT_EQ(got[i].message, want[i].msg) << i;
+        EXPECT_EQ(got[i].wParam, want[i].w) << i;
+        EXPECT_EQ((DWORD)got[i].lParam, want[i].l) << i;
+    }
+    EXPECT_TRUE(DestroyWindow(h));
+}
+
 // The window thread and the display's requests rely on a post ending the event
 // thread's wait at once. Each message is posted a little (0-60 us) after the one before
 // has arrived, so the posts land all along the event thread's way back to waiting. A lost wake-up

@@ -1,8 +1,9 @@
 /*
  * null.cpp - the headless backend: no window system at all.
  *
- * Windows exist only as records (see plat/testhooks.h); nothing produces input, so a waiting
- * thread sleeps on its queue. The screen is THISTLE_SCREEN=WxH (default 640x480), read
+ * Windows exist only as records (see plat/testhooks.h); input comes only from a test,
+ * through the controls of plat/testhooks.h and the layer's sink, so a waiting thread
+ * sleeps on its queue. The screen is THISTLE_SCREEN=WxH (default 640x480), read
  * at each query. Message boxes write one line "<caption>: <text>" to standard error
  * and are answered with IDOK at once.
  * Threads: any thread may call anything; one lock guards the window records.
@@ -11,6 +12,7 @@
 
 #include "backend.h"
 #include "posix/kernel.h"
+#include "posix/user/input.h"
 
 #include <atomic>
 #include <cstdio>
@@ -165,10 +167,12 @@ void plat_writeboxline(const char *caption, const char *text) {
 }
 
 int plat_nullwindow(HWND hwnd, plat_nullwindowinfo *info) {
+    HWND focus = platuser::focuswindow();
     std::lock_guard<std::mutex> guard(nulllock);
     for (nullwindow *w : windows) {
         if (w->hwnd == hwnd) {
             *info = w->info;
+            info->focus = hwnd == focus;
             return 1;
         }
     }
@@ -177,4 +181,26 @@ int plat_nullwindow(HWND hwnd, plat_nullwindowinfo *info) {
 
 int plat_nullcursorvisible(void) {
     return cursorvisible.load();
+}
+
+void plat_nullkey(HWND hwnd, int scan, int extended, int down, int repeats) {
+    plat_keyinput(hwnd, scan, extended, down, repeats);
+}
+
+void plat_nullvkey(HWND hwnd, int vk, int down, int repeats) {
+    bool ext;
+    if (int scan = platuser::vktoscan((UINT)vk, &ext))
+        plat_keyinput(hwnd, scan, ext, down, repeats);
+}
+
+void plat_nullmousemove(HWND hwnd, int x, int y) {
+    plat_mousemove(hwnd, x, y);
+}
+
+void plat_nullmousebutton(HWND hwnd, int x, int y, int button, int down) {
+    plat_mousebutton(hwnd, x, y, button, down);
+}
+
+void plat_nullfocus(HWND hwnd, int gained) {
+    plat_focus(hwnd, gained);
 }

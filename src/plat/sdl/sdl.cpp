@@ -15,8 +15,9 @@
  * need the lock held while blocked and an SDL event pushed to end it.
  * Cursor: ShowCursor may come from any thread; the wanted state is recorded and applied
  * by the next SDL call on the event thread or a window creation.
- * Limits: characters for WM_CHAR come from the key's symbol with a US shift layout;
- * no system-modal boxes (SDL has none; every box is modal to the calling thread): a box
+ * Input: keys are reported by their PC scan code, mouse and focus events as they come;
+ * the layer's input module (posix/user/input.cpp) makes the messages and characters.
+ * Limits: no system-modal boxes (SDL has none; every box is modal to the calling thread): a box
  * with MB_SYSTEMMODAL or MB_SETFOREGROUND takes "always on top" from our windows while
  * it is up, so a topmost full-screen window of ours cannot hide it.
  * Rendering is software: each window's own surface, filled and presented directly.
@@ -42,14 +43,12 @@ struct sdlwindow {
     std::thread::id creator;
 };
 
-/* A message produced while reading events, delivered once sdllock is released. */
+/* An event read from SDL, handed to the layer once sdllock is released. */
 struct input {
-    enum { post, invalidate, minimise } kind;
+    enum { close, invalidate, minimise, key, move, button, focus } kind;
     HWND hwnd;
-    UINT msg;
-    WPARAM wparam;
-    LPARAM lparam;
-    int ch;
+    int a, b, c, d; /* key: scan, extended, down, repeats; move: x, y; button: x, y,
+                       button, down; minimise, focus: a the flag */
 };
 
 std::mutex sdllock;
@@ -70,173 +69,129 @@ bool woken = false; /* wakelock */
  * input waits before it becomes a message. */
 constexpr int pollms = 4;
 
-/* Windows virtual-key codes and PC (set 1) scan codes of the keys we translate;
- * keys not listed are not reported. */
+/* PC (set 1) scan codes of the keys SDL reports, with the E0 prefix flag; keys not
+ * listed are not reported. Print Screen is E0 37, as Windows reports it. */
 struct keyinfo {
     SDL_Scancode sc;
-    BYTE vk;
     BYTE scan;
     BYTE ext;
 };
 
 const keyinfo keytable[] = {
     /* 0x04 a..z */
-    {SDL_SCANCODE_A, 'A', 0x1E, 0},
-    {SDL_SCANCODE_B, 'B', 0x30, 0},
-    {SDL_SCANCODE_C, 'C', 0x2E, 0},
-    {SDL_SCANCODE_D, 'D', 0x20, 0},
-    {SDL_SCANCODE_E, 'E', 0x12, 0},
-    {SDL_SCANCODE_F, 'F', 0x21, 0},
-    {SDL_SCANCODE_G, 'G', 0x22, 0},
-    {SDL_SCANCODE_H, 'H', 0x23, 0},
-    {SDL_SCANCODE_I, 'I', 0x17, 0},
-    {SDL_SCANCODE_J, 'J', 0x24, 0},
-    {SDL_SCANCODE_K, 'K', 0x25, 0},
-    {SDL_SCANCODE_L, 'L', 0x26, 0},
-    {SDL_SCANCODE_M, 'M', 0x32, 0},
-    {SDL_SCANCODE_N, 'N', 0x31, 0},
-    {SDL_SCANCODE_O, 'O', 0x18, 0},
-    {SDL_SCANCODE_P, 'P', 0x19, 0},
-    {SDL_SCANCODE_Q, 'Q', 0x10, 0},
-    {SDL_SCANCODE_R, 'R', 0x13, 0},
-    {SDL_SCANCODE_S, 'S', 0x1F, 0},
-    {SDL_SCANCODE_T, 'T', 0x14, 0},
-    {SDL_SCANCODE_U, 'U', 0x16, 0},
-    {SDL_SCANCODE_V, 'V', 0x2F, 0},
-    {SDL_SCANCODE_W, 'W', 0x11, 0},
-    {SDL_SCANCODE_X, 'X', 0x2D, 0},
-    {SDL_SCANCODE_Y, 'Y', 0x15, 0},
-    {SDL_SCANCODE_Z, 'Z', 0x2C, 0},
+    {SDL_SCANCODE_A, 0x1E, 0},
+    {SDL_SCANCODE_B, 0x30, 0},
+    {SDL_SCANCODE_C, 0x2E, 0},
+    {SDL_SCANCODE_D, 0x20, 0},
+    {SDL_SCANCODE_E, 0x12, 0},
+    {SDL_SCANCODE_F, 0x21, 0},
+    {SDL_SCANCODE_G, 0x22, 0},
+    {SDL_SCANCODE_H, 0x23, 0},
+    {SDL_SCANCODE_I, 0x17, 0},
+    {SDL_SCANCODE_J, 0x24, 0},
+    {SDL_SCANCODE_K, 0x25, 0},
+    {SDL_SCANCODE_L, 0x26, 0},
+    {SDL_SCANCODE_M, 0x32, 0},
+    {SDL_SCANCODE_N, 0x31, 0},
+    {SDL_SCANCODE_O, 0x18, 0},
+    {SDL_SCANCODE_P, 0x19, 0},
+    {SDL_SCANCODE_Q, 0x10, 0},
+    {SDL_SCANCODE_R, 0x13, 0},
+    {SDL_SCANCODE_S, 0x1F, 0},
+    {SDL_SCANCODE_T, 0x14, 0},
+    {SDL_SCANCODE_U, 0x16, 0},
+    {SDL_SCANCODE_V, 0x2F, 0},
+    {SDL_SCANCODE_W, 0x11, 0},
+    {SDL_SCANCODE_X, 0x2D, 0},
+    {SDL_SCANCODE_Y, 0x15, 0},
+    {SDL_SCANCODE_Z, 0x2C, 0},
     /* 0x1E 1..9, 0 */
-    {SDL_SCANCODE_1, '1', 0x02, 0},
-    {SDL_SCANCODE_2, '2', 0x03, 0},
-    {SDL_SCANCODE_3, '3', 0x04, 0},
-    {SDL_SCANCODE_4, '4', 0x05, 0},
-    {SDL_SCANCODE_5, '5', 0x06, 0},
-    {SDL_SCANCODE_6, '6', 0x07, 0},
-    {SDL_SCANCODE_7, '7', 0x08, 0},
-    {SDL_SCANCODE_8, '8', 0x09, 0},
-    {SDL_SCANCODE_9, '9', 0x0A, 0},
-    {SDL_SCANCODE_0, '0', 0x0B, 0},
+    {SDL_SCANCODE_1, 0x02, 0},
+    {SDL_SCANCODE_2, 0x03, 0},
+    {SDL_SCANCODE_3, 0x04, 0},
+    {SDL_SCANCODE_4, 0x05, 0},
+    {SDL_SCANCODE_5, 0x06, 0},
+    {SDL_SCANCODE_6, 0x07, 0},
+    {SDL_SCANCODE_7, 0x08, 0},
+    {SDL_SCANCODE_8, 0x09, 0},
+    {SDL_SCANCODE_9, 0x0A, 0},
+    {SDL_SCANCODE_0, 0x0B, 0},
     /* 0x28 */
-    {SDL_SCANCODE_RETURN, 0x0D, 0x1C, 0},
-    {SDL_SCANCODE_ESCAPE, 0x1B, 0x01, 0},
-    {SDL_SCANCODE_BACKSPACE, 0x08, 0x0E, 0},
-    {SDL_SCANCODE_TAB, 0x09, 0x0F, 0},
-    {SDL_SCANCODE_SPACE, 0x20, 0x39, 0},
-    {SDL_SCANCODE_MINUS, 0xBD, 0x0C, 0},
-    {SDL_SCANCODE_EQUALS, 0xBB, 0x0D, 0},
-    {SDL_SCANCODE_LEFTBRACKET, 0xDB, 0x1A, 0},
-    {SDL_SCANCODE_RIGHTBRACKET, 0xDD, 0x1B, 0},
-    {SDL_SCANCODE_BACKSLASH, 0xDC, 0x2B, 0},
+    {SDL_SCANCODE_RETURN, 0x1C, 0},
+    {SDL_SCANCODE_ESCAPE, 0x01, 0},
+    {SDL_SCANCODE_BACKSPACE, 0x0E, 0},
+    {SDL_SCANCODE_TAB, 0x0F, 0},
+    {SDL_SCANCODE_SPACE, 0x39, 0},
+    {SDL_SCANCODE_MINUS, 0x0C, 0},
+    {SDL_SCANCODE_EQUALS, 0x0D, 0},
+    {SDL_SCANCODE_LEFTBRACKET, 0x1A, 0},
+    {SDL_SCANCODE_RIGHTBRACKET, 0x1B, 0},
+    {SDL_SCANCODE_BACKSLASH, 0x2B, 0},
     /* 0x33 */
-    {SDL_SCANCODE_SEMICOLON, 0xBA, 0x27, 0},
-    {SDL_SCANCODE_APOSTROPHE, 0xDE, 0x28, 0},
-    {SDL_SCANCODE_GRAVE, 0xC0, 0x29, 0},
-    {SDL_SCANCODE_COMMA, 0xBC, 0x33, 0},
-    {SDL_SCANCODE_PERIOD, 0xBE, 0x34, 0},
-    {SDL_SCANCODE_SLASH, 0xBF, 0x35, 0},
-    {SDL_SCANCODE_CAPSLOCK, 0x14, 0x3A, 0},
+    {SDL_SCANCODE_SEMICOLON, 0x27, 0},
+    {SDL_SCANCODE_APOSTROPHE, 0x28, 0},
+    {SDL_SCANCODE_GRAVE, 0x29, 0},
+    {SDL_SCANCODE_COMMA, 0x33, 0},
+    {SDL_SCANCODE_PERIOD, 0x34, 0},
+    {SDL_SCANCODE_SLASH, 0x35, 0},
+    {SDL_SCANCODE_CAPSLOCK, 0x3A, 0},
     /* 0x3A F1..F12 */
-    {SDL_SCANCODE_F1, 0x70, 0x3B, 0},
-    {SDL_SCANCODE_F2, 0x71, 0x3C, 0},
-    {SDL_SCANCODE_F3, 0x72, 0x3D, 0},
-    {SDL_SCANCODE_F4, 0x73, 0x3E, 0},
-    {SDL_SCANCODE_F5, 0x74, 0x3F, 0},
-    {SDL_SCANCODE_F6, 0x75, 0x40, 0},
-    {SDL_SCANCODE_F7, 0x76, 0x41, 0},
-    {SDL_SCANCODE_F8, 0x77, 0x42, 0},
-    {SDL_SCANCODE_F9, 0x78, 0x43, 0},
-    {SDL_SCANCODE_F10, 0x79, 0x44, 0},
-    {SDL_SCANCODE_F11, 0x7A, 0x57, 0},
-    {SDL_SCANCODE_F12, 0x7B, 0x58, 0},
+    {SDL_SCANCODE_F1, 0x3B, 0},
+    {SDL_SCANCODE_F2, 0x3C, 0},
+    {SDL_SCANCODE_F3, 0x3D, 0},
+    {SDL_SCANCODE_F4, 0x3E, 0},
+    {SDL_SCANCODE_F5, 0x3F, 0},
+    {SDL_SCANCODE_F6, 0x40, 0},
+    {SDL_SCANCODE_F7, 0x41, 0},
+    {SDL_SCANCODE_F8, 0x42, 0},
+    {SDL_SCANCODE_F9, 0x43, 0},
+    {SDL_SCANCODE_F10, 0x44, 0},
+    {SDL_SCANCODE_F11, 0x57, 0},
+    {SDL_SCANCODE_F12, 0x58, 0},
     /* 0x46 */
-    {SDL_SCANCODE_PRINTSCREEN, 0x2C, 0x37, 1},
-    {SDL_SCANCODE_SCROLLLOCK, 0x91, 0x46, 0},
-    {SDL_SCANCODE_PAUSE, 0x13, 0x45, 0},
-    {SDL_SCANCODE_INSERT, 0x2D, 0x52, 1},
-    {SDL_SCANCODE_HOME, 0x24, 0x47, 1},
-    {SDL_SCANCODE_PAGEUP, 0x21, 0x49, 1},
-    {SDL_SCANCODE_DELETE, 0x2E, 0x53, 1},
-    {SDL_SCANCODE_END, 0x23, 0x4F, 1},
-    {SDL_SCANCODE_PAGEDOWN, 0x22, 0x51, 1},
-    {SDL_SCANCODE_RIGHT, 0x27, 0x4D, 1},
-    {SDL_SCANCODE_LEFT, 0x25, 0x4B, 1},
-    {SDL_SCANCODE_DOWN, 0x28, 0x50, 1},
-    {SDL_SCANCODE_UP, 0x26, 0x48, 1},
+    {SDL_SCANCODE_PRINTSCREEN, 0x37, 1},
+    {SDL_SCANCODE_SCROLLLOCK, 0x46, 0},
+    {SDL_SCANCODE_PAUSE, 0x45, 0},
+    {SDL_SCANCODE_INSERT, 0x52, 1},
+    {SDL_SCANCODE_HOME, 0x47, 1},
+    {SDL_SCANCODE_PAGEUP, 0x49, 1},
+    {SDL_SCANCODE_DELETE, 0x53, 1},
+    {SDL_SCANCODE_END, 0x4F, 1},
+    {SDL_SCANCODE_PAGEDOWN, 0x51, 1},
+    {SDL_SCANCODE_RIGHT, 0x4D, 1},
+    {SDL_SCANCODE_LEFT, 0x4B, 1},
+    {SDL_SCANCODE_DOWN, 0x50, 1},
+    {SDL_SCANCODE_UP, 0x48, 1},
     /* 0x53 keypad */
-    {SDL_SCANCODE_NUMLOCKCLEAR, 0x90, 0x45, 1},
-    {SDL_SCANCODE_KP_DIVIDE, 0x6F, 0x35, 1},
-    {SDL_SCANCODE_KP_MULTIPLY, 0x6A, 0x37, 0},
-    {SDL_SCANCODE_KP_MINUS, 0x6D, 0x4A, 0},
-    {SDL_SCANCODE_KP_PLUS, 0x6B, 0x4E, 0},
-    {SDL_SCANCODE_KP_ENTER, 0x0D, 0x1C, 1},
-    {SDL_SCANCODE_KP_1, 0x61, 0x4F, 0},
-    {SDL_SCANCODE_KP_2, 0x62, 0x50, 0},
-    {SDL_SCANCODE_KP_3, 0x63, 0x51, 0},
-    {SDL_SCANCODE_KP_4, 0x64, 0x4B, 0},
-    {SDL_SCANCODE_KP_5, 0x65, 0x4C, 0},
-    {SDL_SCANCODE_KP_6, 0x66, 0x4D, 0},
-    {SDL_SCANCODE_KP_7, 0x67, 0x47, 0},
-    {SDL_SCANCODE_KP_8, 0x68, 0x48, 0},
-    {SDL_SCANCODE_KP_9, 0x69, 0x49, 0},
-    {SDL_SCANCODE_KP_0, 0x60, 0x52, 0},
-    {SDL_SCANCODE_KP_PERIOD, 0x6E, 0x53, 0},
+    {SDL_SCANCODE_NUMLOCKCLEAR, 0x45, 1},
+    {SDL_SCANCODE_KP_DIVIDE, 0x35, 1},
+    {SDL_SCANCODE_KP_MULTIPLY, 0x37, 0},
+    {SDL_SCANCODE_KP_MINUS, 0x4A, 0},
+    {SDL_SCANCODE_KP_PLUS, 0x4E, 0},
+    {SDL_SCANCODE_KP_ENTER, 0x1C, 1},
+    {SDL_SCANCODE_KP_1, 0x4F, 0},
+    {SDL_SCANCODE_KP_2, 0x50, 0},
+    {SDL_SCANCODE_KP_3, 0x51, 0},
+    {SDL_SCANCODE_KP_4, 0x4B, 0},
+    {SDL_SCANCODE_KP_5, 0x4C, 0},
+    {SDL_SCANCODE_KP_6, 0x4D, 0},
+    {SDL_SCANCODE_KP_7, 0x47, 0},
+    {SDL_SCANCODE_KP_8, 0x48, 0},
+    {SDL_SCANCODE_KP_9, 0x49, 0},
+    {SDL_SCANCODE_KP_0, 0x52, 0},
+    {SDL_SCANCODE_KP_PERIOD, 0x53, 0},
     /* 0x65 */
-    {SDL_SCANCODE_APPLICATION, 0x5D, 0x5D, 1},
-    /* 0xE0 modifiers: Windows reports both sides by the generic code */
-    {SDL_SCANCODE_LCTRL, VK_CONTROL, 0x1D, 0},
-    {SDL_SCANCODE_LSHIFT, VK_SHIFT, 0x2A, 0},
-    {SDL_SCANCODE_LALT, VK_MENU, 0x38, 0},
-    {SDL_SCANCODE_LGUI, 0x5B, 0x5B, 1},
-    {SDL_SCANCODE_RCTRL, VK_CONTROL, 0x1D, 1},
-    {SDL_SCANCODE_RSHIFT, VK_SHIFT, 0x36, 0},
-    {SDL_SCANCODE_RALT, VK_MENU, 0x38, 1},
-    {SDL_SCANCODE_RGUI, 0x5C, 0x5C, 1},
+    {SDL_SCANCODE_APPLICATION, 0x5D, 1},
+    /* 0xE0 modifiers */
+    {SDL_SCANCODE_LCTRL, 0x1D, 0},
+    {SDL_SCANCODE_LSHIFT, 0x2A, 0},
+    {SDL_SCANCODE_LALT, 0x38, 0},
+    {SDL_SCANCODE_LGUI, 0x5B, 1},
+    {SDL_SCANCODE_RCTRL, 0x1D, 1},
+    {SDL_SCANCODE_RSHIFT, 0x36, 0},
+    {SDL_SCANCODE_RALT, 0x38, 1},
+    {SDL_SCANCODE_RGUI, 0x5C, 1},
 };
-
-/* Shifted characters of a US keyboard, for the printable ASCII keys. */
-int shifted(int c) {
-    static const char from[] = "1234567890-=[]\\;',./`";
-    static const char to[] = "!@#$%^&*()_+{}|:\"<>?~";
-    for (int i = 0; from[i]; i++)
-        if (from[i] == c)
-            return to[i];
-    return c;
-}
-
-/* The character a key-down produces, 0 for none. */
-int keychar(const SDL_Keysym &k) {
-    bool shift = k.mod & KMOD_SHIFT;
-    bool ctrl = k.mod & KMOD_CTRL;
-    SDL_Keycode sym = k.sym;
-    if (sym >= 'a' && sym <= 'z') {
-        if (ctrl)
-            return (int)(sym - 'a' + 1);
-        bool upper = shift != ((k.mod & KMOD_CAPS) != 0);
-        return upper ? (int)(sym - 'a' + 'A') : (int)sym;
-    }
-    if (ctrl)
-        return 0;
-    switch (sym) {
-    case SDLK_RETURN:
-    case SDLK_KP_ENTER:
-        return '\r';
-    case SDLK_BACKSPACE:
-        return 8;
-    case SDLK_TAB:
-        return 9;
-    case SDLK_ESCAPE:
-        return 27;
-    default:
-        break;
-    }
-    if (sym >= 0x20 && sym < 0x7F)
-        return shift ? shifted((int)sym) : (int)sym;
-    if ((k.mod & KMOD_NUM) && k.scancode >= SDL_SCANCODE_KP_1 && k.scancode <= SDL_SCANCODE_KP_0)
-        return k.scancode == SDL_SCANCODE_KP_0 ? '0' : '1' + (k.scancode - SDL_SCANCODE_KP_1);
-    return 0;
-}
 
 /* Applies a changed cursor request; sdllock held. */
 void applycursor() {
@@ -254,23 +209,7 @@ HWND hwndof(Uint32 id) {
     return nullptr;
 }
 
-WPARAM mousekeys(Uint32 buttons) {
-    WPARAM mk = 0;
-    SDL_Keymod mod = SDL_GetModState();
-    if (buttons & SDL_BUTTON_LMASK)
-        mk |= MK_LBUTTON;
-    if (buttons & SDL_BUTTON_RMASK)
-        mk |= MK_RBUTTON;
-    if (mod & KMOD_SHIFT)
-        mk |= MK_SHIFT;
-    if (mod & KMOD_CTRL)
-        mk |= MK_CONTROL;
-    if (buttons & SDL_BUTTON_MMASK)
-        mk |= MK_MBUTTON;
-    return mk;
-}
-
-/* Turns one SDL event into messages for the layer; sdllock held. */
+/* Turns one SDL event into input for the layer; sdllock held. */
 void translate(const SDL_Event &ev, std::vector<input> &out) {
     switch (ev.type) {
     case SDL_WINDOWEVENT: {
@@ -279,24 +218,22 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
             return;
         switch (ev.window.event) {
         case SDL_WINDOWEVENT_CLOSE:
-            out.push_back({input::post, h, WM_SYSCOMMAND, SC_CLOSE, 0, 0});
+            out.push_back({input::close, h, 0, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_EXPOSED:
             out.push_back({input::invalidate, h, 0, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_MINIMIZED:
-            out.push_back({input::minimise, h, 0, 1, 0, 0});
+            out.push_back({input::minimise, h, 1, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_RESTORED:
             out.push_back({input::minimise, h, 0, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
-            out.push_back({input::post, h, WM_ACTIVATEAPP, 1, 0, 0});
-            out.push_back({input::post, h, WM_ACTIVATE, WA_ACTIVE, 0, 0});
+            out.push_back({input::focus, h, 1, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
-            out.push_back({input::post, h, WM_ACTIVATE, WA_INACTIVE, 0, 0});
-            out.push_back({input::post, h, WM_ACTIVATEAPP, 0, 0, 0});
+            out.push_back({input::focus, h, 0, 0, 0, 0});
             break;
         default:
             break;
@@ -306,57 +243,38 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
         HWND h = hwndof(ev.key.windowID);
-        const keyinfo *found = nullptr;
-        for (const keyinfo &e : keytable)
-            if (e.sc == ev.key.keysym.scancode)
-                found = &e;
-        if (!h || !found)
-            return;
-        const keyinfo &k = *found;
-        bool down = ev.type == SDL_KEYDOWN;
-        bool alt = (ev.key.keysym.mod & KMOD_ALT) || k.vk == VK_MENU;
-        /* As on Windows: keys with Alt held, Alt itself and F10 are system keys. */
-        bool sys = (alt && !(ev.key.keysym.mod & KMOD_CTRL)) || k.vk == VK_F10;
-        UINT msg = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
-        /* lParam: repeat 1, scan code, extended, context (Alt), previous state, up. */
-        DWORD lp = 1u | ((DWORD)k.scan << 16) | ((DWORD)k.ext << 24);
-        if (alt)
-            lp |= 1u << 29;
-        if (!down)
-            lp |= (1u << 30) | (1u << 31);
-        else if (ev.key.repeat)
-            lp |= 1u << 30;
-        out.push_back({input::post, h, msg, k.vk, (LPARAM)lp, down ? keychar(ev.key.keysym) : 0});
+        for (const keyinfo &k : keytable)
+            if (k.sc == ev.key.keysym.scancode)
+                out.push_back({input::key, h, k.scan, k.ext, ev.type == SDL_KEYDOWN,
+                               ev.type == SDL_KEYDOWN && ev.key.repeat ? 1 : 0});
         break;
     }
     case SDL_MOUSEMOTION: {
         HWND h = hwndof(ev.motion.windowID);
         if (h)
-            out.push_back({input::post, h, WM_MOUSEMOVE, mousekeys(ev.motion.state),
-                           MAKELPARAM(ev.motion.x, ev.motion.y), 0});
+            out.push_back({input::move, h, ev.motion.x, ev.motion.y, 0, 0});
         break;
     }
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
         HWND h = hwndof(ev.button.windowID);
-        bool down = ev.type == SDL_MOUSEBUTTONDOWN;
-        UINT msg;
+        int button;
         switch (ev.button.button) {
         case SDL_BUTTON_LEFT:
-            msg = down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+            button = PLAT_LEFT;
             break;
         case SDL_BUTTON_RIGHT:
-            msg = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+            button = PLAT_RIGHT;
             break;
         case SDL_BUTTON_MIDDLE:
-            msg = down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+            button = PLAT_MIDDLE;
             break;
         default:
             return;
         }
         if (h)
-            out.push_back({input::post, h, msg, mousekeys(SDL_GetMouseState(nullptr, nullptr)),
-                           MAKELPARAM(ev.button.x, ev.button.y), 0});
+            out.push_back({input::button, h, ev.button.x, ev.button.y, button,
+                           ev.type == SDL_MOUSEBUTTONDOWN});
         break;
     }
     default:
@@ -489,6 +407,33 @@ void readevents(std::vector<input> &out) {
     applycursor();
 }
 
+/* Hands one event to the layer; no lock held. */
+void deliver(const input &i) {
+    switch (i.kind) {
+    case input::close:
+        PostMessageA(i.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    case input::invalidate:
+        plat_invalidate(i.hwnd);
+        break;
+    case input::minimise:
+        plat_setminimised(i.hwnd, i.a);
+        break;
+    case input::key: /* a key with no window of ours: the layer's focus window */
+        plat_keyinput(i.hwnd, i.a, i.b, i.c, i.d);
+        break;
+    case input::move:
+        plat_mousemove(i.hwnd, i.a, i.b);
+        break;
+    case input::button:
+        plat_mousebutton(i.hwnd, i.a, i.b, i.c, i.d);
+        break;
+    case input::focus:
+        plat_focus(i.hwnd, i.a);
+        break;
+    }
+}
+
 /* Waits up to ms for a wake-up and takes it; true when there was one. */
 bool waitforwake(int ms) {
     std::unique_lock<std::mutex> held(wakelock);
@@ -522,14 +467,8 @@ int sdlpumpevents(int waitms) {
         if (left.count() <= 0 || waitforwake(std::min(pollms, (int)left.count())))
             break;
     }
-    for (const input &i : out) {
-        if (i.kind == input::post)
-            plat_postinput(i.hwnd, i.msg, i.wparam, i.lparam, i.ch);
-        else if (i.kind == input::invalidate)
-            plat_invalidate(i.hwnd);
-        else
-            plat_setminimised(i.hwnd, (int)i.wparam);
-    }
+    for (const input &i : out)
+        deliver(i);
     return 1;
 }
 

@@ -7,7 +7,8 @@
  * threads wait in their own list and are served first, by GetMessageA or by a thread
  * blocked in its own SendMessageA (so two threads sending to each other both finish).
  * Layer calls (work the layer does on a window's own thread for another process) are
- * served before sent messages, at the same points.
+ * served before sent messages, at the same points. Key messages from the keyboard pass
+ * the keyboard hooks (input.cpp) on their way out of GetMessageA.
  * Locks: userlock (see user.h); procedures and backend calls run without it.
  * Termination: every queue registers a wake-up with its thread's record; TerminateThread
  * calls it to get the thread out of its queue wait (or the backend's), and the thread
@@ -20,6 +21,7 @@
 #include "user.h"
 
 #include "backend.h"
+#include "input.h"
 
 #include <algorithm>
 #include <chrono>
@@ -36,21 +38,13 @@ struct queueholder {
 
 thread_local queueholder holder;
 
-/* The last key-down message GetMessageA returned and the character it produces, so
- * TranslateMessage can find the character the backend gave (-1: posted by a program,
- * the character is worked out from the key). */
+/* The last key-down message GetMessageA returned and the keyboard it was made with,
+ * so TranslateMessage gives it the character of that moment. */
 thread_local struct {
     bool valid;
     MSG msg;
-    int ch;
+    unsigned input;
 } lastkey;
-
-/* Key state as seen by this thread's retrieved messages (bit 7: down). */
-thread_local BYTE keystate[256];
-
-constexpr UINT vkshift = 0x10;
-constexpr UINT vkcontrol = 0x11;
-constexpr UINT vkmenu = 0x12;
 
 queueholder::~queueholder() {
     if (!q)
@@ -98,32 +92,8 @@ bool passes(const MSG &m, HWND filter, UINT lo, UINT hi) {
     return m.message >= lo && m.message <= hi;
 }
 
-/* Character of a key-down message that no backend annotated (injected messages):
- * letters, digits and the few control keys a US keyboard gives without a layout. */
-int fallbackchar(UINT vk) {
-    bool shift = keystate[vkshift] & 0x80;
-    bool ctrl = keystate[vkcontrol] & 0x80;
-    if (vk >= 'A' && vk <= 'Z') {
-        if (ctrl)
-            return (int)(vk - 'A' + 1);
-        return shift ? (int)vk : (int)(vk - 'A' + 'a');
-    }
-    if (vk >= '0' && vk <= '9' && !shift)
-        return (int)vk;
-    switch (vk) {
-    case 0x08: /* back */
-    case 0x09: /* tab */
-    case 0x0D: /* return */
-    case 0x1B: /* escape */
-    case 0x20: /* space */
-        return (int)vk;
-    default:
-        return 0;
-    }
-}
-
 /* Posts into q; false when the queue is full or its thread has ended. */
-bool postto(msgqueue *q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch) {
+bool postto(msgqueue *q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, unsigned input) {
     userguard held(state().lock);
     if (q->dead || q->posted.size() >= maxposted)
         return false;
@@ -133,7 +103,7 @@ bool postto(msgqueue *q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int 
     e.msg.wParam = wparam;
     e.msg.lParam = lparam;
     e.msg.time = msgtime();
-    e.ch = ch;
+    e.input = input;
     q->posted.push_back(e);
     bool wake = signalqueue(q);
     held.unlock();
@@ -307,21 +277,20 @@ bool runonowner(HWND hwnd, LRESULT (*fn)(HWND, int), int arg, DWORD waitms, LRES
     return true;
 }
 
+bool postinput(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, unsigned input) {
+    std::shared_ptr<msgqueue> q = ownerof(hwnd, nullptr);
+    return q && postto(q.get(), hwnd, msg, wparam, lparam, input);
+}
+
 } // namespace platuser
 
 using namespace platuser;
 
-/* Input from the backend: a posted message for the window's thread, with the character
- * a key-down produces. Input for a stale window is dropped. */
-void plat_postinput(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int ch) {
-    std::shared_ptr<msgqueue> q = ownerof(hwnd, nullptr);
-    if (q)
-        postto(q.get(), hwnd, msg, wparam, lparam, ch);
-}
-
 /* Waits for a message for the calling thread: sent messages are served first, then a
  * posted one is returned, then the quit flag (result 0, msg.wParam the exit code), then
- * a WM_PAINT for a window that needs it. Returns -1 for a stale hwnd filter. */
+ * a WM_PAINT for a window that needs it. A key message from the keyboard first goes
+ * through the keyboard hooks, which may discard it. Returns -1 for a stale hwnd
+ * filter. */
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
     if (!lpMsg) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -336,17 +305,21 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
         endifterminated(held);
         if (serveincoming(held, q))
             continue;
-        for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
-            if (!passes(it->msg, hWnd, wMsgFilterMin, wMsgFilterMax))
-                continue;
+        auto it = std::find_if(q->posted.begin(), q->posted.end(), [&](const queuedmsg &p) {
+            return passes(p.msg, hWnd, wMsgFilterMin, wMsgFilterMax);
+        });
+        if (it != q->posted.end()) {
             queuedmsg e = *it;
             q->posted.erase(it);
             held.unlock();
+            if ((e.input & inp_keyboard) && iskeymsg(e.msg.message) && runkeyhooks(e.msg)) {
+                held.lock(); /* discarded: never returned, never translated */
+                continue;
+            }
             *lpMsg = e.msg;
-            if (iskeymsg(e.msg.message) && e.msg.wParam < 256)
-                keystate[e.msg.wParam] = iskeydown(e.msg.message) ? 0x80 : 0;
+            noteretrieved(e.msg, e.input);
             if (iskeydown(e.msg.message))
-                lastkey = {true, e.msg, e.ch};
+                lastkey = {true, e.msg, e.input};
             return e.msg.message == WM_QUIT ? 0 : 1;
         }
         bool quitok = (wMsgFilterMin == 0 && wMsgFilterMax == 0) ||
@@ -387,7 +360,7 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     msgqueue *q = hWnd ? owner.get() : currentqueue();
     if (!q)
         return FALSE;
-    if (!postto(q, hWnd, Msg, wParam, lParam, -1)) {
+    if (!postto(q, hWnd, Msg, wParam, lParam, 0)) {
         SetLastError(ERROR_NOT_ENOUGH_QUOTA);
         return FALSE;
     }
@@ -471,20 +444,20 @@ LRESULT WINAPI DispatchMessageA(const MSG *lpMsg) {
 }
 
 /* Posts WM_CHAR (after WM_KEYDOWN) or WM_SYSCHAR (after WM_SYSKEYDOWN) for keys that
- * produce a character, with the key-down's lParam. TRUE when the message was a key
- * message. */
+ * produce a character, with the key-down's lParam (so the repeat count carries over).
+ * The character follows the US keyboard (input.cpp): for a key from the keyboard with
+ * the modifiers and Caps Lock of the moment it was pressed, for a key message a program
+ * posted with the thread's key state now. TRUE when the message was a key message. */
 BOOL WINAPI TranslateMessage(const MSG *lpMsg) {
     if (!lpMsg || !iskeymsg(lpMsg->message))
         return FALSE;
     if (!iskeydown(lpMsg->message))
         return TRUE;
-    int ch;
     const MSG &k = lastkey.msg;
-    if (lastkey.valid && lastkey.ch >= 0 && k.hwnd == lpMsg->hwnd && k.message == lpMsg->message &&
-        k.wParam == lpMsg->wParam && k.lParam == lpMsg->lParam && k.time == lpMsg->time)
-        ch = lastkey.ch;
-    else
-        ch = fallbackchar((UINT)lpMsg->wParam);
+    bool fromkeyboard = lastkey.valid && (lastkey.input & inp_keyboard) && k.hwnd == lpMsg->hwnd &&
+                        k.message == lpMsg->message && k.wParam == lpMsg->wParam &&
+                        k.lParam == lpMsg->lParam && k.time == lpMsg->time;
+    int ch = keychar((UINT)lpMsg->wParam, fromkeyboard ? lastkey.input : threadmods());
     if (ch == 0)
         return TRUE;
     UINT out = lpMsg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
@@ -508,9 +481,9 @@ int WINAPI TranslateAcceleratorA(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg) {
     bool charmsg = m == WM_CHAR || m == WM_SYSCHAR;
     if (!charmsg && !iskeydown(m))
         return 0;
-    bool shift = keystate[vkshift] & 0x80;
-    bool ctrl = keystate[vkcontrol] & 0x80;
-    bool alt = m == WM_SYSCHAR || m == WM_SYSKEYDOWN || (keystate[vkmenu] & 0x80);
+    bool shift = threadkeydown(VK_SHIFT);
+    bool ctrl = threadkeydown(VK_CONTROL);
+    bool alt = m == WM_SYSCHAR || m == WM_SYSKEYDOWN || threadkeydown(VK_MENU);
     for (int i = 0; i < table->count; i++) {
         const ACCEL &a = table->entries[i];
         bool match;

@@ -103,11 +103,11 @@ struct sentmsg {
     std::shared_ptr<msgqueue> sender;
 };
 
-/* A posted message and the character a key-down produces (for TranslateMessage):
- * 0 for none, -1 when not known (posted by the program rather than the backend). */
+/* A posted message and, for input, where it came from and the keyboard as it was then
+ * (the inp_ bits of input.h; 0 for what a program posted). */
 struct queuedmsg {
     MSG msg;
-    int ch;
+    unsigned input;
 };
 
 /* One thread's message queue; created on the thread's first need, marked dead when the
