@@ -576,15 +576,20 @@ TEST_F(StartupWindow, KeyDownTableAndShift) {
 /* Keys with a substitute code make no character; with raw key tracking no key does, and
  * every press is queued by its scan code alone. */
 TEST_F(StartupWindow, SubstitutionsAndRawTrackingSuppressCharacters) {
-    plat_postinput(window, WM_KEYDOWN, VK_NUMPAD9, keyparam(1, 0x49), '9');
-    plat_postinput(window, WM_KEYDOWN, 'A', keyparam(1, 30), 'a');
+    auto press = [&](int vk, int repeats) {
+        plat_nullvkey(window, vk, 1, repeats);
+        plat_nullvkey(window, vk, 0, 0);
+    };
+    setlockkey(1, 1); /* Num Lock on: the pad's 9 is VK_NUMPAD9, which makes a '9' */
+    press(VK_NUMPAD9, 0);
+    press('A', 0);
     drain();
     EXPECT_EQ(queued(), (std::vector<uint32_t>{entry(0x4900, 0x49), entry('a', 30)}));
 
     setkeyqueuesize(KEYQUEUE_ENTRIES);
     startkeys();
-    plat_postinput(window, WM_KEYDOWN, 'A', keyparam(2, 30), 'a');
-    plat_postinput(window, WM_KEYDOWN, VK_PRIOR, keyparam(1, 0x49, 1), 0);
+    press('A', 2);
+    press(VK_PRIOR, 0);
     drain();
     stopkeys();
     EXPECT_EQ(queued(), (std::vector<uint32_t>{entry(0, 30), entry(0, 30), entry(0, 0x49, 1)}));
@@ -605,12 +610,28 @@ TEST_F(StartupWindow, DeactivationClearsKeysShowsTheCursorAndRehooks) {
     post(WM_KEYDOWN, 'A', keyparam(1, 30));
     drain();
     EXPECT_EQ(keydown(30), 1);
+#ifndef _WIN32
+    /* The hook is in the platform's chain: Alt+Tab never reaches the window. */
+    installkeyboardhook(1, nullptr);
+    plat_nullvkey(window, VK_MENU, 1, 0);
+    plat_nullvkey(window, VK_TAB, 1, 0);
+    drain();
+    EXPECT_EQ(keydown(56), 1);
+    EXPECT_EQ(keydown(15), 0);
+#endif
 
     int hidden = ShowCursor(FALSE);
     SendMessageA(window, WM_ACTIVATE, WA_INACTIVE, 0);
-    EXPECT_EQ(keydown(30), 0);
+    EXPECT_EQ(keydown(30) + keydown(56), 0);
     EXPECT_EQ(at(keyboardhook).load(), nullptr);
     EXPECT_EQ(at(keyboardhookenabled).load(), 1);
+#ifndef _WIN32
+    plat_nullvkey(window, VK_TAB, 1, 0); /* unhooked: it comes through */
+    drain();
+    EXPECT_EQ(keydown(15), 1);
+    plat_nullvkey(window, VK_TAB, 0, 0);
+    plat_nullvkey(window, VK_MENU, 0, 0);
+#endif
 #ifndef _WIN32 /* Windows keeps the display count per thread */
     EXPECT_EQ(ShowCursor(TRUE), hidden + 2);
 #else
