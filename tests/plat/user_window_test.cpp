@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -299,6 +300,38 @@ TEST_F(UserWindow, FramesClientAreaAndPlacementMessages) {
     DestroyWindow(h);
     EXPECT_FALSE(GetClientRect(h, &client));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+}
+
+// SetActiveWindow moves the focus between the caller's windows with the activation
+// messages; another thread's window cannot be made active from here.
+TEST_F(UserWindow, ActiveWindowTakesTheFocusWithItsMessages) {
+    HWND a = plainwindow(), b = plainwindow();
+    events.clear();
+    SetActiveWindow(nullptr);
+    events.clear();
+    EXPECT_EQ(SetActiveWindow(a), nullptr);
+    EXPECT_EQ(events, (std::vector<UINT>{WM_ACTIVATEAPP, WM_ACTIVATE}));
+    events.clear();
+    EXPECT_EQ(SetActiveWindow(b), a);
+    EXPECT_EQ(events, (std::vector<UINT>{WM_ACTIVATE, WM_ACTIVATE})) << "a loses, b gains";
+    EXPECT_EQ(GetActiveWindow(), b);
+    std::atomic<HWND> other{nullptr};
+    std::atomic<bool> done{false};
+    std::thread owner([&] {
+        other = plainwindow();
+        while (!done)
+            Sleep(1);
+    });
+    while (!other)
+        Sleep(1);
+    EXPECT_EQ(SetActiveWindow(other), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    done = true;
+    owner.join();
+    EXPECT_EQ(GetActiveWindow(), b);
+    DestroyWindow(b);
+    EXPECT_EQ(GetActiveWindow(), nullptr);
+    DestroyWindow(a);
 }
 
 // SendNotifyMessageA to another thread's window returns at once, and the message is served
