@@ -32,7 +32,13 @@
  * the pairs replaced (a run of one symbol whose first element is taken is walked once
  * to move its counted pairs by one).
  *
- *   block:  pairstate | pair table (512 x 512 x 12 bytes) | heap | next | prev | sym
+ * Replacing a pair only ever lowers the counts of the pairs already there or moves their
+ * last occurrences right; the only pairs that grow are the new code's own. So the heap
+ * keeps each pair's standing as it was when it went in, an upper bound: the top is
+ * checked against its list and put back lower when it has fallen, and the new code's
+ * pairs go in once all its occurrences are replaced.
+ *
+ *   block:  pairstate | pair table (512 x 512 x 8 bytes) | heap | next | prev | sym
  *
  *   sym[i]   symbol at i, or PAIRDEAD when a pair starting left of i took it
  *   next[i]  live i: next occurrence of the pair starting at i (circular list),
@@ -42,8 +48,8 @@
  *            last of a dead stretch: the live position before the stretch
  *
  * Threads: none of its own; reentrant. Working memory is one named block of
- * defaultmemclass, purged before return: 10 bytes per input byte plus 3 MiB for the
- * pair table and up to 1 MiB of heap.
+ * defaultmemclass, purged before return: 14 bytes per input byte (4 of them heap, at
+ * most 4 MiB) plus 2 MiB for the pair table.
  */
 #include "thistle/memstd.h"
 #include "thistle/pack.h"
@@ -71,7 +77,13 @@ enum : uint8_t {
 struct pairtype {
     uint32_t head;  /* first occurrence, PAIRNONE when not counted anywhere */
     uint32_t count; /* occurrences on the list */
-    uint32_t slot;  /* 1 + place in the heap, 0 when not there */
+};
+
+/* A pair's standing: its count above, the complement of its last occurrence below, so
+ * the larger standing is the better pair. */
+struct pairentry {
+    uint64_t standing;
+    uint32_t pair;
 };
 
 struct pairstate {
@@ -79,8 +91,9 @@ struct pairstate {
     uint32_t *next;
     uint32_t *prev;
     pairtype *types; /* PAIRTABLE entries, indexed first * PAIRSYMBOLS + second */
-    uint32_t *heap;  /* pair indices, best first */
+    pairentry *heap; /* best standing first, each at or above the pair's own */
     uint32_t heapsize;
+    uint32_t heapcap;
     uint32_t length;
     uint32_t plain[256]; /* plain occurrences of each byte value in sym */
     uint8_t role[256];   /* PAIRPLAIN, PAIRESCAPE or PAIRCODE */
@@ -128,80 +141,88 @@ bool counted(const pairstate &s, uint32_t i) {
 
 /* ---- The heap of pairs worth a definition --------------------------------------------- */
 
-/* Larger count first; among equals the earlier last occurrence (the tail of the list). */
-bool better(const pairstate &s, uint32_t x, uint32_t y) {
-    const pairtype &tx = s.types[x];
-    const pairtype &ty = s.types[y];
-    if (tx.count != ty.count) {
-        return tx.count > ty.count;
-    }
-    return s.prev[tx.head] < s.prev[ty.head];
-}
-
-void heapplace(pairstate &s, uint32_t at, uint32_t pair) {
-    s.heap[at] = pair;
-    s.types[pair].slot = at + 1;
+uint64_t standing(const pairstate &s, uint32_t pair) {
+    const pairtype &t = s.types[pair];
+    return static_cast<uint64_t>(t.count) << 32 | (0xFFFFFFFF - s.prev[t.head]);
 }
 
 void siftup(pairstate &s, uint32_t at) {
-    const uint32_t pair = s.heap[at];
+    const pairentry e = s.heap[at];
     while (at > 0) {
         const uint32_t up = (at - 1) / 2;
-        if (!better(s, pair, s.heap[up])) {
+        if (s.heap[up].standing >= e.standing) {
             break;
         }
-        heapplace(s, at, s.heap[up]);
+        s.heap[at] = s.heap[up];
         at = up;
     }
-    heapplace(s, at, pair);
+    s.heap[at] = e;
 }
 
 void siftdown(pairstate &s, uint32_t at) {
-    const uint32_t pair = s.heap[at];
+    const pairentry e = s.heap[at];
     for (;;) {
         uint32_t child = 2 * at + 1;
         if (child >= s.heapsize) {
             break;
         }
-        if (child + 1 < s.heapsize && better(s, s.heap[child + 1], s.heap[child])) {
+        if (child + 1 < s.heapsize && s.heap[child + 1].standing > s.heap[child].standing) {
             child++;
         }
-        if (!better(s, s.heap[child], pair)) {
+        if (s.heap[child].standing <= e.standing) {
             break;
         }
-        heapplace(s, at, s.heap[child]);
+        s.heap[at] = s.heap[child];
         at = child;
     }
-    heapplace(s, at, pair);
+    s.heap[at] = e;
 }
 
-void heapremove(pairstate &s, uint32_t pair) {
-    const uint32_t at = s.types[pair].slot - 1;
-    s.types[pair].slot = 0;
-    const uint32_t last = s.heap[--s.heapsize];
-    if (at == s.heapsize) {
-        return;
+void heapify(pairstate &s) {
+    for (uint32_t at = s.heapsize / 2; at-- > 0;) {
+        siftdown(s, at);
     }
-    heapplace(s, at, last);
-    siftup(s, at);
-    siftdown(s, s.types[last].slot - 1);
 }
 
-/* Puts the pair where its count and tail now place it: into the heap, out of it or up or
- * down in it. */
-void reweigh(pairstate &s, uint32_t pair) {
-    pairtype &t = s.types[pair];
-    if (t.count < PAIRWORTH) {
-        if (t.slot != 0) {
-            heapremove(s, pair);
+/* Drops the pairs that fell below PAIRWORTH and brings the others' standing up to date;
+ * then at most a quarter of the input's positions are in the heap. */
+void heapcompact(pairstate &s) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < s.heapsize; i++) {
+        const uint32_t pair = s.heap[i].pair;
+        if (s.types[pair].count >= PAIRWORTH) {
+            s.heap[kept++] = pairentry{standing(s, pair), pair};
         }
-        return;
     }
-    if (t.slot == 0) {
-        heapplace(s, s.heapsize++, pair);
+    s.heapsize = kept;
+    heapify(s);
+}
+
+void heappush(pairstate &s, uint32_t pair) {
+    if (s.heapsize == s.heapcap) {
+        heapcompact(s);
     }
-    siftup(s, t.slot - 1);
-    siftdown(s, t.slot - 1);
+    s.heap[s.heapsize] = pairentry{standing(s, pair), pair};
+    siftup(s, s.heapsize++);
+}
+
+/* The most frequent pair (see the counting rules), PAIRNONE when none is worth a
+ * definition. */
+uint32_t heaptop(pairstate &s) {
+    while (s.heapsize > 0) {
+        const uint32_t pair = s.heap[0].pair;
+        if (s.types[pair].count < PAIRWORTH) {
+            s.heap[0] = s.heap[--s.heapsize];
+        } else {
+            const uint64_t now = standing(s, pair);
+            if (now == s.heap[0].standing) {
+                return pair;
+            }
+            s.heap[0].standing = now;
+        }
+        siftdown(s, 0);
+    }
+    return PAIRNONE;
 }
 
 /* ---- Occurrence lists ----------------------------------------------------------------- */
@@ -278,9 +299,6 @@ void listdrop(pairstate &s, uint32_t pair) {
     } while (x != t.head);
     t.head = PAIRNONE;
     t.count = 0;
-    if (t.slot != 0) {
-        heapremove(s, pair);
-    }
 }
 
 /* ---- Counting and replacing ----------------------------------------------------------- */
@@ -298,13 +316,14 @@ void countpairs(pairstate &s) {
         const uint32_t pair = a * PAIRSYMBOLS + b;
         listadd(s, pair, i);
         if (s.types[pair].count == PAIRWORTH) {
-            heapplace(s, s.heapsize++, pair);
+            s.heap[s.heapsize++].pair = pair;
         }
         last = true;
     }
-    for (uint32_t at = s.heapsize / 2; at-- > 0;) {
-        siftdown(s, at);
+    for (uint32_t at = 0; at < s.heapsize; at++) {
+        s.heap[at].standing = standing(s, s.heap[at].pair);
     }
+    heapify(s);
 }
 
 /* The first element of a run of b starting at j is about to go: every counted (b, b) of
@@ -327,7 +346,6 @@ void shiftrun(pairstate &s, uint32_t b, uint32_t j) {
             break;
         }
     }
-    reweigh(s, pair);
 }
 
 /* Replaces the counted occurrence of (a, b) at i by code symbol c, updating the counts of
@@ -340,7 +358,6 @@ void replaceat(pairstate &s, uint32_t a, uint32_t b, uint32_t c, uint32_t i) {
     if (h != PAIRNONE && counted(s, h)) {
         const uint32_t pair = s.sym[h] * PAIRSYMBOLS + a;
         listremove(s, pair, h);
-        reweigh(s, pair);
     }
     if (k != s.length && counted(s, j)) {
         if (a != b && s.sym[k] == b) {
@@ -348,7 +365,6 @@ void replaceat(pairstate &s, uint32_t a, uint32_t b, uint32_t c, uint32_t i) {
         } else {
             const uint32_t pair = b * PAIRSYMBOLS + s.sym[k];
             listremove(s, pair, j);
-            reweigh(s, pair);
         }
     }
     s.sym[i] = static_cast<uint16_t>(c);
@@ -365,14 +381,12 @@ void replaceat(pairstate &s, uint32_t a, uint32_t b, uint32_t c, uint32_t i) {
         if (s.sym[h] != c || g == PAIRNONE || s.sym[g] != c || !counted(s, g)) {
             const uint32_t pair = s.sym[h] * PAIRSYMBOLS + c;
             listadd(s, pair, h);
-            reweigh(s, pair);
         }
     }
     /* Occurrences are replaced left to right, so no c lies right of i yet. */
     if (k != s.length && countable(s, s.sym[k])) {
         const uint32_t pair = c * PAIRSYMBOLS + s.sym[k];
         listadd(s, pair, i);
-        reweigh(s, pair);
     }
 }
 
@@ -399,8 +413,11 @@ int32_t choosecode(const pairstate &s, uint32_t a, uint32_t b) {
 
 void buildcodes(pairstate &s) {
     countpairs(s);
-    while (s.defined < 255 && s.heapsize > 0) {
-        const uint32_t top = s.heap[0];
+    while (s.defined < 255) {
+        const uint32_t top = heaptop(s);
+        if (top == PAIRNONE) {
+            break;
+        }
         const uint32_t a = top / PAIRSYMBOLS;
         const uint32_t b = top % PAIRSYMBOLS;
         int32_t p = choosecode(s, a, b);
@@ -424,10 +441,17 @@ void buildcodes(pairstate &s) {
                 listdrop(s, static_cast<uint32_t>(p) * PAIRSYMBOLS + v);
             }
         }
-        heapremove(s, top);
         const uint32_t c = 256 + static_cast<uint32_t>(p);
         while (s.types[top].head != PAIRNONE) {
             replaceat(s, a, b, c, s.types[top].head);
+        }
+        for (uint32_t v = 0; v < PAIRSYMBOLS; v++) {
+            if (s.types[v * PAIRSYMBOLS + c].count >= PAIRWORTH) {
+                heappush(s, v * PAIRSYMBOLS + c);
+            }
+            if (v != c && s.types[c * PAIRSYMBOLS + v].count >= PAIRWORTH) {
+                heappush(s, c * PAIRSYMBOLS + v);
+            }
         }
     }
 }
@@ -473,10 +497,11 @@ int32_t pairpack(const void *source, size_t size, void *destination, size_t capa
         return PACK_EOVERFLOW;
     }
 
-    /* The heap never holds more pairs than fit 4 times into the input. */
-    const size_t heapcap = size / PAIRWORTH + 1 < PAIRTABLE ? size / PAIRWORTH + 1 : PAIRTABLE;
-    const size_t bytes =
-        sizeof(pairstate) + PAIRTABLE * sizeof(pairtype) + heapcap * 4 + size * (4 + 4 + 2);
+    /* At most a quarter of the positions start pairs counted PAIRWORTH times, and each
+     * pair is in the heap at most once. */
+    const size_t heapcap = size / PAIRWORTH + 2 < PAIRTABLE ? size / PAIRWORTH + 2 : PAIRTABLE;
+    const size_t bytes = sizeof(pairstate) + PAIRTABLE * sizeof(pairtype) +
+                         heapcap * sizeof(pairentry) + size * (4 + 4 + 2);
     uint8_t *block =
         static_cast<uint8_t *>(reservepackwork("cmn\\packpair", __LINE__, "pairpack", bytes));
     if (block == nullptr) {
@@ -487,15 +512,16 @@ int32_t pairpack(const void *source, size_t size, void *destination, size_t capa
     uint8_t *at = block + sizeof(pairstate);
     s->types = static_cast<pairtype *>(static_cast<void *>(at));
     at += PAIRTABLE * sizeof(pairtype);
-    s->heap = static_cast<uint32_t *>(static_cast<void *>(at));
-    at += heapcap * 4;
+    s->heap = static_cast<pairentry *>(static_cast<void *>(at));
+    s->heapcap = static_cast<uint32_t>(heapcap);
+    at += heapcap * sizeof(pairentry);
     s->next = static_cast<uint32_t *>(static_cast<void *>(at));
     at += size * 4;
     s->prev = static_cast<uint32_t *>(static_cast<void *>(at));
     at += size * 4;
     s->sym = static_cast<uint16_t *>(static_cast<void *>(at));
     for (uint32_t i = 0; i < PAIRTABLE; i++) {
-        s->types[i] = pairtype{PAIRNONE, 0, 0};
+        s->types[i] = pairtype{PAIRNONE, 0};
     }
     std::memset(s->next, 0xFF, size * 4);
     std::memset(s->prev, 0xFF, size * 4);
