@@ -40,8 +40,11 @@ TEST_F(Packpair, WritesTablesAndEscapesAsExpected) {
     // Six "ab" pay for a definition; the code is the lowest unused byte.
     EXPECT_EQ(roundtrip(text("abababababab")),
               (bytes{0x46, 0xFB, 0, 0, 12, 0xFF, 1, 0x00, 'a', 'b', 0, 0, 0, 0, 0, 0, 0xFF, 0}));
-    // Three do not.
+    // Three do not, nor do seven a's: a run counts its pairs once (a a a: one a a).
     EXPECT_EQ(roundtrip(text("ababab")).size(), 5u + 2 + 6 + 2);
+    EXPECT_EQ(roundtrip(text("aaaaaaa")),
+              (bytes{0x46, 0xFB, 0, 0, 7, 0xFF, 0, 'a', 'a', 'a', 'a', 'a', 'a', 'a', 0xFF, 0}));
+    EXPECT_EQ(roundtrip(text("aaaaaaaa")).size(), 5u + 2 + 3 + 4 + 2);
     // The long header carries the size in both fields.
     bytes longer = roundtrip(text("xyz"), PACK_LONGHEADER);
     EXPECT_EQ(bytes(longer.begin(), longer.begin() + 8), (bytes{0x47, 0xFB, 0, 0, 3, 0, 0, 3}));
@@ -97,6 +100,14 @@ TEST_F(Packpair, StaysValidWithEveryByteValueInUse) {
     stream = roundtrip(mixed, PACK_LONGHEADER);
     EXPECT_GT(stream[9], 0) << "some definition despite no unused byte";
     EXPECT_LT(stream.size(), mixed.size() * 3 / 4);
+    // A pair seen 5 times pays for its definition and one escape, 4 times it does not.
+    for (uint8_t times : {4, 5}) {
+        bytes each(mixed.begin(), mixed.begin() + 256);
+        for (uint8_t i = 0; i < times; i++) {
+            each.insert(each.end(), {'z', 'x'});
+        }
+        EXPECT_EQ(roundtrip(each)[6], times - 4) << int{times} << " times";
+    }
 
     // All values equally common: no code can pay for the escapes it would need, so the
     // stream is the input plus its escaped escape bytes.
