@@ -14,8 +14,8 @@
  * Fitting, by level: 1 takes the ends of the colours' principal axis and the extreme
  * pixels on it; 2-3 add least-squares refits of the endpoints to the chosen indices;
  * 4-6 add a hill climb over single 5:6:5 steps of the endpoints; 7-9 start from the
- * best ordered clustering of the pixels along the axis (every split into 4, and into
- * 3 plus black, solved in closed form) and climb longer. Error is the squared RGB
+ * two best ordered clusterings of the pixels along the axis (every split into 4, and
+ * into 3 plus black, solved in closed form) and climb longer. Error is the squared RGB
  * distance after widening to 8 bits, measured on the palette exactly as the decoder
  * builds it.
  *
@@ -31,6 +31,7 @@
 #include "packbytes.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -235,76 +236,159 @@ void refit(const blockfit &fit, blockbest &best) {
     trypair(fit, quantize(e0), quantize(e1), best);
 }
 
+/* Least-squares endpoints for the runs [ends[r], ends[r + 1]) of the ordered pixels
+ * (prefix sums of their colours), which take the palette entries in order with the
+ * given c0 and c1 shares. Returns false when the runs do not determine two endpoints. */
+bool solveruns(const float prefix[17][3], const int32_t ends[5], int32_t runs,
+               const float (*share)[2], float e0[3], float e1[3]) {
+    float aa = 0, ab = 0, bb = 0;
+    float ax[3] = {}, bx[3] = {};
+    for (int32_t r = 0; r < runs; r++) {
+        float count = static_cast<float>(ends[r + 1] - ends[r]);
+        float a = share[r][0];
+        float b = share[r][1];
+        aa += count * a * a;
+        ab += count * a * b;
+        bb += count * b * b;
+        for (int32_t c = 0; c < 3; c++) {
+            float sum = prefix[ends[r + 1]][c] - prefix[ends[r]][c];
+            ax[c] += a * sum;
+            bx[c] += b * sum;
+        }
+    }
+    float det = aa * bb - ab * ab;
+    if (det < 1e-4f) {
+        return false;
+    }
+    for (int32_t c = 0; c < 3; c++) {
+        e0[c] = (bb * ax[c] - ab * bx[c]) / det;
+        e1[c] = (aa * bx[c] - ab * ax[c]) / det;
+    }
+    return true;
+}
+
 /* Best split of the pixels, ordered along the axis, into runs that take the palette
- * entries in order (weights: the c0 and c1 shares of each run), solved in closed form
- * before quantization. skip marks pixels left to black. */
+ * entries in order, solved in closed form before quantization. skip marks pixels left
+ * to black.
+ *
+ * With the c0 shares of the runs scaled to whole numbers (four runs: 3 2 1 0 thirds;
+ * three: 2 1 0 halves) and P the prefix sums of the colours, the c0 side of the normal
+ * equations is X = P[i] + P[j] + P[k] (three runs: P[i] + P[j]), the c1 side
+ * Y = d P[n] - X, and the matrix has whole entries aa, ab, bb. At the optimum the error
+ * is the sum of squares less Q / det with Q = bb |X|^2 - 2 ab X.Y + aa |Y|^2: whole
+ * numbers again, so every split is compared exactly (the earlier in loop order wins a
+ * tie). Only the endpoints of the best two are solved and tried: those of the runner-up
+ * now and then quantize to the lower error.
+ *
+ * Splits fall only between pixels of different colours: moving all pixels of one colour
+ * to the run that suits them best never raises the error, so a split through equal
+ * colours is never strictly better, and blocks of few colours have few splits. */
 void clusterfit(const blockfit &fit, const uint8_t order[16], const bool skip[16], int32_t runs,
                 blockbest &best) {
     static const float share4[4][2] = {{1, 0}, {2.0f / 3, 1.0f / 3}, {1.0f / 3, 2.0f / 3}, {0, 1}};
     static const float share3[3][2] = {{1, 0}, {0.5f, 0.5f}, {0, 1}};
-    const float(*share)[2] = runs == 4 ? share4 : share3;
     float prefix[17][3] = {};
     int32_t n = 0;
+    /* Split point g lies after at[g] pixels, whose colours sum to whole[g]. */
+    int32_t at[17] = {};
+    int64_t whole[17][3] = {};
+    int64_t sum[3] = {};
+    int32_t points = 0;
+    uint16_t last = 0;
     for (int32_t i = 0; i < 16; i++) {
-        if (skip[order[i]]) {
+        const int32_t pixel = order[i];
+        if (skip[pixel]) {
             continue;
         }
+        if (n > 0 && fit.word[pixel] != last) {
+            points++;
+            at[points] = n;
+            for (int32_t c = 0; c < 3; c++) {
+                whole[points][c] = sum[c];
+            }
+        }
+        last = fit.word[pixel];
         for (int32_t c = 0; c < 3; c++) {
-            prefix[n + 1][c] = prefix[n][c] + fit.f[order[i]][c];
+            prefix[n + 1][c] = prefix[n][c] + fit.f[pixel][c];
+            sum[c] += fit.rgb[pixel][c];
         }
         n++;
     }
     if (n < 2) {
         return;
     }
-    float lowest = 0;
-    float beste0[3] = {}, beste1[3] = {};
-    bool found = false;
-    /* Run k covers [ends[k], ends[k + 1]); three runs pin the third start to n. */
-    for (int32_t i = 0; i <= n; i++) {
-        for (int32_t j = i; j <= n; j++) {
-            for (int32_t k = runs == 4 ? j : n; k <= n; k++) {
-                int32_t ends[5] = {0, i, j, k, n};
-                float aa = 0, ab = 0, bb = 0;
-                float ax[3] = {}, bx[3] = {};
-                for (int32_t r = 0; r < runs; r++) {
-                    float count = static_cast<float>(ends[r + 1] - ends[r]);
-                    float a = share[r][0];
-                    float b = share[r][1];
-                    aa += count * a * a;
-                    ab += count * a * b;
-                    bb += count * b * b;
+    points++;
+    at[points] = n;
+    for (int32_t c = 0; c < 3; c++) {
+        whole[points][c] = sum[c];
+    }
+    const int64_t d = runs == 4 ? 3 : 2;
+    /* The best two splits so far, the best first. */
+    int64_t q[2] = {-1, -1};
+    int64_t det[2] = {1, 1};
+    int32_t ends[2][5] = {};
+    /* Run r covers [ends[r], ends[r + 1]); three runs pin the third start to n. */
+    for (int32_t gi = 0; gi <= points; gi++) {
+        const int64_t i = at[gi];
+        for (int32_t gj = gi; gj <= points; gj++) {
+            const int64_t j = at[gj];
+            int64_t xij[3];
+            for (int32_t c = 0; c < 3; c++) {
+                xij[c] = whole[gi][c] + whole[gj][c];
+            }
+            for (int32_t gk = runs == 4 ? gj : points; gk <= points; gk++) {
+                const int64_t k = at[gk];
+                int64_t aa, ab, bb;
+                int64_t x[3], y[3];
+                if (runs == 4) {
+                    aa = 5 * i + 3 * j + k;
+                    ab = 2 * (k - i);
+                    bb = 9 * n - i - 3 * j - 5 * k;
                     for (int32_t c = 0; c < 3; c++) {
-                        float sum = prefix[ends[r + 1]][c] - prefix[ends[r]][c];
-                        ax[c] += a * sum;
-                        bx[c] += b * sum;
+                        x[c] = xij[c] + whole[gk][c];
+                    }
+                } else {
+                    aa = 3 * i + j;
+                    ab = j - i;
+                    bb = 4 * n - i - 3 * j;
+                    for (int32_t c = 0; c < 3; c++) {
+                        x[c] = xij[c];
                     }
                 }
-                float det = aa * bb - ab * ab;
-                if (det < 1e-4f) {
+                const int64_t m = aa * bb - ab * ab;
+                if (m <= 0) {
                     continue;
                 }
-                float e0[3], e1[3];
-                float gain = 0;
+                int64_t xx = 0, xy = 0, yy = 0;
                 for (int32_t c = 0; c < 3; c++) {
-                    e0[c] = (bb * ax[c] - ab * bx[c]) / det;
-                    e1[c] = (aa * bx[c] - ab * ax[c]) / det;
-                    gain += e0[c] * ax[c] + e1[c] * bx[c];
+                    y[c] = d * sum[c] - x[c];
+                    xx += x[c] * x[c];
+                    xy += x[c] * y[c];
+                    yy += y[c] * y[c];
                 }
-                /* At the optimum the error is (sum of squares) - gain. */
-                if (!found || -gain < lowest) {
-                    found = true;
-                    lowest = -gain;
-                    for (int32_t c = 0; c < 3; c++) {
-                        beste0[c] = e0[c];
-                        beste1[c] = e1[c];
-                    }
+                const int64_t gain = bb * xx - 2 * ab * xy + aa * yy;
+                int32_t place = gain * det[0] > q[0] * m ? 0 : gain * det[1] > q[1] * m ? 1 : 2;
+                if (place == 0) {
+                    q[1] = q[0];
+                    det[1] = det[0];
+                    std::memcpy(ends[1], ends[0], sizeof ends[0]);
+                }
+                if (place < 2) {
+                    q[place] = gain;
+                    det[place] = m;
+                    ends[place][1] = static_cast<int32_t>(i);
+                    ends[place][2] = static_cast<int32_t>(j);
+                    ends[place][3] = static_cast<int32_t>(k);
+                    ends[place][4] = n;
                 }
             }
         }
     }
-    if (found) {
-        trypair(fit, quantize(beste0), quantize(beste1), best);
+    for (int32_t place = 0; place < 2 && q[place] >= 0; place++) {
+        float e0[3], e1[3];
+        if (solveruns(prefix, ends[place], runs, runs == 4 ? share4 : share3, e0, e1)) {
+            trypair(fit, quantize(e0), quantize(e1), best);
+        }
     }
 }
 
