@@ -36,11 +36,17 @@
 namespace {
 
 constexpr uint16_t BLOCKMASK[3] = {0xF800, 0x07E0, 0x001F};
+constexpr int32_t BLOCKTRIED = 256; /* a power of two */
 
 struct blockfit {
     uint16_t word[16];
-    int32_t rgb[16][3]; /* widened to 8 bits */
-    float f[16][3];
+    int32_t rgb[16][3];   /* widened to 8 bits */
+    float channel[3][16]; /* the same by channel */
+    /* Endpoint pairs evaluated for this block when remember is set (see evaluate),
+     * 0xFFFFFFFF for none; at most three quarters of the slots are used. */
+    bool remember;
+    int32_t triedcount;
+    uint32_t tried[BLOCKTRIED];
 };
 
 struct blockbest {
@@ -79,45 +85,69 @@ void palette(uint16_t c0, uint16_t c1, uint16_t pal[4]) {
     pal[3] = static_cast<uint16_t>(p3);
 }
 
-/* Error of the ordered endpoints with each pixel on its nearest entry; records them
- * in best when lower. */
-uint32_t evaluate(const blockfit &fit, uint16_t c0, uint16_t c1, blockbest &best) {
+/* Error of the ordered endpoints with each pixel on its nearest entry (the first of
+ * equals); records them in best when lower. The sums are whole numbers below 2^24, so
+ * the floats are exact; all 16 pixels are done at once, which is quicker than leaving
+ * early once the error passes the best. */
+uint32_t evaluate(blockfit &fit, uint16_t c0, uint16_t c1, blockbest &best) {
+    /* A pair evaluated before cannot beat the best now, which has only fallen since;
+     * the hill climb comes back to the same pairs often. */
+    if (fit.remember) {
+        const uint32_t key = static_cast<uint32_t>(c0) << 16 | c1;
+        uint32_t slot = (key * 0x9E3779B1u) >> 24;
+        while (fit.tried[slot] != 0xFFFFFFFFu && fit.tried[slot] != key) {
+            slot = (slot + 1) & (BLOCKTRIED - 1);
+        }
+        if (fit.tried[slot] == key) {
+            return 0xFFFFFFFFu;
+        }
+        if (fit.triedcount < BLOCKTRIED * 3 / 4) {
+            fit.tried[slot] = key;
+            fit.triedcount++;
+        }
+    }
     uint16_t pal[4];
     palette(c0, c1, pal);
-    int32_t rgb[4][3];
+    float entry[4][3];
     for (int32_t k = 0; k < 4; k++) {
-        widen(pal[k], rgb[k]);
+        int32_t rgb[3];
+        widen(pal[k], rgb);
+        for (int32_t c = 0; c < 3; c++) {
+            entry[k][c] = static_cast<float>(rgb[c]);
+        }
     }
-    uint32_t total = 0;
-    uint8_t index[16];
+    float least[16];
+    int32_t index[16];
+    for (int32_t k = 0; k < 4; k++) {
+        for (int32_t i = 0; i < 16; i++) {
+            const float dr = fit.channel[0][i] - entry[k][0];
+            const float dg = fit.channel[1][i] - entry[k][1];
+            const float db = fit.channel[2][i] - entry[k][2];
+            const float d = dr * dr + dg * dg + db * db;
+            const bool nearer = k == 0 || d < least[i];
+            least[i] = nearer ? d : least[i];
+            index[i] = nearer ? k : index[i];
+        }
+    }
+    float sum = 0;
     for (int32_t i = 0; i < 16; i++) {
-        uint32_t least = 0xFFFFFFFFu;
-        for (int32_t k = 0; k < 4; k++) {
-            int32_t dr = fit.rgb[i][0] - rgb[k][0];
-            int32_t dg = fit.rgb[i][1] - rgb[k][1];
-            int32_t db = fit.rgb[i][2] - rgb[k][2];
-            uint32_t d = static_cast<uint32_t>(dr * dr + dg * dg + db * db);
-            if (d < least) {
-                least = d;
-                index[i] = static_cast<uint8_t>(k);
-            }
-        }
-        total += least;
-        if (total >= best.error) {
-            return total;
-        }
+        sum += least[i];
+    }
+    const uint32_t total = static_cast<uint32_t>(sum);
+    if (total >= best.error) {
+        return total;
     }
     best.c0 = c0;
     best.c1 = c1;
     best.error = total;
     for (int32_t i = 0; i < 16; i++) {
-        best.index[i] = index[i];
+        best.index[i] = static_cast<uint8_t>(index[i]);
     }
     return total;
 }
 
 /* Both modes of the endpoint pair {a, b}; returns the lower error. */
-uint32_t trypair(const blockfit &fit, uint16_t a, uint16_t b, blockbest &best) {
+uint32_t trypair(blockfit &fit, uint16_t a, uint16_t b, blockbest &best) {
     uint16_t hi = a > b ? a : b;
     uint16_t lo = a > b ? b : a;
     uint32_t three = evaluate(fit, lo, hi, best);
@@ -152,7 +182,7 @@ void principalaxis(const blockfit &fit, const bool skip[16], float mean[3], floa
         if (!skip[i]) {
             count += 1.0f;
             for (int32_t c = 0; c < 3; c++) {
-                mean[c] += fit.f[i][c];
+                mean[c] += fit.channel[c][i];
             }
         }
     }
@@ -164,7 +194,8 @@ void principalaxis(const blockfit &fit, const bool skip[16], float mean[3], floa
         if (skip[i]) {
             continue;
         }
-        float d[3] = {fit.f[i][0] - mean[0], fit.f[i][1] - mean[1], fit.f[i][2] - mean[2]};
+        float d[3] = {fit.channel[0][i] - mean[0], fit.channel[1][i] - mean[1],
+                      fit.channel[2][i] - mean[2]};
         for (int32_t r = 0; r < 3; r++) {
             for (int32_t c = 0; c < 3; c++) {
                 cov[r][c] += d[r] * d[c];
@@ -205,7 +236,7 @@ void principalaxis(const blockfit &fit, const bool skip[16], float mean[3], floa
 }
 
 /* Least-squares endpoints for the best candidate's indices, tried in both modes. */
-void refit(const blockfit &fit, blockbest &best) {
+void refit(blockfit &fit, blockbest &best) {
     /* Weights of c0 and c1 for each index; in three-colour mode index 3 is black and
      * takes no part. */
     static const float four[4][2] = {{1, 0}, {0, 1}, {2.0f / 3, 1.0f / 3}, {1.0f / 3, 2.0f / 3}};
@@ -220,8 +251,8 @@ void refit(const blockfit &fit, blockbest &best) {
         ab += a * b;
         bb += b * b;
         for (int32_t c = 0; c < 3; c++) {
-            ax[c] += a * fit.f[i][c];
-            bx[c] += b * fit.f[i][c];
+            ax[c] += a * fit.channel[c][i];
+            bx[c] += b * fit.channel[c][i];
         }
     }
     float det = aa * bb - ab * ab;
@@ -283,7 +314,7 @@ bool solveruns(const float prefix[17][3], const int32_t ends[5], int32_t runs,
  * Splits fall only between pixels of different colours: moving all pixels of one colour
  * to the run that suits them best never raises the error, so a split through equal
  * colours is never strictly better, and blocks of few colours have few splits. */
-void clusterfit(const blockfit &fit, const uint8_t order[16], const bool skip[16], int32_t runs,
+void clusterfit(blockfit &fit, const uint8_t order[16], const bool skip[16], int32_t runs,
                 blockbest &best) {
     static const float share4[4][2] = {{1, 0}, {2.0f / 3, 1.0f / 3}, {1.0f / 3, 2.0f / 3}, {0, 1}};
     static const float share3[3][2] = {{1, 0}, {0.5f, 0.5f}, {0, 1}};
@@ -309,7 +340,7 @@ void clusterfit(const blockfit &fit, const uint8_t order[16], const bool skip[16
         }
         last = fit.word[pixel];
         for (int32_t c = 0; c < 3; c++) {
-            prefix[n + 1][c] = prefix[n][c] + fit.f[pixel][c];
+            prefix[n + 1][c] = prefix[n][c] + fit.channel[c][pixel];
             sum[c] += fit.rgb[pixel][c];
         }
         n++;
@@ -394,7 +425,7 @@ void clusterfit(const blockfit &fit, const uint8_t order[16], const bool skip[16
 
 /* Moves the endpoints one 5:6:5 step at a time (one channel of one endpoint, or of both
  * together) while the error falls, for at most passes rounds. */
-void climb(const blockfit &fit, blockbest &best, int32_t passes) {
+void climb(blockfit &fit, blockbest &best, int32_t passes) {
     static const uint16_t unit[3] = {0x0800, 0x0020, 0x0001};
     for (int32_t pass = 0; pass < passes && best.error > 0; pass++) {
         bool moved = false;
@@ -428,15 +459,15 @@ void climb(const blockfit &fit, blockbest &best, int32_t passes) {
 
 /* Tries the ends of the principal axis of the pixels not in skip, and the extreme
  * pixels on it; order receives all pixels sorted along the axis (from the far end). */
-void axisfit(const blockfit &fit, const bool skip[16], int32_t level, uint8_t order[16],
+void axisfit(blockfit &fit, const bool skip[16], int32_t level, uint8_t order[16],
              blockbest &best) {
     float mean[3], axis[3];
     principalaxis(fit, skip, mean, axis);
     float t[16];
     int32_t low = -1, high = -1;
     for (int32_t i = 0; i < 16; i++) {
-        t[i] = (fit.f[i][0] - mean[0]) * axis[0] + (fit.f[i][1] - mean[1]) * axis[1] +
-               (fit.f[i][2] - mean[2]) * axis[2];
+        t[i] = (fit.channel[0][i] - mean[0]) * axis[0] + (fit.channel[1][i] - mean[1]) * axis[1] +
+               (fit.channel[2][i] - mean[2]) * axis[2];
         if (!skip[i]) {
             low = low < 0 || t[i] < t[low] ? i : low;
             high = high < 0 || t[i] > t[high] ? i : high;
@@ -472,8 +503,12 @@ void encodeblock(blockfit &fit, int32_t level, uint8_t out[8]) {
             distinct++;
         }
     }
+    fit.remember = false;
     trypair(fit, fit.word[0], other, best);
     if (distinct > 2 && best.error > 0) {
+        fit.remember = true;
+        fit.triedcount = 0;
+        std::memset(fit.tried, 0xFF, sizeof fit.tried);
         /* Pixels near black may be left to the three-colour mode's black entry, so the
          * axis is also fitted without them. */
         bool none[16] = {};
@@ -561,7 +596,7 @@ int32_t blockpack(const uint16_t *pixels, int32_t width, int32_t height, void *d
                 fit.word[i] = c;
                 widen(c, fit.rgb[i]);
                 for (int32_t k = 0; k < 3; k++) {
-                    fit.f[i][k] = static_cast<float>(fit.rgb[i][k]);
+                    fit.channel[k][i] = static_cast<float>(fit.rgb[i][k]);
                 }
             }
             encodeblock(fit, level, out);
