@@ -129,11 +129,13 @@ uint32_t evaluate(blockfit &fit, uint16_t c0, uint16_t c1, blockbest &best) {
             index[i] = nearer ? k : index[i];
         }
     }
-    float sum = 0;
+    /* Four running sums rather than one chain of 16 additions: whole numbers add up to
+     * the same total in any order. */
+    float part[4] = {};
     for (int32_t i = 0; i < 16; i++) {
-        sum += least[i];
+        part[i % 4] += least[i];
     }
-    const uint32_t total = static_cast<uint32_t>(sum);
+    const uint32_t total = static_cast<uint32_t>((part[0] + part[1]) + (part[2] + part[3]));
     if (total >= best.error) {
         return total;
     }
