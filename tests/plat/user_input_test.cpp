@@ -350,6 +350,7 @@ TEST_F(UserInput, KeyStateAsyncThreadAndToggles) {
     drain();
     EXPECT_GE(GetKeyState(VK_SHIFT), 0);
     EXPECT_GE(GetAsyncKeyState(VK_SHIFT), 0);
+    EXPECT_EQ(GetAsyncKeyState(0x100) | GetKeyState(-1), 0) << "no such keys";
 
     plat_nullmousebutton(h, 5, 5, PLAT_RIGHT, 1);
     key(VK_RCONTROL, 1);
