@@ -271,18 +271,19 @@ TEST_F(UserWindow, FramesClientAreaAndPlacementMessages) {
     wc.lpszClassName = "MoveClass";
     RegisterClassExA(&wc);
     HWND moved = nullptr;
-    volatile bool stop = false;
+    std::atomic<bool> ready{false}, stop{false};
     std::thread owner([&] {
         moved = CreateWindowExA(0, "MoveClass", "", style, (int)r.left, (int)r.top,
                                 (int)(r.right - r.left), (int)(r.bottom - r.top), nullptr, nullptr,
                                 nullptr, nullptr);
         moves.clear();
+        ready = true;
         MSG m;
         while (!stop && GetMessageA(&m, nullptr, 0, 0) > 0)
             DispatchMessageA(&m);
         DestroyWindow(moved);
     });
-    while (!moved || !moves.empty())
+    while (!ready)
         std::this_thread::yield();
     ASSERT_TRUE(SetWindowPos(moved, nullptr, (int)r.left + 10, (int)r.top, 0, 0,
                              SWP_NOSIZE | SWP_NOZORDER));
@@ -350,7 +351,7 @@ TEST(UserSend, NotifyReturnsAtOnceAndComesBeforePosts) {
     wc.lpfnWndProc = proc::fn;
     wc.lpszClassName = "NotifyClass";
     RegisterClassExA(&wc);
-    HWND h = nullptr;
+    std::atomic<HWND> h{nullptr};
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread owner([&] {
         h = CreateWindowExA(0, "NotifyClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
