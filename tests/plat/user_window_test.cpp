@@ -413,9 +413,12 @@ TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
     RegisterClassExA(&wc);
     HWND h = CreateWindowExA(0, "SettingClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
                              nullptr);
-    // The pointer over the client area brings the class cursor back.
+    // The pointer moving over the client area brings the class cursor back.
     SetCursor(nullptr);
-    EXPECT_TRUE(SendMessageA(h, WM_SETCURSOR, (WPARAM)h, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+    plat_nullmousemove(h, 0, 0);
+    MSG moved;
+    ASSERT_EQ(GetMessageA(&moved, nullptr, 0, 0), 1);
+    EXPECT_EQ(moved.message, (UINT)WM_MOUSEMOVE);
     EXPECT_EQ(plat_nullcursorvisible(), 1);
     BOOL on = FALSE;
     ASSERT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &on, 0));

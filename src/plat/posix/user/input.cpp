@@ -565,7 +565,7 @@ void plat_mousemove(HWND hwnd, int x, int y) {
     if (k.down[VK_CONTROL])
         mk |= MK_CONTROL;
     notepointer(hwnd, x, y);
-    postinput(hwnd, WM_MOUSEMOVE, mk, MAKELPARAM(x, y), 0);
+    postinput(hwnd, WM_MOUSEMOVE, mk, MAKELPARAM(x, y), inp_pointer);
 }
 
 void plat_mousebutton(HWND hwnd, int x, int y, int button, int down) {
@@ -607,7 +607,7 @@ void plat_mousebutton(HWND hwnd, int x, int y, int button, int down) {
         }
     }
     notepointer(hwnd, x, y);
-    postinput(hwnd, msg, mk, MAKELPARAM(x, y), 0);
+    postinput(hwnd, msg, mk, MAKELPARAM(x, y), inp_pointer);
 }
 
 void plat_focus(HWND hwnd, int gained) {
