@@ -14,8 +14,8 @@
  * Fitting, by level: 1 takes the ends of the colours' principal axis and the extreme
  * pixels on it; 2-3 add least-squares refits of the endpoints to the chosen indices;
  * 4-6 add a hill climb over single 5:6:5 steps of the endpoints; 7-9 start from the
- * best ordered clustering of the pixels along the axis (every split into 4, and into
- * 3 plus black, solved in closed form) and climb longer. Error is the squared RGB
+ * two best ordered clusterings of the pixels along the axis (every split into 4, and
+ * into 3 plus black, solved in closed form) and climb longer. Error is the squared RGB
  * distance after widening to 8 bits, measured on the palette exactly as the decoder
  * builds it.
  *
@@ -31,15 +31,22 @@
 #include "packbytes.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 constexpr uint16_t BLOCKMASK[3] = {0xF800, 0x07E0, 0x001F};
+constexpr int32_t BLOCKTRIED = 256; /* a power of two */
 
 struct blockfit {
     uint16_t word[16];
-    int32_t rgb[16][3]; /* widened to 8 bits */
-    float f[16][3];
+    int32_t rgb[16][3];   /* widened to 8 bits */
+    float channel[3][16]; /* the same by channel */
+    /* Endpoint pairs evaluated for this block when remember is set (see evaluate),
+     * 0xFFFFFFFF for none; at most three quarters of the slots are used. */
+    bool remember;
+    int32_t triedcount;
+    uint32_t tried[BLOCKTRIED];
 };
 
 struct blockbest {
@@ -78,45 +85,71 @@ void palette(uint16_t c0, uint16_t c1, uint16_t pal[4]) {
     pal[3] = static_cast<uint16_t>(p3);
 }
 
-/* Error of the ordered endpoints with each pixel on its nearest entry; records them
- * in best when lower. */
-uint32_t evaluate(const blockfit &fit, uint16_t c0, uint16_t c1, blockbest &best) {
+/* Error of the ordered endpoints with each pixel on its nearest entry (the first of
+ * equals); records them in best when lower. The sums are whole numbers below 2^24, so
+ * the floats are exact; all 16 pixels are done at once, which is quicker than leaving
+ * early once the error passes the best. */
+uint32_t evaluate(blockfit &fit, uint16_t c0, uint16_t c1, blockbest &best) {
+    /* A pair evaluated before cannot beat the best now, which has only fallen since;
+     * the hill climb comes back to the same pairs often. */
+    if (fit.remember) {
+        const uint32_t key = static_cast<uint32_t>(c0) << 16 | c1;
+        uint32_t slot = (key * 0x9E3779B1u) >> 24;
+        while (fit.tried[slot] != 0xFFFFFFFFu && fit.tried[slot] != key) {
+            slot = (slot + 1) & (BLOCKTRIED - 1);
+        }
+        if (fit.tried[slot] == key) {
+            return 0xFFFFFFFFu;
+        }
+        if (fit.triedcount < BLOCKTRIED * 3 / 4) {
+            fit.tried[slot] = key;
+            fit.triedcount++;
+        }
+    }
     uint16_t pal[4];
     palette(c0, c1, pal);
-    int32_t rgb[4][3];
+    float entry[4][3];
     for (int32_t k = 0; k < 4; k++) {
-        widen(pal[k], rgb[k]);
+        int32_t rgb[3];
+        widen(pal[k], rgb);
+        for (int32_t c = 0; c < 3; c++) {
+            entry[k][c] = static_cast<float>(rgb[c]);
+        }
     }
-    uint32_t total = 0;
-    uint8_t index[16];
+    float least[16];
+    int32_t index[16];
+    for (int32_t k = 0; k < 4; k++) {
+        for (int32_t i = 0; i < 16; i++) {
+            const float dr = fit.channel[0][i] - entry[k][0];
+            const float dg = fit.channel[1][i] - entry[k][1];
+            const float db = fit.channel[2][i] - entry[k][2];
+            const float d = dr * dr + dg * dg + db * db;
+            const bool nearer = k == 0 || d < least[i];
+            least[i] = nearer ? d : least[i];
+            index[i] = nearer ? k : index[i];
+        }
+    }
+    /* Four running sums rather than one chain of 16 additions: whole numbers add up to
+     * the same total in any order. */
+    float part[4] = {};
     for (int32_t i = 0; i < 16; i++) {
-        uint32_t least = 0xFFFFFFFFu;
-        for (int32_t k = 0; k < 4; k++) {
-            int32_t dr = fit.rgb[i][0] - rgb[k][0];
-            int32_t dg = fit.rgb[i][1] - rgb[k][1];
-            int32_t db = fit.rgb[i][2] - rgb[k][2];
-            uint32_t d = static_cast<uint32_t>(dr * dr + dg * dg + db * db);
-            if (d < least) {
-                least = d;
-                index[i] = static_cast<uint8_t>(k);
-            }
-        }
-        total += least;
-        if (total >= best.error) {
-            return total;
-        }
+        part[i % 4] += least[i];
+    }
+    const uint32_t total = static_cast<uint32_t>((part[0] + part[1]) + (part[2] + part[3]));
+    if (total >= best.error) {
+        return total;
     }
     best.c0 = c0;
     best.c1 = c1;
     best.error = total;
     for (int32_t i = 0; i < 16; i++) {
-        best.index[i] = index[i];
+        best.index[i] = static_cast<uint8_t>(index[i]);
     }
     return total;
 }
 
 /* Both modes of the endpoint pair {a, b}; returns the lower error. */
-uint32_t trypair(const blockfit &fit, uint16_t a, uint16_t b, blockbest &best) {
+uint32_t trypair(blockfit &fit, uint16_t a, uint16_t b, blockbest &best) {
     uint16_t hi = a > b ? a : b;
     uint16_t lo = a > b ? b : a;
     uint32_t three = evaluate(fit, lo, hi, best);
@@ -151,7 +184,7 @@ void principalaxis(const blockfit &fit, const bool skip[16], float mean[3], floa
         if (!skip[i]) {
             count += 1.0f;
             for (int32_t c = 0; c < 3; c++) {
-                mean[c] += fit.f[i][c];
+                mean[c] += fit.channel[c][i];
             }
         }
     }
@@ -163,7 +196,8 @@ void principalaxis(const blockfit &fit, const bool skip[16], float mean[3], floa
         if (skip[i]) {
             continue;
         }
-        float d[3] = {fit.f[i][0] - mean[0], fit.f[i][1] - mean[1], fit.f[i][2] - mean[2]};
+        float d[3] = {fit.channel[0][i] - mean[0], fit.channel[1][i] - mean[1],
+                      fit.channel[2][i] - mean[2]};
         for (int32_t r = 0; r < 3; r++) {
             for (int32_t c = 0; c < 3; c++) {
                 cov[r][c] += d[r] * d[c];
@@ -204,7 +238,7 @@ void principalaxis(const blockfit &fit, const bool skip[16], float mean[3], floa
 }
 
 /* Least-squares endpoints for the best candidate's indices, tried in both modes. */
-void refit(const blockfit &fit, blockbest &best) {
+void refit(blockfit &fit, blockbest &best) {
     /* Weights of c0 and c1 for each index; in three-colour mode index 3 is black and
      * takes no part. */
     static const float four[4][2] = {{1, 0}, {0, 1}, {2.0f / 3, 1.0f / 3}, {1.0f / 3, 2.0f / 3}};
@@ -219,8 +253,8 @@ void refit(const blockfit &fit, blockbest &best) {
         ab += a * b;
         bb += b * b;
         for (int32_t c = 0; c < 3; c++) {
-            ax[c] += a * fit.f[i][c];
-            bx[c] += b * fit.f[i][c];
+            ax[c] += a * fit.channel[c][i];
+            bx[c] += b * fit.channel[c][i];
         }
     }
     float det = aa * bb - ab * ab;
@@ -235,82 +269,165 @@ void refit(const blockfit &fit, blockbest &best) {
     trypair(fit, quantize(e0), quantize(e1), best);
 }
 
+/* Least-squares endpoints for the runs [ends[r], ends[r + 1]) of the ordered pixels
+ * (prefix sums of their colours), which take the palette entries in order with the
+ * given c0 and c1 shares. Returns false when the runs do not determine two endpoints. */
+bool solveruns(const float prefix[17][3], const int32_t ends[5], int32_t runs,
+               const float (*share)[2], float e0[3], float e1[3]) {
+    float aa = 0, ab = 0, bb = 0;
+    float ax[3] = {}, bx[3] = {};
+    for (int32_t r = 0; r < runs; r++) {
+        float count = static_cast<float>(ends[r + 1] - ends[r]);
+        float a = share[r][0];
+        float b = share[r][1];
+        aa += count * a * a;
+        ab += count * a * b;
+        bb += count * b * b;
+        for (int32_t c = 0; c < 3; c++) {
+            float sum = prefix[ends[r + 1]][c] - prefix[ends[r]][c];
+            ax[c] += a * sum;
+            bx[c] += b * sum;
+        }
+    }
+    float det = aa * bb - ab * ab;
+    if (det < 1e-4f) {
+        return false;
+    }
+    for (int32_t c = 0; c < 3; c++) {
+        e0[c] = (bb * ax[c] - ab * bx[c]) / det;
+        e1[c] = (aa * bx[c] - ab * ax[c]) / det;
+    }
+    return true;
+}
+
 /* Best split of the pixels, ordered along the axis, into runs that take the palette
- * entries in order (weights: the c0 and c1 shares of each run), solved in closed form
- * before quantization. skip marks pixels left to black. */
-void clusterfit(const blockfit &fit, const uint8_t order[16], const bool skip[16], int32_t runs,
+ * entries in order, solved in closed form before quantization. skip marks pixels left
+ * to black.
+ *
+ * With the c0 shares of the runs scaled to whole numbers (four runs: 3 2 1 0 thirds;
+ * three: 2 1 0 halves) and P the prefix sums of the colours, the c0 side of the normal
+ * equations is X = P[i] + P[j] + P[k] (three runs: P[i] + P[j]), the c1 side
+ * Y = d P[n] - X, and the matrix has whole entries aa, ab, bb. At the optimum the error
+ * is the sum of squares less Q / det with Q = bb |X|^2 - 2 ab X.Y + aa |Y|^2: whole
+ * numbers again, so every split is compared exactly (the earlier in loop order wins a
+ * tie). Only the endpoints of the best two are solved and tried: those of the runner-up
+ * now and then quantize to the lower error.
+ *
+ * Splits fall only between pixels of different colours: moving all pixels of one colour
+ * to the run that suits them best never raises the error, so a split through equal
+ * colours is never strictly better, and blocks of few colours have few splits. */
+void clusterfit(blockfit &fit, const uint8_t order[16], const bool skip[16], int32_t runs,
                 blockbest &best) {
     static const float share4[4][2] = {{1, 0}, {2.0f / 3, 1.0f / 3}, {1.0f / 3, 2.0f / 3}, {0, 1}};
     static const float share3[3][2] = {{1, 0}, {0.5f, 0.5f}, {0, 1}};
-    const float(*share)[2] = runs == 4 ? share4 : share3;
     float prefix[17][3] = {};
     int32_t n = 0;
+    /* Split point g lies after at[g] pixels, whose colours sum to whole[g]. */
+    int32_t at[17] = {};
+    int64_t whole[17][3] = {};
+    int64_t sum[3] = {};
+    int32_t points = 0;
+    uint16_t last = 0;
     for (int32_t i = 0; i < 16; i++) {
-        if (skip[order[i]]) {
+        const int32_t pixel = order[i];
+        if (skip[pixel]) {
             continue;
         }
+        if (n > 0 && fit.word[pixel] != last) {
+            points++;
+            at[points] = n;
+            for (int32_t c = 0; c < 3; c++) {
+                whole[points][c] = sum[c];
+            }
+        }
+        last = fit.word[pixel];
         for (int32_t c = 0; c < 3; c++) {
-            prefix[n + 1][c] = prefix[n][c] + fit.f[order[i]][c];
+            prefix[n + 1][c] = prefix[n][c] + fit.channel[c][pixel];
+            sum[c] += fit.rgb[pixel][c];
         }
         n++;
     }
     if (n < 2) {
         return;
     }
-    float lowest = 0;
-    float beste0[3] = {}, beste1[3] = {};
-    bool found = false;
-    /* Run k covers [ends[k], ends[k + 1]); three runs pin the third start to n. */
-    for (int32_t i = 0; i <= n; i++) {
-        for (int32_t j = i; j <= n; j++) {
-            for (int32_t k = runs == 4 ? j : n; k <= n; k++) {
-                int32_t ends[5] = {0, i, j, k, n};
-                float aa = 0, ab = 0, bb = 0;
-                float ax[3] = {}, bx[3] = {};
-                for (int32_t r = 0; r < runs; r++) {
-                    float count = static_cast<float>(ends[r + 1] - ends[r]);
-                    float a = share[r][0];
-                    float b = share[r][1];
-                    aa += count * a * a;
-                    ab += count * a * b;
-                    bb += count * b * b;
+    points++;
+    at[points] = n;
+    for (int32_t c = 0; c < 3; c++) {
+        whole[points][c] = sum[c];
+    }
+    const int64_t d = runs == 4 ? 3 : 2;
+    /* The best two splits so far, the best first. */
+    int64_t q[2] = {-1, -1};
+    int64_t det[2] = {1, 1};
+    int32_t ends[2][5] = {};
+    /* Run r covers [ends[r], ends[r + 1]); three runs pin the third start to n. */
+    for (int32_t gi = 0; gi <= points; gi++) {
+        const int64_t i = at[gi];
+        for (int32_t gj = gi; gj <= points; gj++) {
+            const int64_t j = at[gj];
+            int64_t xij[3];
+            for (int32_t c = 0; c < 3; c++) {
+                xij[c] = whole[gi][c] + whole[gj][c];
+            }
+            for (int32_t gk = runs == 4 ? gj : points; gk <= points; gk++) {
+                const int64_t k = at[gk];
+                int64_t aa, ab, bb;
+                int64_t x[3], y[3];
+                if (runs == 4) {
+                    aa = 5 * i + 3 * j + k;
+                    ab = 2 * (k - i);
+                    bb = 9 * n - i - 3 * j - 5 * k;
                     for (int32_t c = 0; c < 3; c++) {
-                        float sum = prefix[ends[r + 1]][c] - prefix[ends[r]][c];
-                        ax[c] += a * sum;
-                        bx[c] += b * sum;
+                        x[c] = xij[c] + whole[gk][c];
+                    }
+                } else {
+                    aa = 3 * i + j;
+                    ab = j - i;
+                    bb = 4 * n - i - 3 * j;
+                    for (int32_t c = 0; c < 3; c++) {
+                        x[c] = xij[c];
                     }
                 }
-                float det = aa * bb - ab * ab;
-                if (det < 1e-4f) {
+                const int64_t m = aa * bb - ab * ab;
+                if (m <= 0) {
                     continue;
                 }
-                float e0[3], e1[3];
-                float gain = 0;
+                int64_t xx = 0, xy = 0, yy = 0;
                 for (int32_t c = 0; c < 3; c++) {
-                    e0[c] = (bb * ax[c] - ab * bx[c]) / det;
-                    e1[c] = (aa * bx[c] - ab * ax[c]) / det;
-                    gain += e0[c] * ax[c] + e1[c] * bx[c];
+                    y[c] = d * sum[c] - x[c];
+                    xx += x[c] * x[c];
+                    xy += x[c] * y[c];
+                    yy += y[c] * y[c];
                 }
-                /* At the optimum the error is (sum of squares) - gain. */
-                if (!found || -gain < lowest) {
-                    found = true;
-                    lowest = -gain;
-                    for (int32_t c = 0; c < 3; c++) {
-                        beste0[c] = e0[c];
-                        beste1[c] = e1[c];
-                    }
+                const int64_t gain = bb * xx - 2 * ab * xy + aa * yy;
+                int32_t place = gain * det[0] > q[0] * m ? 0 : gain * det[1] > q[1] * m ? 1 : 2;
+                if (place == 0) {
+                    q[1] = q[0];
+                    det[1] = det[0];
+                    std::memcpy(ends[1], ends[0], sizeof ends[0]);
+                }
+                if (place < 2) {
+                    q[place] = gain;
+                    det[place] = m;
+                    ends[place][1] = static_cast<int32_t>(i);
+                    ends[place][2] = static_cast<int32_t>(j);
+                    ends[place][3] = static_cast<int32_t>(k);
+                    ends[place][4] = n;
                 }
             }
         }
     }
-    if (found) {
-        trypair(fit, quantize(beste0), quantize(beste1), best);
+    for (int32_t place = 0; place < 2 && q[place] >= 0; place++) {
+        float e0[3], e1[3];
+        if (solveruns(prefix, ends[place], runs, runs == 4 ? share4 : share3, e0, e1)) {
+            trypair(fit, quantize(e0), quantize(e1), best);
+        }
     }
 }
 
 /* Moves the endpoints one 5:6:5 step at a time (one channel of one endpoint, or of both
  * together) while the error falls, for at most passes rounds. */
-void climb(const blockfit &fit, blockbest &best, int32_t passes) {
+void climb(blockfit &fit, blockbest &best, int32_t passes) {
     static const uint16_t unit[3] = {0x0800, 0x0020, 0x0001};
     for (int32_t pass = 0; pass < passes && best.error > 0; pass++) {
         bool moved = false;
@@ -344,15 +461,15 @@ void climb(const blockfit &fit, blockbest &best, int32_t passes) {
 
 /* Tries the ends of the principal axis of the pixels not in skip, and the extreme
  * pixels on it; order receives all pixels sorted along the axis (from the far end). */
-void axisfit(const blockfit &fit, const bool skip[16], int32_t level, uint8_t order[16],
+void axisfit(blockfit &fit, const bool skip[16], int32_t level, uint8_t order[16],
              blockbest &best) {
     float mean[3], axis[3];
     principalaxis(fit, skip, mean, axis);
     float t[16];
     int32_t low = -1, high = -1;
     for (int32_t i = 0; i < 16; i++) {
-        t[i] = (fit.f[i][0] - mean[0]) * axis[0] + (fit.f[i][1] - mean[1]) * axis[1] +
-               (fit.f[i][2] - mean[2]) * axis[2];
+        t[i] = (fit.channel[0][i] - mean[0]) * axis[0] + (fit.channel[1][i] - mean[1]) * axis[1] +
+               (fit.channel[2][i] - mean[2]) * axis[2];
         if (!skip[i]) {
             low = low < 0 || t[i] < t[low] ? i : low;
             high = high < 0 || t[i] > t[high] ? i : high;
@@ -388,8 +505,12 @@ void encodeblock(blockfit &fit, int32_t level, uint8_t out[8]) {
             distinct++;
         }
     }
+    fit.remember = false;
     trypair(fit, fit.word[0], other, best);
     if (distinct > 2 && best.error > 0) {
+        fit.remember = true;
+        fit.triedcount = 0;
+        std::memset(fit.tried, 0xFF, sizeof fit.tried);
         /* Pixels near black may be left to the three-colour mode's black entry, so the
          * axis is also fitted without them. */
         bool none[16] = {};
@@ -477,7 +598,7 @@ int32_t blockpack(const uint16_t *pixels, int32_t width, int32_t height, void *d
                 fit.word[i] = c;
                 widen(c, fit.rgb[i]);
                 for (int32_t k = 0; k < 3; k++) {
-                    fit.f[i][k] = static_cast<float>(fit.rgb[i][k]);
+                    fit.channel[k][i] = static_cast<float>(fit.rgb[i][k]);
                 }
             }
             encodeblock(fit, level, out);

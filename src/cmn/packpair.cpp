@@ -18,11 +18,38 @@
  * escape nor a code while the data holds it. A byte that a definition names plainly
  * never becomes a code, since definitions cannot escape.
  *
- * Cost: one counting and one replacing pass over the symbols per code, so up to 255
- * passes; meant for tables and small images rather than many megabytes.
+ * Counting rules: a pair is counted at each position where it starts, except that in a
+ * run of one symbol (a a a a a) only the pairs at even offsets from the run's start
+ * count, which are the ones a left-to-right replacement takes; a pair with a plain byte
+ * that has become a code is not counted. The most frequent pair wins; among equals the
+ * one whose last counted occurrence comes first.
  *
- * Threads: none of its own; reentrant. Working memory (2 bytes per input byte plus a
- * 1 MiB pair-count table) is one named block of defaultmemclass, purged before return.
+ * The counts are kept up to date rather than recounted: the symbols form a sequence in
+ * which replaced positions are skipped, every counted pair is on a list of its
+ * occurrences in position order, and a heap holds the pairs counted 4 times or more
+ * (fewer never pay for a definition). Replacing a pair visits only its occurrences and
+ * their neighbours, so the whole run costs one pass to count plus work in proportion to
+ * the pairs replaced (a run of one symbol whose first element is taken is walked once
+ * to move its counted pairs by one).
+ *
+ * Replacing a pair only ever lowers the counts of the pairs already there or moves their
+ * last occurrences right; the only pairs that grow are the new code's own. So the heap
+ * keeps each pair's standing as it was when it went in, an upper bound: the top is
+ * checked against its list and put back lower when it has fallen, and the new code's
+ * pairs go in once all its occurrences are replaced.
+ *
+ *   block:  pairstate | pair table (512 x 512 x 8 bytes) | heap | next | prev | sym
+ *
+ *   sym[i]   symbol at i, or PAIRDEAD when a pair starting left of i took it
+ *   next[i]  live i: next occurrence of the pair starting at i (circular list),
+ *            PAIRNONE when that pair is not counted;
+ *            first of a dead stretch: the live position after the stretch
+ *   prev[i]  live i: previous occurrence on the same list;
+ *            last of a dead stretch: the live position before the stretch
+ *
+ * Threads: none of its own; reentrant. Working memory is one named block of
+ * defaultmemclass, purged before return: 14 bytes per input byte (4 of them heap, at
+ * most 4 MiB) plus 2 MiB for the pair table.
  */
 #include "thistle/memstd.h"
 #include "thistle/pack.h"
@@ -36,6 +63,10 @@ namespace {
 
 constexpr uint32_t PAIRSYMBOLS = 512;
 constexpr uint32_t PAIRTABLE = PAIRSYMBOLS * PAIRSYMBOLS;
+constexpr uint32_t PAIRNONE = 0xFFFFFFFF;
+constexpr uint16_t PAIRDEAD = 0xFFFF;
+/* A definition costs 3 bytes and each replaced pair saves one: fewer than 4 never pay. */
+constexpr uint32_t PAIRWORTH = 4;
 
 enum : uint8_t {
     PAIRPLAIN = 0,
@@ -43,10 +74,27 @@ enum : uint8_t {
     PAIRCODE = 2,
 };
 
+struct pairtype {
+    uint32_t head;  /* first occurrence, PAIRNONE when not counted anywhere */
+    uint32_t count; /* occurrences on the list */
+};
+
+/* A pair's standing: its count above, the complement of its last occurrence below, so
+ * the larger standing is the better pair. */
+struct pairentry {
+    uint64_t standing;
+    uint32_t pair;
+};
+
 struct pairstate {
     uint16_t *sym;
+    uint32_t *next;
+    uint32_t *prev;
+    pairtype *types; /* PAIRTABLE entries, indexed first * PAIRSYMBOLS + second */
+    pairentry *heap; /* best standing first, each at or above the pair's own */
+    uint32_t heapsize;
+    uint32_t heapcap;
     uint32_t length;
-    uint32_t *counts;    /* PAIRTABLE counts, zero between passes */
     uint32_t plain[256]; /* plain occurrences of each byte value in sym */
     uint8_t role[256];   /* PAIRPLAIN, PAIRESCAPE or PAIRCODE */
     uint8_t named[256];  /* byte value appears plainly in a definition */
@@ -57,37 +105,288 @@ struct pairstate {
     uint8_t escape;
 };
 
-/* Counts non-overlapping adjacent pairs (a run a a a counts a a once) and returns the
- * index of the most frequent one in *best with its count. */
-uint32_t countpairs(pairstate &s, uint32_t *best) {
-    uint32_t top = 0;
-    bool counted = false;
-    for (uint32_t i = 0; i + 1 < s.length; i++) {
-        uint32_t a = s.sym[i];
-        uint32_t b = s.sym[i + 1];
-        if (a == b && counted && s.sym[i - 1] == a) {
-            counted = false;
-            continue;
-        }
-        /* A plain byte that has become a code cannot stand in a definition. */
-        if ((a < 256 && s.role[a] == PAIRCODE) || (b < 256 && s.role[b] == PAIRCODE)) {
-            counted = false;
-            continue;
-        }
-        counted = true;
-        uint32_t index = a * PAIRSYMBOLS + b;
-        uint32_t c = ++s.counts[index];
-        if (c > top) {
-            top = c;
-            *best = index;
-        }
+/* ---- The sequence: live positions, skipping the dead stretches ------------------------ */
+
+/* The live position after live i, or length at the end. */
+uint32_t after(const pairstate &s, uint32_t i) {
+    uint32_t j = i + 1;
+    if (j < s.length && s.sym[j] == PAIRDEAD) {
+        j = s.next[j];
     }
-    return top;
+    return j;
 }
 
-void clearcounts(pairstate &s) {
+/* The live position before live i, or PAIRNONE at the start (position 0 never dies). */
+uint32_t before(const pairstate &s, uint32_t i) {
+    if (i == 0) {
+        return PAIRNONE;
+    }
+    return s.sym[i - 1] == PAIRDEAD ? s.prev[i - 1] : i - 1;
+}
+
+/* Kills live j, which lies between live i and live k (k may be length). */
+void kill(pairstate &s, uint32_t i, uint32_t j, uint32_t k) {
+    s.sym[j] = PAIRDEAD;
+    s.next[i + 1] = k;
+    s.prev[k - 1] = i;
+}
+
+bool countable(const pairstate &s, uint32_t sym) {
+    return sym >= 256 || s.role[sym] != PAIRCODE;
+}
+
+bool counted(const pairstate &s, uint32_t i) {
+    return s.next[i] != PAIRNONE;
+}
+
+/* ---- The heap of pairs worth a definition --------------------------------------------- */
+
+uint64_t standing(const pairstate &s, uint32_t pair) {
+    const pairtype &t = s.types[pair];
+    return static_cast<uint64_t>(t.count) << 32 | (0xFFFFFFFF - s.prev[t.head]);
+}
+
+void siftup(pairstate &s, uint32_t at) {
+    const pairentry e = s.heap[at];
+    while (at > 0) {
+        const uint32_t up = (at - 1) / 2;
+        if (s.heap[up].standing >= e.standing) {
+            break;
+        }
+        s.heap[at] = s.heap[up];
+        at = up;
+    }
+    s.heap[at] = e;
+}
+
+void siftdown(pairstate &s, uint32_t at) {
+    const pairentry e = s.heap[at];
+    for (;;) {
+        uint32_t child = 2 * at + 1;
+        if (child >= s.heapsize) {
+            break;
+        }
+        if (child + 1 < s.heapsize && s.heap[child + 1].standing > s.heap[child].standing) {
+            child++;
+        }
+        if (s.heap[child].standing <= e.standing) {
+            break;
+        }
+        s.heap[at] = s.heap[child];
+        at = child;
+    }
+    s.heap[at] = e;
+}
+
+void heapify(pairstate &s) {
+    for (uint32_t at = s.heapsize / 2; at-- > 0;) {
+        siftdown(s, at);
+    }
+}
+
+/* Drops the pairs that fell below PAIRWORTH and brings the others' standing up to date;
+ * then at most a quarter of the input's positions are in the heap. */
+void heapcompact(pairstate &s) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < s.heapsize; i++) {
+        const uint32_t pair = s.heap[i].pair;
+        if (s.types[pair].count >= PAIRWORTH) {
+            s.heap[kept++] = pairentry{standing(s, pair), pair};
+        }
+    }
+    s.heapsize = kept;
+    heapify(s);
+}
+
+void heappush(pairstate &s, uint32_t pair) {
+    if (s.heapsize == s.heapcap) {
+        heapcompact(s);
+    }
+    s.heap[s.heapsize] = pairentry{standing(s, pair), pair};
+    siftup(s, s.heapsize++);
+}
+
+/* The most frequent pair (see the counting rules), PAIRNONE when none is worth a
+ * definition. */
+uint32_t heaptop(pairstate &s) {
+    while (s.heapsize > 0) {
+        const uint32_t pair = s.heap[0].pair;
+        if (s.types[pair].count < PAIRWORTH) {
+            s.heap[0] = s.heap[--s.heapsize];
+        } else {
+            const uint64_t now = standing(s, pair);
+            if (now == s.heap[0].standing) {
+                return pair;
+            }
+            s.heap[0].standing = now;
+        }
+        siftdown(s, 0);
+    }
+    return PAIRNONE;
+}
+
+/* ---- Occurrence lists ----------------------------------------------------------------- */
+
+/* Appends position x to the pair's list; positions arrive in increasing order. */
+void listadd(pairstate &s, uint32_t pair, uint32_t x) {
+    pairtype &t = s.types[pair];
+    if (t.head == PAIRNONE) {
+        t.head = x;
+        s.next[x] = x;
+        s.prev[x] = x;
+    } else {
+        const uint32_t tail = s.prev[t.head];
+        s.next[tail] = x;
+        s.prev[x] = tail;
+        s.next[x] = t.head;
+        s.prev[t.head] = x;
+    }
+    t.count++;
+}
+
+void listremove(pairstate &s, uint32_t pair, uint32_t x) {
+    pairtype &t = s.types[pair];
+    if (s.next[x] == x) {
+        t.head = PAIRNONE;
+    } else {
+        const uint32_t n = s.next[x];
+        const uint32_t p = s.prev[x];
+        s.next[p] = n;
+        s.prev[n] = p;
+        if (t.head == x) {
+            t.head = n;
+        }
+    }
+    s.next[x] = PAIRNONE;
+    s.prev[x] = PAIRNONE;
+    t.count--;
+}
+
+/* Moves the pair's occurrence at x to y, the next live position; no other occurrence of
+ * the pair lies between them, so the list stays in order. */
+void listmove(pairstate &s, uint32_t pair, uint32_t x, uint32_t y) {
+    pairtype &t = s.types[pair];
+    if (s.next[x] == x) {
+        s.next[y] = y;
+        s.prev[y] = y;
+    } else {
+        const uint32_t n = s.next[x];
+        const uint32_t p = s.prev[x];
+        s.next[y] = n;
+        s.prev[y] = p;
+        s.next[p] = y;
+        s.prev[n] = y;
+    }
+    if (t.head == x) {
+        t.head = y;
+    }
+    s.next[x] = PAIRNONE;
+    s.prev[x] = PAIRNONE;
+}
+
+/* Forgets every occurrence of the pair (its byte has just become a code). */
+void listdrop(pairstate &s, uint32_t pair) {
+    pairtype &t = s.types[pair];
+    if (t.head == PAIRNONE) {
+        return;
+    }
+    uint32_t x = t.head;
+    do {
+        const uint32_t n = s.next[x];
+        s.next[x] = PAIRNONE;
+        s.prev[x] = PAIRNONE;
+        x = n;
+    } while (x != t.head);
+    t.head = PAIRNONE;
+    t.count = 0;
+}
+
+/* ---- Counting and replacing ----------------------------------------------------------- */
+
+/* Counts the pairs of the input, left to right, and heaps those worth a definition. */
+void countpairs(pairstate &s) {
+    bool last = false; /* the pair before was counted */
     for (uint32_t i = 0; i + 1 < s.length; i++) {
-        s.counts[s.sym[i] * PAIRSYMBOLS + s.sym[i + 1]] = 0;
+        const uint32_t a = s.sym[i];
+        const uint32_t b = s.sym[i + 1];
+        if (a == b && last && s.sym[i - 1] == a) {
+            last = false;
+            continue;
+        }
+        const uint32_t pair = a * PAIRSYMBOLS + b;
+        listadd(s, pair, i);
+        if (s.types[pair].count == PAIRWORTH) {
+            s.heap[s.heapsize++].pair = pair;
+        }
+        last = true;
+    }
+    for (uint32_t at = 0; at < s.heapsize; at++) {
+        s.heap[at].standing = standing(s, s.heap[at].pair);
+    }
+    heapify(s);
+}
+
+/* The first element of a run of b starting at j is about to go: every counted (b, b) of
+ * the run moves one position right (the pairs at even offsets from the run's new start
+ * are the ones that count), and the last one goes when the run is left even. */
+void shiftrun(pairstate &s, uint32_t b, uint32_t j) {
+    const uint32_t pair = b * PAIRSYMBOLS + b;
+    uint32_t x = j;
+    for (;;) {
+        const uint32_t y = after(s, x);
+        const uint32_t z = after(s, y);
+        if (z == s.length || s.sym[z] != b) {
+            listremove(s, pair, x);
+            break;
+        }
+        listmove(s, pair, x, y);
+        x = z;
+        const uint32_t w = after(s, x);
+        if (!counted(s, x) || w == s.length || s.sym[w] != b) {
+            break;
+        }
+    }
+}
+
+/* Replaces the counted occurrence of (a, b) at i by code symbol c, updating the counts of
+ * the pairs around it. */
+void replaceat(pairstate &s, uint32_t a, uint32_t b, uint32_t c, uint32_t i) {
+    const uint32_t j = after(s, i);
+    const uint32_t k = after(s, j);
+    const uint32_t h = before(s, i);
+    listremove(s, a * PAIRSYMBOLS + b, i);
+    if (h != PAIRNONE && counted(s, h)) {
+        const uint32_t pair = s.sym[h] * PAIRSYMBOLS + a;
+        listremove(s, pair, h);
+    }
+    if (k != s.length && counted(s, j)) {
+        if (a != b && s.sym[k] == b) {
+            shiftrun(s, b, j);
+        } else {
+            const uint32_t pair = b * PAIRSYMBOLS + s.sym[k];
+            listremove(s, pair, j);
+        }
+    }
+    s.sym[i] = static_cast<uint16_t>(c);
+    kill(s, i, j, k);
+    if (a < 256) {
+        s.plain[a]--;
+    }
+    if (b < 256) {
+        s.plain[b]--;
+    }
+    if (h != PAIRNONE && countable(s, s.sym[h])) {
+        /* c c c: the pair at h counts only at an even offset of the run of c. */
+        const uint32_t g = before(s, h);
+        if (s.sym[h] != c || g == PAIRNONE || s.sym[g] != c || !counted(s, g)) {
+            const uint32_t pair = s.sym[h] * PAIRSYMBOLS + c;
+            listadd(s, pair, h);
+        }
+    }
+    /* Occurrences are replaced left to right, so no c lies right of i yet. */
+    if (k != s.length && countable(s, s.sym[k])) {
+        const uint32_t pair = c * PAIRSYMBOLS + s.sym[k];
+        listadd(s, pair, i);
     }
 }
 
@@ -112,40 +411,17 @@ int32_t choosecode(const pairstate &s, uint32_t a, uint32_t b) {
     return chosen;
 }
 
-/* Replaces every non-overlapping (a, b), left to right, by code p. */
-void replacepair(pairstate &s, uint32_t a, uint32_t b, uint8_t p) {
-    uint32_t to = 0;
-    uint32_t i = 0;
-    while (i < s.length) {
-        if (i + 1 < s.length && s.sym[i] == a && s.sym[i + 1] == b) {
-            s.sym[to++] = static_cast<uint16_t>(256 + p);
-            if (a < 256) {
-                s.plain[a]--;
-            }
-            if (b < 256) {
-                s.plain[b]--;
-            }
-            i += 2;
-        } else {
-            s.sym[to++] = s.sym[i++];
-        }
-    }
-    s.length = to;
-}
-
 void buildcodes(pairstate &s) {
+    countpairs(s);
     while (s.defined < 255) {
-        uint32_t index = 0;
-        uint32_t top = countpairs(s, &index);
-        clearcounts(s);
-        uint32_t a = index / PAIRSYMBOLS;
-        uint32_t b = index % PAIRSYMBOLS;
-        if (top < 4) {
+        const uint32_t top = heaptop(s);
+        if (top == PAIRNONE) {
             break;
         }
+        const uint32_t a = top / PAIRSYMBOLS;
+        const uint32_t b = top % PAIRSYMBOLS;
         int32_t p = choosecode(s, a, b);
-        /* A definition costs 3 bytes; each pair replaced saves one. */
-        if (p < 0 || top <= 3 + s.plain[p]) {
+        if (p < 0 || s.types[top].count <= 3 + s.plain[p]) {
             break;
         }
         s.role[p] = PAIRCODE;
@@ -158,7 +434,25 @@ void buildcodes(pairstate &s) {
         if (b < 256) {
             s.named[b] = 1;
         }
-        replacepair(s, a, b, static_cast<uint8_t>(p));
+        if (s.plain[p] > 0) {
+            /* Its plain occurrences no longer pair with anything. */
+            for (uint32_t v = 0; v < PAIRSYMBOLS; v++) {
+                listdrop(s, v * PAIRSYMBOLS + static_cast<uint32_t>(p));
+                listdrop(s, static_cast<uint32_t>(p) * PAIRSYMBOLS + v);
+            }
+        }
+        const uint32_t c = 256 + static_cast<uint32_t>(p);
+        while (s.types[top].head != PAIRNONE) {
+            replaceat(s, a, b, c, s.types[top].head);
+        }
+        for (uint32_t v = 0; v < PAIRSYMBOLS; v++) {
+            if (s.types[v * PAIRSYMBOLS + c].count >= PAIRWORTH) {
+                heappush(s, v * PAIRSYMBOLS + c);
+            }
+            if (v != c && s.types[c * PAIRSYMBOLS + v].count >= PAIRWORTH) {
+                heappush(s, c * PAIRSYMBOLS + v);
+            }
+        }
     }
 }
 
@@ -203,19 +497,34 @@ int32_t pairpack(const void *source, size_t size, void *destination, size_t capa
         return PACK_EOVERFLOW;
     }
 
-    pairstate *s = nullptr;
-    uint8_t *block = nullptr;
-    const size_t bytes = sizeof(pairstate) + PAIRTABLE * 4 + size * 2;
-    block = static_cast<uint8_t *>(reservepackwork("cmn\\packpair", __LINE__, "pairpack", bytes));
+    /* At most a quarter of the positions start pairs counted PAIRWORTH times, and each
+     * pair is in the heap at most once. */
+    const size_t heapcap = size / PAIRWORTH + 2 < PAIRTABLE ? size / PAIRWORTH + 2 : PAIRTABLE;
+    const size_t bytes = sizeof(pairstate) + PAIRTABLE * sizeof(pairtype) +
+                         heapcap * sizeof(pairentry) + size * (4 + 4 + 2);
+    uint8_t *block =
+        static_cast<uint8_t *>(reservepackwork("cmn\\packpair", __LINE__, "pairpack", bytes));
     if (block == nullptr) {
         return PACK_ENOMEM;
     }
-    s = static_cast<pairstate *>(static_cast<void *>(block));
+    pairstate *s = static_cast<pairstate *>(static_cast<void *>(block));
     std::memset(s, 0, sizeof(pairstate));
-    s->counts = static_cast<uint32_t *>(static_cast<void *>(block + sizeof(pairstate)));
-    s->sym =
-        static_cast<uint16_t *>(static_cast<void *>(block + sizeof(pairstate) + PAIRTABLE * 4));
-    std::memset(s->counts, 0, PAIRTABLE * 4);
+    uint8_t *at = block + sizeof(pairstate);
+    s->types = static_cast<pairtype *>(static_cast<void *>(at));
+    at += PAIRTABLE * sizeof(pairtype);
+    s->heap = static_cast<pairentry *>(static_cast<void *>(at));
+    s->heapcap = static_cast<uint32_t>(heapcap);
+    at += heapcap * sizeof(pairentry);
+    s->next = static_cast<uint32_t *>(static_cast<void *>(at));
+    at += size * 4;
+    s->prev = static_cast<uint32_t *>(static_cast<void *>(at));
+    at += size * 4;
+    s->sym = static_cast<uint16_t *>(static_cast<void *>(at));
+    for (uint32_t i = 0; i < PAIRTABLE; i++) {
+        s->types[i] = pairtype{PAIRNONE, 0};
+    }
+    std::memset(s->next, 0xFF, size * 4);
+    std::memset(s->prev, 0xFF, size * 4);
     s->length = static_cast<uint32_t>(size);
     for (size_t i = 0; i < size; i++) {
         s->sym[i] = in[i];
@@ -253,7 +562,7 @@ int32_t pairpack(const void *source, size_t size, void *destination, size_t capa
         putbyte(out, symbolbyte(s->first[p]));
         putbyte(out, symbolbyte(s->second[p]));
     }
-    for (uint32_t i = 0; i < s->length && !out.overflow; i++) {
+    for (uint32_t i = 0; i < s->length && !out.overflow; i = after(*s, i)) {
         uint16_t sym = s->sym[i];
         if (sym >= 256) {
             putbyte(out, static_cast<uint8_t>(sym - 256));

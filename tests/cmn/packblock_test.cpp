@@ -163,6 +163,57 @@ TEST(Packblock, FindsExactPalettesInBothModes) {
     }
 }
 
+// Sum of squared differences over the three channels widened to 8 bits.
+int64_t squarederror(const pixels &a, const pixels &b) {
+    int64_t sum = 0;
+    for (size_t i = 0; i < a.size(); i++) {
+        for (int32_t shift : {11, 5, 0}) {
+            const int32_t top = shift == 5 ? 63 : 31;
+            const int32_t d =
+                ((a[i] >> shift) & top) * 255 / top - ((b[i] >> shift) & top) * 255 / top;
+            sum += d * d;
+        }
+    }
+    return sum;
+}
+
+// Flat-shaded interface art: each block mixes two to four colours of a small palette in
+// a random pattern, some with near-black pixels.
+image interface(int32_t w, int32_t h, uint32_t seed) {
+    std::mt19937 rng(seed);
+    image im{w, h, pixels(static_cast<size_t>(w * h))};
+    for (int32_t by = 0; by < h; by += 4) {
+        for (int32_t bx = 0; bx < w; bx += 4) {
+            uint16_t colour[4];
+            for (uint16_t &c : colour) {
+                c = static_cast<uint16_t>(rng() % 3 == 0 ? rng() & 0x1863 : rng());
+            }
+            const uint32_t used = 2 + rng() % 3;
+            for (int32_t i = 0; i < 16; i++) {
+                im.px[static_cast<size_t>((by + i / 4) * w + bx + i % 4)] = colour[rng() % used];
+            }
+        }
+    }
+    return im;
+}
+
+// Level 9 starts from the best splits of the pixels ordered along their axis, into four
+// runs and into three plus black; these bounds are the errors that search reaches.
+TEST(Packblock, LevelNineFindsTheBestClusters) {
+    struct {
+        const char *what;
+        image im;
+        int64_t most;
+    } cases[] = {
+        {"scene", scene(64, 64, 11), 390197},
+        {"interface", interface(64, 64, 4), 2456455},
+    };
+    for (const auto &c : cases) {
+        const int64_t e = squarederror(decode(pack(c.im, 9), c.im.px.size()), c.im.px);
+        EXPECT_LE(e, c.most) << c.what;
+    }
+}
+
 TEST(Packblock, HigherLevelsLowerTheError) {
     image im = scene(64, 64, 11);
     double last = 0;

@@ -40,8 +40,11 @@ TEST_F(Packpair, WritesTablesAndEscapesAsExpected) {
     // Six "ab" pay for a definition; the code is the lowest unused byte.
     EXPECT_EQ(roundtrip(text("abababababab")),
               (bytes{0x46, 0xFB, 0, 0, 12, 0xFF, 1, 0x00, 'a', 'b', 0, 0, 0, 0, 0, 0, 0xFF, 0}));
-    // Three do not.
+    // Three do not, nor do seven a's: a run counts its pairs once (a a a: one a a).
     EXPECT_EQ(roundtrip(text("ababab")).size(), 5u + 2 + 6 + 2);
+    EXPECT_EQ(roundtrip(text("aaaaaaa")),
+              (bytes{0x46, 0xFB, 0, 0, 7, 0xFF, 0, 'a', 'a', 'a', 'a', 'a', 'a', 'a', 0xFF, 0}));
+    EXPECT_EQ(roundtrip(text("aaaaaaaa")).size(), 5u + 2 + 3 + 4 + 2);
     // The long header carries the size in both fields.
     bytes longer = roundtrip(text("xyz"), PACK_LONGHEADER);
     EXPECT_EQ(bytes(longer.begin(), longer.begin() + 8), (bytes{0x47, 0xFB, 0, 0, 3, 0, 0, 3}));
@@ -97,6 +100,14 @@ TEST_F(Packpair, StaysValidWithEveryByteValueInUse) {
     stream = roundtrip(mixed, PACK_LONGHEADER);
     EXPECT_GT(stream[9], 0) << "some definition despite no unused byte";
     EXPECT_LT(stream.size(), mixed.size() * 3 / 4);
+    // A pair seen 5 times pays for its definition and one escape, 4 times it does not.
+    for (uint8_t times : {4, 5}) {
+        bytes each(mixed.begin(), mixed.begin() + 256);
+        for (uint8_t i = 0; i < times; i++) {
+            each.insert(each.end(), {'z', 'x'});
+        }
+        EXPECT_EQ(roundtrip(each)[6], times - 4) << int{times} << " times";
+    }
 
     // All values equally common: no code can pay for the escapes it would need, so the
     // stream is the input plus its escaped escape bytes.
@@ -108,6 +119,40 @@ TEST_F(Packpair, StaysValidWithEveryByteValueInUse) {
     }
     stream = roundtrip(ramp);
     EXPECT_EQ(stream.size(), 5 + 2 + ramp.size() + 40 + 2);
+}
+
+// Which pairs are made, and so the size, depends on every count being exact after each
+// replacement; the sizes are those of a full recount before every code.
+TEST_F(Packpair, CountsStayExactAcrossReplacements) {
+    // Runs of a few letters: the run rule (a a a counts a a once) as runs grow, shrink and
+    // lose their first element to the pair on their left.
+    struct {
+        uint32_t alphabet;
+        uint32_t longest;
+        size_t packed;
+    } const cases[] = {{2, 9, 552}, {3, 9, 724}, {3, 5, 967}, {4, 12, 697}};
+    for (const auto &c : cases) {
+        std::mt19937 rng(5);
+        bytes in;
+        while (in.size() < 4000) {
+            const uint8_t letter = static_cast<uint8_t>('a' + rng() % c.alphabet);
+            in.insert(in.end(), 1 + rng() % c.longest, letter);
+        }
+        in.resize(4000);
+        EXPECT_EQ(roundtrip(in).size(), c.packed)
+            << c.alphabet << " letters, runs up to " << c.longest;
+    }
+
+    // Blocks v x y w, each four times: making x y a code turns every pair around it into
+    // a pair with the code at once, so most pairs counted so far go stale together.
+    bytes blocks;
+    for (int32_t r = 0; r < 4; r++) {
+        for (uint8_t i = 0; i < 20; i++) {
+            blocks.insert(blocks.end(),
+                          {static_cast<uint8_t>(1 + i), 'x', 'y', static_cast<uint8_t>(128 + i)});
+        }
+    }
+    EXPECT_EQ(roundtrip(blocks).size(), 193u);
 }
 
 TEST_F(Packpair, RejectsBadArgumentsAndMissingMemory) {

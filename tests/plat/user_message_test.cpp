@@ -223,6 +223,8 @@ TEST_F(UserAccelerators, AltQuestionMarkAndAltSlashGiveCommand104FromTheTableAnd
         EXPECT_EQ(loopturn(), 0);
     EXPECT_EQ(loopturn(), 1);
     EXPECT_EQ(commands(), std::vector<WPARAM>{MAKEWPARAM(104, 1)});
+    for (int vk : {VK_OEM_2, VK_SHIFT, VK_MENU}) // let go, for the cases after this one
+        plat_nullvkey(h, vk, 0, 0);
 }
 
 TEST_F(UserAccelerators, VirtualKeyEntriesFollowTheModifierStateCharactersFollowTheirKey) {

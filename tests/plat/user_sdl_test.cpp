@@ -164,6 +164,7 @@ TEST(SdlBackend, KeysRepeatAndFocusFromSdlBecomeWindowsMessages) {
         EXPECT_EQ(got[i].wParam, want[i].w) << i;
         EXPECT_EQ((DWORD)got[i].lParam, want[i].l) << i;
     }
+    EXPECT_EQ(GetActiveWindow(), h);
     EXPECT_TRUE(DestroyWindow(h));
 }
 

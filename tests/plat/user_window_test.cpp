@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -270,18 +271,19 @@ TEST_F(UserWindow, FramesClientAreaAndPlacementMessages) {
     wc.lpszClassName = "MoveClass";
     RegisterClassExA(&wc);
     HWND moved = nullptr;
-    volatile bool stop = false;
+    std::atomic<bool> ready{false}, stop{false};
     std::thread owner([&] {
         moved = CreateWindowExA(0, "MoveClass", "", style, (int)r.left, (int)r.top,
                                 (int)(r.right - r.left), (int)(r.bottom - r.top), nullptr, nullptr,
                                 nullptr, nullptr);
         moves.clear();
+        ready = true;
         MSG m;
         while (!stop && GetMessageA(&m, nullptr, 0, 0) > 0)
             DispatchMessageA(&m);
         DestroyWindow(moved);
     });
-    while (!moved || !moves.empty())
+    while (!ready)
         std::this_thread::yield();
     ASSERT_TRUE(SetWindowPos(moved, nullptr, (int)r.left + 10, (int)r.top, 0, 0,
                              SWP_NOSIZE | SWP_NOZORDER));
@@ -301,6 +303,38 @@ TEST_F(UserWindow, FramesClientAreaAndPlacementMessages) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
 }
 
+// SetActiveWindow moves the focus between the caller's windows with the activation
+// messages; another thread's window cannot be made active from here.
+TEST_F(UserWindow, ActiveWindowTakesTheFocusWithItsMessages) {
+    HWND a = plainwindow(), b = plainwindow();
+    events.clear();
+    SetActiveWindow(nullptr);
+    events.clear();
+    EXPECT_EQ(SetActiveWindow(a), nullptr);
+    EXPECT_EQ(events, (std::vector<UINT>{WM_ACTIVATEAPP, WM_ACTIVATE}));
+    events.clear();
+    EXPECT_EQ(SetActiveWindow(b), a);
+    EXPECT_EQ(events, (std::vector<UINT>{WM_ACTIVATE, WM_ACTIVATE})) << "a loses, b gains";
+    EXPECT_EQ(GetActiveWindow(), b);
+    std::atomic<HWND> other{nullptr};
+    std::atomic<bool> done{false};
+    std::thread owner([&] {
+        other = plainwindow();
+        while (!done)
+            Sleep(1);
+    });
+    while (!other)
+        Sleep(1);
+    EXPECT_EQ(SetActiveWindow(other), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    done = true;
+    owner.join();
+    EXPECT_EQ(GetActiveWindow(), b);
+    DestroyWindow(b);
+    EXPECT_EQ(GetActiveWindow(), nullptr);
+    DestroyWindow(a);
+}
+
 // SendNotifyMessageA to another thread's window returns at once, and the message is served
 // before the messages posted earlier.
 TEST(UserSend, NotifyReturnsAtOnceAndComesBeforePosts) {
@@ -317,7 +351,7 @@ TEST(UserSend, NotifyReturnsAtOnceAndComesBeforePosts) {
     wc.lpfnWndProc = proc::fn;
     wc.lpszClassName = "NotifyClass";
     RegisterClassExA(&wc);
-    HWND h = nullptr;
+    std::atomic<HWND> h{nullptr};
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread owner([&] {
         h = CreateWindowExA(0, "NotifyClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
@@ -379,9 +413,12 @@ TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
     RegisterClassExA(&wc);
     HWND h = CreateWindowExA(0, "SettingClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
                              nullptr);
-    // The pointer over the client area brings the class cursor back.
+    // The pointer moving over the client area brings the class cursor back.
     SetCursor(nullptr);
-    EXPECT_TRUE(SendMessageA(h, WM_SETCURSOR, (WPARAM)h, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+    plat_nullmousemove(h, 0, 0);
+    MSG moved;
+    ASSERT_EQ(GetMessageA(&moved, nullptr, 0, 0), 1);
+    EXPECT_EQ(moved.message, (UINT)WM_MOUSEMOVE);
     EXPECT_EQ(plat_nullcursorvisible(), 1);
     BOOL on = FALSE;
     ASSERT_TRUE(SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &on, 0));

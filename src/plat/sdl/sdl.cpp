@@ -41,11 +41,15 @@ struct sdlwindow {
     HWND hwnd;
     Uint32 id;
     std::thread::id creator;
+    /* The last placement the layer asked for and when: the window system's reports of it
+     * (and of earlier ones still on their way) are echoes, not moves of its own. */
+    int x, y, width, height;
+    Uint32 placedat;
 };
 
 /* An event read from SDL, handed to the layer once sdllock is released. */
 struct input {
-    enum { close, invalidate, minimise, key, move, button, focus } kind;
+    enum { close, invalidate, minimise, key, move, button, focus, placed } kind;
     HWND hwnd;
     int a, b, c, d; /* key: scan, extended, down, repeats; move: x, y; button: x, y,
                        button, down; minimise, focus: a the flag */
@@ -235,6 +239,21 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
         case SDL_WINDOWEVENT_FOCUS_LOST:
             out.push_back({input::focus, h, 0, 0, 0, 0});
             break;
+        case SDL_WINDOWEVENT_MOVED:
+        case SDL_WINDOWEVENT_SIZE_CHANGED: {
+            /* Moved or resized on the desktop (not by us: see sdlwindow). */
+            sdlwindow *sw = nullptr;
+            for (sdlwindow *w : windows)
+                if (w->id == ev.window.windowID)
+                    sw = w;
+            int x, y, width, height;
+            SDL_GetWindowPosition(sw->win, &x, &y);
+            SDL_GetWindowSize(sw->win, &width, &height);
+            bool asked = x == sw->x && y == sw->y && width == sw->width && height == sw->height;
+            if (!asked && SDL_GetTicks() - sw->placedat > 500)
+                out.push_back({input::placed, h, x, y, width, height});
+            break;
+        }
         default:
             break;
         }
@@ -341,8 +360,9 @@ void *sdlcreatewindow(const plat_windowdesc *desc) {
         eventthread = std::this_thread::get_id();
     }
     applycursor();
-    sdlwindow *sw =
-        new sdlwindow{win, desc->hwnd, SDL_GetWindowID(win), std::this_thread::get_id()};
+    sdlwindow *sw = new sdlwindow{
+        win, desc->hwnd, SDL_GetWindowID(win), std::this_thread::get_id(), desc->x, desc->y,
+        w,   h,          SDL_GetTicks()};
     windows.push_back(sw);
     return sw;
 }
@@ -365,8 +385,14 @@ void sdlshowwindow(void *win, int show) {
 void sdlmovewindow(void *win, int x, int y, int width, int height) {
     SDL_Window *w = ((sdlwindow *)win)->win;
     std::lock_guard<std::mutex> guard(sdllock);
+    sdlwindow *sw = (sdlwindow *)win;
+    sw->x = x;
+    sw->y = y;
+    sw->width = width > 0 ? width : 1;
+    sw->height = height > 0 ? height : 1;
+    sw->placedat = SDL_GetTicks();
     SDL_SetWindowPosition(w, x, y);
-    SDL_SetWindowSize(w, width > 0 ? width : 1, height > 0 ? height : 1);
+    SDL_SetWindowSize(w, sw->width, sw->height);
 }
 
 /* SDL_RaiseWindow alone leaves an iconified window iconified on some window managers,
@@ -430,6 +456,9 @@ void deliver(const input &i) {
         break;
     case input::focus:
         plat_focus(i.hwnd, i.a);
+        break;
+    case input::placed:
+        plat_windowmoved(i.hwnd, i.a, i.b, i.c, i.d);
         break;
     }
 }

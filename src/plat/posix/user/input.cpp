@@ -310,9 +310,17 @@ struct hookrec {
     std::atomic<bool> alive{true};
 };
 
-std::mutex hooklock;
-std::vector<std::shared_ptr<hookrec>> hooks; /* hooklock; most recent first */
-uintptr_t hookcount = 0;                     /* hooklock */
+/* Never destroyed, like the keyboard: a thread may still retrieve keys at exit. */
+struct hookchain {
+    std::mutex lock;
+    std::vector<std::shared_ptr<hookrec>> hooks; /* most recent first */
+    uintptr_t count = 0;
+};
+
+hookchain &chain() {
+    static hookchain *c = new hookchain();
+    return *c;
+}
 
 /* The chain a thread is running: the hooks as they were when the message came, and the
  * one being called, so CallNextHookEx knows where to go on (also after the hook
@@ -484,9 +492,10 @@ void noteretrieved(const MSG &msg, unsigned input) {
 bool runkeyhooks(const MSG &msg) {
     chainrun c;
     {
-        std::lock_guard<std::mutex> guard(hooklock);
+        hookchain &hc = chain();
+        std::lock_guard<std::mutex> guard(hc.lock);
         DWORD me = GetCurrentThreadId();
-        for (const std::shared_ptr<hookrec> &h : hooks)
+        for (const std::shared_ptr<hookrec> &h : hc.hooks)
             if (h->thread == 0 || h->thread == me)
                 c.list.push_back(h);
     }
@@ -556,7 +565,7 @@ void plat_mousemove(HWND hwnd, int x, int y) {
     if (k.down[VK_CONTROL])
         mk |= MK_CONTROL;
     notepointer(hwnd, x, y);
-    postinput(hwnd, WM_MOUSEMOVE, mk, MAKELPARAM(x, y), 0);
+    postinput(hwnd, WM_MOUSEMOVE, mk, MAKELPARAM(x, y), inp_pointer);
 }
 
 void plat_mousebutton(HWND hwnd, int x, int y, int button, int down) {
@@ -598,7 +607,7 @@ void plat_mousebutton(HWND hwnd, int x, int y, int button, int down) {
         }
     }
     notepointer(hwnd, x, y);
-    postinput(hwnd, msg, mk, MAKELPARAM(x, y), 0);
+    postinput(hwnd, msg, mk, MAKELPARAM(x, y), inp_pointer);
 }
 
 void plat_focus(HWND hwnd, int gained) {
@@ -673,20 +682,22 @@ HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD 
     auto h = std::make_shared<hookrec>();
     h->proc = lpfn;
     h->thread = dwThreadId;
-    std::lock_guard<std::mutex> guard(hooklock);
-    h->handle = (HHOOK)(uintptr_t)(0x10000 + ++hookcount);
-    hooks.insert(hooks.begin(), h);
+    hookchain &hc = chain();
+    std::lock_guard<std::mutex> guard(hc.lock);
+    h->handle = (HHOOK)(uintptr_t)(0x10000 + ++hc.count);
+    hc.hooks.insert(hc.hooks.begin(), h);
     return h->handle;
 }
 
 /* Removes a hook; a chain running now skips it from here on (also when it removes itself
  * from inside its own call). FALSE with ERROR_INVALID_HOOK_HANDLE for an unknown one. */
 BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk) {
-    std::lock_guard<std::mutex> guard(hooklock);
-    for (auto it = hooks.begin(); it != hooks.end(); ++it) {
+    hookchain &hc = chain();
+    std::lock_guard<std::mutex> guard(hc.lock);
+    for (auto it = hc.hooks.begin(); it != hc.hooks.end(); ++it) {
         if ((*it)->handle == hhk) {
             (*it)->alive.store(false);
-            hooks.erase(it);
+            hc.hooks.erase(it);
             return TRUE;
         }
     }

@@ -24,6 +24,7 @@ enum : unsigned {
     inp_alt = 0x08,
     inp_caps = 0x10,    /* Caps Lock toggled on */
     inp_release = 0x20, /* WM_ACTIVATE of a focus loss: the thread's keys are released */
+    inp_pointer = 0x40, /* from the mouse: the window is asked for its cursor first */
 };
 
 /* Posts an input message to the thread that owns hwnd (message.cpp); false for a stale

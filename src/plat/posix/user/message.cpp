@@ -318,6 +318,11 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
             }
             *lpMsg = e.msg;
             noteretrieved(e.msg, e.input);
+            /* Pointer input asks the window for its cursor first, as the window system
+             * does (the default sets the class cursor). */
+            if ((e.input & inp_pointer) && e.msg.hwnd)
+                SendMessageA(e.msg.hwnd, WM_SETCURSOR, (WPARAM)e.msg.hwnd,
+                             MAKELPARAM(HTCLIENT, e.msg.message));
             if (iskeydown(e.msg.message))
                 lastkey = {true, e.msg, e.input};
             return e.msg.message == WM_QUIT ? 0 : 1;

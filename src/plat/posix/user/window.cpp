@@ -17,6 +17,7 @@
 #include "user.h"
 
 #include "backend.h"
+#include "input.h"
 
 #include <strings.h>
 
@@ -813,4 +814,28 @@ BOOL WINAPI SetForegroundWindow(HWND hWnd) {
 HWND WINAPI GetForegroundWindow(void) {
     userguard guard(state().lock);
     return state().foreground;
+}
+
+/* Makes a window of the calling thread the active window: it takes the keyboard focus and
+ * gets WM_ACTIVATE (after WM_ACTIVATEAPP when the program had none active), the window
+ * that had it WM_ACTIVATE with WA_INACTIVE. Returns the window active before. Another
+ * thread's window: null with ERROR_ACCESS_DENIED (Windows wants the caller's own). */
+HWND WINAPI SetActiveWindow(HWND hWnd) {
+    msgqueue *me = currentqueue();
+    {
+        userguard guard(state().lock);
+        windowrec *w = livewindow(hWnd);
+        if (!w)
+            return nullptr;
+        if (w->owner.get() != me) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+    }
+    return setfocuswindow(hWnd);
+}
+
+/* The active window of the program (the one with the keyboard focus), or null. */
+HWND WINAPI GetActiveWindow(void) {
+    return focuswindow();
 }
