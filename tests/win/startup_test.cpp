@@ -535,14 +535,17 @@ TEST_F(StartupWindow, KeyDownTableAndShift) {
     for (int i = 0; i < 256; i++) {
         table[i] = (uint8_t)i;
     }
-    table[48] = 42; /* B acts as a Shift key */
+    table[48] = 42;  /* B acts as a Shift key */
+    table[47] = 200; /* V has no key-down byte */
     keyscantable = table;
     post(WM_KEYUP, 'B', keyparam(1, 48));
     post(WM_KEYDOWN, 'C', keyparam(1, 46));
+    post(WM_KEYDOWN, 'V', keyparam(1, 47));
     drain();
     keyscantable = nullptr;
     EXPECT_EQ(keydown(48), 1) << "the release was Shift's";
     EXPECT_EQ(keydown(46), 1);
+    EXPECT_EQ(keydown(47) + keydown(200) + keydown(128) + keydown(-1), 0);
     setwinmessagehandler(WM_ACTIVATE, activate);
 }
 
@@ -555,6 +558,8 @@ TEST_F(StartupWindow, SubstitutionsAndRawTrackingSuppressCharacters) {
         plat_nullvkey(window, vk, 0, 0);
     };
     setlockkey(1, 1); /* Num Lock on: the pad's 9 is VK_NUMPAD9, which makes a '9' */
+    setlockkey(3, 0); /* no such lock key */
+    ASSERT_EQ(GetKeyState(VK_NUMLOCK) & 1, 1);
     press(VK_NUMPAD9, 0);
     press('A', 0);
     drain();
@@ -737,7 +742,9 @@ TEST_F(StartupWindow, MouseMessagesReachTheMouseState) {
     /* The window system's own pointer moves are kept out. */
     winmessagehandler move = getwinmessagehandler(WM_MOUSEMOVE);
     setwinmessagehandler(WM_MOUSEMOVE, ignore);
-    initmouse();
+    EXPECT_EQ(initmouse(), 1);
+    EXPECT_EQ(mousehooks[0](0) + mousehooks[1](0) + mousehooks[2](0), -1 - 2 - 1)
+        << "hide, hide, show";
     mousehooks[4] = buttonhook;
     post(WM_MBUTTONDOWN, MK_LBUTTON | MK_MBUTTON, MAKELPARAM(700, -5));
     drain();
@@ -763,8 +770,16 @@ TEST_F(StartupWindow, MouseMessagesReachTheMouseState) {
     EXPECT_EQ(x, 10);
     EXPECT_EQ(y, 20);
     EXPECT_EQ(buttonevents.load(), 1);
+    EXPECT_EQ(mousehooks[3](0), MOUSE_RIGHT);
+    EXPECT_EQ(mousex + mousey, 30) << "the read hook publishes the tracked state";
+
+    mousetracking = 0; /* not tracking: messages change nothing */
+    post(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1, 2));
+    drain();
+    getmouse(&buttons, &x, &y);
+    EXPECT_EQ(buttons, MOUSE_RIGHT);
+    EXPECT_EQ(buttonevents.load(), 1);
     mousehooks[4] = mousehooks[5];
-    mousetracking = 0;
     setwinmessagehandler(WM_MOUSEMOVE, move);
 }
 
