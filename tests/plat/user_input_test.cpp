@@ -195,9 +195,7 @@ TEST_F(UserInput, AltMakesSystemKeysUnlessCtrlIsDownAndF10IsOneAlone) {
         altbits += m.lParam & alt ? '1' : '0';
     EXPECT_EQ(altbits, "111000011000");
     // Alt+X gives WM_SYSCHAR 'x'; Ctrl+Alt+X gives nothing (no AltGr on a US keyboard).
-    ASSERT_EQ(chars(got).size(), 1u);
-    EXPECT_EQ(chars(got)[0].message, (UINT)WM_SYSCHAR);
-    EXPECT_EQ(chars(got)[0].wParam, (WPARAM)'x');
+    expectmsgs(chars(got), {{h, WM_SYSCHAR, 'x', lp(1, 0x2D, alt)}});
 }
 
 TEST_F(UserInput, TranslateMessageGivesTheCharactersOfAUsKeyboard) {
@@ -281,18 +279,13 @@ TEST_F(UserInput, CharactersKeepTheirMomentAndRepeatCount) {
     key('Q', 1, 3);
     key(VK_SHIFT, 0);
     tap(VK_CAPITAL); // after the key: no effect on it
-    std::vector<MSG> got = chars(drain());
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].wParam, (WPARAM)'Q');
-    EXPECT_EQ((DWORD)got[0].lParam, (DWORD)lp(3, 0x10, prev));
+    expectmsgs(chars(drain()), {{h, WM_CHAR, 'Q', lp(3, 0x10, prev)}});
 
     tap(VK_CAPITAL);
     key(VK_SHIFT, 1);
     drain(); // Shift is down for this thread now
     PostMessageA(h, WM_KEYDOWN, VK_OEM_2, lp(1, 0x35, 0));
-    got = chars(drain());
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].wParam, (WPARAM)'?');
+    expectmsgs(chars(drain()), {{h, WM_CHAR, '?', lp(1, 0x35, 0)}});
 }
 
 // GetAsyncKeyState is the keyboard now; GetKeyState's down bit follows the messages the
