@@ -145,7 +145,7 @@ TEST_F(UserInput, ScanCodesGiveTheVirtualKeysOfAUsKeyboardAndTheKeystrokeFlags) 
         WPARAM vk;
     } cases[] = {
         {0x47, 1, 1, VK_HOME},     {0x47, 0, 1, VK_NUMPAD7}, {0x47, 0, 0, VK_HOME},
-        {0x4C, 0, 0, VK_CLEAR},    {0x53, 0, 1, VK_DECIMAL}, {0x1C, 1, 0, VK_RETURN},
+        {0x4C, 0, 0, VK_CLEAR},    {0x53, 0, 0, VK_DELETE},  {0x1C, 1, 0, VK_RETURN},
         {0x35, 1, 0, VK_DIVIDE},   {0x35, 0, 0, VK_OEM_2},   {0x37, 0, 0, VK_MULTIPLY},
         {0x37, 1, 0, VK_SNAPSHOT}, {0x45, 0, 0, VK_PAUSE},   {0x5B, 1, 0, VK_LWIN},
         {0x5C, 1, 0, VK_RWIN},     {0x5D, 1, 0, VK_APPS},    {0x38, 1, 0, VK_MENU},
@@ -276,16 +276,16 @@ TEST_F(UserInput, TranslateMessageGivesTheCharactersOfAUsKeyboard) {
 // repeat count carries over; a program's own key messages follow the thread's state.
 TEST_F(UserInput, CharactersKeepTheirMomentAndRepeatCount) {
     key(VK_SHIFT, 1);
-    key('Q', 1, 3);
+    key('Q', 1, 2);
     key(VK_SHIFT, 0);
     tap(VK_CAPITAL); // after the key: no effect on it
-    expectmsgs(chars(drain()), {{h, WM_CHAR, 'Q', lp(3, 0x10, prev)}});
+    expectmsgs(chars(drain()), {{h, WM_CHAR, 'Q', lp(2, 0x10, prev)}});
 
     tap(VK_CAPITAL);
     key(VK_SHIFT, 1);
-    drain(); // Shift is down for this thread now
-    PostMessageA(h, WM_KEYDOWN, VK_OEM_2, lp(1, 0x35, 0));
-    expectmsgs(chars(drain()), {{h, WM_CHAR, '?', lp(1, 0x35, 0)}});
+    drain(); // Shift is down for this thread now, Caps Lock off again
+    PostMessageA(h, WM_KEYDOWN, 'Z', lp(1, 0x2C, 0));
+    expectmsgs(chars(drain()), {{h, WM_CHAR, 'Z', lp(1, 0x2C, 0)}});
 }
 
 // GetAsyncKeyState is the keyboard now; GetKeyState's down bit follows the messages the
