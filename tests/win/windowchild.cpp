@@ -44,13 +44,6 @@ void quit(void) {
     quits++;
 }
 
-/* Waits (at most five seconds) until the quit function has run. */
-void waitquit(void) {
-    for (int i = 0; i < 5000 && quits.load() == 0; i++) {
-        sleepms(1);
-    }
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -82,7 +75,9 @@ int main(int argc, char **argv) {
         applicationquitfunc = quit;
         HWND window = (HWND)openmainwindow(320, 200, 0);
         PostMessageA(window, WM_CLOSE, 0, 0);
-        waitquit();
+        for (int i = 0; i < 5000 && quits.load() == 0; i++) { /* at most five seconds */
+            sleepms(1);
+        }
         closemainwindow();
         return 0;
     }
