@@ -304,11 +304,8 @@ TEST_F(Thistlepack, TestAndUnpackRefuseWhatTheGameWouldMisread) {
     // Every file is tested, good ones among them, and each bad one is named.
     writebytes(file("good.tpk"), lz);
     all.insert(all.begin() + 3, file("good.tpk"));
-    const outcome mixed = run([&] {
-        std::vector<std::string> args = all;
-        args.insert(args.begin(), "-tv");
-        return args;
-    }());
+    all.insert(all.begin(), "-tv");
+    const outcome mixed = run(all);
     EXPECT_EQ(mixed.out, file("good.tpk") + ": ok, 30000 bytes\n");
     expectfailure(mixed, 1, "bad13.tpk: too short", static_cast<int>(bad.size()));
     // -l shows the disagreeing fields side by side.
