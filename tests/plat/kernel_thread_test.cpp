@@ -397,7 +397,9 @@ struct waitgroup {
 
 TEST(KernelEvent, PulseReleasesTheCurrentWaitersAndLeavesTheEventReset) {
     /* Manual-reset: every waiter goes; auto-reset: exactly one, the next set takes one more. */
-    for (auto [manual, goes] : {std::pair{TRUE, 3}, {FALSE, 1}}) {
+    for (auto [manualreset, released] : {std::pair{TRUE, 3}, {FALSE, 1}}) {
+        const BOOL manual = manualreset; /* lambdas take copies, not structured bindings */
+        const int goes = released;
         waitgroup group(manual, 3);
         EXPECT_TRUE(PulseEvent(group.event));
         EXPECT_TRUE(eventually([&] { return group.released == goes; })) << manual;
