@@ -263,9 +263,13 @@ struct shared {
     long counter; /* guarded by cs only: a race shows under the thread sanitizer */
 };
 
+/* Each entry yields inside the section, so a lock that lets two threads in shows within a
+ * few rounds; the rounds are few because on a busy machine each yield may cost a time slice. */
+constexpr int hammerrounds = 1000;
+
 DWORD WINAPI hammer(LPVOID arg) {
     shared *s = static_cast<shared *>(arg);
-    for (int i = 0; i < 5000; i++) {
+    for (int i = 0; i < hammerrounds; i++) {
         EnterCriticalSection(&s->cs);
         EnterCriticalSection(&s->cs); /* re-entry by the owner */
         long seen = s->counter;
@@ -309,11 +313,11 @@ TEST(KernelCriticalSection, ReentrantAndExclusive) {
         h = CreateThread(nullptr, 0, hammer, &s, 0, nullptr);
         ASSERT_NE(h, nullptr);
     }
-    EXPECT_EQ(WaitForMultipleObjects(n, hs, TRUE, 20000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(n, hs, TRUE, 25000), (DWORD)WAIT_OBJECT_0);
     for (HANDLE h : hs) {
         CloseHandle(h);
     }
-    EXPECT_EQ(s.counter, n * 5000L) << "two threads were inside at once";
+    EXPECT_EQ(s.counter, n * (long)hammerrounds) << "two threads were inside at once";
     DeleteCriticalSection(&s.cs);
 }
 
