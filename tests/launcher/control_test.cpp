@@ -236,26 +236,22 @@ TEST_F(ControlFiles, ValueFilesAndFirstTimeMarker) {
     EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
     EXPECT_EQ(firsttimefe(), 0); // set for ever
 
-    put("options/firsttimefe.txt", le32(2)); // any other value: runs again
-    EXPECT_EQ(firsttimefe(), 1);
-    EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
-
-    put("options/firsttimefe.txt", le32(0x101));
-    EXPECT_EQ(firsttimefe(), 1);
-
-    put("options/firsttimefe.txt", ""); // empty reads as 0
-    EXPECT_EQ(firsttimefe(), 1);
-
-    put("options/firsttimefe.txt", "\x01"); // short: missing bytes are zero
-    EXPECT_EQ(firsttimefe(), 0);
+    // Any other value runs again and sets the marker; empty reads as 0, a short file's
+    // missing bytes are zero.
+    for (const auto &[marker, first] :
+         {std::pair<std::string, int>{le32(2), 1}, {le32(0x101), 1}, {"", 1}, {"\x01", 0}}) {
+        put("options/firsttimefe.txt", marker);
+        EXPECT_EQ(firsttimefe(), first) << marker.size();
+        EXPECT_EQ(get("options/firsttimefe.txt"), first ? le32(1) : marker);
+    }
 
     EXPECT_EQ(readquitflag(), 0); // missing
-    put("quit.dat", le32(0x12345678));
-    EXPECT_EQ(readquitflag(), 0x12345678);
-    put("quit.dat", le32(-1) + "tail");
-    EXPECT_EQ(readquitflag(), -1);
-    put("quit.dat", "\x05\x01");
-    EXPECT_EQ(readquitflag(), 0x105);
+    for (const auto &[quit, value] : {std::pair<std::string, int32_t>{le32(0x12345678), 0x12345678},
+                                      {le32(-1) + "tail", -1},
+                                      {"\x05\x01", 0x105}}) {
+        put("quit.dat", quit);
+        EXPECT_EQ(readquitflag(), value);
+    }
 
     // A directory is not a value of 0: it cannot be opened, and the value stays.
     fs::create_directory("options/mp.dat");

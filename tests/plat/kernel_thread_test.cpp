@@ -17,6 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using steady = std::chrono::steady_clock;
+using dwords = std::vector<DWORD>;
 
 long elapsedms(steady::time_point since) {
     return (long)std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - since)
@@ -84,17 +85,13 @@ TEST(KernelThreadStart, SuspendedThreadsRunInResumeOrderInvalidPrioritiesAreRefu
     EXPECT_EQ(GetThreadPriority(ha), THREAD_PRIORITY_IDLE) << "set through the pseudo-handle";
     EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
 
-    EXPECT_EQ(ResumeThread(hb), 1u);
-    EXPECT_EQ(WaitForSingleObject(hb, 5000), (DWORD)WAIT_OBJECT_0);
-    EXPECT_EQ(ResumeThread(ha), 1u);
-    EXPECT_EQ(WaitForSingleObject(ha, 5000), (DWORD)WAIT_OBJECT_0);
+    /* Resume counts and waits in order; a running (or ended) thread's count stays 0. */
+    EXPECT_EQ(dwords({ResumeThread(hb), WaitForSingleObject(hb, 5000), ResumeThread(ha),
+                      WaitForSingleObject(ha, 5000), threadcode(ha), ResumeThread(ha),
+                      ResumeThread(GetCurrentThread())}),
+              dwords({1, WAIT_OBJECT_0, 1, WAIT_OBJECT_0, 'A', 0, 0}));
     EXPECT_EQ(log.load(), (uint64_t)('B' << 8 | 'A'));
-    EXPECT_EQ(threadcode(ha), (DWORD)'A');
-    /* A running (or ended) thread is not suspended: the count stays 0. */
-    EXPECT_EQ(ResumeThread(ha), 0u);
-    EXPECT_EQ(ResumeThread(GetCurrentThread()), 0u);
-    EXPECT_TRUE(CloseHandle(ha));
-    EXPECT_TRUE(CloseHandle(hb));
+    EXPECT_TRUE(CloseHandle(ha) && CloseHandle(hb));
     EXPECT_EQ(GetThreadPriority(ha), THREAD_PRIORITY_ERROR_RETURN);
 }
 
@@ -192,19 +189,16 @@ TEST(KernelThreadEnd, TerminatedThreadsEndWithTheCodeGivenWhereverTheyAre) {
     EXPECT_TRUE(TerminateThread(h, 50));
     EXPECT_EQ(WaitForSingleObject(h, 0), (DWORD)WAIT_TIMEOUT);
     state = -1;
-    EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
-    EXPECT_EQ(threadcode(h), 50u);
+    EXPECT_EQ(dwords({WaitForSingleObject(h, 5000), threadcode(h)}), dwords({WAIT_OBJECT_0, 50}));
     EXPECT_TRUE(CloseHandle(h));
 #else
     HANDLE h;
 #endif
 
     h = CreateThread(nullptr, 0, exitwith, (LPVOID)(uintptr_t)0xC0DE, 0, nullptr);
-    EXPECT_EQ(WaitForSingleObject(h, 5000), (DWORD)WAIT_OBJECT_0);
-    EXPECT_EQ(threadcode(h), 0xC0DEu);
-    EXPECT_TRUE(CloseHandle(h));
-
-    EXPECT_TRUE(CloseHandle(ev));
+    EXPECT_EQ(dwords({WaitForSingleObject(h, 5000), threadcode(h)}),
+              dwords({WAIT_OBJECT_0, 0xC0DE}));
+    EXPECT_TRUE(CloseHandle(h) && CloseHandle(ev));
 }
 
 struct duprun {
@@ -255,8 +249,8 @@ TEST(KernelThreadHandle, ThreadClosesItsOwnHandleAndDuplicatesItsPseudoHandle) {
     EXPECT_FALSE(CloseHandle(mine)) << "source still open"; /* the copy may take its value */
 #endif
     EXPECT_TRUE(SetEvent(d.go));
-    EXPECT_EQ(WaitForSingleObject(copy, 5000), (DWORD)WAIT_OBJECT_0);
-    EXPECT_EQ(threadcode(copy), 5u);
+    EXPECT_EQ(dwords({WaitForSingleObject(copy, 5000), threadcode(copy)}),
+              dwords({WAIT_OBJECT_0, 5}));
     EXPECT_TRUE(CloseHandle(copy));
     EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), copy, GetCurrentProcess(), &copy, 0, FALSE,
                                  DUPLICATE_SAME_ACCESS));
@@ -269,9 +263,13 @@ struct shared {
     long counter; /* guarded by cs only: a race shows under the thread sanitizer */
 };
 
+/* Each entry yields inside the section, so a lock that lets two threads in shows within a
+ * few rounds; the rounds are few because on a busy machine each yield may cost a time slice. */
+constexpr int hammerrounds = 1000;
+
 DWORD WINAPI hammer(LPVOID arg) {
     shared *s = static_cast<shared *>(arg);
-    for (int i = 0; i < 5000; i++) {
+    for (int i = 0; i < hammerrounds; i++) {
         EnterCriticalSection(&s->cs);
         EnterCriticalSection(&s->cs); /* re-entry by the owner */
         long seen = s->counter;
@@ -315,11 +313,11 @@ TEST(KernelCriticalSection, ReentrantAndExclusive) {
         h = CreateThread(nullptr, 0, hammer, &s, 0, nullptr);
         ASSERT_NE(h, nullptr);
     }
-    EXPECT_EQ(WaitForMultipleObjects(n, hs, TRUE, 20000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(n, hs, TRUE, 25000), (DWORD)WAIT_OBJECT_0);
     for (HANDLE h : hs) {
         CloseHandle(h);
     }
-    EXPECT_EQ(s.counter, n * 5000L) << "two threads were inside at once";
+    EXPECT_EQ(s.counter, n * (long)hammerrounds) << "two threads were inside at once";
     DeleteCriticalSection(&s.cs);
 }
 
@@ -338,21 +336,19 @@ TEST(KernelEvent, AutoResetIsTakenByOneWaitManualStaysSet) {
     for (const auto &c : cases) {
         HANDLE e = CreateEventA(nullptr, c.manual, c.initial, nullptr);
         ASSERT_NE(e, nullptr);
-        EXPECT_EQ(WaitForSingleObject(e, 0), c.first) << c.manual << c.initial;
-        EXPECT_EQ(WaitForSingleObject(e, 0), c.second) << c.manual << c.initial;
-        EXPECT_TRUE(SetEvent(e));
-        EXPECT_TRUE(SetEvent(e));
-        EXPECT_EQ(WaitForSingleObject(e, 0), (DWORD)WAIT_OBJECT_0);
-        EXPECT_EQ(WaitForSingleObject(e, 0), c.manual ? (DWORD)WAIT_OBJECT_0 : WAIT_TIMEOUT)
+        auto wait = [e](DWORD ms) { return WaitForSingleObject(e, ms); };
+        EXPECT_EQ(dwords({wait(0), wait(0)}), dwords({c.first, c.second})) << c.manual << c.initial;
+        EXPECT_TRUE(SetEvent(e) && SetEvent(e));
+        EXPECT_EQ(dwords({wait(0), wait(0)}),
+                  dwords({WAIT_OBJECT_0, (DWORD)(c.manual ? WAIT_OBJECT_0 : WAIT_TIMEOUT)}))
             << "two sets of an auto-reset event release one wait";
-        EXPECT_TRUE(ResetEvent(e));
-        EXPECT_EQ(WaitForSingleObject(e, 0), (DWORD)WAIT_TIMEOUT);
         /* A pulse with no waiter keeps nothing for later, and resets a set event. */
+        EXPECT_TRUE(ResetEvent(e));
+        EXPECT_EQ(wait(0), (DWORD)WAIT_TIMEOUT);
         EXPECT_TRUE(PulseEvent(e));
-        EXPECT_EQ(WaitForSingleObject(e, 20), (DWORD)WAIT_TIMEOUT);
-        SetEvent(e);
-        EXPECT_TRUE(PulseEvent(e));
-        EXPECT_EQ(WaitForSingleObject(e, 0), (DWORD)WAIT_TIMEOUT);
+        EXPECT_EQ(wait(20), (DWORD)WAIT_TIMEOUT);
+        EXPECT_TRUE(SetEvent(e) && PulseEvent(e));
+        EXPECT_EQ(wait(0), (DWORD)WAIT_TIMEOUT);
         EXPECT_TRUE(CloseHandle(e));
         EXPECT_FALSE(SetEvent(e));
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
@@ -368,9 +364,9 @@ TEST(KernelEvent, AutoResetIsTakenByOneWaitManualStaysSet) {
     HANDLE c = CreateEventA(nullptr, TRUE, FALSE, "kt-other");
     EXPECT_EQ(GetLastError(), 0u);
     EXPECT_EQ(WaitForSingleObject(c, 0), (DWORD)WAIT_TIMEOUT);
-    CloseHandle(a);
-    CloseHandle(b);
-    CloseHandle(c);
+    for (HANDLE h : {a, b, c}) {
+        CloseHandle(h);
+    }
 }
 
 /* n waiters on an event (and on idle first, which ends them all when the group goes). */
@@ -404,22 +400,19 @@ struct waitgroup {
 };
 
 TEST(KernelEvent, PulseReleasesTheCurrentWaitersAndLeavesTheEventReset) {
-    /* Manual-reset: every waiter goes. */
-    {
-        waitgroup manual(TRUE, 3);
-        EXPECT_TRUE(PulseEvent(manual.event));
-        EXPECT_TRUE(eventually([&] { return manual.released == 3; }));
-        EXPECT_EQ(WaitForSingleObject(manual.event, 0), (DWORD)WAIT_TIMEOUT);
+    /* Manual-reset: every waiter goes; auto-reset: exactly one, the next set takes one more. */
+    for (auto [manualreset, released] : {std::pair{TRUE, 3}, {FALSE, 1}}) {
+        const BOOL manual = manualreset; /* lambdas take copies, not structured bindings */
+        const int goes = released;
+        waitgroup group(manual, 3);
+        EXPECT_TRUE(PulseEvent(group.event));
+        EXPECT_TRUE(eventually([&] { return group.released == goes; })) << manual;
+        Sleep(50);
+        EXPECT_EQ(group.released, goes) << manual;
+        EXPECT_EQ(WaitForSingleObject(group.event, 0), (DWORD)WAIT_TIMEOUT);
+        EXPECT_TRUE(SetEvent(group.event));
+        EXPECT_TRUE(eventually([&] { return group.released == (manual ? 3 : 2); })) << manual;
     }
-    /* Auto-reset: exactly one goes. */
-    waitgroup autoev(FALSE, 3);
-    EXPECT_TRUE(PulseEvent(autoev.event));
-    EXPECT_TRUE(eventually([&] { return autoev.released == 1; }));
-    Sleep(50);
-    EXPECT_EQ(autoev.released, 1);
-    EXPECT_EQ(WaitForSingleObject(autoev.event, 0), (DWORD)WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(autoev.event));
-    EXPECT_TRUE(eventually([&] { return autoev.released == 2; }));
 
     /* A wait for all is not released by a pulse of one of its events, only by both set. */
     {
@@ -452,9 +445,9 @@ TEST(KernelWait, MultipleWaitGivesLowestSignalledIndexOrTimesOut) {
 
     SetEvent(e[2]);
     SetEvent(e[1]);
-    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, 0, FALSE), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, 0, FALSE), WAIT_OBJECT_0 + 2);
-    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, 0, FALSE), (DWORD)WAIT_TIMEOUT);
+    auto any = [&] { return WaitForMultipleObjectsEx(3, e, FALSE, 0, FALSE); };
+    EXPECT_EQ(dwords({any(), any(), any()}),
+              dwords({WAIT_OBJECT_0 + 1, WAIT_OBJECT_0 + 2, WAIT_TIMEOUT}));
 
     /* A set from another thread ends a wait without limit. */
     std::thread setter([&] {
@@ -504,39 +497,29 @@ TEST(KernelWait, MultipleWaitGivesLowestSignalledIndexOrTimesOut) {
     EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 0), (DWORD)WAIT_TIMEOUT);
 }
 
-struct owned {
-    HANDLE mutex;
-    DWORD waited;
-    BOOL released;
-    DWORD releaseerror;
-};
-
-/* From another thread: release (not the owner's), then a 30 ms wait; the wait's result. */
-DWORD runtrymutex(owned *o) {
-    std::thread([o] {
-        o->released = ReleaseMutex(o->mutex);
-        o->releaseerror = GetLastError();
-        o->waited = WaitForSingleObject(o->mutex, 30);
-        if (o->waited == WAIT_OBJECT_0) {
-            ReleaseMutex(o->mutex);
+/* From another thread: a release (not the owner's) and its error, then a 30 ms wait. */
+dwords othertries(HANDLE m) {
+    dwords r;
+    std::thread([&] {
+        r = {(DWORD)ReleaseMutex(m), GetLastError(), WaitForSingleObject(m, 30)};
+        if (r[2] == WAIT_OBJECT_0) {
+            ReleaseMutex(m);
         }
     }).join();
-    return o->waited;
+    return r;
 }
 
 TEST(KernelWait, MutexIsOwnedByOneThreadAtATime) {
-    owned o{CreateMutexA(nullptr, TRUE, nullptr), 0, TRUE, 0};
-    ASSERT_NE(o.mutex, nullptr);
-    EXPECT_EQ(WaitForSingleObject(o.mutex, 0), (DWORD)WAIT_OBJECT_0) << "owner enters again";
-    EXPECT_EQ(runtrymutex(&o), (DWORD)WAIT_TIMEOUT);
-    EXPECT_FALSE(o.released);
-    EXPECT_EQ(o.releaseerror, (DWORD)ERROR_NOT_OWNER);
-    EXPECT_TRUE(ReleaseMutex(o.mutex));
-    EXPECT_EQ(runtrymutex(&o), (DWORD)WAIT_TIMEOUT) << "still owned once";
-    EXPECT_TRUE(ReleaseMutex(o.mutex));
-    EXPECT_FALSE(ReleaseMutex(o.mutex));
-    EXPECT_EQ(runtrymutex(&o), (DWORD)WAIT_OBJECT_0);
-    CloseHandle(o.mutex);
+    HANDLE m = CreateMutexA(nullptr, TRUE, nullptr);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(WaitForSingleObject(m, 0), (DWORD)WAIT_OBJECT_0) << "owner enters again";
+    EXPECT_EQ(othertries(m), dwords({FALSE, ERROR_NOT_OWNER, WAIT_TIMEOUT}));
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_EQ(othertries(m)[2], (DWORD)WAIT_TIMEOUT) << "still owned once";
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_FALSE(ReleaseMutex(m));
+    EXPECT_EQ(othertries(m)[2], (DWORD)WAIT_OBJECT_0);
+    CloseHandle(m);
 }
 
 struct apcrun {
@@ -598,7 +581,6 @@ DWORD WINAPI waitidle(LPVOID arg) {
     w->result = WaitForMultipleObjects(w->shared != nullptr ? 2 : 1, hs, FALSE, 10000);
     return 0;
 }
-
 
 TEST(KernelEvent, SetEventWakesOnlyTheWaitsForThatEvent) {
     HANDLE busy = CreateEventA(nullptr, FALSE, FALSE, nullptr);

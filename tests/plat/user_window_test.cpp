@@ -53,6 +53,15 @@ ATOM registerclass(const char *name, HBRUSH brush = nullptr) {
     return RegisterClassExA(&wc);
 }
 
+void registerproc(const char *name, WNDPROC proc, HCURSOR cursor = nullptr) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hCursor = cursor;
+    wc.lpszClassName = name;
+    RegisterClassExA(&wc);
+}
+
 HWND plainwindow() {
     return CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                            nullptr);
@@ -265,11 +274,7 @@ TEST_F(UserWindow, FramesClientAreaAndPlacementMessages) {
             return DefWindowProcA(w, m, wp, lp);
         }
     };
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc::fn;
-    wc.lpszClassName = "MoveClass";
-    RegisterClassExA(&wc);
+    registerproc("MoveClass", proc::fn);
     HWND moved = nullptr;
     std::atomic<bool> ready{false}, stop{false};
     std::thread owner([&] {
@@ -346,11 +351,7 @@ TEST(UserSend, NotifyReturnsAtOnceAndComesBeforePosts) {
             return DefWindowProcA(w, m, wp, lp);
         }
     };
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc::fn;
-    wc.lpszClassName = "NotifyClass";
-    RegisterClassExA(&wc);
+    registerproc("NotifyClass", proc::fn);
     std::atomic<HWND> h{nullptr};
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread owner([&] {
@@ -405,12 +406,7 @@ TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
             return DefWindowProcA(w, m, wp, lp);
         }
     };
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc::fn;
-    wc.lpszClassName = "SettingClass";
-    wc.hCursor = arrow;
-    RegisterClassExA(&wc);
+    registerproc("SettingClass", proc::fn, arrow);
     HWND h = CreateWindowExA(0, "SettingClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
                              nullptr);
     // The pointer moving over the client area brings the class cursor back.

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -72,21 +73,11 @@ std::string runsdata(size_t n) {
 
 // The words of -l's line for one file (the line after the column heads).
 std::vector<std::string> listed(const std::string &out) {
-    std::vector<std::string> words;
-    const size_t line = out.find('\n');
-    std::string word;
-    for (size_t i = line + 1; line != std::string::npos && i < out.size() && out[i] != '\n'; i++) {
-        if (out[i] != ' ') {
-            word += out[i];
-        } else if (!word.empty()) {
-            words.push_back(word);
-            word.clear();
-        }
-    }
-    if (!word.empty()) {
-        words.push_back(word);
-    }
-    return words;
+    std::istringstream lines(out);
+    std::string line;
+    std::getline(std::getline(lines, line), line);
+    std::istringstream words(line);
+    return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
 class Thistlepack : public ::testing::Test {
@@ -313,11 +304,8 @@ TEST_F(Thistlepack, TestAndUnpackRefuseWhatTheGameWouldMisread) {
     // Every file is tested, good ones among them, and each bad one is named.
     writebytes(file("good.tpk"), lz);
     all.insert(all.begin() + 3, file("good.tpk"));
-    const outcome mixed = run([&] {
-        std::vector<std::string> args = all;
-        args.insert(args.begin(), "-tv");
-        return args;
-    }());
+    all.insert(all.begin(), "-tv");
+    const outcome mixed = run(all);
     EXPECT_EQ(mixed.out, file("good.tpk") + ": ok, 30000 bytes\n");
     expectfailure(mixed, 1, "bad13.tpk: too short", static_cast<int>(bad.size()));
     // -l shows the disagreeing fields side by side.

@@ -53,10 +53,6 @@ void exita() {
     say("exit a\n");
 }
 
-void exitb() {
-    say("exit b\n");
-}
-
 critsection *hooklock;
 
 void firsthook() {
@@ -70,10 +66,6 @@ critsection *lockhook() {
     say("lock\n");
     enterlock(hooklock);
     return hooklock;
-}
-
-void stophook() {
-    say("stop\n");
 }
 
 /* Runs at exit: the report must have left the lock its lock hook took. */
@@ -90,14 +82,10 @@ void checklock() {
     say(taken ? "lock free\n" : "lock held\n");
 }
 
-void oomhook() {
-    say("oom hook\n");
-}
-
 int fatal(const std::string &where) {
     isthread(nullptr); /* this is the main thread */
     registerexit(exita);
-    registerexit(exitb);
+    registerexit([] { say("exit b\n"); });
     if (where == "main") {
         THISTLE_SITE("cmn\\x");
         fatalerror("child - MAIN THREAD\nvalue: %d\n", 7);
@@ -145,7 +133,7 @@ int hooks() {
     registerexit(checklock);
     fatalfirsthook = firsthook;
     fatallockhook = lockhook;
-    fatalstophook = stophook;
+    fatalstophook = [] { say("stop\n"); };
     THISTLE_SITE("cmn\\x");
     fatalerror("child - HOOKS\n");
     return 5;
@@ -155,7 +143,7 @@ int oom(const std::string &where) {
     isthread(nullptr); /* this is the main thread */
     outofmemorycount = 1;
     if (where != "thread") {
-        outofmemoryhook = oomhook;
+        outofmemoryhook = [] { say("oom hook\n"); };
         THISTLE_SITE("cmn\\x");
         fatalerror("createwindowadr - OUT OF MEMORY\n");
         return 5;

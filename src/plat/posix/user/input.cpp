@@ -550,20 +550,32 @@ void plat_keyinput(HWND hwnd, int scan, int extended, int down, int repeats) {
         deliverkey(k, hwnd ? hwnd : k.focus, vk, scan, extended != 0, down != 0, repeats);
 }
 
+namespace {
+
+/* The MK_ flags of a mouse message: the buttons and the Shift and Ctrl keys held now.
+ * Input lock held. */
+WPARAM mousekeys(const keyboard &k) {
+    static const struct {
+        UINT vk;
+        WPARAM mk;
+    } flags[] = {{VK_LBUTTON, MK_LBUTTON},
+                 {VK_RBUTTON, MK_RBUTTON},
+                 {VK_MBUTTON, MK_MBUTTON},
+                 {VK_SHIFT, MK_SHIFT},
+                 {VK_CONTROL, MK_CONTROL}};
+    WPARAM mk = 0;
+    for (const auto &f : flags)
+        if (k.down[f.vk])
+            mk |= f.mk;
+    return mk;
+}
+
+} // namespace
+
 void plat_mousemove(HWND hwnd, int x, int y) {
     keyboard &k = kb();
     std::lock_guard<std::mutex> guard(k.inputlock);
-    WPARAM mk = 0;
-    if (k.down[VK_LBUTTON])
-        mk |= MK_LBUTTON;
-    if (k.down[VK_RBUTTON])
-        mk |= MK_RBUTTON;
-    if (k.down[VK_MBUTTON])
-        mk |= MK_MBUTTON;
-    if (k.down[VK_SHIFT])
-        mk |= MK_SHIFT;
-    if (k.down[VK_CONTROL])
-        mk |= MK_CONTROL;
+    WPARAM mk = mousekeys(k);
     notepointer(hwnd, x, y);
     postinput(hwnd, WM_MOUSEMOVE, mk, MAKELPARAM(x, y), inp_pointer);
 }
@@ -576,17 +588,7 @@ void plat_mousebutton(HWND hwnd, int x, int y, int button, int down) {
     std::lock_guard<std::mutex> guard(k.inputlock);
     k.down[buttonvk(button)] = down != 0;
     /* Button messages carry the buttons as they are after the change. */
-    WPARAM mk = 0;
-    if (k.down[VK_LBUTTON])
-        mk |= MK_LBUTTON;
-    if (k.down[VK_RBUTTON])
-        mk |= MK_RBUTTON;
-    if (k.down[VK_MBUTTON])
-        mk |= MK_MBUTTON;
-    if (k.down[VK_SHIFT])
-        mk |= MK_SHIFT;
-    if (k.down[VK_CONTROL])
-        mk |= MK_CONTROL;
+    WPARAM mk = mousekeys(k);
     UINT msg = downmsg[button] + (down ? 0 : 1);
     if (down) {
         auto now = std::chrono::steady_clock::now();
