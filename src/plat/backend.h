@@ -30,6 +30,33 @@ typedef struct plat_windowdesc {
     int show; /* PLAT_HIDDEN / PLAT_SHOWN / PLAT_MINIMISED */
 } plat_windowdesc;
 
+/* A frame of the software display to show (see plat_presentframe). Pixels are as the
+ * surface holds them; plat_frametoxrgb turns them into what a backend shows, so every
+ * backend shows the same pixels. */
+typedef struct plat_frame {
+    HWND hwnd;             /* the window showing the display; null: none yet */
+    const void *pixels;    /* first pixel of the frame */
+    int pitch;             /* bytes from one row to the next */
+    int width, height;     /* frame size: the mode's size, or the desktop's when windowed */
+    int bitcount;          /* 8, 16, 24 or 32 */
+    DWORD rmask, gmask, bmask;     /* colour masks of 16-, 24- and 32-bit frames */
+    const BYTE (*palette)[4];      /* 8 bits: 256 entries red, green, blue, flags; else null */
+    RECT dirty;            /* the part of the frame that changed */
+    int fullscreen;        /* 1: an exclusive mode of width x height; 0: windowed */
+    RECT view;             /* windowed: the client area of hwnd in frame (screen)
+                              coordinates, the part of the frame the window shows;
+                              full screen: 0, 0, width, height */
+} plat_frame;
+
+/* Converts the part r of a frame to 32-bit 0x00RRGGBB pixels at out (outpitch bytes a
+ * row; r's top-left lands on out). 8-bit pixels go through the palette; masks of any
+ * width are scaled to 8 bits per channel by repeating their high bits. */
+void plat_frametoxrgb(const plat_frame *frame, RECT r, void *out, int outpitch);
+
+/* Shows a frame through the backend in use, in the backend window of frame->hwnd (or
+ * nowhere in particular when the frame has no window); any thread. */
+void plat_presentframe(const plat_frame *frame);
+
 typedef struct plat_backend {
     const char *name;        /* what THISTLE_VIDEO names */
     const char *description; /* one line for traces */
@@ -70,6 +97,10 @@ typedef struct plat_backend {
     /* Whether the screen saver (and the monitor's power-off) may come on: 0 keeps it away
      * while the program runs. */
     void (*screensaver)(int allowed);
+    /* Shows a frame of the software display in win (the backend window of frame->hwnd,
+     * null when it has none); any thread. The frame's memory is only valid during the
+     * call: a backend that shows it later copies what it needs. */
+    void (*present)(void *win, const plat_frame *frame);
 } plat_backend;
 
 extern const plat_backend plat_sdlbackend;

@@ -134,6 +134,9 @@ void nullscreensaver(int allowed) {
     screensaverallowed.store(allowed);
 }
 
+/* Shows nothing yet. */
+void nullpresent(void *, const plat_frame *) {}
+
 } // namespace
 
 int plat_nullscreensaver(void) {
@@ -159,6 +162,7 @@ const plat_backend plat_nullbackend = {
     .showcursor = nullshowcursor,
     .setcursorpos = nullsetcursorpos,
     .screensaver = nullscreensaver,
+    .present = nullpresent,
 };
 
 void plat_writeboxline(const char *caption, const char *text) {

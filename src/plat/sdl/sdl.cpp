@@ -596,6 +596,9 @@ void sdlscreensaver(int allowed) {
         SDL_DisableScreenSaver();
 }
 
+/* Shows nothing yet. */
+void sdlpresent(void *, const plat_frame *) {}
+
 } // namespace
 
 const plat_backend plat_sdlbackend = {
@@ -617,4 +620,5 @@ const plat_backend plat_sdlbackend = {
     .showcursor = sdlshowcursor,
     .setcursorpos = sdlsetcursorpos,
     .screensaver = sdlscreensaver,
+    .present = sdlpresent,
 };

@@ -56,6 +56,7 @@ void guard(const plat_backend *be) {
     guarded.messagebox = quiet<&plat_backend::messagebox>::call;
     guarded.screensize = quiet<&plat_backend::screensize>::call;
     guarded.showcursor = quiet<&plat_backend::showcursor>::call;
+    guarded.present = quiet<&plat_backend::present>::call;
 }
 
 bool isset(const char *name) {
