@@ -21,4 +21,9 @@ constexpr int32_t GRF_EMULATION = 0x80;  /* display device in software emulation
 /* The options; start value GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE. */
 extern int32_t graphicsflags;
 
+/* The screen as graphics initialisation left it, for the drawing modules. screendepth is
+ * also the depth of windows created with depth 0; 0 before graphics are up. */
+extern int32_t screenwidth, screenheight, screendepth, screenmode;
+extern int32_t viewx, viewy, viewwidth, viewheight;
+
 #endif /* THISTLE_INITGRF_H */
