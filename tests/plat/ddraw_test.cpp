@@ -718,6 +718,50 @@ TEST_F(Blit, SourceColourKey) {
     EXPECT_EQ(pixels(dst)[1], (std::vector<int>{7, 7, 6, 7, 7, 7}));
 }
 
+TEST_F(Blit, WideFormatsKeepEveryByte) {
+    for (DWORD bpp : {16u, 24u, 32u}) {
+        SCOPED_TRACE(bpp);
+        const int bytes = (int)bpp / 8;
+        LPDIRECTDRAWSURFACE from = nullptr, to = nullptr;
+        ASSERT_EQ(make(DDSCAPS_OFFSCREENPLAIN, 3, 1, &from, 0, bpp), DD_OK);
+        ASSERT_EQ(make(DDSCAPS_OFFSCREENPLAIN, 3, 1, &to, 0, bpp), DD_OK);
+        const uint8_t values[3][4] = {
+            {0x11, 0x22, 0x33, 0x44}, {0x55, 0x66, 0x77, 0x88}, {0x99, 0xAA, 0xBB, 0xCC}};
+        DDSURFACEDESC d{};
+        d.dwSize = sizeof d;
+        ASSERT_EQ(IDirectDrawSurface_Lock(from, nullptr, &d, 0, nullptr), DD_OK);
+        for (int x = 0; x < 3; x++)
+            memcpy(static_cast<uint8_t *>(d.lpSurface) + x * bytes, values[x], bytes);
+        IDirectDrawSurface_Unlock(from, d.lpSurface);
+        /* The key is the middle pixel exactly: one byte more or less is not it. */
+        DWORD middle = 0;
+        memcpy(&middle, values[1], bytes);
+        DDCOLORKEY key{middle, middle};
+        ASSERT_EQ(IDirectDrawSurface_SetColorKey(from, DDCKEY_SRCBLT, &key), DD_OK);
+        DDBLTFX fx{};
+        fx.dwSize = sizeof fx;
+        fx.dwFillColor = 0xF0F0F0F0;
+        ASSERT_EQ(IDirectDrawSurface_Blt(to, nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx),
+                  DD_OK);
+        fx.dwDDFX = DDBLTFX_MIRRORLEFTRIGHT;
+        ASSERT_EQ(
+            IDirectDrawSurface_Blt(to, nullptr, from, nullptr, DDBLT_DDFX | DDBLT_KEYSRC, &fx),
+            DD_OK);
+        ASSERT_EQ(IDirectDrawSurface_Lock(to, nullptr, &d, 0, nullptr), DD_OK);
+        const auto *got = static_cast<const uint8_t *>(d.lpSurface);
+        std::vector<uint8_t> want;
+        for (int i = 0; i < bytes; i++)
+            want.push_back(values[2][i]);
+        want.insert(want.end(), bytes, 0xF0);
+        for (int i = 0; i < bytes; i++)
+            want.push_back(values[0][i]);
+        EXPECT_EQ(std::vector<uint8_t>(got, got + 3 * bytes), want);
+        IDirectDrawSurface_Unlock(to, d.lpSurface);
+        IDirectDrawSurface_Release(from);
+        IDirectDrawSurface_Release(to);
+    }
+}
+
 TEST_F(Blit, OverlappingCopyWithinOneSurface) {
     RECT from{0, 0, 2, 2}, to{1, 0, 3, 2};
     ASSERT_EQ(IDirectDrawSurface_Blt(src, &to, src, &from, 0, nullptr), DD_OK);
