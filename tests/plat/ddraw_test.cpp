@@ -368,6 +368,7 @@ TEST_F(DDraw, FlipChainsRotateTheirMemory) {
     ASSERT_EQ(make(DDSCAPS_PRIMARYSURFACE, 0, 0, &front, 2), DD_OK);
     DDSURFACEDESC d = describe(front);
     EXPECT_EQ(d.dwBackBufferCount, 2u);
+    EXPECT_EQ(d.ddsCaps.dwCaps & DDSCAPS_MODEX, 0u); /* only ModeX modes make ModeX screens */
     EXPECT_EQ(d.ddsCaps.dwCaps & (DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX),
               (DWORD)(DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX));
     DDSCAPS caps{DDSCAPS_BACKBUFFER};
@@ -463,6 +464,19 @@ TEST_F(DDraw, LockGivesTheMemory) {
     EXPECT_EQ(IDirectDrawSurface_Lock(s, &r, &d, 0, nullptr), DDERR_INVALIDRECT);
     d.dwSize = 100;
     EXPECT_EQ(IDirectDrawSurface_Lock(s, nullptr, &d, 0, nullptr), DDERR_INVALIDPARAMS);
+
+    /* Page locks through the second surface interface count up and down. */
+    LPDIRECTDRAWSURFACE2 s2 = nullptr;
+    LPDIRECTDRAWSURFACE back = nullptr;
+    ASSERT_EQ(IDirectDrawSurface_QueryInterface(s, IID_IDirectDrawSurface2, (void **)&s2), DD_OK);
+    ASSERT_EQ(IDirectDrawSurface2_QueryInterface(s2, IID_IDirectDrawSurface, (void **)&back),
+              DD_OK);
+    EXPECT_EQ(back, s);
+    EXPECT_EQ(IDirectDrawSurface2_PageLock(s2, 0), DD_OK);
+    EXPECT_EQ(IDirectDrawSurface2_PageUnlock(s2, 0), DD_OK);
+    EXPECT_EQ(IDirectDrawSurface2_PageUnlock(s2, 0), DDERR_NOTPAGELOCKED);
+    EXPECT_EQ(IDirectDrawSurface2_Release(s2), 2u);
+    EXPECT_EQ(IDirectDrawSurface_Release(back), 1u);
 }
 
 TEST_F(DDraw, LostSurfacesUntilRestored) {
@@ -675,6 +689,13 @@ TEST_F(Blit, CopyStretchAndFill) {
     ASSERT_EQ(IDirectDrawSurface_Blt(dst, &r, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx),
               DD_OK);
     EXPECT_EQ(pixels(dst)[3], (std::vector<int>{0, 0, 0, 0, 0x34, 0x34}));
+
+    /* BltFast: the source's size at a point, with its colour key when asked. */
+    DDCOLORKEY key{5, 5};
+    IDirectDrawSurface_SetColorKey(src, DDCKEY_SRCBLT, &key);
+    ASSERT_EQ(IDirectDrawSurface_BltFast(dst, 3, 1, src, nullptr, 1 /* DDBLTFAST_SRCCOLORKEY */),
+              DD_OK);
+    EXPECT_EQ(pixels(dst)[2], (std::vector<int>{0, 0, 0, 4, 0x34, 6}));
 
     RECT out{5, 0, 7, 1};
     EXPECT_EQ(IDirectDrawSurface_Blt(dst, &out, src, nullptr, 0, nullptr), DDERR_INVALIDRECT);
