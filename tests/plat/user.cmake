@@ -37,3 +37,13 @@ thistle_test(present_test
   LIBS thistleplat SDL2::SDL2 PNG::PNG
   TIMEOUT 30)
 target_include_directories(present_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat)
+
+# A presented frame read back from an X server of the case's own (Xvfb). SDL's X11 code
+# is not built for ThreadSanitizer: kept out of that run.
+find_package(X11 REQUIRED)
+thistle_test(present_x11_test
+  SOURCES present_x11_test.cpp
+  LIBS thistleplat X11::X11
+  TIMEOUT 60
+  LABELS singlethread)
+target_include_directories(present_x11_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat)
