@@ -25,12 +25,13 @@
 #include <future>
 #include <spawn.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+/* last: Xlib's macros (None, Bool, Status) would spoil the headers above */
+#include <X11/Xlib.h>
 
 extern char **environ;
 
@@ -188,22 +189,6 @@ void sdlframes(benchmark::State &state) {
         SDL_DestroyWindow(win);
 }
 
-/* Xvfb may name its display before it takes connections: waits (five seconds at most)
- * until its socket does. */
-void waitforserver(const std::string &number) {
-    sockaddr_un where{};
-    where.sun_family = AF_UNIX;
-    snprintf(where.sun_path, sizeof where.sun_path, "/tmp/.X11-unix/X%s", number.c_str());
-    for (int i = 0; i < 500; i++) {
-        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        bool up = connect(fd, (const sockaddr *)&where, sizeof where) == 0;
-        close(fd);
-        if (up)
-            return;
-        usleep(10000);
-    }
-}
-
 /* An Xvfb of the run's own: its display name, or empty when it did not start. */
 std::string startxvfb(pid_t *pid) {
     int fds[2];
@@ -221,13 +206,16 @@ std::string startxvfb(pid_t *pid) {
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     char number[32] = {};
-    ssize_t n = *pid ? read(fds[0], number, sizeof number - 1) : 0;
+    /* Xvfb writes the number and its line end apart, and ends when the second write
+     * finds the pipe closed: read up to the line end. */
+    ssize_t n = 0;
+    for (ssize_t got; *pid && !strchr(number, '\n') && (size_t)n < sizeof number - 1 &&
+                      (got = read(fds[0], number + n, sizeof number - 1 - n)) > 0;)
+        n += got;
     close(fds[0]);
     if (n <= 0)
         return "";
-    std::string name = std::string(number, strcspn(number, "\n"));
-    waitforserver(name);
-    return ":" + name;
+    return ":" + std::string(number, strcspn(number, "\n"));
 }
 
 /* Runs this program again with --backend=name first; its exit status. */
@@ -264,7 +252,12 @@ int main(int argc, char **argv) {
             return 1;
         }
         setenv("DISPLAY", display.c_str(), 1);
+        /* A connection of the run's own, so the server does not start over (a reset)
+         * between the runs' windows. */
+        Display *held = XOpenDisplay(display.c_str());
         failed |= runbackend(argv[0], "sdl", argc, argv) != 0;
+        if (held)
+            XCloseDisplay(held);
         kill(xvfb, SIGTERM);
         waitpid(xvfb, nullptr, 0);
         return failed;
