@@ -90,7 +90,9 @@ ROWLOOP void maskrows(const uint8_t *src, int pitch, int rows, int count, uint8_
     }
 }
 
-/* The two 16-bit formats of every card, with their shifts known to the compiler. */
+/* The two 16-bit formats of every card, with their shifts known to the compiler. The
+ * channels are worked out in 16-bit lanes (eight pixels a vector step) and only the last
+ * step widens them: green and blue make the low half of a pixel, red the high half. */
 template <int RBITS, int GBITS>
 ROWLOOP void rows16(const uint8_t *src, int pitch, int rows, int count, uint8_t *out,
                     int outpitch) {
@@ -100,13 +102,14 @@ ROWLOOP void rows16(const uint8_t *src, int pitch, int rows, int count, uint8_t 
         for (int x = 0; x < count; x++) {
             uint16_t p;
             memcpy(&p, src + 2 * x, 2);
-            uint32_t r = (p >> RSHIFT) & ((1u << RBITS) - 1);
-            uint32_t g = (p >> GSHIFT) & ((1u << GBITS) - 1);
-            uint32_t b = p & ((1u << BBITS) - 1);
-            r = (r << (8 - RBITS)) | (r >> (2 * RBITS - 8));
-            g = (g << (8 - GBITS)) | (g >> (2 * GBITS - 8));
-            b = (b << 3) | (b >> 2);
-            dst[x] = r << 16 | g << 8 | b;
+            uint16_t r = (uint16_t)((p >> RSHIFT) & ((1u << RBITS) - 1));
+            uint16_t g = (uint16_t)((p >> GSHIFT) & ((1u << GBITS) - 1));
+            uint16_t b = (uint16_t)(p & ((1u << BBITS) - 1));
+            r = (uint16_t)((r << (8 - RBITS)) | (r >> (2 * RBITS - 8)));
+            g = (uint16_t)((g << (8 - GBITS)) | (g >> (2 * GBITS - 8)));
+            b = (uint16_t)((b << 3) | (b >> 2));
+            uint16_t low = (uint16_t)(g << 8 | b);
+            dst[x] = (uint32_t)r << 16 | low;
         }
     }
 }
