@@ -202,7 +202,7 @@ TEST_F(DDraw, CapabilitiesPerProfile) {
          DDSCAPS_FLIP, 0, 16u << 20},
         {"8bit", DDCAPS_BLT, DDCAPS_BLTSTRETCH, DDSCAPS_FLIP, 0, 2u << 20},
         {"noflip", DDCAPS_BLT, 0, DDSCAPS_VIDEOMEMORY, DDSCAPS_FLIP, 4u << 20},
-        {"bankswitched", DDCAPS_BANKSWITCHED, DDCAPS_BLT, DDSCAPS_FLIP, 0, 1u << 20},
+        {"bankswitched", DDCAPS_BANKSWITCHED, DDCAPS_BLT, 0, DDSCAPS_FLIP, 1u << 20},
         {"largermode", DDCAPS_BLT, 0, DDSCAPS_FLIP, 0, 8u << 20},
     };
     for (const want &w : table) {
@@ -411,7 +411,7 @@ TEST_F(DDraw, FlipChainsRotateTheirMemory) {
     EXPECT_EQ(IDirectDrawSurface_Release(front), 0u); /* takes its chain along */
 }
 
-TEST_F(DDraw, VideoMemoryRunsOut) {
+TEST_F(DDraw, PlacementAndVideoMemory) {
     fullscreen(640, 480, 8, "bankswitched"); /* 1 MB */
     DWORD total = 0, left = 0;
     DDSCAPS vcaps{DDSCAPS_VIDEOMEMORY};
@@ -427,12 +427,17 @@ TEST_F(DDraw, VideoMemoryRunsOut) {
     EXPECT_TRUE(describe(sys).ddsCaps.dwCaps & DDSCAPS_SYSTEMMEMORY);
     IDirectDrawSurface_Release(a);
     ASSERT_EQ(make(DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY, 640, 480, &b), DD_OK);
-    /* Flip chains need flipping hardware to live in video memory. */
+    /* Without flipping hardware there are no flip chains, but in a ModeX mode. */
     IDirectDraw2_Release(dd);
     fullscreen(640, 480, 8, "noflip");
     EXPECT_EQ(make(DDSCAPS_PRIMARYSURFACE | DDSCAPS_VIDEOMEMORY, 0, 0, &p, 1), DDERR_NOFLIPHW);
-    ASSERT_EQ(make(DDSCAPS_PRIMARYSURFACE, 0, 0, &p, 1), DD_OK);
-    EXPECT_TRUE(describe(p).ddsCaps.dwCaps & DDSCAPS_SYSTEMMEMORY);
+    EXPECT_EQ(make(DDSCAPS_PRIMARYSURFACE | DDSCAPS_SYSTEMMEMORY, 0, 0, &p, 1), DDERR_NOFLIPHW);
+    IDirectDraw2_Release(dd);
+    fullscreen(320, 240, 8, "bankswitched");
+    ASSERT_EQ(make(DDSCAPS_PRIMARYSURFACE | DDSCAPS_SYSTEMMEMORY | DDSCAPS_3DDEVICE, 0, 0, &p, 1),
+              DD_OK);
+    EXPECT_EQ(describe(p).ddsCaps.dwCaps & (DDSCAPS_MODEX | DDSCAPS_SYSTEMMEMORY),
+              (DWORD)(DDSCAPS_MODEX | DDSCAPS_SYSTEMMEMORY));
 }
 
 /* ---- lock, loss, restore ------------------------------------------------------------ */

@@ -545,12 +545,15 @@ HRESULT createsurface(ddobject *dd, const DDSURFACEDESC *desc, ddsurface **out) 
             return DDERR_INVALIDPIXELFORMAT;
     }
 
-    /* Placement: video memory when asked, or when not asked and it fits on hardware that
-     * can hold the surface there (a chain needs flipping hardware). */
+    /* A flip chain needs flipping hardware, the emulation, or a ModeX mode (whose pages
+     * the VGA flips). Placement: video memory when asked, or when not asked and the
+     * surface fits on hardware. */
     DWORD pitch = pitchfor(dd, w, fmt.bpp);
     uint64_t total = (uint64_t)pitch * h * (backs + 1);
     bool hardware = !dd->emulation && dd->prof.hardware;
     bool canflip = (dd->prof.surfacecaps & DDSCAPS_FLIP) != 0;
+    if (backs && !canflip && !dd->emulation && !(primary && dd->modeset && dd->modex))
+        return DDERR_NOFLIPHW;
     bool videofault = faults().failsurfaces & PLAT_DDKIND_VIDEOMEMORY;
     bool video;
     if (caps & DDSCAPS_VIDEOMEMORY) {
