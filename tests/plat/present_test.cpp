@@ -51,9 +51,15 @@ struct testframe {
         memcpy(memory.data() + (size_t)y * f.pitch + (size_t)x * (f.bitcount / 8), &value,
                (size_t)f.bitcount / 8);
     }
+    /* r converted into rows one pixel wider than r: that pixel must stay as it was */
     std::vector<uint32_t> xrgb(RECT r) const {
-        std::vector<uint32_t> out((size_t)(r.right - r.left) * (r.bottom - r.top), 0xDEADBEEF);
-        plat_frametoxrgb(&f, r, out.data(), (r.right - r.left) * 4);
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        std::vector<uint32_t> wide((size_t)(w + 1) * h, 0xDEADBEEF), out;
+        plat_frametoxrgb(&f, r, wide.data(), (w + 1) * 4);
+        for (int y = 0; y < h; y++) {
+            out.insert(out.end(), wide.begin() + y * (w + 1), wide.begin() + y * (w + 1) + w);
+            EXPECT_EQ(wide[(size_t)y * (w + 1) + w], 0xDEADBEEFu) << "row " << y << " overran";
+        }
         return out;
     }
 };
