@@ -6,7 +6,15 @@
  * sleeps on its queue. The screen is THISTLE_SCREEN=WxH (default 640x480), read
  * at each query. Message boxes write one line "<caption>: <text>" to standard error
  * and are answered with IDOK at once.
- * Threads: any thread may call anything; one lock guards the window records.
+ * Frames: the last one presented is kept as the window showed it (its view rectangle,
+ * full screen the whole mode) in the surface's own format with its palette, and turned
+ * into 0x00RRGGBB only when a test reads it or a PNG is written: presenting costs a copy
+ * of the rows that changed. THISTLE_SCREENSHOT=path writes the PNG at every present,
+ * not at exit: ExitProcess ends the process without running exit handlers, and the
+ * file should hold the last frame however the program ends. It is written beside the
+ * path and renamed over it, so a reader never sees half a file.
+ * Threads: any thread may call anything; one lock guards the window records, another
+ * the last frame.
  */
 #include "plat/testhooks.h"
 
@@ -14,11 +22,13 @@
 #include "posix/kernel.h"
 #include "posix/user/input.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <png.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -134,10 +144,83 @@ void nullscreensaver(int allowed) {
     screensaverallowed.store(allowed);
 }
 
-/* Shows nothing yet. */
-void nullpresent(void *, const plat_frame *) {}
+std::mutex framelock;
+plat_keptframe last;          /* framelock */
+unsigned long framecount = 0; /* framelock */
+
+/* The kept frame as 0x00RRGGBB rows of last.width pixels; framelock held. */
+void lastxrgb(uint32_t *out) {
+    plat_keptxrgb(&last, RECT{0, 0, last.width, last.height}, out, last.width * 4);
+}
+
+/* Encodes rows of 0x00RRGGBB pixels; false when libpng gave up. */
+bool encodepng(png_structp png, png_infop info, FILE *file, const uint32_t *xrgb, int width,
+               int height, png_byte *row) {
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; y++) {
+        const uint32_t *p = xrgb + (size_t)y * width;
+        for (int x = 0; x < width; x++) {
+            row[3 * x] = (png_byte)(p[x] >> 16);
+            row[3 * x + 1] = (png_byte)(p[x] >> 8);
+            row[3 * x + 2] = (png_byte)p[x];
+        }
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    return true;
+}
+
+/* framelock held */
+int writepng(const char *path) {
+    if (framecount == 0)
+        return 0;
+    FILE *file = fopen(path, "wb");
+    if (!file)
+        return 0;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<uint32_t> xrgb((size_t)last.width * last.height);
+    std::vector<png_byte> row((size_t)last.width * 3);
+    lastxrgb(xrgb.data());
+    bool ok = info && encodepng(png, info, file, xrgb.data(), last.width, last.height, row.data());
+    png_destroy_write_struct(&png, &info);
+    return fclose(file) == 0 && ok;
+}
+
+void nullpresent(void *, const plat_frame *f) {
+    std::lock_guard<std::mutex> guard(framelock);
+    plat_keepframe(&last, f);
+    framecount++;
+    const char *shot = getenv("THISTLE_SCREENSHOT");
+    if (shot && *shot) {
+        std::string temp = std::string(shot) + ".new";
+        if (writepng(temp.c_str()))
+            rename(temp.c_str(), shot);
+        else
+            remove(temp.c_str());
+    }
+}
 
 } // namespace
+
+unsigned long plat_nulllastframe(int *width, int *height, uint32_t *pixels, size_t maxpixels) {
+    std::lock_guard<std::mutex> guard(framelock);
+    *width = last.width;
+    *height = last.height;
+    if (pixels && framecount && maxpixels >= (size_t)last.width * last.height)
+        lastxrgb(pixels);
+    return framecount;
+}
+
+int plat_nullwritepng(const char *path) {
+    std::lock_guard<std::mutex> guard(framelock);
+    return writepng(path);
+}
 
 int plat_nullscreensaver(void) {
     return screensaverallowed.load();

@@ -20,7 +20,22 @@
  * Limits: no system-modal boxes (SDL has none; every box is modal to the calling thread): a box
  * with MB_SYSTEMMODAL or MB_SETFOREGROUND takes "always on top" from our windows while
  * it is up, so a topmost full-screen window of ours cannot hide it.
- * Rendering is software: each window's own surface, filled and presented directly.
+ * Rendering is software: background fills and frames go to each window's own surface
+ * (its framebuffer on the window system) directly.
+ * Frames of the software display (present) are shown by the event thread: the
+ * presenting thread copies the rows that changed into the window's kept frame (under
+ * the window's `framelock`, not sdllock, so a message box does not stop it) and wakes
+ * the event thread, which turns what changed into the window surface's pixels and
+ * updates that part of the window. That is one conversion and one transfer to the
+ * window system: a streaming texture would add a copy into the texture and one out of
+ * it. One frame is in flight at a time: a presenting thread waits until the frame before
+ * was taken, up to `takeovermms`; when the event thread is busy elsewhere that long, or
+ * the presenting thread is the event thread itself, or there is none, the presenting
+ * thread shows the frame itself (under sdllock, like every SDL call of ours). A
+ * windowed frame is the client area, 1:1; a full-screen frame is 1:1 on a window of the
+ * mode's size and scaled to fit (nearest pixel, centred, black borders) on any other,
+ * such as a full-screen desktop window. A window that has shown a frame repaints it
+ * instead of the background colour (expose, erase).
  */
 #include "backend.h"
 
@@ -45,6 +60,20 @@ struct sdlwindow {
      * (and of earlier ones still on their way) are echoes, not moves of its own. */
     int x, y, width, height;
     Uint32 placedat;
+
+    /* Presentation (sdllock) */
+    bool shown = false;           /* a frame was shown: repaints show it again */
+    bool repaint = false;         /* exposed: show the last frame again */
+    SDL_Surface *stage = nullptr; /* the frame as 0x00RRGGBB when it cannot go 1:1 */
+
+    /* The frame to show (framelock): what changed since the event thread last took it,
+     * in view coordinates, and whether it has been taken. */
+    std::mutex framelock;
+    std::condition_variable taken;
+    plat_keptframe kept;
+    bool fullscreen = false;
+    RECT changed{0, 0, 0, 0};
+    bool pending = false;
 };
 
 /* An event read from SDL, handed to the layer once sdllock is released. */
@@ -72,6 +101,20 @@ bool woken = false; /* wakelock */
 /* How often a waiting event thread looks at the window system: the most window-system
  * input waits before it becomes a message. */
 constexpr int pollms = 4;
+
+/* The event thread, for presenting threads that must not wait for sdllock to learn it:
+ * a default id while there is none. Written with eventthread. */
+std::atomic<std::thread::id> reader{};
+
+/* The windows a presenting thread may still reach: present holds livelock while it
+ * fills a window's frame, and a window leaves this list (under it) before it is freed.
+ * Order: sdllock, then livelock, then a window's framelock. */
+std::mutex livelock;
+std::vector<sdlwindow *> live; /* livelock */
+
+/* How long a presenting thread waits for the event thread to take the frame before
+ * (a busy event thread): then it shows that frame itself. Three 60 Hz frames. */
+constexpr int takeovermms = 50;
 
 /* PC (set 1) scan codes of the keys SDL reports, with the E0 prefix flag; keys not
  * listed are not reported. Print Screen is E0 37, as Windows reports it. */
@@ -225,6 +268,9 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
             out.push_back({input::close, h, 0, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_EXPOSED:
+            for (sdlwindow *w : windows)
+                if (w->id == ev.window.windowID)
+                    w->repaint = true;
             out.push_back({input::invalidate, h, 0, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_MINIMIZED:
@@ -301,6 +347,85 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
     }
 }
 
+/* sdllock held */
+void dropstage(sdlwindow *sw) {
+    if (sw->stage)
+        SDL_FreeSurface(sw->stage);
+    sw->stage = nullptr;
+}
+
+bool isempty(const RECT &r) {
+    return r.left >= r.right || r.top >= r.bottom;
+}
+
+/* Turns the part c of the kept frame (view coordinates) into the window surface s;
+ * returns the part of s to update. sdllock and framelock held. */
+SDL_Rect drawframe(sdlwindow *sw, SDL_Surface *s, RECT c) {
+    const plat_keptframe &k = sw->kept;
+    const bool scaled = sw->fullscreen && (s->w != k.width || s->h != k.height);
+    if (!scaled && (s->format->format == SDL_PIXELFORMAT_RGB888 ||
+                    s->format->format == SDL_PIXELFORMAT_ARGB8888)) {
+        c = RECT{c.left, c.top, std::min(c.right, (LONG)s->w), std::min(c.bottom, (LONG)s->h)};
+        if (isempty(c))
+            return SDL_Rect{0, 0, 0, 0};
+        SDL_LockSurface(s);
+        plat_keptxrgb(&k, c,
+                      static_cast<uint8_t *>(s->pixels) + (size_t)c.top * s->pitch + c.left * 4,
+                      s->pitch);
+        SDL_UnlockSurface(s);
+        return SDL_Rect{c.left, c.top, c.right - c.left, c.bottom - c.top};
+    }
+    /* Other window formats and scaling: through a 0x00RRGGBB copy and SDL's blits. */
+    if (!sw->stage || sw->stage->w != k.width || sw->stage->h != k.height) {
+        dropstage(sw);
+        sw->stage =
+            SDL_CreateRGBSurfaceWithFormat(0, k.width, k.height, 32, SDL_PIXELFORMAT_RGB888);
+        if (!sw->stage)
+            return SDL_Rect{0, 0, 0, 0};
+        c = RECT{0, 0, k.width, k.height};
+    }
+    plat_keptxrgb(&k, c,
+                  static_cast<uint8_t *>(sw->stage->pixels) + (size_t)c.top * sw->stage->pitch +
+                      c.left * 4,
+                  sw->stage->pitch);
+    if (!scaled) {
+        SDL_Rect part{c.left, c.top, c.right - c.left, c.bottom - c.top};
+        SDL_Rect to = part;
+        SDL_BlitSurface(sw->stage, &part, s, &to);
+        return to;
+    }
+    double scale = std::min((double)s->w / k.width, (double)s->h / k.height);
+    SDL_Rect to{0, 0, (int)(k.width * scale), (int)(k.height * scale)};
+    to.x = (s->w - to.w) / 2;
+    to.y = (s->h - to.h) / 2;
+    SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 0, 0, 0));
+    SDL_BlitScaled(sw->stage, nullptr, s, &to);
+    return SDL_Rect{0, 0, s->w, s->h};
+}
+
+/* Shows the window's pending frame; with again, also the last one when nothing is
+ * pending. sdllock held. */
+void showframe(sdlwindow *sw, bool again) {
+    SDL_Rect update{0, 0, 0, 0};
+    {
+        std::lock_guard<std::mutex> held(sw->framelock);
+        if (!sw->pending && !(again && sw->shown))
+            return;
+        RECT c = again ? RECT{0, 0, sw->kept.width, sw->kept.height} : sw->changed;
+        sw->repaint = false;
+        sw->pending = false;
+        sw->changed = RECT{0, 0, 0, 0};
+        sw->taken.notify_all();
+        SDL_Surface *s = SDL_GetWindowSurface(sw->win);
+        if (!s || isempty(c) || sw->kept.width <= 0 || sw->kept.height <= 0)
+            return;
+        update = drawframe(sw, s, c);
+        sw->shown = true;
+    }
+    if (update.w > 0 && update.h > 0)
+        SDL_UpdateWindowSurfaceRects(sw->win, &update, 1);
+}
+
 int sdlinit(void) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     /* Normal priority: the environment variable of the same name still wins. */
@@ -323,12 +448,18 @@ int sdlinit(void) {
 
 void sdlshutdown(void) {
     std::lock_guard<std::mutex> guard(sdllock);
+    {
+        std::lock_guard<std::mutex> listed(livelock);
+        live.clear();
+    }
     for (sdlwindow *w : windows) {
+        dropstage(w);
         SDL_DestroyWindow(w->win);
         delete w;
     }
     windows.clear();
     haseventthread = false;
+    reader.store(std::thread::id());
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -358,12 +489,22 @@ void *sdlcreatewindow(const plat_windowdesc *desc) {
     if (!eventthreadhaswindows) {
         haseventthread = true;
         eventthread = std::this_thread::get_id();
+        reader.store(eventthread);
     }
     applycursor();
-    sdlwindow *sw = new sdlwindow{
-        win, desc->hwnd, SDL_GetWindowID(win), std::this_thread::get_id(), desc->x, desc->y,
-        w,   h,          SDL_GetTicks()};
+    sdlwindow *sw = new sdlwindow;
+    sw->win = win;
+    sw->hwnd = desc->hwnd;
+    sw->id = SDL_GetWindowID(win);
+    sw->creator = std::this_thread::get_id();
+    sw->x = desc->x;
+    sw->y = desc->y;
+    sw->width = w;
+    sw->height = h;
+    sw->placedat = SDL_GetTicks();
     windows.push_back(sw);
+    std::lock_guard<std::mutex> listed(livelock);
+    live.push_back(sw);
     return sw;
 }
 
@@ -409,6 +550,11 @@ void sdldestroywindow(void *win) {
     sdlwindow *sw = (sdlwindow *)win;
     std::lock_guard<std::mutex> guard(sdllock);
     std::erase(windows, sw);
+    {
+        std::lock_guard<std::mutex> listed(livelock);
+        std::erase(live, sw);
+    }
+    dropstage(sw);
     SDL_DestroyWindow(sw->win);
     delete sw;
 }
@@ -416,6 +562,10 @@ void sdldestroywindow(void *win) {
 void sdlfillwindow(void *win, COLORREF colour) {
     SDL_Window *w = ((sdlwindow *)win)->win;
     std::lock_guard<std::mutex> guard(sdllock);
+    if (((sdlwindow *)win)->shown) {
+        showframe((sdlwindow *)win, true);
+        return;
+    }
     SDL_Surface *s = SDL_GetWindowSurface(w);
     if (!s)
         return;
@@ -424,13 +574,16 @@ void sdlfillwindow(void *win, COLORREF colour) {
     SDL_UpdateWindowSurface(w);
 }
 
-/* Reads what the window system has queued into out; sdllock held. */
+/* Reads what the window system has queued into out and shows the frames that came
+ * meanwhile; sdllock held. */
 void readevents(std::vector<input> &out) {
     applycursor();
     SDL_Event ev;
     while (SDL_PollEvent(&ev))
         translate(ev, out);
     applycursor();
+    for (sdlwindow *w : windows)
+        showframe(w, w->repaint);
 }
 
 /* Hands one event to the layer; no lock held. */
@@ -485,6 +638,7 @@ int sdlpumpevents(int waitms) {
             if (!haseventthread) {
                 haseventthread = true;
                 eventthread = std::this_thread::get_id();
+                reader.store(eventthread);
             }
             if (eventthread != std::this_thread::get_id())
                 return 0;
@@ -511,8 +665,10 @@ void sdlwake(void) {
 
 void sdlthreadexit(void) {
     std::lock_guard<std::mutex> guard(sdllock);
-    if (haseventthread && eventthread == std::this_thread::get_id())
+    if (haseventthread && eventthread == std::this_thread::get_id()) {
         haseventthread = false;
+        reader.store(std::thread::id());
+    }
 }
 
 /* OK, or OK and Cancel, with the icon's severity; Enter answers the first button and
@@ -596,8 +752,42 @@ void sdlscreensaver(int allowed) {
         SDL_DisableScreenSaver();
 }
 
-/* Shows nothing yet. */
-void sdlpresent(void *, const plat_frame *) {}
+void sdlpresent(void *win, const plat_frame *f) {
+    if (!win)
+        return;
+    sdlwindow *sw = (sdlwindow *)win;
+    const std::thread::id self = std::this_thread::get_id();
+    bool showhere = reader.load() == std::thread::id() || reader.load() == self;
+    {
+        std::lock_guard<std::mutex> listed(livelock);
+        if (std::find(live.begin(), live.end(), sw) == live.end())
+            return;
+        std::unique_lock<std::mutex> held(sw->framelock);
+        if (sw->pending && !showhere &&
+            !sw->taken.wait_for(held, std::chrono::milliseconds(takeovermms),
+                                [sw] { return !sw->pending; }))
+            showhere = true; /* the event thread is busy: this frame is shown here */
+        RECT c = plat_keepframe(&sw->kept, f);
+        if (sw->fullscreen != (f->fullscreen != 0)) {
+            sw->fullscreen = f->fullscreen != 0;
+            c = RECT{0, 0, sw->kept.width, sw->kept.height};
+        }
+        RECT &all = sw->changed;
+        if (!isempty(c)) {
+            all = isempty(all) ? c
+                               : RECT{std::min(all.left, c.left), std::min(all.top, c.top),
+                                      std::max(all.right, c.right), std::max(all.bottom, c.bottom)};
+            sw->pending = true;
+        }
+    }
+    if (showhere) {
+        std::lock_guard<std::mutex> guard(sdllock);
+        if (std::find(windows.begin(), windows.end(), sw) != windows.end())
+            showframe(sw, false);
+    } else {
+        sdlwake();
+    }
+}
 
 } // namespace
 
