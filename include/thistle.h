@@ -24,5 +24,6 @@
 #include "thistle/threads.h"
 #include "thistle/timer.h"
 #include "thistle/unpack.h"
+#include "thistle/window.h"
 
 #endif /* THISTLE_H */

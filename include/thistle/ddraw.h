@@ -13,7 +13,5 @@ struct displayrecord;
 /* Releases the display device of record (null: the library's record): surfaces,
  * windows, the mode list and the device. Nothing when it has no device. */
 void disposewindisplay(displayrecord *record);
-/* Makes no display window current, releasing a surface lock it held. */
-void releasedisplaywindow(void);
 
 #endif /* THISTLE_DDRAW_H */
