@@ -28,5 +28,6 @@
 #include "thistle/unpack.h"
 #include "thistle/validwin.h"
 #include "thistle/vidwin.h"
+#include "thistle/window.h"
 
 #endif /* THISTLE_H */
