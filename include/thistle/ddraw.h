@@ -228,7 +228,4 @@ int32_t flipdone(displayrecord *record);
 /* Returns when surface's blits are done. */
 void waitblitdone(IDirectDrawSurface *surface);
 
-/* Makes no display window current, releasing a surface lock it held. */
-void releasedisplaywindow(void);
-
 #endif /* THISTLE_DDRAW_H */
