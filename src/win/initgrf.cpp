@@ -74,11 +74,16 @@ bool canserve(const displayrecord *record) {
     return at(r->appactive).load() != 0 && at(r->hwnd).load() != nullptr;
 }
 
-void postrequest(uint32_t message, intptr_t lparam) {
-    if (sendwinmessage(message, lparam, 0, 0) == 0) {
-        THISTLE_SITE("win\\initgrf");
-        fatalerror("initgraphics - FAILED TO SEND MESSAGE TO WINDOW THREAD.\n");
+/* Posts a request; false when it could not be posted (after the report, which returns
+ * only when a filter cancelled it: the request is then given up as not answered). */
+bool postrequest(uint32_t message, intptr_t lparam) {
+    if (sendwinmessage(message, lparam, 0, 0) != 0) {
+        return true;
     }
+    THISTLE_SITE("win\\initgrf");
+    fatalerror("initgraphics - FAILED TO SEND MESSAGE TO WINDOW THREAD.\n");
+    grfop_pending = 0;
+    return false;
 }
 
 /* One attempt of the mode search: 1 when the window thread set mode m. */
@@ -262,8 +267,9 @@ const char *sendddrawrequest(uint32_t message, intptr_t lparam) {
     releasedisplaywindow();
     debugprint(&ddrawtrace, 14, "[INIT] send ddraw request %d %d\n", int32_t(message),
                int32_t(lparam));
-    postrequest(message, lparam);
-    debugprint(&ddrawtrace, 15, "[INIT] sent message\n");
+    if (postrequest(message, lparam)) {
+        debugprint(&ddrawtrace, 15, "[INIT] sent message\n");
+    }
     while (grfop_pending != 0) {
         sleepms(1);
         if (isthread(nullptr) != 0) {
