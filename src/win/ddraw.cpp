@@ -45,14 +45,16 @@ int32_t lockok = 1;
 namespace {
 
 constexpr const char *SITE = "win\\ddraw";
-/* Sizes of the device's structures as the library hands them over. */
-constexpr DWORD DESCSIZE = 108;
+/* Sizes of the device's structures as the library hands them over: the capability
+ * block of the device generation the library was written for (no pointers in it, so
+ * the same on every target), the others as the target lays them out (108 and 100 bytes
+ * on a 32-bit target). */
+constexpr DWORD DESCSIZE = sizeof(DDSURFACEDESC);
 constexpr DWORD CAPSSIZE = 364;
-constexpr DWORD BLTFXSIZE = 100;
-static_assert(sizeof(DDSURFACEDESC) == DESCSIZE);
+constexpr DWORD BLTFXSIZE = sizeof(DDBLTFX);
+static_assert(sizeof(void *) != 4 || (DESCSIZE == 108 && BLTFXSIZE == 100));
 static_assert(sizeof(DDCAPS) >= CAPSSIZE);
-static_assert(sizeof(DDBLTFX) == BLTFXSIZE);
-static_assert(sizeof(PALETTEENTRY) == 4);
+static_assert(sizeof(DDPIXELFORMAT) == 32 && sizeof(PALETTEENTRY) == 4);
 
 constexpr int32_t SURFACELOST = 0x1C2;
 constexpr int32_t NOEXCLUSIVEMODE = 225;
@@ -85,8 +87,8 @@ displaymode *modes(displayrecord *record) {
 /* Significant colour bits of a pixel format: the set mask bits for 16-bit formats (or
  * when there is no format), else the bit count. */
 int32_t maskdepth(const DDPIXELFORMAT &format) {
-    return std::popcount((uint32_t)format.dwRBitMask) +
-           std::popcount((uint32_t)format.dwGBitMask) + std::popcount((uint32_t)format.dwBBitMask);
+    return std::popcount((uint32_t)format.dwRBitMask) + std::popcount((uint32_t)format.dwGBitMask) +
+           std::popcount((uint32_t)format.dwBBitMask);
 }
 
 uint32_t depthbit(int32_t depth) {
@@ -209,8 +211,8 @@ void fillmode(displayrecord *record, int32_t index, const DDSURFACEDESC &desc, b
 
 HRESULT CALLBACK modecallback(LPDDSURFACEDESC desc, LPVOID context) {
     const DDPIXELFORMAT &format = desc->ddpfPixelFormat;
-    int32_t depth = format.dwRGBBitCount == 16 ? maskdepth(format)
-                                               : (int32_t)(format.dwRGBBitCount & 0xFF);
+    int32_t depth =
+        format.dwRGBBitCount == 16 ? maskdepth(format) : (int32_t)(format.dwRGBBitCount & 0xFF);
     availabledepths |= depthbit(depth);
     auto *record = (displayrecord *)context;
     if (record != nullptr && record->modelist != nullptr) {
@@ -274,8 +276,8 @@ IDirectDrawSurface *makeprimary(displayrecord *record, uint32_t request) {
     }
     if (surface == nullptr) {
         debugprint(&ddrawtrace, 14, "[DDRAW] trying for other kind of backsurface\n");
-        surface = make(any | ((request & DDSCAPS_VIDEOMEMORY) ? DDSCAPS_SYSTEMMEMORY
-                                                              : DDSCAPS_VIDEOMEMORY));
+        surface = make(
+            any | ((request & DDSCAPS_VIDEOMEMORY) ? DDSCAPS_SYSTEMMEMORY : DDSCAPS_VIDEOMEMORY));
     }
     if (surface == nullptr && record->pages > 1) {
         debugprint(&ddrawtrace, 14, "[DDRAW] trying for nonflipping surface\n");
@@ -286,8 +288,7 @@ IDirectDrawSurface *makeprimary(displayrecord *record, uint32_t request) {
 }
 
 /* The rectangle (x, y, x + w, y + h), moved to the screen for the library's primary. */
-RECT screenrect(IDirectDrawSurface *surface, int32_t x, int32_t y, int32_t width,
-                int32_t height) {
+RECT screenrect(IDirectDrawSurface *surface, int32_t x, int32_t y, int32_t width, int32_t height) {
     surfacetoscreen(surface, &x, &y);
     return RECT{x, y, x + width, y + height};
 }
@@ -529,8 +530,10 @@ int32_t getdisplaymodeinfo(int32_t index, displaymodeinfo *info) {
         static const struct {
             uint32_t mode;
             int32_t info;
-        } basic[] = {{DC_BANKSWITCHED, DMI_BANKSWITCHED}, {DM_MODEX, DMI_MODEX},
-                     {DM_CANFLIP, DMI_PAGEFLIP},         {DM_ZBUFFERDEPTH, DMI_ZBUFFER},
+        } basic[] = {{DC_BANKSWITCHED, DMI_BANKSWITCHED},
+                     {DM_MODEX, DMI_MODEX},
+                     {DM_CANFLIP, DMI_PAGEFLIP},
+                     {DM_ZBUFFERDEPTH, DMI_ZBUFFER},
                      {DC_VBI, DMI_VBI}},
           blits[] = {{DC_BLTSYSMEM, DMI_BLTSYSMEM}, {DC_BLT, DMI_BLT},
                      {DC_COLORFILL, DMI_COLORFILL}, {DC_STRETCH, DMI_STRETCH},
@@ -559,8 +562,8 @@ int32_t getdisplaymodeinfo(int32_t index, displaymodeinfo *info) {
     return 0;
 }
 
-int32_t getddrawinfo(displayrecord *record, uint32_t *total, uint32_t *free,
-                     int32_t *bankswitched, uint32_t *depths) {
+int32_t getddrawinfo(displayrecord *record, uint32_t *total, uint32_t *free, int32_t *bankswitched,
+                     uint32_t *depths) {
     record = orlibrary(record);
     if (record->directdraw == nullptr) {
         return 0;
@@ -594,7 +597,8 @@ uint32_t getvideomemory(uint32_t *depths, int32_t *bankswitched) {
         setgraphicsmode(-1);
     }
     uint32_t total = 0;
-    if (graphicsstate == 7 && getddrawinfo(&display, &total, nullptr, bankswitched, depths)) {
+    if (graphicsstate == GRAPHICS_UP &&
+        getddrawinfo(&display, &total, nullptr, bankswitched, depths)) {
         return total;
     }
     return 0;
@@ -705,7 +709,8 @@ int32_t setdisplaymode(displayrecord *record, int32_t m) {
         record->dirtylast = 255;
     }
     debugprint(&ddrawtrace, 15, "[DDRAW] calling IDirectDraw2_SetDisplayMode... ");
-    HRESULT set = IDirectDraw2_SetDisplayMode(record->directdraw, width, height, bitcount, refresh, 0);
+    HRESULT set =
+        IDirectDraw2_SetDisplayMode(record->directdraw, width, height, bitcount, refresh, 0);
     debugprint(&ddrawtrace, 12, "[DDRAW] IDirectDraw2_SetDisplayMode (err=%d)\n", low16(set));
     IDirectDraw2_GetDisplayMode(record->directdraw, &current);
     /* A driver may set a larger mode than asked: keep the asked size and centre it. */
@@ -799,9 +804,9 @@ int32_t configwindisplay(displayrecord *record) {
 
     debugprint(&ddrawtrace, 8, "[DDRAW] Requested config: %s, %s\n",
                record->pages > 1 && !(request & DDSCAPS_SYSTEMMEMORY) ? "pageflip" : "doublebuffer",
-               record->libmemback                  ? "LIBMEM"
+               record->libmemback                ? "LIBMEM"
                : (request & DDSCAPS_VIDEOMEMORY) ? "VRAM"
-                                                   : "DRAM");
+                                                 : "DRAM");
 
     IDirectDrawSurface *primary = makeprimary(record, request);
     DDSURFACEDESC desc;
@@ -859,9 +864,9 @@ int32_t configwindisplay(displayrecord *record) {
         DDSURFACEDESC backdesc;
         cleardesc(&backdesc);
         IDirectDrawSurface_GetSurfaceDesc(back, &backdesc);
-        record->backwindow = makevideowindow(record->width, record->height,
-                                             (int32_t)backdesc.lPitch, record->depth, -2,
-                                             backdesc.lpSurface, back);
+        record->backwindow =
+            makevideowindow(record->width, record->height, (int32_t)backdesc.lPitch, record->depth,
+                            -2, backdesc.lpSurface, back);
     } else if (record->pagesrequested > 1) {
         debugprint(&ddrawtrace, 4, "[DDRAW] attempting to use library window\n");
         rasterwindow *window =
@@ -1007,8 +1012,8 @@ IDirectDrawSurface *getzbuffer(IDirectDrawSurface *surface) {
     return attached(surface, DDSCAPS_ZBUFFER);
 }
 
-void getsurfaceinfo(IDirectDrawSurface *surface, int32_t *width, int32_t *height,
-                    int32_t *depth, int32_t *pitch, void **pixels) {
+void getsurfaceinfo(IDirectDrawSurface *surface, int32_t *width, int32_t *height, int32_t *depth,
+                    int32_t *pitch, void **pixels) {
     DDSURFACEDESC desc;
     cleardesc(&desc);
     if (surface == nullptr || FAILED(IDirectDrawSurface_GetSurfaceDesc(surface, &desc))) {
@@ -1022,8 +1027,8 @@ void getsurfaceinfo(IDirectDrawSurface *surface, int32_t *width, int32_t *height
         *height = (int32_t)desc.dwHeight;
     }
     if (depth != nullptr) {
-        *depth = format.dwRGBBitCount == 16 ? maskdepth(format)
-                                            : (int32_t)(format.dwRGBBitCount & 0xFF);
+        *depth =
+            format.dwRGBBitCount == 16 ? maskdepth(format) : (int32_t)(format.dwRGBBitCount & 0xFF);
     }
     if (pitch != nullptr) {
         *pitch = (int32_t)desc.lPitch;
@@ -1041,7 +1046,8 @@ static int32_t pagelocking(IDirectDrawSurface *surface, bool lock) {
     if (FAILED(result)) {
         return low16(result);
     }
-    result = lock ? IDirectDrawSurface2_PageLock(second, 0) : IDirectDrawSurface2_PageUnlock(second, 0);
+    result =
+        lock ? IDirectDrawSurface2_PageLock(second, 0) : IDirectDrawSurface2_PageUnlock(second, 0);
     IDirectDrawSurface2_Release(second);
     return low16(result);
 }
@@ -1071,9 +1077,9 @@ int32_t fillsurface(IDirectDrawSurface *surface, int32_t x, int32_t y, int32_t w
                : 0;
 }
 
-int32_t blitsurface(IDirectDrawSurface *destination, int32_t dx, int32_t dy, int32_t dw,
-                    int32_t dh, IDirectDrawSurface *source, int32_t sx, int32_t sy,
-                    int32_t sw, int32_t sh, int32_t options) {
+int32_t blitsurface(IDirectDrawSurface *destination, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
+                    IDirectDrawSurface *source, int32_t sx, int32_t sy, int32_t sw, int32_t sh,
+                    int32_t options) {
     RECT to = screenrect(destination, dx, dy, dw, dh);
     RECT from = screenrect(source, sx, sy, sw, sh);
     DWORD flags = DDBLT_WAIT | ((options & 0x10) ? DDBLT_KEYSRC : 0);
@@ -1126,9 +1132,8 @@ void setwinpalette(displayrecord *record) {
     int32_t first = record->dirtyfirst;
     int32_t count = record->dirtylast - record->dirtyfirst + 1;
     if (first < 256 && count > 0) {
-        HRESULT result = IDirectDrawPalette_SetEntries(record->palette, 0, (DWORD)first,
-                                                       (DWORD)count,
-                                                       (PALETTEENTRY *)record->entries[first]);
+        HRESULT result = IDirectDrawPalette_SetEntries(
+            record->palette, 0, (DWORD)first, (DWORD)count, (PALETTEENTRY *)record->entries[first]);
         debugprint(&ddrawtrace, 1, "[DDRAW] set entries (%d, %d); err=%d\n", first, count,
                    low16(result));
         /* A windowed display shares the system palette, which may have moved entries. */
@@ -1299,7 +1304,7 @@ int32_t flipdisplay(displayrecord *record, int32_t wait) {
         return 0;
     }
     return SUCCEEDED(IDirectDrawSurface_Flip(record->primary, nullptr, wait ? DDFLIP_WAIT : 0)) ? 1
-                                                                                               : 0;
+                                                                                                : 0;
 }
 
 int32_t flipdone(displayrecord *record) {
