@@ -214,7 +214,7 @@ void unlocksurface(displayrecord *record);
  * lock is held again at the same address (or nothing was locked), else 0 with the
  * stand-by window current. */
 int32_t relocksurface(displayrecord *record);
-/* Locks surface into description (a 108-byte surface description); with a record, a
+/* Locks surface into description (the device's surface description); with a record, a
  * lost surface is restored (the display rebuilt when that fails) and the palette
  * reloaded. The result code, 0 on success. */
 int32_t lockwithrestore(displayrecord *record, IDirectDrawSurface *surface, void *description);
