@@ -27,3 +27,6 @@ thistle_test(user_find_test
   TIMEOUT 30)
 target_compile_definitions(user_find_test PRIVATE USERCHILD_PATH="$<TARGET_FILE:userchild>")
 add_dependencies(user_find_test userchild)
+
+# The software DirectDraw through its test control (plat/ddrawtest.h).
+thistle_test(ddraw_test SOURCES ddraw_test.cpp LIBS thistleplat TIMEOUT 30)
