@@ -676,6 +676,33 @@ TEST_F(Ddraw, SurfaceThatStaysLostFailsTheLock) {
     EXPECT_EQ(testlocksurface(display.back), 0);
 }
 
+/* A surface that is restored but still cannot be locked (here: someone else holds its
+ * lock) has the display rebuilt; the lock then holds the rebuilt surface in the same
+ * role, and the window addresses it. */
+TEST_F(Ddraw, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    IDirectDrawSurface *old = display.back;
+    const int32_t created = display.createcount;
+    DDSURFACEDESC held;
+    memset(&held, 0, sizeof held);
+    held.dwSize = sizeof held;
+    ASSERT_EQ(IDirectDrawSurface_Lock(old, nullptr, &held, DDLOCK_WAIT, nullptr), DD_OK);
+    plat_ddrawloseall();
+    std::string text = traced(11, [] { EXPECT_EQ(backdisplaywindow(), 1); });
+    EXPECT_NE(text.find("[DDRAW] relock = 1ae\n[DDRAW] restore failed, reiniting\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[DDRAW] reinit lock = 0\n"), std::string::npos);
+    EXPECT_NE(text.find("[DDRAW] restore done\n"), std::string::npos);
+    EXPECT_GT(display.createcount, created);
+    ASSERT_NE(display.back, nullptr);
+    EXPECT_EQ(display.lockedsurface, display.back);
+    EXPECT_EQ(currentwindow.surface, display.back);
+    EXPECT_EQ(getbackwindow()->surface, display.back);
+    EXPECT_EQ(static_cast<void *>(currentwindow.data), display.lockedpixels);
+    releasedisplaywindow();
+}
+
 /* The relock gives liblock up between unlock and lock. When another thread flips the
  * pages meanwhile, the locked back buffer's pixels have moved: the relock fails and
  * drawing goes to the stand-by window. */
