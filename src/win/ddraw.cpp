@@ -1224,6 +1224,9 @@ int32_t locksurface(displayrecord *record, IDirectDrawSurface *surface, rasterwi
                           (ptrdiff_t)at(record->originy).load() * pitch;
             }
             updatevideowindow(window, pitch, pixels);
+            /* After a rebuilt display the window's old surface is gone: it addresses the
+             * one locked in its place. */
+            window->surface = surface;
         }
     }
     lockfailed = 0;

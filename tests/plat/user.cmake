@@ -50,3 +50,23 @@ target_include_directories(present_x11_test PRIVATE ${PROJECT_SOURCE_DIR}/src/pl
 
 # The software DirectDraw through its test control (plat/ddrawtest.h).
 thistle_test(ddraw_test SOURCES ddraw_test.cpp LIBS thistleplat TIMEOUT 30)
+
+# Frames of the software display: the conversion, the headless backend's last frame and
+# PNG, the SDL backend's window contents on the dummy driver; the layer's internal
+# backend header is what the suite tests.
+find_package(PNG REQUIRED)
+thistle_test(present_test
+  SOURCES present_test.cpp
+  LIBS thistleplat SDL2::SDL2 PNG::PNG
+  TIMEOUT 30)
+target_include_directories(present_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat)
+
+# A presented frame read back from an X server of the case's own (Xvfb). SDL's X11 code
+# is not built for ThreadSanitizer: kept out of that run.
+find_package(X11 REQUIRED)
+thistle_test(present_x11_test
+  SOURCES present_x11_test.cpp
+  LIBS thistleplat X11::X11
+  TIMEOUT 60
+  LABELS singlethread)
+target_include_directories(present_x11_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat)
