@@ -13,11 +13,14 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -59,8 +62,21 @@ class Xserver {
         ssize_t n = pid ? read(fds[0], number, sizeof number - 1) : 0;
         close(fds[0]);
         if (n > 0) {
-            name = ":" + std::string(number, strcspn(number, "\n"));
+            std::string digits(number, strcspn(number, "\n"));
+            name = ":" + digits;
             setenv("DISPLAY", name.c_str(), 1);
+            /* the display can be named before its socket takes connections */
+            sockaddr_un where{};
+            where.sun_family = AF_UNIX;
+            snprintf(where.sun_path, sizeof where.sun_path, "/tmp/.X11-unix/X%s", digits.c_str());
+            for (int i = 0; i < 500; i++) {
+                int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+                bool up = connect(fd, (const sockaddr *)&where, sizeof where) == 0;
+                close(fd);
+                if (up)
+                    break;
+                usleep(10000);
+            }
         }
     }
     ~Xserver() {
