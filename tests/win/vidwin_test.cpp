@@ -12,6 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include "plat/ddraw.h"
+#include "plat/ddrawtest.h"
+#endif
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -234,5 +239,50 @@ TEST_F(Vidwin, ClipBoxClamped) {
               (std::vector<int32_t>{100, 40, 100, 40}));
     removevideowindow(w);
 }
+
+#ifndef _WIN32
+// With graphics up on the software device: a window over a new off-screen surface of the
+// display's depth, its page lock, and the surface going with a window that cannot be made
+// or that is removed.
+TEST_F(Vidwin, WindowOverASoftwareSurface) {
+    static uint8_t memory[1 << 20];
+    ASSERT_GT(creatememclass(0, "lib", memory, sizeof memory, 16, 16, 0, 0, 0, 1, 0, 0), 0);
+    rowtable = nullptr;
+    rowcapacity = ROWTABLE_DEFAULTCAPACITY;
+    initgraphics(640, 480, 16);
+    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
+    ASSERT_EQ(screendepth, 16);
+    int before = 0, live = 0;
+    plat_ddrawlive(nullptr, &before, nullptr, nullptr);
+    const uint32_t offscreen = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+
+    rasterwindow *w = videowindowdefadr(64, 32, 0, 3, offscreen);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ((std::vector<int32_t>{w->width, w->height, w->bpp, w->type, w->marker}),
+              (std::vector<int32_t>{64, 32, 16, 0x78, 255}));
+    EXPECT_GE(w->pitch, 128);
+    EXPECT_EQ(w->rows[1], w->pitch);
+    EXPECT_EQ(pagelockvideowindow(w), 0);
+    EXPECT_EQ(pageunlockvideowindow(w), 0);
+    plat_ddrawlive(nullptr, &live, nullptr, nullptr);
+    EXPECT_EQ(live, before + 1);
+    removewindow(w);
+    plat_ddrawlive(nullptr, &live, nullptr, nullptr);
+    EXPECT_EQ(live, before);
+
+    EXPECT_EQ(videowindowdefadr(2401, 8, 16, 3, offscreen), nullptr);
+    EXPECT_EQ(videowindowdefadr(8, 8, 8, 3, offscreen), nullptr);
+    plat_ddrawlive(nullptr, &live, nullptr, nullptr);
+    EXPECT_EQ(live, before);
+    EXPECT_EQ(reports, (strings{"makevideowindow - INVALID WINDOW DIMENSIONS\nrequested: "
+                                "2401x8 maximum: 2400x1600\n",
+                                "videowindowdefadr - DEPTHS DIFFERENT THAN THAT OF THE DISPLAY "
+                                "NOT YET SUPPORTED.\n"}));
+    rasterwindow bare{};
+    EXPECT_NE(pagelockvideowindow(&bare), 0); // no surface: nothing to lock
+    restoregraphics();
+    removememclass(0);
+}
+#endif
 
 } // namespace
