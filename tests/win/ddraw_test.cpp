@@ -168,13 +168,18 @@ TEST_F(Ddraw, CreationFallsBackFromDriverToEmulation) {
         ASSERT_EQ(plat_ddrawsetprofile(row.profile), 1);
         memset(displaydriverguid, 0, sizeof displaydriverguid);
         if (row.chosen) {
-            enumdisplaydrivers([](const uint8_t *guid, const char *, const char *) {
+            /* The primary display driver comes first, with an all-zero identifier; the
+             * hardware driver after it is the one chosen. */
+            static std::vector<std::string> drivers;
+            drivers.clear();
+            enumdisplaydrivers([](const uint8_t *guid, const char *, const char *name) {
                 static const uint8_t none[16] = {};
-                if (memcmp(guid, none, 16) != 0) {
-                    memcpy(displaydriverguid, guid, 16);
-                }
+                drivers.push_back(std::string(memcmp(guid, none, 16) == 0 ? "0 " : "id ") + name);
+                memcpy(displaydriverguid, guid, 16);
             });
-            ASSERT_NE(memcmp(displaydriverguid, "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16), 0);
+            ASSERT_EQ(drivers.size(), 2u);
+            EXPECT_EQ(drivers[0].substr(0, 2), "0 ");
+            EXPECT_EQ(drivers[1], "id vanguard.drv");
         }
         graphicsflags = row.flags;
         plat_ddrawfailcreate(row.fail);
@@ -264,6 +269,20 @@ TEST_F(Ddraw, ModeListAndDepths) {
     EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t *>(display.modelist),
                                    static_cast<uint8_t *>(display.modelist) + 16 * 20),
               before);
+
+    /* A new enumeration replaces the list; disposal gives it back with the device. */
+    const int32_t free = largestmemblock(1);
+    ASSERT_EQ(enumdisplaymodes(&display), 1);
+    EXPECT_EQ(largestmemblock(1), free);
+    std::string text = traced(10, [] { disposewindisplay(&display); });
+    EXPECT_EQ(text, "[DDRAW] disposewindisplay\n"
+                    "[DDRAW] removing previous surfaces & windows\n"
+                    "[DDRAW] old video system destroyed\n"
+                    "[DDRAW] direct draw object ...released!\n");
+    EXPECT_GT(largestmemblock(1), free);
+    EXPECT_EQ(display.modelist, nullptr);
+    EXPECT_EQ(display.directdraw, nullptr);
+    EXPECT_EQ(display.clipper, nullptr);
 }
 
 /* getdisplaymodeinfo: a listed mode, the windowed desktop (-1), and what has no answer. */
@@ -393,8 +412,8 @@ TEST_F(Ddraw, LibraryMemoryBackWindow) {
 }
 
 /* Two pages: a flip chain where the hardware has one, else the primary falls back to a
- * single page with an off-screen back buffer; a bank-switched card without flipping
- * keeps its buffers in system memory. */
+ * single page with an off-screen back buffer in video memory; a bank-switched card
+ * without flipping asks for its primary in system memory. */
 TEST_F(Ddraw, PrimaryFallbacks) {
     struct {
         const char *profile;
@@ -402,11 +421,12 @@ TEST_F(Ddraw, PrimaryFallbacks) {
         const char *config;
         int32_t pages;
         bool nonflipping;
+        DWORD backmemory;
     } table[] = {
-        {"modern", 0, "pageflip, VRAM", 2, false},
-        {"modern", PLAT_DDKIND_FLIPCHAIN, "pageflip, VRAM", 1, true},
-        {"noflip", 0, "pageflip, VRAM", 1, true},
-        {"bankswitched", 0, "doublebuffer, DRAM", 1, true},
+        {"modern", 0, "pageflip, VRAM", 2, false, DDSCAPS_VIDEOMEMORY},
+        {"modern", PLAT_DDKIND_FLIPCHAIN, "pageflip, VRAM", 1, true, DDSCAPS_VIDEOMEMORY},
+        {"noflip", 0, "pageflip, VRAM", 1, true, DDSCAPS_VIDEOMEMORY},
+        {"bankswitched", 0, "doublebuffer, DRAM", 1, true, DDSCAPS_VIDEOMEMORY},
     };
     for (const auto &row : table) {
         SCOPED_TRACE(row.profile);
@@ -419,8 +439,9 @@ TEST_F(Ddraw, PrimaryFallbacks) {
                   row.nonflipping);
         EXPECT_EQ(display.pages, row.pages);
         ASSERT_NE(display.back, nullptr);
-        EXPECT_EQ((describe(display.back).ddsCaps.dwCaps & DDSCAPS_BACKBUFFER) != 0,
-                  row.pages == 2);
+        const DWORD caps = describe(display.back).ddsCaps.dwCaps;
+        EXPECT_EQ((caps & DDSCAPS_BACKBUFFER) != 0, row.pages == 2);
+        EXPECT_EQ(caps & (DDSCAPS_VIDEOMEMORY | DDSCAPS_SYSTEMMEMORY), row.backmemory);
         restoregraphics();
     }
 }
@@ -462,6 +483,14 @@ TEST_F(Ddraw, PaletteTransferSendsTheChangedRange) {
     EXPECT_EQ(colours[5], 0xFF010203u);
     EXPECT_EQ(display.dirtyfirst, 256);
     EXPECT_EQ(display.dirtylast, -1);
+
+    /* A new mode loads the whole palette, changed or not. */
+    display.entries[0][1] = 0x40;
+    display.entries[255][2] = 0x50;
+    ASSERT_EQ(setgraphicsmode(display.modeindex), 1);
+    getwinpalette(&display, colours);
+    EXPECT_EQ(colours[0] & 0xFF00, 0x4000u);
+    EXPECT_EQ(colours[255] & 0xFF, 0x50u);
 
     ASSERT_EQ(displaywindow(), 1);
     setwinpalette(&display);
