@@ -90,7 +90,7 @@ DDSURFACEDESC describe(IDirectDrawSurface *surface) {
     return desc;
 }
 
-class Ddraw : public ::testing::Test {
+class DisplayDevice : public ::testing::Test {
   protected:
     void SetUp() override {
         initmainthread();
@@ -138,7 +138,7 @@ class Ddraw : public ::testing::Test {
 
 /* The chosen driver, then the default driver, then emulation; each step traced, the
  * emulation option skipping the hardware, and both failures leaving their text. */
-TEST_F(Ddraw, CreationFallsBackFromDriverToEmulation) {
+TEST_F(DisplayDevice, CreationFallsBackFromDriverToEmulation) {
     struct {
         const char *profile;
         bool chosen;
@@ -203,7 +203,7 @@ TEST_F(Ddraw, CreationFallsBackFromDriverToEmulation) {
 }
 
 /* The capability word follows the hardware: flipping, bank switching. */
-TEST_F(Ddraw, CapabilityWordFollowsTheHardware) {
+TEST_F(DisplayDevice, CapabilityWordFollowsTheHardware) {
     struct {
         const char *profile;
         bool flip, bankswitched;
@@ -225,7 +225,7 @@ TEST_F(Ddraw, CapabilityWordFollowsTheHardware) {
 /* ---- the mode list ----------------------------------------------------------------------- */
 
 /* Without a device or a window the list is not built, and the text says which. */
-TEST_F(Ddraw, ModeListNeedsDeviceAndWindow) {
+TEST_F(DisplayDevice, ModeListNeedsDeviceAndWindow) {
     grfop_error = nullptr;
     EXPECT_EQ(enumdisplaymodes(&display), 0);
     EXPECT_STREQ(grfop_error.load(), "DIRECTDRAW IS NOT INITIALIZED");
@@ -238,7 +238,7 @@ TEST_F(Ddraw, ModeListNeedsDeviceAndWindow) {
 /* Three modes fill a list block of the minimum 16 records; a 16-bit mode's depth comes
  * from its masks (15 or 16), and the depths seen are collected. A count with getddrawinfo
  * sees every mode without touching the list. */
-TEST_F(Ddraw, ModeListAndDepths) {
+TEST_F(DisplayDevice, ModeListAndDepths) {
     useprofile("mode 640x480x8 60\nmode 640x480x16/555 70\nmode 800x600x16/565 60\n");
     opendevice(0);
     EXPECT_EQ(display.modecount, 3);
@@ -272,9 +272,16 @@ TEST_F(Ddraw, ModeListAndDepths) {
 
     /* A new enumeration replaces the list; disposal gives it back with the device. */
     const int32_t free = largestmemblock(1);
-    ASSERT_EQ(enumdisplaymodes(&display), 1);
+    std::string text = traced(8, [] { ASSERT_EQ(enumdisplaymodes(&display), 1); });
+    ASSERT_NE(text.find("3 modes\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.find("3 modes\n")),
+              "3 modes\n"
+              "[DDRAW]    640x 480x 8( 8) [ 640] 1 pg ND 4cc=00000000\n"
+              "[DDRAW]    640x 480x16(15) [1280] 1 pg ND 4cc=00000000\n"
+              "[DDRAW]    800x 600x16(16) [1600] 1 pg ND 4cc=00000000\n"
+              "[DDRAW] enumdisplaymodes 3 modes, defaults 0000, err = 0\n");
     EXPECT_EQ(largestmemblock(1), free);
-    std::string text = traced(10, [] { disposewindisplay(&display); });
+    text = traced(10, [] { disposewindisplay(&display); });
     EXPECT_EQ(text, "[DDRAW] disposewindisplay\n"
                     "[DDRAW] removing previous surfaces & windows\n"
                     "[DDRAW] old video system destroyed\n"
@@ -286,15 +293,16 @@ TEST_F(Ddraw, ModeListAndDepths) {
 }
 
 /* getdisplaymodeinfo: a listed mode, the windowed desktop (-1), and what has no answer. */
-TEST_F(Ddraw, ModeInformation) {
-    opendevice(0);
+TEST_F(DisplayDevice, ModeInformation) {
+    graphicsup(GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     displaymodeinfo info;
     memset(&info, 0x55, sizeof info);
     ASSERT_EQ(getdisplaymodeinfo(-1, &info), 1);
-    EXPECT_EQ(info.width, display.width);
-    EXPECT_EQ(info.height, display.height);
-    EXPECT_EQ(info.depth, display.depth);
-    EXPECT_EQ(info.type, getscreenwindow()->type);
+    EXPECT_EQ(info.width, 320);
+    EXPECT_EQ(info.height, 200);
+    EXPECT_EQ(info.depth, 32);
+    EXPECT_EQ(info.type, windowtype(32));
+    EXPECT_EQ(info.flags, 0) << "one page: no flipping although the card can";
 
     ASSERT_GT(display.modecount, 0);
     const displaymode &first = static_cast<displaymode *>(display.modelist)[0];
@@ -312,6 +320,19 @@ TEST_F(Ddraw, ModeInformation) {
     display.fullscreen = 0;
 }
 
+/* Asking for the video memory without a display brings graphics up in the default mode
+ * first; the answer is the hardware's, with the depths of every mode. */
+TEST_F(DisplayDevice, VideoMemoryQueryBringsGraphicsUp) {
+    useprofile("mode 640x480x16/565 60\nmode 640x480x32 60\n");
+    uint32_t depths = 0;
+    int32_t bankswitched = -1;
+    EXPECT_EQ(getvideomemory(&depths, &bankswitched), 16u << 20);
+    EXPECT_EQ(graphicsstate, GRAPHICS_UP);
+    EXPECT_EQ(depths, AD_16 | AD_32);
+    EXPECT_EQ(bankswitched, 0);
+    EXPECT_EQ(getnumdisplaymodes(), 2);
+}
+
 /* ---- mode switching ----------------------------------------------------------------------- */
 
 /* Index of the first listed mode of that size and bit count, or -1. */
@@ -326,7 +347,7 @@ int32_t findmode(uint32_t width, uint32_t height, uint32_t bitcount) {
 }
 
 /* A driver that sets 800 x 600 for 640 x 480: the asked size is kept and centred. */
-TEST_F(Ddraw, LargerModeIsCentred) {
+TEST_F(DisplayDevice, LargerModeIsCentred) {
     plat_ddrawsetprofile("largermode");
     opendevice(1);
     int32_t m = findmode(640, 480, 8);
@@ -341,7 +362,7 @@ TEST_F(Ddraw, LargerModeIsCentred) {
 }
 
 /* A refused mode fails and is marked; an index beyond the list means the first mode. */
-TEST_F(Ddraw, RefusedModeIsMarkedFailed) {
+TEST_F(DisplayDevice, RefusedModeIsMarkedFailed) {
     opendevice(1);
     auto *list = static_cast<displaymode *>(display.modelist);
     plat_ddrawrefusemode(list[0].width, list[0].height, list[0].bitcount);
@@ -355,7 +376,7 @@ TEST_F(Ddraw, RefusedModeIsMarkedFailed) {
 
 /* Windowed, a window not yet placed (origin below -5000) is centred on the screen; a
  * placed one stays where it is. Either way the record takes the client area. */
-TEST_F(Ddraw, WindowedDisplayIsCentredOnlyWhenNotPlaced) {
+TEST_F(DisplayDevice, WindowedDisplayIsCentredOnlyWhenNotPlaced) {
     opendevice(0);
     const int32_t screenw = GetSystemMetrics(SM_CXSCREEN);
     const int32_t screenh = GetSystemMetrics(SM_CYSCREEN);
@@ -380,12 +401,13 @@ TEST_F(Ddraw, WindowedDisplayIsCentredOnlyWhenNotPlaced) {
 
 /* The default options: one page, no flipping, and the back buffer an off-screen surface
  * in system memory under the library's back window. */
-TEST_F(Ddraw, DefaultOptionsDoubleBufferInSystemMemory) {
+TEST_F(DisplayDevice, DefaultOptionsDoubleBufferInSystemMemory) {
     std::string text =
         traced(8, [&] { graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE); });
     EXPECT_NE(text.find("[DDRAW] Requested config: doublebuffer, DRAM\n"), std::string::npos);
     EXPECT_NE(text.find("2pg  VB \n"), std::string::npos) << text;
     EXPECT_EQ(display.pages, 1);
+    EXPECT_NE(describe(display.primary).ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY, 0u);
     ASSERT_NE(display.back, nullptr);
     DWORD caps = describe(display.back).ddsCaps.dwCaps;
     EXPECT_EQ(caps & (DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY),
@@ -398,7 +420,7 @@ TEST_F(Ddraw, DefaultOptionsDoubleBufferInSystemMemory) {
 
 /* GRF_LIBMEM: no back surface; the back window is a memory window, copied into the
  * library's back window record. */
-TEST_F(Ddraw, LibraryMemoryBackWindow) {
+TEST_F(DisplayDevice, LibraryMemoryBackWindow) {
     std::string text = traced(8, [&] { graphicsup(GRF_FULLSCREEN | GRF_LIBMEM); });
     EXPECT_NE(text.find("[DDRAW] Requested config: doublebuffer, LIBMEM\n"), std::string::npos);
     EXPECT_EQ(display.back, nullptr);
@@ -414,7 +436,7 @@ TEST_F(Ddraw, LibraryMemoryBackWindow) {
 /* Two pages: a flip chain where the hardware has one, else the primary falls back to a
  * single page with an off-screen back buffer in video memory; a bank-switched card
  * without flipping asks for its primary in system memory. */
-TEST_F(Ddraw, PrimaryFallbacks) {
+TEST_F(DisplayDevice, PrimaryFallbacks) {
     struct {
         const char *profile;
         DWORD failkinds;
@@ -447,7 +469,7 @@ TEST_F(Ddraw, PrimaryFallbacks) {
 }
 
 /* More than two pages is refused before anything is made. */
-TEST_F(Ddraw, OnlyOneOrTwoPages) {
+TEST_F(DisplayDevice, OnlyOneOrTwoPages) {
     opendevice(1);
     ASSERT_EQ(setdisplaymode(&display, -1), 1);
     display.pagesrequested = 3;
@@ -460,7 +482,7 @@ TEST_F(Ddraw, OnlyOneOrTwoPages) {
 
 /* Only the changed range goes to the device, and nothing when nothing changed; either
  * way the range is empty afterwards. A locked surface makes it a fatal report. */
-TEST_F(Ddraw, PaletteTransferSendsTheChangedRange) {
+TEST_F(DisplayDevice, PaletteTransferSendsTheChangedRange) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     uint32_t colours[256];
     display.dirtyfirst = 256;
@@ -543,7 +565,7 @@ std::vector<uint8_t> pixels(IDirectDrawSurface *surface) {
 
 /* The options choose the device's rotation (0x3: 270 degrees) and the source colour
  * key (0x10): each gives what the device gives for those effects, and nothing else. */
-TEST_F(Ddraw, BlitOptionsChooseRotationAndColourKey) {
+TEST_F(DisplayDevice, BlitOptionsChooseRotationAndColourKey) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     IDirectDrawSurface *source = patternsurface(true);
     IDirectDrawSurface *target = patternsurface(false);
@@ -579,7 +601,7 @@ TEST_F(Ddraw, BlitOptionsChooseRotationAndColourKey) {
 
 /* Windowed, a fill of the primary lands at the client area; other surfaces take the
  * coordinates as they are. */
-TEST_F(Ddraw, PrimaryCoordinatesStartAtTheClientArea) {
+TEST_F(DisplayDevice, PrimaryCoordinatesStartAtTheClientArea) {
     graphicsup(0);
     ASSERT_TRUE(display.originx > 0 || display.originy > 0);
     ASSERT_EQ(fillsurface(display.primary, 0, 0, 1, 1, 0x2A), 1);
@@ -598,7 +620,7 @@ TEST_F(Ddraw, PrimaryCoordinatesStartAtTheClientArea) {
 
 /* Locking the locked surface again answers 1 and touches nothing: no second hold of
  * liblock, no new lock time. */
-TEST_F(Ddraw, LockingTheLockedSurfaceChangesNothing) {
+TEST_F(DisplayDevice, LockingTheLockedSurfaceChangesNothing) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     ASSERT_EQ(backdisplaywindow(), 1);
     locktick = 12345;
@@ -622,7 +644,7 @@ TEST_F(Ddraw, LockingTheLockedSurfaceChangesNothing) {
 
 /* A full-screen display in the background is not locked: the failure is traced once
  * however often it repeats, and the next success once. */
-TEST_F(Ddraw, LockFailureAndRecoveryTracedOncePerChange) {
+TEST_F(DisplayDevice, LockFailureAndRecoveryTracedOncePerChange) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     plat_nullfocus(mainwindow(), 0);
     ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() == 0; }));
@@ -646,7 +668,7 @@ TEST_F(Ddraw, LockFailureAndRecoveryTracedOncePerChange) {
 
 /* Windowed, the primary is the desktop: a window locked over it starts at the client
  * area; a window over another surface starts at its first pixel. */
-TEST_F(Ddraw, WindowedLockStartsAtTheClientArea) {
+TEST_F(DisplayDevice, WindowedLockStartsAtTheClientArea) {
     graphicsup(GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     ASSERT_TRUE(display.originx > 0 || display.originy > 0);
     ASSERT_EQ(displaywindow(), 1);
@@ -663,7 +685,7 @@ TEST_F(Ddraw, WindowedLockStartsAtTheClientArea) {
 
 /* Lost surfaces are restored by the lock, whichever of primary and back is locked: both
  * come back, the palette is loaded again whole, and the display-changed hook runs. */
-TEST_F(Ddraw, LostSurfacesAreRestoredWithThePalette) {
+TEST_F(DisplayDevice, LostSurfacesAreRestoredWithThePalette) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     for (int32_t (*lock)(void) : {displaywindow, backdisplaywindow}) {
         plat_ddrawloseall();
@@ -693,7 +715,7 @@ TEST_F(Ddraw, LostSurfacesAreRestoredWithThePalette) {
 
 /* A surface that stays lost fails the lock with the lost code; the program carries on
  * with the stand-by window. */
-TEST_F(Ddraw, SurfaceThatStaysLostFailsTheLock) {
+TEST_F(DisplayDevice, SurfaceThatStaysLostFailsTheLock) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     plat_ddrawloseall();
     plat_ddrawfailrestore(1);
@@ -708,7 +730,7 @@ TEST_F(Ddraw, SurfaceThatStaysLostFailsTheLock) {
 /* A surface that is restored but still cannot be locked (here: someone else holds its
  * lock) has the display rebuilt; the lock then holds the rebuilt surface in the same
  * role, and the window addresses it. */
-TEST_F(Ddraw, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
+TEST_F(DisplayDevice, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     IDirectDrawSurface *old = display.back;
     const int32_t created = display.createcount;
@@ -735,7 +757,7 @@ TEST_F(Ddraw, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
 /* The relock gives liblock up between unlock and lock. When another thread flips the
  * pages meanwhile, the locked back buffer's pixels have moved: the relock fails and
  * drawing goes to the stand-by window. */
-TEST_F(Ddraw, RelockAtAnotherAddressFails) {
+TEST_F(DisplayDevice, RelockAtAnotherAddressFails) {
     graphicsup(GRF_FULLSCREEN);
     ASSERT_EQ(display.pages, 2);
     ASSERT_EQ(backdisplaywindow(), 1);
@@ -768,7 +790,7 @@ TEST_F(Ddraw, RelockAtAnotherAddressFails) {
 
 /* flipdisplay releases the lock and flips; flipdone and waitblitdone follow the
  * device's still-drawing answers. */
-TEST_F(Ddraw, FlipAndStatus) {
+TEST_F(DisplayDevice, FlipAndStatus) {
     graphicsup(GRF_FULLSCREEN);
     ASSERT_EQ(backdisplaywindow(), 1);
     EXPECT_EQ(flipdisplay(&display, 1), 1);
