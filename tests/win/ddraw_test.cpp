@@ -468,6 +468,29 @@ TEST_F(DisplayDevice, PrimaryFallbacks) {
     }
 }
 
+/* A ModeX mode: the primary turns out to be ModeX, so it is made again with two pages;
+ * the mode's information stops before the blit flags. */
+TEST_F(DisplayDevice, ModeXPrimaryIsMadeAgainWithTwoPages) {
+    plat_ddrawsetprofile("bankswitched");
+    graphicsflags = GRF_FULLSCREEN | GRF_MODEX;
+    std::string text = traced(14, [] { initgraphics(320, 240, 8); });
+    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
+    EXPECT_NE(text.find("[DDRAW] recreate ModeX primary surface\n"), std::string::npos);
+    EXPECT_NE(text.find("2pg XD F\n"), std::string::npos) << text;
+    EXPECT_EQ(isdisplaymodex(), 1);
+    EXPECT_EQ(display.pages, 2);
+    EXPECT_EQ(display.back, getbackbuffer(display.primary));
+    IDirectDrawSurface_Release(display.back); /* the reference getbackbuffer took */
+    displaymodeinfo info;
+    ASSERT_EQ(getdisplaymodeinfo(display.modeindex, &info), 1);
+    /* Flipping is the hardware's flip capability, which this card lacks. */
+    EXPECT_EQ(info.flags & (DMI_MODEX | DMI_PAGEFLIP | DMI_BANKSWITCHED),
+              DMI_MODEX | DMI_BANKSWITCHED);
+    static_cast<displaymode *>(display.modelist)[display.modeindex].flags |= DC_BLT;
+    ASSERT_EQ(getdisplaymodeinfo(display.modeindex, &info), 1);
+    EXPECT_EQ(info.flags & DMI_BLT, 0);
+}
+
 /* More than two pages is refused before anything is made. */
 TEST_F(DisplayDevice, OnlyOneOrTwoPages) {
     opendevice(1);
