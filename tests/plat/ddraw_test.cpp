@@ -368,6 +368,7 @@ TEST_F(DDraw, FlipChainsRotateTheirMemory) {
     ASSERT_EQ(make(DDSCAPS_PRIMARYSURFACE, 0, 0, &front, 2), DD_OK);
     DDSURFACEDESC d = describe(front);
     EXPECT_EQ(d.dwBackBufferCount, 2u);
+    EXPECT_EQ(d.ddsCaps.dwCaps & DDSCAPS_MODEX, 0u); /* only ModeX modes make ModeX screens */
     EXPECT_EQ(d.ddsCaps.dwCaps & (DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX),
               (DWORD)(DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX));
     DDSCAPS caps{DDSCAPS_BACKBUFFER};
@@ -463,6 +464,19 @@ TEST_F(DDraw, LockGivesTheMemory) {
     EXPECT_EQ(IDirectDrawSurface_Lock(s, &r, &d, 0, nullptr), DDERR_INVALIDRECT);
     d.dwSize = 100;
     EXPECT_EQ(IDirectDrawSurface_Lock(s, nullptr, &d, 0, nullptr), DDERR_INVALIDPARAMS);
+
+    /* Page locks through the second surface interface count up and down. */
+    LPDIRECTDRAWSURFACE2 s2 = nullptr;
+    LPDIRECTDRAWSURFACE back = nullptr;
+    ASSERT_EQ(IDirectDrawSurface_QueryInterface(s, IID_IDirectDrawSurface2, (void **)&s2), DD_OK);
+    ASSERT_EQ(IDirectDrawSurface2_QueryInterface(s2, IID_IDirectDrawSurface, (void **)&back),
+              DD_OK);
+    EXPECT_EQ(back, s);
+    EXPECT_EQ(IDirectDrawSurface2_PageLock(s2, 0), DD_OK);
+    EXPECT_EQ(IDirectDrawSurface2_PageUnlock(s2, 0), DD_OK);
+    EXPECT_EQ(IDirectDrawSurface2_PageUnlock(s2, 0), DDERR_NOTPAGELOCKED);
+    EXPECT_EQ(IDirectDrawSurface2_Release(s2), 2u);
+    EXPECT_EQ(IDirectDrawSurface_Release(back), 1u);
 }
 
 TEST_F(DDraw, LostSurfacesUntilRestored) {
@@ -676,6 +690,13 @@ TEST_F(Blit, CopyStretchAndFill) {
               DD_OK);
     EXPECT_EQ(pixels(dst)[3], (std::vector<int>{0, 0, 0, 0, 0x34, 0x34}));
 
+    /* BltFast: the source's size at a point, with its colour key when asked. */
+    DDCOLORKEY key{5, 5};
+    IDirectDrawSurface_SetColorKey(src, DDCKEY_SRCBLT, &key);
+    ASSERT_EQ(IDirectDrawSurface_BltFast(dst, 3, 1, src, nullptr, 1 /* DDBLTFAST_SRCCOLORKEY */),
+              DD_OK);
+    EXPECT_EQ(pixels(dst)[2], (std::vector<int>{0, 0, 0, 4, 0x34, 6}));
+
     RECT out{5, 0, 7, 1};
     EXPECT_EQ(IDirectDrawSurface_Blt(dst, &out, src, nullptr, 0, nullptr), DDERR_INVALIDRECT);
     LPDIRECTDRAWSURFACE wide = nullptr;
@@ -716,6 +737,50 @@ TEST_F(Blit, SourceColourKey) {
     pixels(dst, &seven);
     ASSERT_EQ(IDirectDrawSurface_Blt(dst, &r, src, nullptr, DDBLT_KEYSRCOVERRIDE, &fx), DD_OK);
     EXPECT_EQ(pixels(dst)[1], (std::vector<int>{7, 7, 6, 7, 7, 7}));
+}
+
+TEST_F(Blit, WideFormatsKeepEveryByte) {
+    for (DWORD bpp : {16u, 24u, 32u}) {
+        SCOPED_TRACE(bpp);
+        const int bytes = (int)bpp / 8;
+        LPDIRECTDRAWSURFACE from = nullptr, to = nullptr;
+        ASSERT_EQ(make(DDSCAPS_OFFSCREENPLAIN, 3, 1, &from, 0, bpp), DD_OK);
+        ASSERT_EQ(make(DDSCAPS_OFFSCREENPLAIN, 3, 1, &to, 0, bpp), DD_OK);
+        const uint8_t values[3][4] = {
+            {0x11, 0x22, 0x33, 0x44}, {0x55, 0x66, 0x77, 0x88}, {0x99, 0xAA, 0xBB, 0xCC}};
+        DDSURFACEDESC d{};
+        d.dwSize = sizeof d;
+        ASSERT_EQ(IDirectDrawSurface_Lock(from, nullptr, &d, 0, nullptr), DD_OK);
+        for (int x = 0; x < 3; x++)
+            memcpy(static_cast<uint8_t *>(d.lpSurface) + x * bytes, values[x], bytes);
+        IDirectDrawSurface_Unlock(from, d.lpSurface);
+        /* The key is the middle pixel exactly: one byte more or less is not it. */
+        DWORD middle = 0;
+        memcpy(&middle, values[1], bytes);
+        DDCOLORKEY key{middle, middle};
+        ASSERT_EQ(IDirectDrawSurface_SetColorKey(from, DDCKEY_SRCBLT, &key), DD_OK);
+        DDBLTFX fx{};
+        fx.dwSize = sizeof fx;
+        fx.dwFillColor = 0xF0F0F0F0;
+        ASSERT_EQ(IDirectDrawSurface_Blt(to, nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx),
+                  DD_OK);
+        fx.dwDDFX = DDBLTFX_MIRRORLEFTRIGHT;
+        ASSERT_EQ(
+            IDirectDrawSurface_Blt(to, nullptr, from, nullptr, DDBLT_DDFX | DDBLT_KEYSRC, &fx),
+            DD_OK);
+        ASSERT_EQ(IDirectDrawSurface_Lock(to, nullptr, &d, 0, nullptr), DD_OK);
+        const auto *got = static_cast<const uint8_t *>(d.lpSurface);
+        std::vector<uint8_t> want;
+        for (int i = 0; i < bytes; i++)
+            want.push_back(values[2][i]);
+        want.insert(want.end(), bytes, 0xF0);
+        for (int i = 0; i < bytes; i++)
+            want.push_back(values[0][i]);
+        EXPECT_EQ(std::vector<uint8_t>(got, got + 3 * bytes), want);
+        IDirectDrawSurface_Unlock(to, d.lpSurface);
+        IDirectDrawSurface_Release(from);
+        IDirectDrawSurface_Release(to);
+    }
 }
 
 TEST_F(Blit, OverlappingCopyWithinOneSurface) {

@@ -31,11 +31,6 @@ std::vector<ddobject *> &objects() {
     return *all;
 }
 
-bool isliveobject(const ddobject *dd) {
-    const auto &all = objects();
-    return std::find(all.begin(), all.end(), dd) != all.end();
-}
-
 livecounts &live() {
     static livecounts counts{};
     return counts;
@@ -87,13 +82,6 @@ void fillpixelformat(const pixelformat &f, DDPIXELFORMAT *out) {
     out->dwRBitMask = f.rmask;
     out->dwGBitMask = f.gmask;
     out->dwBBitMask = f.bmask;
-}
-
-DWORD depthof(const pixelformat &f) {
-    if (f.bpp != 16)
-        return f.bpp;
-    return (DWORD)(__builtin_popcount(f.rmask) + __builtin_popcount(f.gmask) +
-                   __builtin_popcount(f.bmask));
 }
 
 } // namespace platddraw
@@ -315,6 +303,9 @@ HRESULT WINAPI dd_FlipToGDISurface(I *This) {
         ddsurface *front = dd->primary;
         if (!front || !front->next)
             return DD_OK;
+        for (ddsurface *s = front; s; s = s->next)
+            if (s->locked)
+                return DDERR_SURFACEBUSY;
         /* Flip until the front shows the memory it was created with, the one the
          * desktop draws to. */
         for (ddsurface *s = front->next; s && front->memid != 0; s = s->next)
@@ -630,7 +621,7 @@ HRESULT WINAPI DirectDrawCreate(GUID *lpGUID, LPDIRECTDRAW *lplpDD, IUnknown *pU
         if (faults().failcreate & PLAT_DDCREATE_DEFAULT)
             return DDERR_GENERIC;
     } else {
-        if (!p.hardware || *lpGUID != p.driverguid)
+        if (!p.hardware || p.drivername.empty() || *lpGUID != p.driverguid)
             return DDERR_INVALIDDIRECTDRAWGUID;
         if (faults().failcreate & PLAT_DDCREATE_DRIVER)
             return DDERR_GENERIC;

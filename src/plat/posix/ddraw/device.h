@@ -169,7 +169,6 @@ using guard = platuser::userguard;
 
 /* Every live DirectDraw object; ddlock held. */
 std::vector<ddobject *> &objects();
-bool isliveobject(const ddobject *dd);
 
 /* The screen's format and size: the mode in full screen, the desktop otherwise. */
 pixelformat desktopformat(const profile &p);
@@ -178,8 +177,6 @@ void screensize(const ddobject *dd, DWORD *w, DWORD *h, pixelformat *fmt);
 bool fullscreen(const ddobject *dd);
 DWORD pitchfor(const ddobject *dd, DWORD width, DWORD bpp);
 void fillpixelformat(const pixelformat &f, DDPIXELFORMAT *out);
-/* Sum of the set bits of the three colour masks (15 for 555), else the bit count. */
-DWORD depthof(const pixelformat &f);
 
 /* Surfaces (surface.cpp); ddlock held. */
 HRESULT createsurface(ddobject *dd, const DDSURFACEDESC *desc, ddsurface **out);
