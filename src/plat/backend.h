@@ -17,6 +17,9 @@
 #include "plat/testhooks.h"
 #include "plat/win32.h"
 
+#include <cstdint>
+#include <vector>
+
 /* How a window appears on screen (PLAT_HIDDEN, PLAT_SHOWN, PLAT_MINIMISED), the mouse
  * buttons of the sink and the headless backend's window records and input controls are
  * declared in plat/testhooks.h, where tests reach them. */
@@ -34,24 +37,49 @@ typedef struct plat_windowdesc {
  * surface holds them; plat_frametoxrgb turns them into what a backend shows, so every
  * backend shows the same pixels. */
 typedef struct plat_frame {
-    HWND hwnd;             /* the window showing the display; null: none yet */
-    const void *pixels;    /* first pixel of the frame */
-    int pitch;             /* bytes from one row to the next */
-    int width, height;     /* frame size: the mode's size, or the desktop's when windowed */
-    int bitcount;          /* 8, 16, 24 or 32 */
-    DWORD rmask, gmask, bmask;     /* colour masks of 16-, 24- and 32-bit frames */
-    const BYTE (*palette)[4];      /* 8 bits: 256 entries red, green, blue, flags; else null */
-    RECT dirty;            /* the part of the frame that changed */
-    int fullscreen;        /* 1: an exclusive mode of width x height; 0: windowed */
-    RECT view;             /* windowed: the client area of hwnd in frame (screen)
-                              coordinates, the part of the frame the window shows;
-                              full screen: 0, 0, width, height */
+    HWND hwnd;                 /* the window showing the display; null: none yet */
+    const void *pixels;        /* first pixel of the frame */
+    int pitch;                 /* bytes from one row to the next */
+    int width, height;         /* frame size: the mode's size, or the desktop's when windowed */
+    int bitcount;              /* 8, 16, 24 or 32 */
+    DWORD rmask, gmask, bmask; /* colour masks of 16-, 24- and 32-bit frames */
+    const BYTE (*palette)[4];  /* 8 bits: 256 entries red, green, blue, flags; else null */
+    RECT dirty;                /* the part of the frame that changed */
+    int fullscreen;            /* 1: an exclusive mode of width x height; 0: windowed */
+    RECT view;                 /* windowed: the client area of hwnd in frame (screen)
+                                  coordinates, the part of the frame the window shows;
+                                  full screen: 0, 0, width, height */
 } plat_frame;
 
 /* Converts the part r of a frame to 32-bit 0x00RRGGBB pixels at out (outpitch bytes a
  * row; r's top-left lands on out). 8-bit pixels go through the palette; masks of any
  * width are scaled to 8 bits per channel by repeating their high bits. */
 void plat_frametoxrgb(const plat_frame *frame, RECT r, void *out, int outpitch);
+
+/* The visible part of the last frame as a backend keeps it: the view (full screen: the
+ * whole frame) in the frame's own format, so that presenting costs a copy of the rows
+ * that changed, and 0x00RRGGBB only where the backend needs it. Parts of the view
+ * outside the frame show black. */
+struct plat_keptframe {
+    int width = 0, height = 0; /* the view's size */
+    RECT inside{};             /* the part of the view inside the frame, view coordinates */
+    int bitcount = 0;
+    DWORD rmask = 0, gmask = 0, bmask = 0;
+    BYTE palette[256][4] = {}; /* 8 bits; all black when the frame had none */
+    int pitch = 0;
+    std::vector<uint8_t> raw; /* inside's pixels, rows of pitch bytes */
+    RECT source{};            /* inside in frame coordinates, and the frame's size */
+    int framewidth = 0, frameheight = 0;
+};
+
+/* Takes what changed in frame into kept: the frame's dirty part of the view, or the whole
+ * view when the view, the frame's size or format, or the palette of an 8-bit frame
+ * changed (or nothing was kept yet). Returns the part of the view that changed, in view
+ * coordinates; empty when nothing did. */
+RECT plat_keepframe(plat_keptframe *kept, const plat_frame *frame);
+/* Converts the part r of the kept view (view coordinates, within the view) to 32-bit
+ * 0x00RRGGBB pixels at out (outpitch bytes a row; r's top-left lands on out). */
+void plat_keptxrgb(const plat_keptframe *kept, RECT r, void *out, int outpitch);
 
 /* Shows a frame through the backend in use, in the backend window of frame->hwnd (or
  * nowhere in particular when the frame has no window); any thread. */

@@ -164,6 +164,7 @@ TEST(PresentConversion, RectangleIsTakenAtItsPlaceAndClippedToTheFrame) {
     const uint32_t old = 0xDEADBEEF;
     EXPECT_EQ(t.xrgb(RECT{4, -1, 6, 1}), (std::vector<uint32_t>{old, old, blue(5), old}));
     EXPECT_EQ(t.xrgb(RECT{5, 0, 7, 1}), (std::vector<uint32_t>{old, old}));
+    EXPECT_EQ(t.xrgb(RECT{-1, 3, 1, 5}), (std::vector<uint32_t>{old, blue(16), old, old}));
 
     /* an output pitch wider than the rectangle */
     std::vector<uint32_t> out(2 * 3, 0);
@@ -218,6 +219,9 @@ TEST(PresentNullFrame, KeepsTheWindowsViewAndWhatChanged) {
     t.f.view = RECT{1, 0, 3, 2};
     plat_presentframe(&t.f);
     EXPECT_EQ(lastframe(&w, &h), (std::vector<uint32_t>{0x01, 0x02, 0x11, 0xA0}));
+    t.f.view = RECT{-1, 1, 1, 2};
+    plat_presentframe(&t.f);
+    EXPECT_EQ(lastframe(&w, &h), (std::vector<uint32_t>{0, 0x10}));
 }
 
 TEST(PresentNullFrame, PaletteChangeShowsWithNothingDirtyAndFullScreenIsTheWholeMode) {
@@ -292,6 +296,7 @@ TEST(PresentNullFrame, PngHoldsTheLastFrameOnRequestAndAtEveryPresentWithScreens
     ASSERT_EQ(plat_nullwritepng(asked.c_str()), 1);
     EXPECT_EQ(readpng(asked, &pw, &ph), shown);
     EXPECT_EQ(plat_nullwritepng("/nonexistent/dir/x.png"), 0);
+    EXPECT_EQ(plat_nullwritepng("/dev/full"), 0);
     remove(asked.c_str());
     remove(shot.c_str());
 }

@@ -28,6 +28,9 @@ thistle_test(user_find_test
 target_compile_definitions(user_find_test PRIVATE USERCHILD_PATH="$<TARGET_FILE:userchild>")
 add_dependencies(user_find_test userchild)
 
+# The software DirectDraw through its test control (plat/ddrawtest.h).
+thistle_test(ddraw_test SOURCES ddraw_test.cpp LIBS thistleplat TIMEOUT 30)
+
 # Frames of the software display: the conversion, the headless backend's last frame and
 # PNG, the SDL backend's window contents on the dummy driver; the layer's internal
 # backend header is what the suite tests.
@@ -47,6 +50,3 @@ thistle_test(present_x11_test
   TIMEOUT 60
   LABELS singlethread)
 target_include_directories(present_x11_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat)
-
-# The software DirectDraw through its test control (plat/ddrawtest.h).
-thistle_test(ddraw_test SOURCES ddraw_test.cpp LIBS thistleplat TIMEOUT 30)

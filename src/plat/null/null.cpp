@@ -144,43 +144,13 @@ void nullscreensaver(int allowed) {
     screensaverallowed.store(allowed);
 }
 
-/* The last frame: the part of the view inside the frame (`inside`, view coordinates)
- * as raw rows, the rest of the view black. */
-struct lastframe {
-    int width = 0, height = 0; /* the view's size */
-    RECT inside{};
-    int bitcount = 0;
-    DWORD rmask = 0, gmask = 0, bmask = 0;
-    BYTE palette[256][4] = {};
-    int pitch = 0;
-    std::vector<uint8_t> raw;
-    RECT source{}; /* inside, in frame coordinates, and the frame's size: what decides */
-    int framewidth = 0, frameheight = 0; /* whether a present may copy only its dirty part */
-    unsigned long frames = 0;
-};
-
 std::mutex framelock;
-lastframe last; /* framelock */
-
-bool sameplace(const RECT &a, const RECT &b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
+plat_keptframe last;          /* framelock */
+unsigned long framecount = 0; /* framelock */
 
 /* The kept frame as 0x00RRGGBB rows of last.width pixels; framelock held. */
 void lastxrgb(uint32_t *out) {
-    std::fill(out, out + (size_t)last.width * last.height, 0u);
-    plat_frame f{};
-    f.pixels = last.raw.data();
-    f.pitch = last.pitch;
-    f.width = last.inside.right - last.inside.left;
-    f.height = last.inside.bottom - last.inside.top;
-    f.bitcount = last.bitcount;
-    f.rmask = last.rmask;
-    f.gmask = last.gmask;
-    f.bmask = last.bmask;
-    f.palette = last.palette;
-    plat_frametoxrgb(&f, RECT{0, 0, f.width, f.height},
-                     out + (size_t)last.inside.top * last.width + last.inside.left, last.width * 4);
+    plat_keptxrgb(&last, RECT{0, 0, last.width, last.height}, out, last.width * 4);
 }
 
 /* Encodes rows of 0x00RRGGBB pixels; false when libpng gave up. */
@@ -207,7 +177,7 @@ bool encodepng(png_structp png, png_infop info, FILE *file, const uint32_t *xrgb
 
 /* framelock held */
 int writepng(const char *path) {
-    if (last.frames == 0)
+    if (framecount == 0)
         return 0;
     FILE *file = fopen(path, "wb");
     if (!file)
@@ -223,49 +193,9 @@ int writepng(const char *path) {
 }
 
 void nullpresent(void *, const plat_frame *f) {
-    RECT view = f->fullscreen || f->view.right <= f->view.left || f->view.bottom <= f->view.top
-                    ? RECT{0, 0, f->width, f->height}
-                    : f->view;
-    RECT src{std::max<LONG>(view.left, 0), std::max<LONG>(view.top, 0),
-             std::min<LONG>(view.right, f->width), std::min<LONG>(view.bottom, f->height)};
-    if (src.right < src.left)
-        src.right = src.left;
-    if (src.bottom < src.top)
-        src.bottom = src.top;
-    const int bytes = f->bitcount / 8;
     std::lock_guard<std::mutex> guard(framelock);
-    RECT copy = f->dirty;
-    if (last.frames == 0 || !sameplace(src, last.source) || f->width != last.framewidth ||
-        f->height != last.frameheight || f->bitcount != last.bitcount || f->rmask != last.rmask ||
-        f->gmask != last.gmask || f->bmask != last.bmask) {
-        last.width = view.right - view.left;
-        last.height = view.bottom - view.top;
-        last.inside = RECT{src.left - view.left, src.top - view.top, src.right - view.left,
-                           src.bottom - view.top};
-        last.source = src;
-        last.framewidth = f->width;
-        last.frameheight = f->height;
-        last.bitcount = f->bitcount;
-        last.rmask = f->rmask;
-        last.gmask = f->gmask;
-        last.bmask = f->bmask;
-        last.pitch = (src.right - src.left) * bytes;
-        last.raw.assign((size_t)last.pitch * (src.bottom - src.top), 0);
-        copy = src;
-    }
-    if (f->palette)
-        memcpy(last.palette, f->palette, sizeof last.palette);
-    copy = RECT{std::max(copy.left, src.left), std::max(copy.top, src.top),
-                std::min(copy.right, src.right), std::min(copy.bottom, src.bottom)};
-    if (copy.left < copy.right) {
-        const auto *from = static_cast<const uint8_t *>(f->pixels);
-        const size_t length = (size_t)(copy.right - copy.left) * bytes;
-        for (LONG y = copy.top; y < copy.bottom; y++)
-            memcpy(last.raw.data() + (size_t)(y - src.top) * last.pitch +
-                       (size_t)(copy.left - src.left) * bytes,
-                   from + (ptrdiff_t)y * f->pitch + (ptrdiff_t)copy.left * bytes, length);
-    }
-    last.frames++;
+    plat_keepframe(&last, f);
+    framecount++;
     const char *shot = getenv("THISTLE_SCREENSHOT");
     if (shot && *shot) {
         std::string temp = std::string(shot) + ".new";
@@ -282,9 +212,9 @@ unsigned long plat_nulllastframe(int *width, int *height, uint32_t *pixels, size
     std::lock_guard<std::mutex> guard(framelock);
     *width = last.width;
     *height = last.height;
-    if (pixels && last.frames && maxpixels >= (size_t)last.width * last.height)
+    if (pixels && framecount && maxpixels >= (size_t)last.width * last.height)
         lastxrgb(pixels);
-    return last.frames;
+    return framecount;
 }
 
 int plat_nullwritepng(const char *path) {

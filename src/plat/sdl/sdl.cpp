@@ -20,19 +20,22 @@
  * Limits: no system-modal boxes (SDL has none; every box is modal to the calling thread): a box
  * with MB_SYSTEMMODAL or MB_SETFOREGROUND takes "always on top" from our windows while
  * it is up, so a topmost full-screen window of ours cannot hide it.
- * Rendering is software: background fills go to each window's own surface directly.
+ * Rendering is software: background fills and frames go to each window's own surface
+ * (its framebuffer on the window system) directly.
  * Frames of the software display (present) are shown by the event thread: the
- * presenting thread turns the visible part into 0x00RRGGBB pixels in the window's frame
- * buffer (under the window's `framelock`, not sdllock, so a message box does not stop
- * it) and wakes the event thread, which copies what changed into a streaming texture of
- * the window's software renderer and presents it. One frame is in flight at a time: a
- * presenting thread waits until the frame before was taken, up to `takeovermms`; when
- * the event thread is busy elsewhere that long, or the presenting thread is the event
- * thread itself, or there is none, the presenting thread shows the frame itself (under
- * sdllock, like every SDL call of ours). A full-screen frame is scaled to the window
- * with SDL's logical size, letterboxed: 1:1 on a window of the mode's size, scaled on a
- * full-screen desktop window; a windowed frame is the client area, 1:1. A window that
- * has shown a frame repaints it instead of the background colour (expose, erase).
+ * presenting thread copies the rows that changed into the window's kept frame (under
+ * the window's `framelock`, not sdllock, so a message box does not stop it) and wakes
+ * the event thread, which turns what changed into the window surface's pixels and
+ * updates that part of the window. That is one conversion and one transfer to the
+ * window system: a streaming texture would add a copy into the texture and one out of
+ * it. One frame is in flight at a time: a presenting thread waits until the frame before
+ * was taken, up to `takeovermms`; when the event thread is busy elsewhere that long, or
+ * the presenting thread is the event thread itself, or there is none, the presenting
+ * thread shows the frame itself (under sdllock, like every SDL call of ours). A
+ * windowed frame is the client area, 1:1; a full-screen frame is 1:1 on a window of the
+ * mode's size and scaled to fit (nearest pixel, centred, black borders) on any other,
+ * such as a full-screen desktop window. A window that has shown a frame repaints it
+ * instead of the background colour (expose, erase).
  */
 #include "backend.h"
 
@@ -58,20 +61,18 @@ struct sdlwindow {
     int x, y, width, height;
     Uint32 placedat;
 
-    /* Presentation (sdllock): made on the first frame shown. */
-    SDL_Renderer *renderer = nullptr;
-    SDL_Texture *texture = nullptr;
-    int texwidth = 0, texheight = 0;
-    bool repaint = false; /* exposed: show the last frame again */
+    /* Presentation (sdllock) */
+    bool shown = false;           /* a frame was shown: repaints show it again */
+    bool repaint = false;         /* exposed: show the last frame again */
+    SDL_Surface *stage = nullptr; /* the frame as 0x00RRGGBB when it cannot go 1:1 */
 
-    /* The frame to show (framelock): the view as 0x00RRGGBB, what changed since the
-     * event thread last took it, and whether it has been taken. */
+    /* The frame to show (framelock): what changed since the event thread last took it,
+     * in view coordinates, and whether it has been taken. */
     std::mutex framelock;
     std::condition_variable taken;
-    std::vector<uint32_t> frame;
-    int framewidth = 0, frameheight = 0;
+    plat_keptframe kept;
     bool fullscreen = false;
-    SDL_Rect changed{0, 0, 0, 0};
+    RECT changed{0, 0, 0, 0};
     bool pending = false;
 };
 
@@ -347,66 +348,82 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
 }
 
 /* sdllock held */
-void droprenderer(sdlwindow *sw) {
-    if (sw->texture)
-        SDL_DestroyTexture(sw->texture);
-    if (sw->renderer)
-        SDL_DestroyRenderer(sw->renderer);
-    sw->texture = nullptr;
-    sw->renderer = nullptr;
+void dropstage(sdlwindow *sw) {
+    if (sw->stage)
+        SDL_FreeSurface(sw->stage);
+    sw->stage = nullptr;
 }
 
-/* Takes the window's pending frame into its texture and presents it; with again, also
- * shows the last one when nothing is pending. sdllock held. */
+bool isempty(const RECT &r) {
+    return r.left >= r.right || r.top >= r.bottom;
+}
+
+/* Turns the part c of the kept frame (view coordinates) into the window surface s;
+ * returns the part of s to update. sdllock and framelock held. */
+SDL_Rect drawframe(sdlwindow *sw, SDL_Surface *s, RECT c) {
+    const plat_keptframe &k = sw->kept;
+    const bool scaled = sw->fullscreen && (s->w != k.width || s->h != k.height);
+    if (!scaled && (s->format->format == SDL_PIXELFORMAT_RGB888 ||
+                    s->format->format == SDL_PIXELFORMAT_ARGB8888)) {
+        c = RECT{c.left, c.top, std::min(c.right, (LONG)s->w), std::min(c.bottom, (LONG)s->h)};
+        if (isempty(c))
+            return SDL_Rect{0, 0, 0, 0};
+        SDL_LockSurface(s);
+        plat_keptxrgb(&k, c,
+                      static_cast<uint8_t *>(s->pixels) + (size_t)c.top * s->pitch + c.left * 4,
+                      s->pitch);
+        SDL_UnlockSurface(s);
+        return SDL_Rect{c.left, c.top, c.right - c.left, c.bottom - c.top};
+    }
+    /* Other window formats and scaling: through a 0x00RRGGBB copy and SDL's blits. */
+    if (!sw->stage || sw->stage->w != k.width || sw->stage->h != k.height) {
+        dropstage(sw);
+        sw->stage =
+            SDL_CreateRGBSurfaceWithFormat(0, k.width, k.height, 32, SDL_PIXELFORMAT_RGB888);
+        if (!sw->stage)
+            return SDL_Rect{0, 0, 0, 0};
+        c = RECT{0, 0, k.width, k.height};
+    }
+    plat_keptxrgb(&k, c,
+                  static_cast<uint8_t *>(sw->stage->pixels) + (size_t)c.top * sw->stage->pitch +
+                      c.left * 4,
+                  sw->stage->pitch);
+    if (!scaled) {
+        SDL_Rect part{c.left, c.top, c.right - c.left, c.bottom - c.top};
+        SDL_Rect to = part;
+        SDL_BlitSurface(sw->stage, &part, s, &to);
+        return to;
+    }
+    double scale = std::min((double)s->w / k.width, (double)s->h / k.height);
+    SDL_Rect to{0, 0, (int)(k.width * scale), (int)(k.height * scale)};
+    to.x = (s->w - to.w) / 2;
+    to.y = (s->h - to.h) / 2;
+    SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 0, 0, 0));
+    SDL_BlitScaled(sw->stage, nullptr, s, &to);
+    return SDL_Rect{0, 0, s->w, s->h};
+}
+
+/* Shows the window's pending frame; with again, also the last one when nothing is
+ * pending. sdllock held. */
 void showframe(sdlwindow *sw, bool again) {
-    bool fullscreen;
-    int width, height;
+    SDL_Rect update{0, 0, 0, 0};
     {
         std::lock_guard<std::mutex> held(sw->framelock);
-        if (!sw->pending && !(again && sw->texture))
+        if (!sw->pending && !(again && sw->shown))
             return;
+        RECT c = again ? RECT{0, 0, sw->kept.width, sw->kept.height} : sw->changed;
         sw->repaint = false;
-        if (!sw->renderer)
-            sw->renderer = SDL_CreateRenderer(sw->win, -1, SDL_RENDERER_SOFTWARE);
-        if (!sw->renderer) {
-            sw->pending = false;
-            sw->taken.notify_all();
-            return;
-        }
-        width = sw->framewidth;
-        height = sw->frameheight;
-        fullscreen = sw->fullscreen;
-        if (sw->pending && (!sw->texture || sw->texwidth != width || sw->texheight != height)) {
-            if (sw->texture)
-                SDL_DestroyTexture(sw->texture);
-            sw->texture = SDL_CreateTexture(sw->renderer, SDL_PIXELFORMAT_RGB888,
-                                            SDL_TEXTUREACCESS_STREAMING, width, height);
-            sw->texwidth = width;
-            sw->texheight = height;
-            sw->changed = SDL_Rect{0, 0, width, height};
-        }
-        if (sw->pending && sw->texture && sw->changed.w > 0 && sw->changed.h > 0) {
-            const SDL_Rect &c = sw->changed;
-            SDL_UpdateTexture(sw->texture, &c, sw->frame.data() + (size_t)c.y * width + c.x,
-                              width * 4);
-        }
-        sw->changed = SDL_Rect{0, 0, 0, 0};
         sw->pending = false;
+        sw->changed = RECT{0, 0, 0, 0};
         sw->taken.notify_all();
+        SDL_Surface *s = SDL_GetWindowSurface(sw->win);
+        if (!s || isempty(c) || sw->kept.width <= 0 || sw->kept.height <= 0)
+            return;
+        update = drawframe(sw, s, c);
+        sw->shown = true;
     }
-    if (!sw->texture)
-        return;
-    if (fullscreen) {
-        SDL_RenderSetLogicalSize(sw->renderer, width, height);
-        SDL_SetRenderDrawColor(sw->renderer, 0, 0, 0, 255);
-        SDL_RenderClear(sw->renderer);
-        SDL_RenderCopy(sw->renderer, sw->texture, nullptr, nullptr);
-    } else {
-        SDL_RenderSetLogicalSize(sw->renderer, 0, 0);
-        SDL_Rect to{0, 0, width, height};
-        SDL_RenderCopy(sw->renderer, sw->texture, nullptr, &to);
-    }
-    SDL_RenderPresent(sw->renderer);
+    if (update.w > 0 && update.h > 0)
+        SDL_UpdateWindowSurfaceRects(sw->win, &update, 1);
 }
 
 int sdlinit(void) {
@@ -436,7 +453,7 @@ void sdlshutdown(void) {
         live.clear();
     }
     for (sdlwindow *w : windows) {
-        droprenderer(w);
+        dropstage(w);
         SDL_DestroyWindow(w->win);
         delete w;
     }
@@ -537,7 +554,7 @@ void sdldestroywindow(void *win) {
         std::lock_guard<std::mutex> listed(livelock);
         std::erase(live, sw);
     }
-    droprenderer(sw);
+    dropstage(sw);
     SDL_DestroyWindow(sw->win);
     delete sw;
 }
@@ -545,7 +562,7 @@ void sdldestroywindow(void *win) {
 void sdlfillwindow(void *win, COLORREF colour) {
     SDL_Window *w = ((sdlwindow *)win)->win;
     std::lock_guard<std::mutex> guard(sdllock);
-    if (((sdlwindow *)win)->texture) {
+    if (((sdlwindow *)win)->shown) {
         showframe((sdlwindow *)win, true);
         return;
     }
@@ -735,16 +752,10 @@ void sdlscreensaver(int allowed) {
         SDL_DisableScreenSaver();
 }
 
-/* Windowed, the view is the window's client area in frame coordinates; full screen
- * (or no view yet) the whole frame. */
 void sdlpresent(void *win, const plat_frame *f) {
     if (!win)
         return;
     sdlwindow *sw = (sdlwindow *)win;
-    RECT view = f->fullscreen || f->view.right <= f->view.left || f->view.bottom <= f->view.top
-                    ? RECT{0, 0, f->width, f->height}
-                    : f->view;
-    const int width = view.right - view.left, height = view.bottom - view.top;
     const std::thread::id self = std::this_thread::get_id();
     bool showhere = reader.load() == std::thread::id() || reader.load() == self;
     {
@@ -756,31 +767,18 @@ void sdlpresent(void *win, const plat_frame *f) {
             !sw->taken.wait_for(held, std::chrono::milliseconds(takeovermms),
                                 [sw] { return !sw->pending; }))
             showhere = true; /* the event thread is busy: this frame is shown here */
-        /* What changed, in view coordinates: everything when the size did. */
-        RECT d{f->dirty.left - view.left, f->dirty.top - view.top, f->dirty.right - view.left,
-               f->dirty.bottom - view.top};
-        if (width != sw->framewidth || height != sw->frameheight) {
-            sw->frame.assign((size_t)width * height, 0);
-            sw->framewidth = width;
-            sw->frameheight = height;
-            d = RECT{0, 0, width, height};
+        RECT c = plat_keepframe(&sw->kept, f);
+        if (sw->fullscreen != (f->fullscreen != 0)) {
+            sw->fullscreen = f->fullscreen != 0;
+            c = RECT{0, 0, sw->kept.width, sw->kept.height};
         }
-        d = RECT{std::max<LONG>(d.left, 0), std::max<LONG>(d.top, 0),
-                 std::min<LONG>(d.right, width), std::min<LONG>(d.bottom, height)};
-        sw->fullscreen = f->fullscreen != 0;
-        if (d.left < d.right && d.top < d.bottom) {
-            plat_frametoxrgb(f,
-                             RECT{d.left + view.left, d.top + view.top, d.right + view.left,
-                                  d.bottom + view.top},
-                             sw->frame.data() + (size_t)d.top * width + d.left, width * 4);
-            SDL_Rect c = sw->changed;
-            SDL_Rect add{d.left, d.top, d.right - d.left, d.bottom - d.top};
-            if (c.w > 0 && c.h > 0)
-                SDL_UnionRect(&c, &add, &sw->changed);
-            else
-                sw->changed = add;
+        RECT &all = sw->changed;
+        if (!isempty(c)) {
+            all = isempty(all) ? c
+                               : RECT{std::min(all.left, c.left), std::min(all.top, c.top),
+                                      std::max(all.right, c.right), std::max(all.bottom, c.bottom)};
+            sw->pending = true;
         }
-        sw->pending = true;
     }
     if (showhere) {
         std::lock_guard<std::mutex> guard(sdllock);
