@@ -98,7 +98,7 @@ class Initgrf : public ::testing::Test {
     /* Runs f with the display traces captured; returns them. */
     template <typename F>
     std::string traced(F f) {
-        ddrawtrace = 16;
+        ddrawtrace = 15;
         ::testing::internal::CaptureStdout();
         f();
         fflush(stdout);
@@ -106,6 +106,15 @@ class Initgrf : public ::testing::Test {
         return ::testing::internal::GetCapturedStdout();
     }
 };
+
+/* A test card: the 256 colours as a 16 x 16 grid of 40 x 30 swatches (colour 0 top left,
+ * rising to the right, then down), framed by a line of colour 15. */
+uint8_t testcard(int x, int y) {
+    if (x == 0 || y == 0 || x == 639 || y == 479) {
+        return 15;
+    }
+    return uint8_t(x / 40 + 16 * (y / 30));
+}
 
 } // namespace
 
@@ -175,13 +184,14 @@ TEST_F(Initgrf, FailedModesAreNotTriedAgain) {
 }
 
 TEST_F(Initgrf, SmallerThenEightBitsThenTheDefaultMode) {
-    /* No 16-bit mode: 8 bits from the full size again. */
+    /* No 16-bit mode: 520, then 320 wide (the last smaller step), then 8 bits from the
+     * full size again. */
     useprofile("mode 512x384x8 60\nmode 640x480x8 60\n");
-    std::string out = traced([] { initgraphics(640, 480, 16); });
+    std::string out = traced([] { initgraphics(520, 400, 16); });
     ASSERT_EQ(graphicsstate, GRAPHICS_UP);
     EXPECT_EQ(screenmode, 1);
     EXPECT_EQ(screendepth, 8);
-    EXPECT_EQ(occurrences(out, "[INIT] try smaller\n"), 2u);
+    EXPECT_EQ(occurrences(out, "[INIT] try smaller\n"), 1u);
     EXPECT_EQ(occurrences(out, "[INIT] try 8bit\n"), 1u);
     EXPECT_EQ(occurrences(out, "[INIT] attempting default resolution\n"), 0u);
     restoregraphics();
@@ -283,47 +293,98 @@ TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
     EXPECT_GE(after.raises, before.raises + 2);
 }
 
-/* ---- taking graphics down ------------------------------------------------------------ */
+/* ---- the current display window, the palette, taking graphics down ------------------ */
 
-static void countrestore() {
-    reports.emplace_back("restore hook");
-}
-static void countinit(int32_t width, int32_t height, int32_t depth) {
-    reports.push_back("init hook " + std::to_string(width) + " " + std::to_string(height) + " " +
-                      std::to_string(depth));
+TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
+    const uint8_t red[3] = {0xFF, 0, 0};
+    setpalette(5, 1, red); /* graphics down: the system palette only */
+    EXPECT_EQ(systempalette[5], 0xFFFF0000u);
+    EXPECT_EQ(display.entries[5][0], 0);
+    initgraphics(640, 480, 8);
+    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
+
+    /* Released: size 0, but the screen's depth and type. */
+    EXPECT_EQ(currentwindow.width, 0);
+    EXPECT_EQ(currentwindow.height, 0);
+    EXPECT_EQ(currentwindow.bpp, 8);
+    EXPECT_EQ(currentwindow.type, libscreenwindow.type);
+    EXPECT_EQ(currentwindow.surface, nullptr);
+
+    /* Current: the screen window over the locked primary. */
+    ASSERT_EQ(displaywindow(), 1);
+    EXPECT_EQ(display.lockedsurface, display.primary);
+    EXPECT_EQ(currentwindow.surface, display.primary);
+    EXPECT_EQ(currentwindow.width, 640);
+    EXPECT_EQ(static_cast<void *>(currentwindow.data), display.lockedpixels);
+    EXPECT_EQ(yielddisplay(), 1);
+    EXPECT_EQ(display.lockedsurface, display.primary);
+
+    /* A palette change gives the lock up for the transfer and takes it back. */
+    setpalette(7, 1, red);
+    EXPECT_EQ(display.lockedsurface, display.primary);
+    EXPECT_EQ(currentwindow.surface, display.primary);
+    EXPECT_EQ(display.dirtyfirst, 256);
+    PALETTEENTRY entry{};
+    ASSERT_EQ(IDirectDrawPalette_GetEntries(display.palette, 0, 7, 1, &entry), DD_OK);
+    EXPECT_EQ(entry.peRed * 0x10000 + entry.peGreen * 0x100 + entry.peBlue, 0xFF0000);
+
+    /* An invalid window is refused and changes nothing. */
+    rasterwindow gone = currentwindow;
+    gone.id = WINDOW_REMOVEDID;
+    reporterrors = 0;
+    EXPECT_EQ(setdisplaywindow(&gone), 0);
+    EXPECT_EQ(currentwindow.surface, display.primary);
+    EXPECT_EQ(display.lockedsurface, display.primary);
+
+    EXPECT_EQ(releasedisplaywindow(), 1);
+    EXPECT_EQ(display.lockedsurface, nullptr);
+    EXPECT_EQ(yielddisplay(), 1);
 }
 
-TEST_F(Initgrf, RestoreTakesEverythingDown) {
+TEST_F(Initgrf, StandbyWindowAfterARefusedLockThenRestore) {
     initgraphics(640, 480, 8);
     ASSERT_EQ(graphicsstate, GRAPHICS_UP);
     EXPECT_EQ(fatallockhook, graphicsfatalhook);
-    plat_nullfocus(mainwindow(), 0); /* a refused lock makes the stand-by window */
+    plat_nullfocus(mainwindow(), 0); /* full screen in the background: no lock */
     ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() == 0; }));
-    ASSERT_EQ(displaywindow(), 0);
+
+    EXPECT_EQ(displaywindow(), 0);
     ASSERT_NE(standbywindow, nullptr);
+    rasterwindow *standby = standbywindow;
+    EXPECT_EQ(currentwindow.width, 8);
+    EXPECT_EQ(currentwindow.height, 8);
+    EXPECT_EQ(currentwindow.bpp, 8);
+    EXPECT_EQ(currentwindow.rows, standby->rows);
+    EXPECT_EQ(display.lockedsurface, nullptr);
+    EXPECT_EQ(backdisplaywindow(), 0);
+    EXPECT_EQ(standbywindow, standby); /* made once */
+    plat_nullfocus(mainwindow(), 1);
+    ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() != 0; }));
+    EXPECT_EQ(displaywindow(), 1);
+    EXPECT_EQ(currentwindow.surface, display.primary);
 
     restoregraphics();
     EXPECT_EQ(graphicsstate, 0);
     EXPECT_EQ(getmainwindow(), nullptr);
-    EXPECT_EQ(display.directdraw, nullptr);
+    EXPECT_EQ(display.lockedsurface, nullptr);
     EXPECT_EQ(rowtable, nullptr);
     EXPECT_EQ(standbywindow, nullptr);
     EXPECT_EQ(fatallockhook, nullptr);
     int objects = -1, surfaces = -1;
     plat_ddrawlive(&objects, &surfaces, nullptr, nullptr);
-    EXPECT_EQ(objects, 0);
-    EXPECT_EQ(surfaces, 0);
+    EXPECT_EQ(objects + surfaces, 0);
 
     /* The hooks replace the whole work, arguments as given. */
-    initgraphicshook = countinit;
-    restoregraphicshook = countrestore;
+    initgraphicshook = [](int32_t w, int32_t h, int32_t d) {
+        reports.push_back(std::to_string(w) + " " + std::to_string(h) + " " + std::to_string(d));
+    };
+    restoregraphicshook = [] { reports.emplace_back("restore"); };
     initgraphics(0, -1, 15);
     restoregraphics();
     initgraphicshook = nullptr;
     restoregraphicshook = nullptr;
-    EXPECT_EQ(graphicsstate, 0);
     EXPECT_EQ(getmainwindow(), nullptr);
-    EXPECT_EQ(reports, (std::vector<std::string>{"init hook 0 -1 15", "restore hook"}));
+    EXPECT_EQ(reports, (std::vector<std::string>{"0 -1 15", "restore"}));
 }
 
 TEST_F(Initgrf, FatalHookStopsDrawingThreadsAndTakesGraphicsDown) {
@@ -372,107 +433,7 @@ TEST_F(Initgrf, Reports) {
     EXPECT_EQ(reports[0], "initgraphics - INITMEM REQUIRED BEFORE INITGRAPHICS\n");
 }
 
-/* ---- the current display window -------------------------------------------------------- */
-
-TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
-    initgraphics(640, 480, 16);
-    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
-
-    /* Released: size 0, but the screen's depth and type. */
-    EXPECT_EQ(currentwindow.width, 0);
-    EXPECT_EQ(currentwindow.height, 0);
-    EXPECT_EQ(currentwindow.bpp, 16);
-    EXPECT_EQ(currentwindow.type, libscreenwindow.type);
-    EXPECT_EQ(currentwindow.surface, nullptr);
-
-    /* Current: the screen window over the locked primary. */
-    ASSERT_EQ(displaywindow(), 1);
-    EXPECT_EQ(display.lockedsurface, display.primary);
-    EXPECT_EQ(currentwindow.surface, display.primary);
-    EXPECT_EQ(currentwindow.width, 640);
-    EXPECT_EQ(static_cast<void *>(currentwindow.data), display.lockedpixels);
-    EXPECT_EQ(yielddisplay(), 1);
-    EXPECT_EQ(display.lockedsurface, display.primary);
-
-    /* An invalid window is refused and changes nothing. */
-    rasterwindow gone = currentwindow;
-    gone.id = WINDOW_REMOVEDID;
-    reporterrors = 0;
-    EXPECT_EQ(setdisplaywindow(&gone), 0);
-    EXPECT_EQ(currentwindow.surface, display.primary);
-    EXPECT_EQ(display.lockedsurface, display.primary);
-
-    EXPECT_EQ(releasedisplaywindow(), 1);
-    EXPECT_EQ(display.lockedsurface, nullptr);
-    EXPECT_EQ(yielddisplay(), 1);
-}
-
-TEST_F(Initgrf, RefusedLockLeavesTheStandbyWindowCurrent) {
-    initgraphics(640, 480, 8);
-    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
-    plat_nullfocus(mainwindow(), 0); /* full screen in the background: no lock */
-    ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() == 0; }));
-
-    EXPECT_EQ(displaywindow(), 0);
-    ASSERT_NE(standbywindow, nullptr);
-    rasterwindow *standby = standbywindow;
-    EXPECT_EQ(currentwindow.width, 8);
-    EXPECT_EQ(currentwindow.height, 8);
-    EXPECT_EQ(currentwindow.bpp, 8);
-    EXPECT_EQ(currentwindow.rows, standby->rows);
-    EXPECT_EQ(display.lockedsurface, nullptr);
-    EXPECT_EQ(lockfailed, 1);
-    EXPECT_EQ(backdisplaywindow(), 0);
-    EXPECT_EQ(standbywindow, standby); /* made once */
-
-    plat_nullfocus(mainwindow(), 1);
-    ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() != 0; }));
-    EXPECT_EQ(displaywindow(), 1);
-    EXPECT_EQ(currentwindow.surface, display.primary);
-    releasedisplaywindow();
-}
-
-/* ---- the palette ---------------------------------------------------------------------- */
-
-TEST_F(Initgrf, PaletteReachesAnEightBitDisplay) {
-    const uint8_t red[3] = {0xFF, 0, 0};
-    setpalette(5, 1, red); /* graphics down: only the system palette */
-    EXPECT_EQ(systempalette[5], 0xFFFF0000u);
-    EXPECT_EQ(display.entries[5][0], 0);
-
-    initgraphics(640, 480, 8);
-    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
-    EXPECT_EQ(systempalette[1], 0xFF0000A8u);
-    EXPECT_EQ(systempalette[15], 0xFFFCFCFCu);
-    EXPECT_EQ(systempalette[255], 0xFFFFFFFFu);
-    EXPECT_EQ(display.entries[6][0], 0xA8);
-    EXPECT_EQ(display.entries[6][1], 0x54);
-
-    /* With the screen locked: given up for the transfer and taken back. */
-    ASSERT_EQ(displaywindow(), 1);
-    const int32_t changes = palettechangecount;
-    setpalette(7, 1, red);
-    EXPECT_EQ(palettechangecount, changes + 1);
-    EXPECT_EQ(display.lockedsurface, display.primary);
-    EXPECT_EQ(currentwindow.surface, display.primary);
-    EXPECT_EQ(display.dirtyfirst, 256);
-    EXPECT_EQ(display.dirtylast, -1);
-    releasedisplaywindow();
-    PALETTEENTRY entry{};
-    ASSERT_EQ(IDirectDrawPalette_GetEntries(display.palette, 0, 7, 1, &entry), DD_OK);
-    EXPECT_EQ(entry.peRed * 0x10000 + entry.peGreen * 0x100 + entry.peBlue, 0xFF0000);
-}
-
 /* ---- the picture ------------------------------------------------------------------------ */
-
-/* A test card: the 256 colours as a 16 x 16 grid of 40 x 30 swatches (colour 0 top left,
- * rising to the right, then down), framed by a line of colour 15. */
-static uint8_t testcard(int x, int y) {
-    if (x == 0 || y == 0 || x == 639 || y == 479) {
-        return 15;
-    }
-    return uint8_t(x / 40 + 16 * (y / 30));
-}
 
 TEST_F(Initgrf, TestCardMatchesTheReference) {
     initgraphics(640, 480, 8);
