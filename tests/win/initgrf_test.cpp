@@ -276,6 +276,8 @@ TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
 /* ---- the current display window, the palette, taking graphics down ------------------ */
 
 TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
+    EXPECT_EQ(currentwindow.width * 10000 + currentwindow.height, 6400480); /* as VGA had it */
+    EXPECT_EQ(currentwindow.bpp, 8);
     const uint8_t red[3] = {0xFF, 0, 0};
     setpalette(5, 1, red); /* graphics down: the system palette only */
     EXPECT_EQ(systempalette[5], 0xFFFF0000u);
@@ -314,6 +316,22 @@ TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
     EXPECT_EQ(currentwindow.surface, display.primary);
     EXPECT_EQ(releasedisplaywindow(), 1);
     EXPECT_EQ(display.lockedsurface, nullptr);
+
+    /* A display window hook takes the lock's place, also when the display is yielded. */
+    static std::vector<rasterwindow *> hooked;
+    displaywindowhook = [](rasterwindow *window) {
+        hooked.push_back(window);
+        return int32_t(1);
+    };
+    EXPECT_EQ(displaywindow(), 1);
+    EXPECT_EQ(currentwindow.surface, display.primary);
+    EXPECT_EQ(yielddisplay(), 1);
+    displaywindowhook = nullptr;
+    EXPECT_EQ(display.lockedsurface, nullptr);
+    ASSERT_EQ(hooked.size(), 3u); /* the screen, none, the screen's copy */
+    EXPECT_EQ(hooked[0], &libscreenwindow);
+    EXPECT_EQ(hooked[1], nullptr);
+    EXPECT_EQ(hooked[2] != nullptr ? hooked[2]->surface : nullptr, display.primary);
 }
 
 TEST_F(Initgrf, StandbyWindowAfterARefusedLockThenRestore) {
