@@ -546,57 +546,45 @@ TEST_F(DisplayDevice, PaletteTransferSendsTheChangedRange) {
 
 /* ---- blits ------------------------------------------------------------------------------- */
 
-/* An 8-bit 4 x 4 system-memory surface with distinct pixels and the colour key (0xFF) in
- * one corner. */
-IDirectDrawSurface *patternsurface(bool pattern) {
-    IDirectDrawSurface *surface = makesurface(
-        &display, 4, 4, 8, 0, 0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY, nullptr);
-    if (surface == nullptr) {
-        return nullptr;
-    }
-    DDSURFACEDESC desc;
-    memset(&desc, 0, sizeof desc);
-    desc.dwSize = sizeof desc;
-    IDirectDrawSurface_Lock(surface, nullptr, &desc, DDLOCK_WAIT, nullptr);
-    for (int y = 0; y < 4; y++) {
-        for (int x = 0; x < 4; x++) {
-            static_cast<uint8_t *>(desc.lpSurface)[y * desc.lPitch + x] =
-                pattern ? (uint8_t)(y * 4 + x + 1) : 0x80;
-        }
-    }
-    if (pattern) {
-        static_cast<uint8_t *>(desc.lpSurface)[0] = 0xFF;
-    }
-    IDirectDrawSurface_Unlock(surface, desc.lpSurface);
-    return surface;
-}
-
-std::vector<uint8_t> pixels(IDirectDrawSurface *surface) {
+/* The 16 pixels of a 4 x 4 8-bit surface; with fill, written first. */
+std::vector<uint8_t> pixels(IDirectDrawSurface *surface, const std::vector<uint8_t> &fill = {}) {
     DDSURFACEDESC desc;
     memset(&desc, 0, sizeof desc);
     desc.dwSize = sizeof desc;
     IDirectDrawSurface_Lock(surface, nullptr, &desc, DDLOCK_WAIT, nullptr);
     std::vector<uint8_t> out;
-    for (int y = 0; y < 4; y++) {
-        for (int x = 0; x < 4; x++) {
-            out.push_back(static_cast<uint8_t *>(desc.lpSurface)[y * desc.lPitch + x]);
-        }
+    for (size_t i = 0; i < 16; i++) {
+        uint8_t &pixel = static_cast<uint8_t *>(desc.lpSurface)[i / 4 * desc.lPitch + i % 4];
+        pixel = fill.empty() ? pixel : fill[i];
+        out.push_back(pixel);
     }
     IDirectDrawSurface_Unlock(surface, desc.lpSurface);
     return out;
+}
+
+/* A 4 x 4 8-bit system-memory surface holding fill. */
+IDirectDrawSurface *surfacewith(const std::vector<uint8_t> &fill) {
+    IDirectDrawSurface *surface = makesurface(
+        &display, 4, 4, 8, 0, 0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY, nullptr);
+    if (surface != nullptr) {
+        pixels(surface, fill);
+    }
+    return surface;
 }
 
 /* The options choose the device's rotation (0x3: 270 degrees) and the source colour
  * key (0x10): each gives what the device gives for those effects, and nothing else. */
 TEST_F(DisplayDevice, BlitOptionsChooseRotationAndColourKey) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
-    IDirectDrawSurface *source = patternsurface(true);
-    IDirectDrawSurface *target = patternsurface(false);
+    std::vector<uint8_t> pattern(16), blank(16, 0x80);
+    for (size_t i = 0; i < 16; i++) {
+        pattern[i] = i == 0 ? 0xFF : (uint8_t)i; /* the key colour in one corner */
+    }
+    IDirectDrawSurface *source = surfacewith(pattern);
     ASSERT_NE(source, nullptr);
-    ASSERT_NE(target, nullptr);
     RECT whole{0, 0, 4, 4};
     auto bydevice = [&](DWORD flags, DWORD effects) {
-        IDirectDrawSurface *expect = patternsurface(false);
+        IDirectDrawSurface *expect = surfacewith(blank);
         DDBLTFX fx;
         memset(&fx, 0, sizeof fx);
         fx.dwSize = sizeof fx;
@@ -607,36 +595,20 @@ TEST_F(DisplayDevice, BlitOptionsChooseRotationAndColourKey) {
         IDirectDrawSurface_Release(expect);
         return out;
     };
-    ASSERT_EQ(blitsurface(target, 0, 0, 4, 4, source, 0, 0, 4, 4, 0x3), 1);
-    std::vector<uint8_t> rotated = pixels(target);
+    auto byblitsurface = [&](int32_t options) {
+        IDirectDrawSurface *target = surfacewith(blank);
+        EXPECT_EQ(blitsurface(target, 0, 0, 4, 4, source, 0, 0, 4, 4, options), 1);
+        std::vector<uint8_t> out = pixels(target);
+        IDirectDrawSurface_Release(target);
+        return out;
+    };
+    std::vector<uint8_t> rotated = byblitsurface(0x3);
     EXPECT_EQ(rotated, bydevice(0, DDBLTFX_ROTATE270));
     EXPECT_NE(rotated, bydevice(0, DDBLTFX_ROTATE90));
-
-    IDirectDrawSurface_Release(target);
-    target = patternsurface(false);
-    ASSERT_EQ(blitsurface(target, 0, 0, 4, 4, source, 0, 0, 4, 4, 0x13), 1);
-    std::vector<uint8_t> keyed = pixels(target);
+    std::vector<uint8_t> keyed = byblitsurface(0x13);
     EXPECT_EQ(keyed, bydevice(DDBLT_KEYSRC, DDBLTFX_ROTATE270));
     EXPECT_NE(keyed, rotated) << "the key pixel is left out";
-    IDirectDrawSurface_Release(target);
     IDirectDrawSurface_Release(source);
-}
-
-/* Windowed, a fill of the primary lands at the client area; other surfaces take the
- * coordinates as they are. */
-TEST_F(DisplayDevice, PrimaryCoordinatesStartAtTheClientArea) {
-    graphicsup(0);
-    ASSERT_TRUE(display.originx > 0 || display.originy > 0);
-    ASSERT_EQ(fillsurface(display.primary, 0, 0, 1, 1, 0x2A), 1);
-    DDSURFACEDESC desc;
-    memset(&desc, 0, sizeof desc);
-    desc.dwSize = sizeof desc;
-    ASSERT_EQ(IDirectDrawSurface_Lock(display.primary, nullptr, &desc, DDLOCK_WAIT, nullptr),
-              DD_OK);
-    const uint8_t *at = static_cast<uint8_t *>(desc.lpSurface) + display.originy * desc.lPitch +
-                        display.originx * (int32_t)(desc.ddpfPixelFormat.dwRGBBitCount / 8);
-    EXPECT_EQ(at[0], 0x2A);
-    IDirectDrawSurface_Unlock(display.primary, desc.lpSurface);
 }
 
 /* ---- the lock ---------------------------------------------------------------------------- */
@@ -689,11 +661,12 @@ TEST_F(DisplayDevice, LockFailureAndRecoveryTracedOncePerChange) {
     releasedisplaywindow();
 }
 
-/* Windowed, the primary is the desktop: a window locked over it starts at the client
- * area; a window over another surface starts at its first pixel. */
-TEST_F(DisplayDevice, WindowedLockStartsAtTheClientArea) {
+/* Windowed, the primary is the desktop: a window locked over it, and a fill of it, start
+ * at the client area; a window over another surface starts at its first pixel. */
+TEST_F(DisplayDevice, WindowedPrimaryStartsAtTheClientArea) {
     graphicsup(GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     ASSERT_TRUE(display.originx > 0 || display.originy > 0);
+    ASSERT_EQ(fillsurface(display.primary, 0, 0, 1, 1, 0x2A), 1);
     ASSERT_EQ(displaywindow(), 1);
     DDSURFACEDESC desc = describe(display.primary);
     const auto *base = static_cast<uint8_t *>(display.lockedpixels);
@@ -701,6 +674,7 @@ TEST_F(DisplayDevice, WindowedLockStartsAtTheClientArea) {
               base + display.originy * desc.lPitch +
                   display.originx * (int32_t)(desc.ddpfPixelFormat.dwRGBBitCount / 8));
     EXPECT_EQ(currentwindow.pitch, (int32_t)desc.lPitch);
+    EXPECT_EQ(currentwindow.data[0], 0x2A);
     ASSERT_EQ(backdisplaywindow(), 1);
     EXPECT_EQ(currentwindow.data, display.lockedpixels);
     releasedisplaywindow();
