@@ -222,6 +222,9 @@ TEST(PresentNullFrame, KeepsTheWindowsViewAndWhatChanged) {
     t.f.view = RECT{-1, 1, 1, 2};
     plat_presentframe(&t.f);
     EXPECT_EQ(lastframe(&w, &h), (std::vector<uint32_t>{0, 0x10}));
+    t.f.view = RECT{3, 2, 4, 4};
+    plat_presentframe(&t.f);
+    EXPECT_EQ(lastframe(&w, &h), (std::vector<uint32_t>{0xB0, 0}));
 }
 
 TEST(PresentNullFrame, PaletteChangeShowsWithNothingDirtyAndFullScreenIsTheWholeMode) {
@@ -405,10 +408,32 @@ TEST(PresentSdl, WindowShowsItsViewOneToOneAndTheLastFrameAfterAnErase) {
     plat_presentframe(&t.f); /* on the window's own thread: shown at once */
     EXPECT_EQ(std::vector<uint32_t>({onscreen(win, 0, 0), onscreen(win, 3, 1)}),
               std::vector<uint32_t>({0x0A0640, 0x0D0740}));
+    /* a change shows at its place in the view */
+    t.put(12, 7, 0xABCDEF);
+    t.f.dirty = RECT{12, 7, 13, 8};
+    plat_presentframe(&t.f);
+    EXPECT_EQ(onscreen(win, 2, 1), 0xABCDEFu);
 
     /* an erase (the window's background) shows the frame again, not the colour */
     SendMessageA(h, WM_ERASEBKGND, 0, 0);
     EXPECT_EQ(onscreen(win, 3, 1), 0x0D0740u);
+    DestroyWindow(h);
+}
+
+TEST(PresentSdl, PaletteChangeAloneRedrawsTheFrame) {
+    HWND h = sdlwindow(0, 0, 2, 1);
+    SDL_Window *win = onlywindow();
+    ASSERT_NE(win, nullptr);
+    testframe t(2, 1, 8);
+    BYTE palette[256][4] = {};
+    t.put(1, 0, 3);
+    t.f.palette = palette;
+    t.f.hwnd = h;
+    plat_presentframe(&t.f);
+    palette[3][0] = 0x40;
+    t.f.dirty = RECT{0, 0, 0, 0};
+    plat_presentframe(&t.f);
+    EXPECT_EQ(onscreen(win, 1, 0), 0x400000u);
     DestroyWindow(h);
 }
 

@@ -90,7 +90,7 @@ DDSURFACEDESC describe(IDirectDrawSurface *surface) {
     return desc;
 }
 
-class Ddraw : public ::testing::Test {
+class DisplayDevice : public ::testing::Test {
   protected:
     void SetUp() override {
         initmainthread();
@@ -138,7 +138,7 @@ class Ddraw : public ::testing::Test {
 
 /* The chosen driver, then the default driver, then emulation; each step traced, the
  * emulation option skipping the hardware, and both failures leaving their text. */
-TEST_F(Ddraw, CreationFallsBackFromDriverToEmulation) {
+TEST_F(DisplayDevice, CreationFallsBackFromDriverToEmulation) {
     struct {
         const char *profile;
         bool chosen;
@@ -168,13 +168,18 @@ TEST_F(Ddraw, CreationFallsBackFromDriverToEmulation) {
         ASSERT_EQ(plat_ddrawsetprofile(row.profile), 1);
         memset(displaydriverguid, 0, sizeof displaydriverguid);
         if (row.chosen) {
-            enumdisplaydrivers([](const uint8_t *guid, const char *, const char *) {
+            /* The primary display driver comes first, with an all-zero identifier; the
+             * hardware driver after it is the one chosen. */
+            static std::vector<std::string> drivers;
+            drivers.clear();
+            enumdisplaydrivers([](const uint8_t *guid, const char *, const char *name) {
                 static const uint8_t none[16] = {};
-                if (memcmp(guid, none, 16) != 0) {
-                    memcpy(displaydriverguid, guid, 16);
-                }
+                drivers.push_back(std::string(memcmp(guid, none, 16) == 0 ? "0 " : "id ") + name);
+                memcpy(displaydriverguid, guid, 16);
             });
-            ASSERT_NE(memcmp(displaydriverguid, "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16), 0);
+            ASSERT_EQ(drivers.size(), 2u);
+            EXPECT_EQ(drivers[0].substr(0, 2), "0 ");
+            EXPECT_EQ(drivers[1], "id vanguard.drv");
         }
         graphicsflags = row.flags;
         plat_ddrawfailcreate(row.fail);
@@ -198,7 +203,7 @@ TEST_F(Ddraw, CreationFallsBackFromDriverToEmulation) {
 }
 
 /* The capability word follows the hardware: flipping, bank switching. */
-TEST_F(Ddraw, CapabilityWordFollowsTheHardware) {
+TEST_F(DisplayDevice, CapabilityWordFollowsTheHardware) {
     struct {
         const char *profile;
         bool flip, bankswitched;
@@ -220,7 +225,7 @@ TEST_F(Ddraw, CapabilityWordFollowsTheHardware) {
 /* ---- the mode list ----------------------------------------------------------------------- */
 
 /* Without a device or a window the list is not built, and the text says which. */
-TEST_F(Ddraw, ModeListNeedsDeviceAndWindow) {
+TEST_F(DisplayDevice, ModeListNeedsDeviceAndWindow) {
     grfop_error = nullptr;
     EXPECT_EQ(enumdisplaymodes(&display), 0);
     EXPECT_STREQ(grfop_error.load(), "DIRECTDRAW IS NOT INITIALIZED");
@@ -233,7 +238,7 @@ TEST_F(Ddraw, ModeListNeedsDeviceAndWindow) {
 /* Three modes fill a list block of the minimum 16 records; a 16-bit mode's depth comes
  * from its masks (15 or 16), and the depths seen are collected. A count with getddrawinfo
  * sees every mode without touching the list. */
-TEST_F(Ddraw, ModeListAndDepths) {
+TEST_F(DisplayDevice, ModeListAndDepths) {
     useprofile("mode 640x480x8 60\nmode 640x480x16/555 70\nmode 800x600x16/565 60\n");
     opendevice(0);
     EXPECT_EQ(display.modecount, 3);
@@ -264,18 +269,40 @@ TEST_F(Ddraw, ModeListAndDepths) {
     EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t *>(display.modelist),
                                    static_cast<uint8_t *>(display.modelist) + 16 * 20),
               before);
+
+    /* A new enumeration replaces the list; disposal gives it back with the device. */
+    const int32_t free = largestmemblock(1);
+    std::string text = traced(8, [] { ASSERT_EQ(enumdisplaymodes(&display), 1); });
+    ASSERT_NE(text.find("3 modes\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.find("3 modes\n")),
+              "3 modes\n"
+              "[DDRAW]    640x 480x 8( 8) [ 640] 1 pg ND 4cc=00000000\n"
+              "[DDRAW]    640x 480x16(15) [1280] 1 pg ND 4cc=00000000\n"
+              "[DDRAW]    800x 600x16(16) [1600] 1 pg ND 4cc=00000000\n"
+              "[DDRAW] enumdisplaymodes 3 modes, defaults 0000, err = 0\n");
+    EXPECT_EQ(largestmemblock(1), free);
+    text = traced(10, [] { disposewindisplay(&display); });
+    EXPECT_EQ(text, "[DDRAW] disposewindisplay\n"
+                    "[DDRAW] removing previous surfaces & windows\n"
+                    "[DDRAW] old video system destroyed\n"
+                    "[DDRAW] direct draw object ...released!\n");
+    EXPECT_GT(largestmemblock(1), free);
+    EXPECT_EQ(display.modelist, nullptr);
+    EXPECT_EQ(display.directdraw, nullptr);
+    EXPECT_EQ(display.clipper, nullptr);
 }
 
 /* getdisplaymodeinfo: a listed mode, the windowed desktop (-1), and what has no answer. */
-TEST_F(Ddraw, ModeInformation) {
-    opendevice(0);
+TEST_F(DisplayDevice, ModeInformation) {
+    graphicsup(GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     displaymodeinfo info;
     memset(&info, 0x55, sizeof info);
     ASSERT_EQ(getdisplaymodeinfo(-1, &info), 1);
-    EXPECT_EQ(info.width, display.width);
-    EXPECT_EQ(info.height, display.height);
-    EXPECT_EQ(info.depth, display.depth);
-    EXPECT_EQ(info.type, getscreenwindow()->type);
+    EXPECT_EQ(info.width, 320);
+    EXPECT_EQ(info.height, 200);
+    EXPECT_EQ(info.depth, 32);
+    EXPECT_EQ(info.type, windowtype(32));
+    EXPECT_EQ(info.flags, 0) << "one page: no flipping although the card can";
 
     ASSERT_GT(display.modecount, 0);
     const displaymode &first = static_cast<displaymode *>(display.modelist)[0];
@@ -293,6 +320,19 @@ TEST_F(Ddraw, ModeInformation) {
     display.fullscreen = 0;
 }
 
+/* Asking for the video memory without a display brings graphics up in the default mode
+ * first; the answer is the hardware's, with the depths of every mode. */
+TEST_F(DisplayDevice, VideoMemoryQueryBringsGraphicsUp) {
+    useprofile("mode 640x480x16/565 60\nmode 640x480x32 60\n");
+    uint32_t depths = 0;
+    int32_t bankswitched = -1;
+    EXPECT_EQ(getvideomemory(&depths, &bankswitched), 16u << 20);
+    EXPECT_EQ(graphicsstate, GRAPHICS_UP);
+    EXPECT_EQ(depths, AD_16 | AD_32);
+    EXPECT_EQ(bankswitched, 0);
+    EXPECT_EQ(getnumdisplaymodes(), 2);
+}
+
 /* ---- mode switching ----------------------------------------------------------------------- */
 
 /* Index of the first listed mode of that size and bit count, or -1. */
@@ -307,7 +347,7 @@ int32_t findmode(uint32_t width, uint32_t height, uint32_t bitcount) {
 }
 
 /* A driver that sets 800 x 600 for 640 x 480: the asked size is kept and centred. */
-TEST_F(Ddraw, LargerModeIsCentred) {
+TEST_F(DisplayDevice, LargerModeIsCentred) {
     plat_ddrawsetprofile("largermode");
     opendevice(1);
     int32_t m = findmode(640, 480, 8);
@@ -322,7 +362,7 @@ TEST_F(Ddraw, LargerModeIsCentred) {
 }
 
 /* A refused mode fails and is marked; an index beyond the list means the first mode. */
-TEST_F(Ddraw, RefusedModeIsMarkedFailed) {
+TEST_F(DisplayDevice, RefusedModeIsMarkedFailed) {
     opendevice(1);
     auto *list = static_cast<displaymode *>(display.modelist);
     plat_ddrawrefusemode(list[0].width, list[0].height, list[0].bitcount);
@@ -336,7 +376,7 @@ TEST_F(Ddraw, RefusedModeIsMarkedFailed) {
 
 /* Windowed, a window not yet placed (origin below -5000) is centred on the screen; a
  * placed one stays where it is. Either way the record takes the client area. */
-TEST_F(Ddraw, WindowedDisplayIsCentredOnlyWhenNotPlaced) {
+TEST_F(DisplayDevice, WindowedDisplayIsCentredOnlyWhenNotPlaced) {
     opendevice(0);
     const int32_t screenw = GetSystemMetrics(SM_CXSCREEN);
     const int32_t screenh = GetSystemMetrics(SM_CYSCREEN);
@@ -361,12 +401,13 @@ TEST_F(Ddraw, WindowedDisplayIsCentredOnlyWhenNotPlaced) {
 
 /* The default options: one page, no flipping, and the back buffer an off-screen surface
  * in system memory under the library's back window. */
-TEST_F(Ddraw, DefaultOptionsDoubleBufferInSystemMemory) {
+TEST_F(DisplayDevice, DefaultOptionsDoubleBufferInSystemMemory) {
     std::string text =
         traced(8, [&] { graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE); });
     EXPECT_NE(text.find("[DDRAW] Requested config: doublebuffer, DRAM\n"), std::string::npos);
     EXPECT_NE(text.find("2pg  VB \n"), std::string::npos) << text;
     EXPECT_EQ(display.pages, 1);
+    EXPECT_NE(describe(display.primary).ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY, 0u);
     ASSERT_NE(display.back, nullptr);
     DWORD caps = describe(display.back).ddsCaps.dwCaps;
     EXPECT_EQ(caps & (DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY),
@@ -379,7 +420,7 @@ TEST_F(Ddraw, DefaultOptionsDoubleBufferInSystemMemory) {
 
 /* GRF_LIBMEM: no back surface; the back window is a memory window, copied into the
  * library's back window record. */
-TEST_F(Ddraw, LibraryMemoryBackWindow) {
+TEST_F(DisplayDevice, LibraryMemoryBackWindow) {
     std::string text = traced(8, [&] { graphicsup(GRF_FULLSCREEN | GRF_LIBMEM); });
     EXPECT_NE(text.find("[DDRAW] Requested config: doublebuffer, LIBMEM\n"), std::string::npos);
     EXPECT_EQ(display.back, nullptr);
@@ -393,20 +434,21 @@ TEST_F(Ddraw, LibraryMemoryBackWindow) {
 }
 
 /* Two pages: a flip chain where the hardware has one, else the primary falls back to a
- * single page with an off-screen back buffer; a bank-switched card without flipping
- * keeps its buffers in system memory. */
-TEST_F(Ddraw, PrimaryFallbacks) {
+ * single page with an off-screen back buffer in video memory; a bank-switched card
+ * without flipping asks for its primary in system memory. */
+TEST_F(DisplayDevice, PrimaryFallbacks) {
     struct {
         const char *profile;
         DWORD failkinds;
         const char *config;
         int32_t pages;
         bool nonflipping;
+        DWORD backmemory;
     } table[] = {
-        {"modern", 0, "pageflip, VRAM", 2, false},
-        {"modern", PLAT_DDKIND_FLIPCHAIN, "pageflip, VRAM", 1, true},
-        {"noflip", 0, "pageflip, VRAM", 1, true},
-        {"bankswitched", 0, "doublebuffer, DRAM", 1, true},
+        {"modern", 0, "pageflip, VRAM", 2, false, DDSCAPS_VIDEOMEMORY},
+        {"modern", PLAT_DDKIND_FLIPCHAIN, "pageflip, VRAM", 1, true, DDSCAPS_VIDEOMEMORY},
+        {"noflip", 0, "pageflip, VRAM", 1, true, DDSCAPS_VIDEOMEMORY},
+        {"bankswitched", 0, "doublebuffer, DRAM", 1, true, DDSCAPS_VIDEOMEMORY},
     };
     for (const auto &row : table) {
         SCOPED_TRACE(row.profile);
@@ -419,14 +461,38 @@ TEST_F(Ddraw, PrimaryFallbacks) {
                   row.nonflipping);
         EXPECT_EQ(display.pages, row.pages);
         ASSERT_NE(display.back, nullptr);
-        EXPECT_EQ((describe(display.back).ddsCaps.dwCaps & DDSCAPS_BACKBUFFER) != 0,
-                  row.pages == 2);
+        const DWORD caps = describe(display.back).ddsCaps.dwCaps;
+        EXPECT_EQ((caps & DDSCAPS_BACKBUFFER) != 0, row.pages == 2);
+        EXPECT_EQ(caps & (DDSCAPS_VIDEOMEMORY | DDSCAPS_SYSTEMMEMORY), row.backmemory);
         restoregraphics();
     }
 }
 
+/* A ModeX mode: the primary turns out to be ModeX, so it is made again with two pages;
+ * the mode's information stops before the blit flags. */
+TEST_F(DisplayDevice, ModeXPrimaryIsMadeAgainWithTwoPages) {
+    plat_ddrawsetprofile("bankswitched");
+    graphicsflags = GRF_FULLSCREEN | GRF_MODEX;
+    std::string text = traced(14, [] { initgraphics(320, 240, 8); });
+    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
+    EXPECT_NE(text.find("[DDRAW] recreate ModeX primary surface\n"), std::string::npos);
+    EXPECT_NE(text.find("2pg XD F\n"), std::string::npos) << text;
+    EXPECT_EQ(isdisplaymodex(), 1);
+    EXPECT_EQ(display.pages, 2);
+    EXPECT_EQ(display.back, getbackbuffer(display.primary));
+    IDirectDrawSurface_Release(display.back); /* the reference getbackbuffer took */
+    displaymodeinfo info;
+    ASSERT_EQ(getdisplaymodeinfo(display.modeindex, &info), 1);
+    /* Flipping is the hardware's flip capability, which this card lacks. */
+    EXPECT_EQ(info.flags & (DMI_MODEX | DMI_PAGEFLIP | DMI_BANKSWITCHED),
+              DMI_MODEX | DMI_BANKSWITCHED);
+    static_cast<displaymode *>(display.modelist)[display.modeindex].flags |= DC_BLT;
+    ASSERT_EQ(getdisplaymodeinfo(display.modeindex, &info), 1);
+    EXPECT_EQ(info.flags & DMI_BLT, 0);
+}
+
 /* More than two pages is refused before anything is made. */
-TEST_F(Ddraw, OnlyOneOrTwoPages) {
+TEST_F(DisplayDevice, OnlyOneOrTwoPages) {
     opendevice(1);
     ASSERT_EQ(setdisplaymode(&display, -1), 1);
     display.pagesrequested = 3;
@@ -439,7 +505,7 @@ TEST_F(Ddraw, OnlyOneOrTwoPages) {
 
 /* Only the changed range goes to the device, and nothing when nothing changed; either
  * way the range is empty afterwards. A locked surface makes it a fatal report. */
-TEST_F(Ddraw, PaletteTransferSendsTheChangedRange) {
+TEST_F(DisplayDevice, PaletteTransferSendsTheChangedRange) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     uint32_t colours[256];
     display.dirtyfirst = 256;
@@ -463,6 +529,14 @@ TEST_F(Ddraw, PaletteTransferSendsTheChangedRange) {
     EXPECT_EQ(display.dirtyfirst, 256);
     EXPECT_EQ(display.dirtylast, -1);
 
+    /* A new mode loads the whole palette, changed or not. */
+    display.entries[0][1] = 0x40;
+    display.entries[255][2] = 0x50;
+    ASSERT_EQ(setgraphicsmode(display.modeindex), 1);
+    getwinpalette(&display, colours);
+    EXPECT_EQ(colours[0] & 0xFF00, 0x4000u);
+    EXPECT_EQ(colours[255] & 0xFF, 0x50u);
+
     ASSERT_EQ(displaywindow(), 1);
     setwinpalette(&display);
     releasedisplaywindow();
@@ -472,57 +546,45 @@ TEST_F(Ddraw, PaletteTransferSendsTheChangedRange) {
 
 /* ---- blits ------------------------------------------------------------------------------- */
 
-/* An 8-bit 4 x 4 system-memory surface with distinct pixels and the colour key (0xFF) in
- * one corner. */
-IDirectDrawSurface *patternsurface(bool pattern) {
-    IDirectDrawSurface *surface = makesurface(
-        &display, 4, 4, 8, 0, 0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY, nullptr);
-    if (surface == nullptr) {
-        return nullptr;
-    }
-    DDSURFACEDESC desc;
-    memset(&desc, 0, sizeof desc);
-    desc.dwSize = sizeof desc;
-    IDirectDrawSurface_Lock(surface, nullptr, &desc, DDLOCK_WAIT, nullptr);
-    for (int y = 0; y < 4; y++) {
-        for (int x = 0; x < 4; x++) {
-            static_cast<uint8_t *>(desc.lpSurface)[y * desc.lPitch + x] =
-                pattern ? (uint8_t)(y * 4 + x + 1) : 0x80;
-        }
-    }
-    if (pattern) {
-        static_cast<uint8_t *>(desc.lpSurface)[0] = 0xFF;
-    }
-    IDirectDrawSurface_Unlock(surface, desc.lpSurface);
-    return surface;
-}
-
-std::vector<uint8_t> pixels(IDirectDrawSurface *surface) {
+/* The 16 pixels of a 4 x 4 8-bit surface; with fill, written first. */
+std::vector<uint8_t> pixels(IDirectDrawSurface *surface, const std::vector<uint8_t> &fill = {}) {
     DDSURFACEDESC desc;
     memset(&desc, 0, sizeof desc);
     desc.dwSize = sizeof desc;
     IDirectDrawSurface_Lock(surface, nullptr, &desc, DDLOCK_WAIT, nullptr);
     std::vector<uint8_t> out;
-    for (int y = 0; y < 4; y++) {
-        for (int x = 0; x < 4; x++) {
-            out.push_back(static_cast<uint8_t *>(desc.lpSurface)[y * desc.lPitch + x]);
-        }
+    for (size_t i = 0; i < 16; i++) {
+        uint8_t &pixel = static_cast<uint8_t *>(desc.lpSurface)[i / 4 * desc.lPitch + i % 4];
+        pixel = fill.empty() ? pixel : fill[i];
+        out.push_back(pixel);
     }
     IDirectDrawSurface_Unlock(surface, desc.lpSurface);
     return out;
 }
 
+/* A 4 x 4 8-bit system-memory surface holding fill. */
+IDirectDrawSurface *surfacewith(const std::vector<uint8_t> &fill) {
+    IDirectDrawSurface *surface = makesurface(
+        &display, 4, 4, 8, 0, 0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY, nullptr);
+    if (surface != nullptr) {
+        pixels(surface, fill);
+    }
+    return surface;
+}
+
 /* The options choose the device's rotation (0x3: 270 degrees) and the source colour
  * key (0x10): each gives what the device gives for those effects, and nothing else. */
-TEST_F(Ddraw, BlitOptionsChooseRotationAndColourKey) {
+TEST_F(DisplayDevice, BlitOptionsChooseRotationAndColourKey) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
-    IDirectDrawSurface *source = patternsurface(true);
-    IDirectDrawSurface *target = patternsurface(false);
+    std::vector<uint8_t> pattern(16), blank(16, 0x80);
+    for (size_t i = 0; i < 16; i++) {
+        pattern[i] = i == 0 ? 0xFF : (uint8_t)i; /* the key colour in one corner */
+    }
+    IDirectDrawSurface *source = surfacewith(pattern);
     ASSERT_NE(source, nullptr);
-    ASSERT_NE(target, nullptr);
     RECT whole{0, 0, 4, 4};
     auto bydevice = [&](DWORD flags, DWORD effects) {
-        IDirectDrawSurface *expect = patternsurface(false);
+        IDirectDrawSurface *expect = surfacewith(blank);
         DDBLTFX fx;
         memset(&fx, 0, sizeof fx);
         fx.dwSize = sizeof fx;
@@ -533,43 +595,27 @@ TEST_F(Ddraw, BlitOptionsChooseRotationAndColourKey) {
         IDirectDrawSurface_Release(expect);
         return out;
     };
-    ASSERT_EQ(blitsurface(target, 0, 0, 4, 4, source, 0, 0, 4, 4, 0x3), 1);
-    std::vector<uint8_t> rotated = pixels(target);
+    auto byblitsurface = [&](int32_t options) {
+        IDirectDrawSurface *target = surfacewith(blank);
+        EXPECT_EQ(blitsurface(target, 0, 0, 4, 4, source, 0, 0, 4, 4, options), 1);
+        std::vector<uint8_t> out = pixels(target);
+        IDirectDrawSurface_Release(target);
+        return out;
+    };
+    std::vector<uint8_t> rotated = byblitsurface(0x3);
     EXPECT_EQ(rotated, bydevice(0, DDBLTFX_ROTATE270));
     EXPECT_NE(rotated, bydevice(0, DDBLTFX_ROTATE90));
-
-    IDirectDrawSurface_Release(target);
-    target = patternsurface(false);
-    ASSERT_EQ(blitsurface(target, 0, 0, 4, 4, source, 0, 0, 4, 4, 0x13), 1);
-    std::vector<uint8_t> keyed = pixels(target);
+    std::vector<uint8_t> keyed = byblitsurface(0x13);
     EXPECT_EQ(keyed, bydevice(DDBLT_KEYSRC, DDBLTFX_ROTATE270));
     EXPECT_NE(keyed, rotated) << "the key pixel is left out";
-    IDirectDrawSurface_Release(target);
     IDirectDrawSurface_Release(source);
-}
-
-/* Windowed, a fill of the primary lands at the client area; other surfaces take the
- * coordinates as they are. */
-TEST_F(Ddraw, PrimaryCoordinatesStartAtTheClientArea) {
-    graphicsup(0);
-    ASSERT_TRUE(display.originx > 0 || display.originy > 0);
-    ASSERT_EQ(fillsurface(display.primary, 0, 0, 1, 1, 0x2A), 1);
-    DDSURFACEDESC desc;
-    memset(&desc, 0, sizeof desc);
-    desc.dwSize = sizeof desc;
-    ASSERT_EQ(IDirectDrawSurface_Lock(display.primary, nullptr, &desc, DDLOCK_WAIT, nullptr),
-              DD_OK);
-    const uint8_t *at = static_cast<uint8_t *>(desc.lpSurface) + display.originy * desc.lPitch +
-                        display.originx * (int32_t)(desc.ddpfPixelFormat.dwRGBBitCount / 8);
-    EXPECT_EQ(at[0], 0x2A);
-    IDirectDrawSurface_Unlock(display.primary, desc.lpSurface);
 }
 
 /* ---- the lock ---------------------------------------------------------------------------- */
 
 /* Locking the locked surface again answers 1 and touches nothing: no second hold of
  * liblock, no new lock time. */
-TEST_F(Ddraw, LockingTheLockedSurfaceChangesNothing) {
+TEST_F(DisplayDevice, LockingTheLockedSurfaceChangesNothing) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     ASSERT_EQ(backdisplaywindow(), 1);
     locktick = 12345;
@@ -593,7 +639,7 @@ TEST_F(Ddraw, LockingTheLockedSurfaceChangesNothing) {
 
 /* A full-screen display in the background is not locked: the failure is traced once
  * however often it repeats, and the next success once. */
-TEST_F(Ddraw, LockFailureAndRecoveryTracedOncePerChange) {
+TEST_F(DisplayDevice, LockFailureAndRecoveryTracedOncePerChange) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     plat_nullfocus(mainwindow(), 0);
     ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() == 0; }));
@@ -615,11 +661,12 @@ TEST_F(Ddraw, LockFailureAndRecoveryTracedOncePerChange) {
     releasedisplaywindow();
 }
 
-/* Windowed, the primary is the desktop: a window locked over it starts at the client
- * area; a window over another surface starts at its first pixel. */
-TEST_F(Ddraw, WindowedLockStartsAtTheClientArea) {
+/* Windowed, the primary is the desktop: a window locked over it, and a fill of it, start
+ * at the client area; a window over another surface starts at its first pixel. */
+TEST_F(DisplayDevice, WindowedPrimaryStartsAtTheClientArea) {
     graphicsup(GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     ASSERT_TRUE(display.originx > 0 || display.originy > 0);
+    ASSERT_EQ(fillsurface(display.primary, 0, 0, 1, 1, 0x2A), 1);
     ASSERT_EQ(displaywindow(), 1);
     DDSURFACEDESC desc = describe(display.primary);
     const auto *base = static_cast<uint8_t *>(display.lockedpixels);
@@ -627,6 +674,7 @@ TEST_F(Ddraw, WindowedLockStartsAtTheClientArea) {
               base + display.originy * desc.lPitch +
                   display.originx * (int32_t)(desc.ddpfPixelFormat.dwRGBBitCount / 8));
     EXPECT_EQ(currentwindow.pitch, (int32_t)desc.lPitch);
+    EXPECT_EQ(currentwindow.data[0], 0x2A);
     ASSERT_EQ(backdisplaywindow(), 1);
     EXPECT_EQ(currentwindow.data, display.lockedpixels);
     releasedisplaywindow();
@@ -634,7 +682,7 @@ TEST_F(Ddraw, WindowedLockStartsAtTheClientArea) {
 
 /* Lost surfaces are restored by the lock, whichever of primary and back is locked: both
  * come back, the palette is loaded again whole, and the display-changed hook runs. */
-TEST_F(Ddraw, LostSurfacesAreRestoredWithThePalette) {
+TEST_F(DisplayDevice, LostSurfacesAreRestoredWithThePalette) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     for (int32_t (*lock)(void) : {displaywindow, backdisplaywindow}) {
         plat_ddrawloseall();
@@ -664,7 +712,7 @@ TEST_F(Ddraw, LostSurfacesAreRestoredWithThePalette) {
 
 /* A surface that stays lost fails the lock with the lost code; the program carries on
  * with the stand-by window. */
-TEST_F(Ddraw, SurfaceThatStaysLostFailsTheLock) {
+TEST_F(DisplayDevice, SurfaceThatStaysLostFailsTheLock) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     plat_ddrawloseall();
     plat_ddrawfailrestore(1);
@@ -679,7 +727,7 @@ TEST_F(Ddraw, SurfaceThatStaysLostFailsTheLock) {
 /* A surface that is restored but still cannot be locked (here: someone else holds its
  * lock) has the display rebuilt; the lock then holds the rebuilt surface in the same
  * role, and the window addresses it. */
-TEST_F(Ddraw, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
+TEST_F(DisplayDevice, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     IDirectDrawSurface *old = display.back;
     const int32_t created = display.createcount;
@@ -706,7 +754,7 @@ TEST_F(Ddraw, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
 /* The relock gives liblock up between unlock and lock. When another thread flips the
  * pages meanwhile, the locked back buffer's pixels have moved: the relock fails and
  * drawing goes to the stand-by window. */
-TEST_F(Ddraw, RelockAtAnotherAddressFails) {
+TEST_F(DisplayDevice, RelockAtAnotherAddressFails) {
     graphicsup(GRF_FULLSCREEN);
     ASSERT_EQ(display.pages, 2);
     ASSERT_EQ(backdisplaywindow(), 1);
@@ -739,7 +787,7 @@ TEST_F(Ddraw, RelockAtAnotherAddressFails) {
 
 /* flipdisplay releases the lock and flips; flipdone and waitblitdone follow the
  * device's still-drawing answers. */
-TEST_F(Ddraw, FlipAndStatus) {
+TEST_F(DisplayDevice, FlipAndStatus) {
     graphicsup(GRF_FULLSCREEN);
     ASSERT_EQ(backdisplaywindow(), 1);
     EXPECT_EQ(flipdisplay(&display, 1), 1);
