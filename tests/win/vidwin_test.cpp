@@ -50,6 +50,9 @@ class Vidwin : public ::testing::Test {
         freebefore = largestmemblock(3);
     }
     void TearDown() override {
+        if (graphicsstate == GRAPHICS_UP) { // also after a failed assertion, before the pool goes
+            restoregraphics();
+        }
         fatalfilterhook = nullptr;
         reporterrors = 1;
         screendepth = 0;
@@ -79,8 +82,10 @@ TEST_F(Vidwin, BuiltInRecordsKept) {
     }
     EXPECT_EQ(makevideowindow(320, 200, 320, 8, -1, pixels, fakesurface), &libscreenwindow);
     EXPECT_EQ(makevideowindow(320, 200, 320, 8, -2, pixels, nullptr), &libbackwindow);
+    reporterrors = 1; // purging a built-in record would be reported
     removevideowindow(&libscreenwindow);
     removevideowindow(&libbackwindow);
+    EXPECT_EQ(reports, strings{});
     EXPECT_EQ(libscreenwindow.cols, nullptr);
     EXPECT_EQ(libscreenwindow.surface, fakesurface);
     EXPECT_EQ(libbackwindow.width, 320);
@@ -94,6 +99,9 @@ TEST_F(Vidwin, LimitsAndReports) {
     ASSERT_NE(w, nullptr);
     EXPECT_STREQ(memblockname(w), "VIDWIND");
     EXPECT_EQ(memblocksize(w), static_cast<int32_t>(sizeof(rasterwindow)));
+    removevideowindow(w);
+    w = makevideowindow(0, 0, 0, 8, 3, pixels, nullptr);
+    ASSERT_NE(w, nullptr);
     removevideowindow(w);
     EXPECT_EQ(makevideowindow(2401, 1, 1, 8, 3, pixels, nullptr), nullptr);
     EXPECT_EQ(makevideowindow(1, 1601, 1, 8, -1, pixels, nullptr), nullptr);
@@ -216,7 +224,6 @@ TEST_F(Vidwin, WindowOverASoftwareSurface) {
     rasterwindow bare{};
     EXPECT_NE(pagelockvideowindow(&bare), 0); // no surface: nothing to lock
     restoregraphics();
-    removememclass(0);
 }
 #endif
 
