@@ -1,0 +1,803 @@
+/*
+ * ddraw_test.cpp - the display device: creation with its fallbacks, the mode list, mode
+ * switching and window fitting, display configuration and its surface fallbacks, the
+ * palette transfer, blits, and the surface lock with its recovery from lost surfaces.
+ *
+ * Headless: the software device with its driver profiles and injected faults. The device
+ * and mode-list cases drive win\ddraw directly over a main window; the configuration and
+ * lock cases bring graphics up with initgraphics. Traces are read from standard output.
+ * POSIX only (the device's test controls).
+ */
+#include "plat/ddraw.h"
+#include "plat/ddrawtest.h"
+#include "plat/testhooks.h"
+#include "plat/win32.h"
+#include "thistle/createw.h"
+#include "thistle/ddraw.h"
+#include "thistle/diag.h"
+#include "thistle/initgrf.h"
+#include "thistle/memstd.h"
+#include "thistle/startup.h"
+#include "thistle/threads.h"
+#include "thistle/vidwin.h"
+#include "thistle/window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+char testname[] = "thistle ddraw test";
+alignas(16) uint8_t region[4 << 20];
+
+std::vector<std::string> reports;
+int32_t capturereport(const char *text) {
+    reports.push_back(text);
+    return 0; /* cancelled: the report returns */
+}
+
+/* Standard output while f runs with ddrawtrace at level. */
+template <typename F>
+std::string traced(int32_t level, F f) {
+    ddrawtrace = level;
+    ::testing::internal::CaptureStdout();
+    f();
+    std::string text = ::testing::internal::GetCapturedStdout();
+    ddrawtrace = 0;
+    return text;
+}
+
+template <typename Cond>
+bool waitfor(Cond cond) {
+    for (int i = 0; i < 5000 && !cond(); i++) {
+        sleepms(1);
+    }
+    return cond();
+}
+
+HWND mainwindow() {
+    return static_cast<HWND>(getmainwindow());
+}
+
+/* A modern card with only the given mode lines. */
+void useprofile(const char *modes) {
+    const std::string path = ::testing::TempDir() + "ddraw-" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                             ".profile";
+    std::ofstream(path) << "name modes\n"
+                           "driver {5D2E8A31-7C4B-4E1F-A3D2-6B9C0E1F2A03} modes.drv\n"
+                           "caps BLT BLTCOLORFILL PALETTE GDI CANBLTSYSMEM\n"
+                           "palettecaps 8BIT PRIMARYSURFACE ALLOW256\n"
+                           "surfacecaps BACKBUFFER COMPLEX FLIP FRONTBUFFER OFFSCREENPLAIN "
+                           "PALETTE PRIMARYSURFACE SYSTEMMEMORY VIDEOMEMORY VISIBLE\n"
+                           "vidmem 16M\n"
+                           "desktop 32\n"
+                        << modes;
+    ASSERT_EQ(plat_ddrawsetprofile(path.c_str()), 1);
+}
+
+DDSURFACEDESC describe(IDirectDrawSurface *surface) {
+    DDSURFACEDESC desc;
+    memset(&desc, 0, sizeof desc);
+    desc.dwSize = sizeof desc;
+    IDirectDrawSurface_GetSurfaceDesc(surface, &desc);
+    return desc;
+}
+
+class DisplayDevice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        initmainthread();
+        initmemclasses();
+        ASSERT_GT(creatememclass(1, "ddraw", region, sizeof region, 16, 16, 0, 0, 0, 1, 0, 0), 0);
+        defaultmemclass = 1;
+        applicationname = testname;
+        plat_ddrawreset();
+        graphicsflags = GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE;
+        graphicspages = 2;
+        memset(displaydriverguid, 0, sizeof displaydriverguid);
+        reports.clear();
+        fatalfilterhook = capturereport;
+    }
+    void TearDown() override {
+        restoregraphics();
+        closemainwindow();
+        fatalfilterhook = nullptr;
+        plat_ddrawreset();
+        removememclass(1);
+    }
+
+    /* A main window and, made on this thread, the device and its mode list. */
+    void opendevice(int32_t fullscreen) {
+        ASSERT_NE(openmainwindow(640, 480, fullscreen), nullptr);
+        ASSERT_EQ(opendirectdraw(&display), 1);
+        ASSERT_EQ(enumdisplaymodes(&display), 1);
+    }
+
+    /* Graphics up in 640 x 480 x 8 with the options given; windowed 320 x 200, so that
+     * the client area is inside the desktop. */
+    void graphicsup(int32_t flags, const char *profile = "modern") {
+        plat_ddrawsetprofile(profile);
+        graphicsflags = flags;
+        if (flags & GRF_FULLSCREEN) {
+            initgraphics(640, 480, 8);
+        } else {
+            initgraphics(320, 200, 8);
+        }
+        ASSERT_EQ(graphicsstate, GRAPHICS_UP);
+    }
+};
+
+/* ---- the device ------------------------------------------------------------------------ */
+
+/* The chosen driver, then the default driver, then emulation; each step traced, the
+ * emulation option skipping the hardware, and both failures leaving their text. */
+TEST_F(DisplayDevice, CreationFallsBackFromDriverToEmulation) {
+    struct {
+        const char *profile;
+        bool chosen;
+        int32_t flags;
+        DWORD fail;
+        const char *traces;
+        int32_t result, created;
+        const char *error;
+    } table[] = {
+        {"modern", false, 0, 0, "[DDRAW] create default HAL\n", 1, 1, nullptr},
+        {"modern", true, 0, 0, "[DDRAW] create specific HAL\n", 1, 1, nullptr},
+        {"modern", true, 0, PLAT_DDCREATE_DRIVER,
+         "[DDRAW] create specific HAL\n[DDRAW] create default HAL\n", 1, 2, nullptr},
+        {"modern", false, 0, PLAT_DDCREATE_HARDWARE,
+         "[DDRAW] create default HAL\n[DDRAW] create HEL\n", 1, 2, nullptr},
+        {"modern", true, GRF_EMULATION, 0, "[DDRAW] create HEL\n", 1, 1, nullptr},
+        {"emulation", false, 0, 0, "[DDRAW] create default HAL\n[DDRAW] create HEL\n", 1, 2,
+         nullptr},
+        {"modern", false, 0, PLAT_DDCREATE_HARDWARE | PLAT_DDCREATE_EMULATION,
+         "[DDRAW] create default HAL\n[DDRAW] create HEL\n", 0, 2, "FAILED DirectDrawCreate"},
+        {"modern", false, 0, PLAT_DDCREATE_DDRAW2, "[DDRAW] create default HAL\n", 0, 1,
+         "FAILED TO ACQUIRE DDRAW2 INTERFACE"},
+    };
+    for (const auto &row : table) {
+        SCOPED_TRACE(row.traces);
+        plat_ddrawreset();
+        ASSERT_EQ(plat_ddrawsetprofile(row.profile), 1);
+        memset(displaydriverguid, 0, sizeof displaydriverguid);
+        if (row.chosen) {
+            /* The primary display driver comes first, with an all-zero identifier; the
+             * hardware driver after it is the one chosen. */
+            static std::vector<std::string> drivers;
+            drivers.clear();
+            enumdisplaydrivers([](const uint8_t *guid, const char *, const char *name) {
+                static const uint8_t none[16] = {};
+                drivers.push_back(std::string(memcmp(guid, none, 16) == 0 ? "0 " : "id ") + name);
+                memcpy(displaydriverguid, guid, 16);
+            });
+            ASSERT_EQ(drivers.size(), 2u);
+            EXPECT_EQ(drivers[0].substr(0, 2), "0 ");
+            EXPECT_EQ(drivers[1], "id vanguard.drv");
+        }
+        graphicsflags = row.flags;
+        plat_ddrawfailcreate(row.fail);
+        display.createcount = 0;
+        grfop_error = "SEND";
+        int32_t result = 0;
+        EXPECT_EQ(traced(1, [&] { result = opendirectdraw(&display); }), row.traces);
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(display.createcount, row.created);
+        EXPECT_EQ(display.directdraw != nullptr, row.result == 1);
+        if (row.error == nullptr) {
+            EXPECT_EQ(grfop_error.load(), nullptr);
+        } else {
+            EXPECT_STREQ(grfop_error.load(), row.error);
+        }
+        disposewindisplay(&display);
+        int objects = -1;
+        plat_ddrawlive(&objects, nullptr, nullptr, nullptr);
+        EXPECT_EQ(objects, 0) << "a device left behind";
+    }
+}
+
+/* The capability word follows the hardware: flipping, bank switching. */
+TEST_F(DisplayDevice, CapabilityWordFollowsTheHardware) {
+    struct {
+        const char *profile;
+        bool flip, bankswitched;
+    } table[] = {{"modern", true, false}, {"noflip", false, false}, {"bankswitched", false, true}};
+    for (const auto &row : table) {
+        SCOPED_TRACE(row.profile);
+        plat_ddrawsetprofile(row.profile);
+        ASSERT_EQ(opendirectdraw(&display), 1);
+        EXPECT_EQ((ddrawcaps & DC_FLIP) != 0, row.flip);
+        EXPECT_EQ((ddrawcaps & DC_BANKSWITCHED) != 0, row.bankswitched);
+        int32_t bankswitched = -1;
+        uint32_t depths = 0;
+        EXPECT_EQ(getddrawinfo(&display, nullptr, nullptr, &bankswitched, &depths), 1);
+        EXPECT_EQ(bankswitched, row.bankswitched ? 1 : 0);
+        disposewindisplay(&display);
+    }
+}
+
+/* ---- the mode list ----------------------------------------------------------------------- */
+
+/* Without a device or a window the list is not built, and the text says which. */
+TEST_F(DisplayDevice, ModeListNeedsDeviceAndWindow) {
+    grfop_error = nullptr;
+    EXPECT_EQ(enumdisplaymodes(&display), 0);
+    EXPECT_STREQ(grfop_error.load(), "DIRECTDRAW IS NOT INITIALIZED");
+    ASSERT_EQ(opendirectdraw(&display), 1);
+    EXPECT_EQ(enumdisplaymodes(&display), 0);
+    EXPECT_STREQ(grfop_error.load(), "GDI WINDOW DOES NOT EXIST.");
+    disposewindisplay(&display);
+}
+
+/* Three modes fill a list block of the minimum 16 records; a 16-bit mode's depth comes
+ * from its masks (15 or 16), and the depths seen are collected. A count with getddrawinfo
+ * sees every mode without touching the list. */
+TEST_F(DisplayDevice, ModeListAndDepths) {
+    useprofile("mode 640x480x8 60\nmode 640x480x16/555 70\nmode 800x600x16/565 60\n");
+    opendevice(0);
+    EXPECT_EQ(display.modecount, 3);
+    EXPECT_EQ(memblocksize(display.modelist), 16 * 20);
+    EXPECT_STREQ(memblockname(display.modelist), "DDRAWMODES");
+    EXPECT_EQ(availabledepths, AD_8 | AD_15 | AD_16);
+    const auto *list = static_cast<const displaymode *>(display.modelist);
+    const struct {
+        uint32_t width, refresh;
+        uint8_t bitcount, depth;
+    } expect[] = {{640, 60, 8, 8}, {640, 70, 16, 15}, {800, 60, 16, 16}};
+    for (int i = 0; i < 3; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(list[i].width, expect[i].width);
+        EXPECT_EQ(list[i].refresh, expect[i].refresh);
+        EXPECT_EQ(list[i].bitcount, expect[i].bitcount);
+        EXPECT_EQ(list[i].depth, expect[i].depth);
+        EXPECT_EQ(list[i].pagecount, 1);
+        EXPECT_EQ(list[i].flags & ~(uint32_t)(DM_ALPHADEPTH | DM_ZBUFFERDEPTH | DM_MODEX),
+                  ddrawcaps);
+    }
+    std::vector<uint8_t> before(static_cast<uint8_t *>(display.modelist),
+                                static_cast<uint8_t *>(display.modelist) + 16 * 20);
+    uint32_t depths = 0;
+    availabledepths = 0;
+    EXPECT_EQ(getddrawinfo(&display, nullptr, nullptr, nullptr, &depths), 1);
+    EXPECT_EQ(depths, AD_8 | AD_15 | AD_16);
+    EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t *>(display.modelist),
+                                   static_cast<uint8_t *>(display.modelist) + 16 * 20),
+              before);
+
+    /* A new enumeration replaces the list; disposal gives it back with the device. */
+    const int32_t free = largestmemblock(1);
+    std::string text = traced(8, [] { ASSERT_EQ(enumdisplaymodes(&display), 1); });
+    ASSERT_NE(text.find("3 modes\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.find("3 modes\n")),
+              "3 modes\n"
+              "[DDRAW]    640x 480x 8( 8) [ 640] 1 pg ND 4cc=00000000\n"
+              "[DDRAW]    640x 480x16(15) [1280] 1 pg ND 4cc=00000000\n"
+              "[DDRAW]    800x 600x16(16) [1600] 1 pg ND 4cc=00000000\n"
+              "[DDRAW] enumdisplaymodes 3 modes, defaults 0000, err = 0\n");
+    EXPECT_EQ(largestmemblock(1), free);
+    text = traced(10, [] { disposewindisplay(&display); });
+    EXPECT_EQ(text, "[DDRAW] disposewindisplay\n"
+                    "[DDRAW] removing previous surfaces & windows\n"
+                    "[DDRAW] old video system destroyed\n"
+                    "[DDRAW] direct draw object ...released!\n");
+    EXPECT_GT(largestmemblock(1), free);
+    EXPECT_EQ(display.modelist, nullptr);
+    EXPECT_EQ(display.directdraw, nullptr);
+    EXPECT_EQ(display.clipper, nullptr);
+}
+
+/* getdisplaymodeinfo: a listed mode, the windowed desktop (-1), and what has no answer. */
+TEST_F(DisplayDevice, ModeInformation) {
+    graphicsup(GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    displaymodeinfo info;
+    memset(&info, 0x55, sizeof info);
+    ASSERT_EQ(getdisplaymodeinfo(-1, &info), 1);
+    EXPECT_EQ(info.width, 320);
+    EXPECT_EQ(info.height, 200);
+    EXPECT_EQ(info.depth, 32);
+    EXPECT_EQ(info.type, windowtype(32));
+    EXPECT_EQ(info.flags, 0) << "one page: no flipping although the card can";
+
+    ASSERT_GT(display.modecount, 0);
+    const displaymode &first = static_cast<displaymode *>(display.modelist)[0];
+    ASSERT_EQ(getdisplaymodeinfo(0, &info), 1);
+    EXPECT_EQ(info.width, (int32_t)first.width);
+    EXPECT_EQ(info.height, (int32_t)first.height);
+    EXPECT_EQ(info.type, windowtype(first.bitcount));
+    EXPECT_EQ((info.flags & DMI_BLT) != 0, (first.flags & DC_BLT) != 0);
+
+    memset(&info, 0x55, sizeof info);
+    EXPECT_EQ(getdisplaymodeinfo(display.modecount, &info), 0);
+    EXPECT_EQ(info.width, 0) << "the record is cleared even when there is no answer";
+    display.fullscreen = 1;
+    EXPECT_EQ(getdisplaymodeinfo(-1, &info), 0);
+    display.fullscreen = 0;
+}
+
+/* Asking for the video memory without a display brings graphics up in the default mode
+ * first; the answer is the hardware's, with the depths of every mode. */
+TEST_F(DisplayDevice, VideoMemoryQueryBringsGraphicsUp) {
+    useprofile("mode 640x480x16/565 60\nmode 640x480x32 60\n");
+    uint32_t depths = 0;
+    int32_t bankswitched = -1;
+    EXPECT_EQ(getvideomemory(&depths, &bankswitched), 16u << 20);
+    EXPECT_EQ(graphicsstate, GRAPHICS_UP);
+    EXPECT_EQ(depths, AD_16 | AD_32);
+    EXPECT_EQ(bankswitched, 0);
+    EXPECT_EQ(getnumdisplaymodes(), 2);
+}
+
+/* ---- mode switching ----------------------------------------------------------------------- */
+
+/* Index of the first listed mode of that size and bit count, or -1. */
+int32_t findmode(uint32_t width, uint32_t height, uint32_t bitcount) {
+    const auto *list = static_cast<const displaymode *>(display.modelist);
+    for (int32_t i = 0; i < display.modecount; i++) {
+        if (list[i].width == width && list[i].height == height && list[i].bitcount == bitcount) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+/* A driver that sets 800 x 600 for 640 x 480: the asked size is kept and centred. */
+TEST_F(DisplayDevice, LargerModeIsCentred) {
+    plat_ddrawsetprofile("largermode");
+    opendevice(1);
+    int32_t m = findmode(640, 480, 8);
+    ASSERT_GE(m, 0);
+    EXPECT_EQ(setdisplaymode(&display, m), 1);
+    EXPECT_EQ(display.width, 640);
+    EXPECT_EQ(display.height, 480);
+    EXPECT_EQ(display.originx, 80);
+    EXPECT_EQ(display.originy, 60);
+    EXPECT_EQ(display.bitcount, 8);
+    EXPECT_EQ(display.modeindex, m);
+}
+
+/* A refused mode fails and is marked; an index beyond the list means the first mode. */
+TEST_F(DisplayDevice, RefusedModeIsMarkedFailed) {
+    opendevice(1);
+    auto *list = static_cast<displaymode *>(display.modelist);
+    plat_ddrawrefusemode(list[0].width, list[0].height, list[0].bitcount);
+    EXPECT_EQ(setdisplaymode(&display, display.modecount + 3), 0);
+    EXPECT_EQ(display.modeindex, 0);
+    EXPECT_NE(list[0].flags & DM_FAILED, 0u);
+    plat_ddrawreset();
+    EXPECT_EQ(setdisplaymode(&display, 0), 1);
+    EXPECT_NE(list[0].flags & DM_FAILED, 0u) << "the mark lasts as long as the list";
+}
+
+/* Windowed, a window not yet placed (origin below -5000) is centred on the screen; a
+ * placed one stays where it is. Either way the record takes the client area. */
+TEST_F(DisplayDevice, WindowedDisplayIsCentredOnlyWhenNotPlaced) {
+    opendevice(0);
+    const int32_t screenw = GetSystemMetrics(SM_CXSCREEN);
+    const int32_t screenh = GetSystemMetrics(SM_CYSCREEN);
+    struct {
+        int32_t x, y, expectx, expecty;
+    } table[] = {{-8192, -8192, (screenw - 320) / 2, (screenh - 200) / 2},
+                 {-8192, 40, (screenw - 320) / 2, 40},
+                 {30, 40, 30, 40}};
+    for (const auto &row : table) {
+        SCOPED_TRACE(row.x);
+        placemainwindow(row.x, row.y, 320, 200);
+        ASSERT_EQ(setdisplaymode(&display, -1), 1);
+        EXPECT_EQ(display.originx, row.expectx);
+        EXPECT_EQ(display.originy, row.expecty);
+        EXPECT_EQ(display.width, 320);
+        EXPECT_EQ(display.height, 200);
+        EXPECT_EQ(display.modeindex, -1);
+    }
+}
+
+/* ---- configuration ---------------------------------------------------------------------- */
+
+/* The default options: one page, no flipping, and the back buffer an off-screen surface
+ * in system memory under the library's back window. */
+TEST_F(DisplayDevice, DefaultOptionsDoubleBufferInSystemMemory) {
+    std::string text =
+        traced(8, [&] { graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE); });
+    EXPECT_NE(text.find("[DDRAW] Requested config: doublebuffer, DRAM\n"), std::string::npos);
+    EXPECT_NE(text.find("2pg  VB \n"), std::string::npos) << text;
+    EXPECT_EQ(display.pages, 1);
+    EXPECT_NE(describe(display.primary).ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY, 0u);
+    ASSERT_NE(display.back, nullptr);
+    DWORD caps = describe(display.back).ddsCaps.dwCaps;
+    EXPECT_EQ(caps & (DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY),
+              (DWORD)(DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY));
+    EXPECT_EQ(display.backwindow, getbackwindow());
+    EXPECT_EQ(getbackwindow()->surface, display.back);
+    EXPECT_EQ(display.screenwindow, getscreenwindow());
+    EXPECT_EQ(getscreenwindow()->surface, display.primary);
+}
+
+/* GRF_LIBMEM: no back surface; the back window is a memory window, copied into the
+ * library's back window record. */
+TEST_F(DisplayDevice, LibraryMemoryBackWindow) {
+    std::string text = traced(8, [&] { graphicsup(GRF_FULLSCREEN | GRF_LIBMEM); });
+    EXPECT_NE(text.find("[DDRAW] Requested config: doublebuffer, LIBMEM\n"), std::string::npos);
+    EXPECT_EQ(display.back, nullptr);
+    auto *back = static_cast<rasterwindow *>(display.backwindow);
+    ASSERT_NE(back, nullptr);
+    EXPECT_NE(back, getbackwindow());
+    EXPECT_EQ(back->surface, nullptr);
+    EXPECT_EQ(back->marker, 0);
+    EXPECT_EQ(back->width, display.width);
+    EXPECT_EQ(memcmp(back, getbackwindow(), sizeof *back), 0);
+}
+
+/* Two pages: a flip chain where the hardware has one, else the primary falls back to a
+ * single page with an off-screen back buffer in video memory; a bank-switched card
+ * without flipping asks for its primary in system memory. */
+TEST_F(DisplayDevice, PrimaryFallbacks) {
+    struct {
+        const char *profile;
+        DWORD failkinds;
+        const char *config;
+        int32_t pages;
+        bool nonflipping;
+        DWORD backmemory;
+    } table[] = {
+        {"modern", 0, "pageflip, VRAM", 2, false, DDSCAPS_VIDEOMEMORY},
+        {"modern", PLAT_DDKIND_FLIPCHAIN, "pageflip, VRAM", 1, true, DDSCAPS_VIDEOMEMORY},
+        {"noflip", 0, "pageflip, VRAM", 1, true, DDSCAPS_VIDEOMEMORY},
+        {"bankswitched", 0, "doublebuffer, DRAM", 1, true, DDSCAPS_VIDEOMEMORY},
+    };
+    for (const auto &row : table) {
+        SCOPED_TRACE(row.profile);
+        plat_ddrawreset();
+        plat_ddrawfailsurfaces(row.failkinds);
+        std::string text = traced(14, [&] { graphicsup(GRF_FULLSCREEN, row.profile); });
+        EXPECT_NE(text.find(std::string("[DDRAW] Requested config: ") + row.config),
+                  std::string::npos);
+        EXPECT_EQ(text.find("[DDRAW] trying for nonflipping surface\n") != std::string::npos,
+                  row.nonflipping);
+        EXPECT_EQ(display.pages, row.pages);
+        ASSERT_NE(display.back, nullptr);
+        const DWORD caps = describe(display.back).ddsCaps.dwCaps;
+        EXPECT_EQ((caps & DDSCAPS_BACKBUFFER) != 0, row.pages == 2);
+        EXPECT_EQ(caps & (DDSCAPS_VIDEOMEMORY | DDSCAPS_SYSTEMMEMORY), row.backmemory);
+        restoregraphics();
+    }
+}
+
+/* A ModeX mode: the primary turns out to be ModeX, so it is made again with two pages;
+ * the mode's information stops before the blit flags. */
+TEST_F(DisplayDevice, ModeXPrimaryIsMadeAgainWithTwoPages) {
+    plat_ddrawsetprofile("bankswitched");
+    graphicsflags = GRF_FULLSCREEN | GRF_MODEX;
+    std::string text = traced(14, [] { initgraphics(320, 240, 8); });
+    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
+    EXPECT_NE(text.find("[DDRAW] recreate ModeX primary surface\n"), std::string::npos);
+    EXPECT_NE(text.find("2pg XD F\n"), std::string::npos) << text;
+    EXPECT_EQ(isdisplaymodex(), 1);
+    EXPECT_EQ(display.pages, 2);
+    EXPECT_EQ(display.back, getbackbuffer(display.primary));
+    IDirectDrawSurface_Release(display.back); /* the reference getbackbuffer took */
+    displaymodeinfo info;
+    ASSERT_EQ(getdisplaymodeinfo(display.modeindex, &info), 1);
+    /* Flipping is the hardware's flip capability, which this card lacks. */
+    EXPECT_EQ(info.flags & (DMI_MODEX | DMI_PAGEFLIP | DMI_BANKSWITCHED),
+              DMI_MODEX | DMI_BANKSWITCHED);
+    static_cast<displaymode *>(display.modelist)[display.modeindex].flags |= DC_BLT;
+    ASSERT_EQ(getdisplaymodeinfo(display.modeindex, &info), 1);
+    EXPECT_EQ(info.flags & DMI_BLT, 0);
+}
+
+/* More than two pages is refused before anything is made. */
+TEST_F(DisplayDevice, OnlyOneOrTwoPages) {
+    opendevice(1);
+    ASSERT_EQ(setdisplaymode(&display, -1), 1);
+    display.pagesrequested = 3;
+    EXPECT_EQ(configwindisplay(&display), 0);
+    EXPECT_STREQ(grfop_error.load(), "ONLY 1 OR 2 VIDEO PAGES SUPPORTED.");
+    EXPECT_EQ(display.primary, nullptr);
+}
+
+/* ---- palette --------------------------------------------------------------------------- */
+
+/* Only the changed range goes to the device, and nothing when nothing changed; either
+ * way the range is empty afterwards. A locked surface makes it a fatal report. */
+TEST_F(DisplayDevice, PaletteTransferSendsTheChangedRange) {
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    uint32_t colours[256];
+    display.dirtyfirst = 256;
+    display.dirtylast = -1;
+    display.entries[5][0] = 1;
+    display.entries[5][1] = 2;
+    display.entries[5][2] = 3;
+    std::string text = traced(1, [] { setwinpalette(&display); });
+    EXPECT_EQ(text, "[DDRAW] setwinpalette\n");
+    getwinpalette(&display, colours);
+    EXPECT_NE(colours[5], 0xFF010203u);
+    EXPECT_EQ(display.dirtyfirst, 256);
+    EXPECT_EQ(display.dirtylast, -1);
+
+    display.dirtyfirst = 5;
+    display.dirtylast = 5;
+    text = traced(1, [] { setwinpalette(&display); });
+    EXPECT_EQ(text, "[DDRAW] setwinpalette\n[DDRAW] set entries (5, 1); err=0\n");
+    getwinpalette(&display, colours);
+    EXPECT_EQ(colours[5], 0xFF010203u);
+    EXPECT_EQ(display.dirtyfirst, 256);
+    EXPECT_EQ(display.dirtylast, -1);
+
+    /* A new mode loads the whole palette, changed or not. */
+    display.entries[0][1] = 0x40;
+    display.entries[255][2] = 0x50;
+    ASSERT_EQ(setgraphicsmode(display.modeindex), 1);
+    getwinpalette(&display, colours);
+    EXPECT_EQ(colours[0] & 0xFF00, 0x4000u);
+    EXPECT_EQ(colours[255] & 0xFF, 0x50u);
+
+    ASSERT_EQ(displaywindow(), 1);
+    setwinpalette(&display);
+    releasedisplaywindow();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], "setwinpalette - SURFACE MAY NOT BE LOCKED DURING SETPALETTE.\n");
+}
+
+/* ---- blits ------------------------------------------------------------------------------- */
+
+/* The 16 pixels of a 4 x 4 8-bit surface; with fill, written first. */
+std::vector<uint8_t> pixels(IDirectDrawSurface *surface, const std::vector<uint8_t> &fill = {}) {
+    DDSURFACEDESC desc;
+    memset(&desc, 0, sizeof desc);
+    desc.dwSize = sizeof desc;
+    IDirectDrawSurface_Lock(surface, nullptr, &desc, DDLOCK_WAIT, nullptr);
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < 16; i++) {
+        uint8_t &pixel = static_cast<uint8_t *>(desc.lpSurface)[i / 4 * desc.lPitch + i % 4];
+        pixel = fill.empty() ? pixel : fill[i];
+        out.push_back(pixel);
+    }
+    IDirectDrawSurface_Unlock(surface, desc.lpSurface);
+    return out;
+}
+
+/* A 4 x 4 8-bit system-memory surface holding fill. */
+IDirectDrawSurface *surfacewith(const std::vector<uint8_t> &fill) {
+    IDirectDrawSurface *surface = makesurface(
+        &display, 4, 4, 8, 0, 0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY, nullptr);
+    if (surface != nullptr) {
+        pixels(surface, fill);
+    }
+    return surface;
+}
+
+/* The options choose the device's rotation (0x3: 270 degrees) and the source colour
+ * key (0x10): each gives what the device gives for those effects, and nothing else. */
+TEST_F(DisplayDevice, BlitOptionsChooseRotationAndColourKey) {
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    std::vector<uint8_t> pattern(16), blank(16, 0x80);
+    for (size_t i = 0; i < 16; i++) {
+        pattern[i] = i == 0 ? 0xFF : (uint8_t)i; /* the key colour in one corner */
+    }
+    IDirectDrawSurface *source = surfacewith(pattern);
+    ASSERT_NE(source, nullptr);
+    RECT whole{0, 0, 4, 4};
+    auto bydevice = [&](DWORD flags, DWORD effects) {
+        IDirectDrawSurface *expect = surfacewith(blank);
+        DDBLTFX fx;
+        memset(&fx, 0, sizeof fx);
+        fx.dwSize = sizeof fx;
+        fx.dwDDFX = effects;
+        IDirectDrawSurface_Blt(expect, &whole, source, &whole, DDBLT_WAIT | DDBLT_DDFX | flags,
+                               &fx);
+        std::vector<uint8_t> out = pixels(expect);
+        IDirectDrawSurface_Release(expect);
+        return out;
+    };
+    auto byblitsurface = [&](int32_t options) {
+        IDirectDrawSurface *target = surfacewith(blank);
+        EXPECT_EQ(blitsurface(target, 0, 0, 4, 4, source, 0, 0, 4, 4, options), 1);
+        std::vector<uint8_t> out = pixels(target);
+        IDirectDrawSurface_Release(target);
+        return out;
+    };
+    std::vector<uint8_t> rotated = byblitsurface(0x3);
+    EXPECT_EQ(rotated, bydevice(0, DDBLTFX_ROTATE270));
+    EXPECT_NE(rotated, bydevice(0, DDBLTFX_ROTATE90));
+    std::vector<uint8_t> keyed = byblitsurface(0x13);
+    EXPECT_EQ(keyed, bydevice(DDBLT_KEYSRC, DDBLTFX_ROTATE270));
+    EXPECT_NE(keyed, rotated) << "the key pixel is left out";
+    IDirectDrawSurface_Release(source);
+}
+
+/* ---- the lock ---------------------------------------------------------------------------- */
+
+/* Locking the locked surface again answers 1 and touches nothing: no second hold of
+ * liblock, no new lock time. */
+TEST_F(DisplayDevice, LockingTheLockedSurfaceChangesNothing) {
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    ASSERT_EQ(backdisplaywindow(), 1);
+    locktick = 12345;
+    lastlocktime = 777;
+    EXPECT_EQ(locksurface(&display, display.back, nullptr), 1);
+    EXPECT_EQ(locktick, 12345u);
+    EXPECT_EQ(lastlocktime, 777);
+    locktick = GetTickCount();
+    unlocksurface(&display);
+    EXPECT_EQ(display.lockedsurface, nullptr);
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        enterlock(liblock);
+        entered = true;
+        leavelock(liblock);
+    });
+    other.join();
+    EXPECT_TRUE(entered) << "one unlock gives liblock up";
+    EXPECT_GE(maxlocktime, lastlocktime);
+}
+
+/* A full-screen display in the background is not locked: the failure is traced once
+ * however often it repeats, and the next success once. */
+TEST_F(DisplayDevice, LockFailureAndRecoveryTracedOncePerChange) {
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    plat_nullfocus(mainwindow(), 0);
+    ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() == 0; }));
+    std::string text = traced(4, [] {
+        EXPECT_EQ(displaywindow(), 0);
+        EXPECT_EQ(backdisplaywindow(), 0);
+    });
+    EXPECT_EQ(text, "[DDRAW] locksurface - FAILED TO LOCK SURFACE (00eacbad)\n");
+    EXPECT_EQ(lastlocktime, -1);
+
+    plat_nullfocus(mainwindow(), 1);
+    ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() != 0; }));
+    text = traced(4, [] {
+        EXPECT_EQ(displaywindow(), 1);
+        EXPECT_EQ(backdisplaywindow(), 1);
+    });
+    EXPECT_EQ(text, "[DDRAW] locksurface - RESTORED\n");
+    EXPECT_EQ(lockfailed, 0);
+    releasedisplaywindow();
+}
+
+/* Windowed, the primary is the desktop: a window locked over it, and a fill of it, start
+ * at the client area; a window over another surface starts at its first pixel. */
+TEST_F(DisplayDevice, WindowedPrimaryStartsAtTheClientArea) {
+    graphicsup(GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    ASSERT_TRUE(display.originx > 0 || display.originy > 0);
+    ASSERT_EQ(fillsurface(display.primary, 0, 0, 1, 1, 0x2A), 1);
+    ASSERT_EQ(displaywindow(), 1);
+    DDSURFACEDESC desc = describe(display.primary);
+    const auto *base = static_cast<uint8_t *>(display.lockedpixels);
+    EXPECT_EQ(currentwindow.data,
+              base + display.originy * desc.lPitch +
+                  display.originx * (int32_t)(desc.ddpfPixelFormat.dwRGBBitCount / 8));
+    EXPECT_EQ(currentwindow.pitch, (int32_t)desc.lPitch);
+    EXPECT_EQ(currentwindow.data[0], 0x2A);
+    ASSERT_EQ(backdisplaywindow(), 1);
+    EXPECT_EQ(currentwindow.data, display.lockedpixels);
+    releasedisplaywindow();
+}
+
+/* Lost surfaces are restored by the lock, whichever of primary and back is locked: both
+ * come back, the palette is loaded again whole, and the display-changed hook runs. */
+TEST_F(DisplayDevice, LostSurfacesAreRestoredWithThePalette) {
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    for (int32_t (*lock)(void) : {displaywindow, backdisplaywindow}) {
+        plat_ddrawloseall();
+        display.entries[7][0] = 9;
+        display.entries[7][1] = 8;
+        display.entries[7][2] = 7;
+        display.dirtyfirst = 7;
+        display.dirtylast = 7;
+        const int32_t changes = displaychangecount;
+        std::string text = traced(12, [&] { EXPECT_EQ(lock(), 1); });
+        EXPECT_EQ(text, "[DDRAW] SURFACE LOST, RESTORING\n"
+                        "[DDRAW] relock = 0\n"
+                        "[DDRAW] reset palette entries (0)\n"
+                        "[DDRAW] reset palette (0)\n"
+                        "[DDRAW] restore done\n");
+        releasedisplaywindow();
+        EXPECT_EQ(surfacelost(display.primary), 0);
+        EXPECT_EQ(surfacelost(display.back), 0);
+        EXPECT_EQ(displaychangecount, changes + 1);
+        EXPECT_EQ(display.dirtyfirst, 256);
+        EXPECT_EQ(display.dirtylast, -1);
+        uint32_t colours[256];
+        getwinpalette(&display, colours);
+        EXPECT_EQ(colours[7], 0xFF090807u);
+    }
+}
+
+/* A surface that stays lost fails the lock with the lost code; the program carries on
+ * with the stand-by window. */
+TEST_F(DisplayDevice, SurfaceThatStaysLostFailsTheLock) {
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    plat_ddrawloseall();
+    plat_ddrawfailrestore(1);
+    std::string text = traced(4, [] { EXPECT_EQ(displaywindow(), 0); });
+    EXPECT_EQ(text, "[DDRAW] locksurface - FAILED TO LOCK SURFACE (000001c2)\n");
+    EXPECT_EQ(currentwindow.width, 8);
+    DDSURFACEDESC desc;
+    EXPECT_EQ(lockwithrestore(nullptr, display.back, &desc), 0x1C2);
+    EXPECT_EQ(testlocksurface(display.back), 0);
+}
+
+/* A surface that is restored but still cannot be locked (here: someone else holds its
+ * lock) has the display rebuilt; the lock then holds the rebuilt surface in the same
+ * role, and the window addresses it. */
+TEST_F(DisplayDevice, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    IDirectDrawSurface *old = display.back;
+    const int32_t created = display.createcount;
+    DDSURFACEDESC held;
+    memset(&held, 0, sizeof held);
+    held.dwSize = sizeof held;
+    ASSERT_EQ(IDirectDrawSurface_Lock(old, nullptr, &held, DDLOCK_WAIT, nullptr), DD_OK);
+    plat_ddrawloseall();
+    std::string text = traced(11, [] { EXPECT_EQ(backdisplaywindow(), 1); });
+    EXPECT_NE(text.find("[DDRAW] relock = 1ae\n[DDRAW] restore failed, reiniting\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[DDRAW] reinit lock = 0\n"), std::string::npos);
+    EXPECT_NE(text.find("[DDRAW] restore done\n"), std::string::npos);
+    EXPECT_GT(display.createcount, created);
+    ASSERT_NE(display.back, nullptr);
+    EXPECT_EQ(display.lockedsurface, display.back);
+    EXPECT_EQ(currentwindow.surface, display.back);
+    EXPECT_EQ(getbackwindow()->surface, display.back);
+    EXPECT_EQ(static_cast<void *>(currentwindow.data), display.lockedpixels);
+    releasedisplaywindow();
+}
+
+/* The relock gives liblock up between unlock and lock. When another thread flips the
+ * pages meanwhile, the locked back buffer's pixels have moved: the relock fails and
+ * drawing goes to the stand-by window. */
+TEST_F(DisplayDevice, RelockAtAnotherAddressFails) {
+    graphicsup(GRF_FULLSCREEN);
+    ASSERT_EQ(display.pages, 2);
+    ASSERT_EQ(backdisplaywindow(), 1);
+    void *before = display.lockedpixels;
+    EXPECT_EQ(relocksurface(&display), 1);
+    EXPECT_EQ(display.lockedpixels, before);
+
+    std::atomic<bool> flipped{false};
+    std::thread flipper([&] {
+        enterlock(liblock);
+        IDirectDrawSurface_Flip(display.primary, nullptr, DDFLIP_WAIT);
+        flipped = true;
+        leavelock(liblock);
+    });
+    std::string text;
+    int32_t result = 1;
+    const uint32_t start = GetTickCount();
+    while (result == 1 && GetTickCount() - start < 5000) {
+        text = traced(3, [&] { result = relocksurface(&display); });
+    }
+    flipper.join();
+    ASSERT_TRUE(flipped);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, "relocksurface failed\n");
+    EXPECT_EQ(lastlocktime, 0);
+    EXPECT_EQ(display.lockedsurface, nullptr);
+    EXPECT_EQ(currentwindow.surface, nullptr);
+    EXPECT_EQ(relocksurface(&display), 1) << "nothing locked";
+}
+
+/* flipdisplay releases the lock and flips; flipdone and waitblitdone follow the
+ * device's still-drawing answers. */
+TEST_F(DisplayDevice, FlipAndStatus) {
+    graphicsup(GRF_FULLSCREEN);
+    ASSERT_EQ(backdisplaywindow(), 1);
+    EXPECT_EQ(flipdisplay(&display, 1), 1);
+    EXPECT_EQ(display.lockedsurface, nullptr);
+    plat_ddrawstilldrawing(1);
+    EXPECT_EQ(flipdone(&display), 0);
+    EXPECT_EQ(flipdone(&display), 1);
+    plat_ddrawstilldrawing(3);
+    waitblitdone(display.back);
+    EXPECT_EQ(flipdone(&display), 1) << "the busy answers were used up";
+}
+
+} // namespace
