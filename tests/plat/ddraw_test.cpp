@@ -320,6 +320,10 @@ TEST_F(DDraw, DisplayModeSwitches) {
     EXPECT_EQ(IDirectDraw_SetCooperativeLevel(other, hwnd, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN),
               DDERR_EXCLUSIVEMODEALREADYSET);
     EXPECT_EQ(IDirectDraw_SetCooperativeLevel(other, hwnd, DDSCL_EXCLUSIVE), DDERR_INVALIDPARAMS);
+    /* Once the first leaves exclusive mode, the second can have it. */
+    ASSERT_EQ(IDirectDraw2_SetCooperativeLevel(dd, hwnd, DDSCL_NORMAL), DD_OK);
+    EXPECT_EQ(IDirectDraw_SetCooperativeLevel(other, hwnd, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN),
+              DD_OK);
     IDirectDraw_Release(other);
     IDirectDraw2_Release(dd);
 
@@ -357,6 +361,9 @@ TEST_F(DDraw, PrimaryIsTheScreen) {
     d = describe(s);
     EXPECT_EQ(d.ddpfPixelFormat.dwRGBBitCount, 32u);
     EXPECT_EQ(d.lPitch, 33 * 4);
+    IDirectDrawSurface_Release(s);
+    ASSERT_EQ(make(DDSCAPS_OFFSCREENPLAIN, 5, 1, &s, 0, 8), DD_OK);
+    EXPECT_EQ(describe(s).lPitch, 8); /* rows start on 4 bytes */
     EXPECT_EQ(make(DDSCAPS_OFFSCREENPLAIN, 0, 0, &s), DDERR_INVALIDPARAMS);
     EXPECT_EQ(make(DDSCAPS_OFFSCREENPLAIN | DDSCAPS_ZBUFFER, 4, 4, &s), DDERR_INVALIDCAPS);
     EXPECT_EQ(make(DDSCAPS_OFFSCREENPLAIN, 4, 4, &s, 0, 12), DDERR_INVALIDPIXELFORMAT);
@@ -532,6 +539,9 @@ TEST_F(DDraw, ModeFaults) {
 
     plat_ddrawreset();
     EXPECT_EQ(IDirectDraw2_SetDisplayMode(dd, 640, 480, 16, 0, 0), DD_OK);
+    plat_ddrawrefusemode(0, 0, 16);
+    EXPECT_EQ(IDirectDraw2_SetDisplayMode(dd, 800, 600, 16, 0, 0), DDERR_INVALIDMODE);
+    EXPECT_EQ(IDirectDraw2_SetDisplayMode(dd, 800, 600, 8, 0, 0), DD_OK);
 }
 
 TEST_F(DDraw, SurfaceFaults) {
@@ -693,8 +703,7 @@ TEST_F(Blit, CopyStretchAndFill) {
     /* BltFast: the source's size at a point, with its colour key when asked. */
     DDCOLORKEY key{5, 5};
     IDirectDrawSurface_SetColorKey(src, DDCKEY_SRCBLT, &key);
-    ASSERT_EQ(IDirectDrawSurface_BltFast(dst, 3, 1, src, nullptr, 1 /* DDBLTFAST_SRCCOLORKEY */),
-              DD_OK);
+    ASSERT_EQ(IDirectDrawSurface_BltFast(dst, 3, 1, src, nullptr, DDBLTFAST_SRCCOLORKEY), DD_OK);
     EXPECT_EQ(pixels(dst)[2], (std::vector<int>{0, 0, 0, 4, 0x34, 6}));
 
     RECT out{5, 0, 7, 1};
@@ -967,6 +976,11 @@ TEST_F(DDraw, VerticalBlank) {
     EXPECT_TRUE(r == DD_OK || r == DDERR_VERTICALBLANKINPROGRESS);
     EXPECT_LT(line, 480u + 480u / 20);
     EXPECT_EQ(r == DDERR_VERTICALBLANKINPROGRESS, line >= 480u);
+    /* The beam reaches the blank within a frame. */
+    BOOL blank = FALSE;
+    for (DWORD start = GetTickCount(); !blank && GetTickCount() - start < 1000;)
+        IDirectDraw2_GetVerticalBlankStatus(dd, &blank);
+    EXPECT_TRUE(blank);
     EXPECT_EQ(IDirectDraw2_WaitForVerticalBlank(dd, DDWAITVB_BLOCKBEGIN, nullptr), DD_OK);
     EXPECT_EQ(IDirectDraw2_WaitForVerticalBlank(dd, DDWAITVB_BLOCKEND, nullptr), DD_OK);
     EXPECT_EQ(IDirectDraw2_WaitForVerticalBlank(dd, DDWAITVB_BLOCKBEGINEVENT, nullptr),

@@ -550,7 +550,7 @@ HRESULT WINAPI dd1_SetDisplayMode(IDirectDraw *This, DWORD w, DWORD h, DWORD bpp
 
 HRESULT WINAPI dd2_SetDisplayMode(IDirectDraw2 *This, DWORD w, DWORD h, DWORD bpp, DWORD refresh,
                                   DWORD flags) {
-    if (flags & ~(DWORD)0x1) /* only DDSDM_STANDARDVGAMODE exists */
+    if (flags & ~(DWORD)DDSDM_STANDARDVGAMODE)
         return DDERR_INVALIDPARAMS;
     guard held(ddlock());
     return setmode(obj(This), w, h, bpp, refresh);

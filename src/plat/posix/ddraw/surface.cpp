@@ -151,11 +151,9 @@ HRESULT WINAPI s_Blt(I *This, LPRECT dstrect, I *src, LPRECT srcrect, DWORD flag
     return r;
 }
 
-constexpr DWORD bltfastsrckey = 0x1, bltfastdestkey = 0x2;
-
 template <class I>
 HRESULT WINAPI s_BltFast(I *This, DWORD x, DWORD y, I *src, LPRECT srcrect, DWORD trans) {
-    if (!src || (trans & bltfastdestkey))
+    if (!src || (trans & DDBLTFAST_DESTCOLORKEY))
         return src ? DDERR_UNSUPPORTED : DDERR_INVALIDPARAMS;
     HRESULT r;
     {
@@ -163,7 +161,8 @@ HRESULT WINAPI s_BltFast(I *This, DWORD x, DWORD y, I *src, LPRECT srcrect, DWOR
         ddsurface *from = sur(src);
         RECT sr = srcrect ? *srcrect : whole(from);
         RECT dr{(LONG)x, (LONG)y, (LONG)x + (sr.right - sr.left), (LONG)y + (sr.bottom - sr.top)};
-        r = blt(sur(This), &dr, from, &sr, (trans & bltfastsrckey) ? DDBLT_KEYSRC : 0, nullptr);
+        r = blt(sur(This), &dr, from, &sr, (trans & DDBLTFAST_SRCCOLORKEY) ? DDBLT_KEYSRC : 0,
+                nullptr);
     }
     flushpresent();
     return r;
