@@ -441,17 +441,19 @@ TEST(PresentSdl, FrameFromAnotherThreadIsShownByTheWindowThreadScaledWhenFullScr
     HWND h = sdlwindow(0, 0, 8, 4);
     SDL_Window *win = onlywindow();
     ASSERT_NE(win, nullptr);
-    testframe t(4, 2, 16);
+    testframe t(3, 2, 16);
     t.masks(0xF800, 0x07E0, 0x001F);
     t.put(0, 0, 0xF800);
-    t.put(3, 1, 0x001F);
+    t.put(1, 0, 0x07E0);
+    t.put(2, 1, 0x001F);
     t.f.hwnd = h;
     std::thread game([&] { plat_presentframe(&t.f); });
-    /* the window thread pumps: the frame (4x2 on an 8x4 window) is scaled to fill it */
-    EXPECT_TRUE(pumpuntil(h, [&] { return onscreen(win, 7, 3) == 0x0000FF; }));
-    EXPECT_EQ(
-        std::vector<uint32_t>({onscreen(win, 0, 0), onscreen(win, 1, 1), onscreen(win, 2, 0)}),
-        std::vector<uint32_t>({0xFF0000, 0xFF0000, 0}));
+    /* the window thread pumps: the frame (3x2 on an 8x4 window) is scaled twice, centred
+     * between black columns */
+    EXPECT_TRUE(pumpuntil(h, [&] { return onscreen(win, 6, 3) == 0x0000FF; }));
+    EXPECT_EQ(std::vector<uint32_t>({onscreen(win, 0, 0), onscreen(win, 1, 0), onscreen(win, 2, 1),
+                                     onscreen(win, 3, 0), onscreen(win, 7, 3)}),
+              std::vector<uint32_t>({0, 0xFF0000, 0xFF0000, 0x00FF00, 0}));
     game.join();
 
     /* a second frame while the window thread does not pump is shown by the game thread
@@ -463,7 +465,7 @@ TEST(PresentSdl, FrameFromAnotherThreadIsShownByTheWindowThreadScaledWhenFullScr
         plat_presentframe(&t.f);
     });
     second.join();
-    EXPECT_EQ(onscreen(win, 0, 0), 0xFFFFFFu);
+    EXPECT_EQ(onscreen(win, 1, 0), 0xFFFFFFu);
     DestroyWindow(h);
 }
 

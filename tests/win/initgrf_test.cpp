@@ -281,6 +281,7 @@ TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
     const uint8_t red[3] = {0xFF, 0, 0};
     setpalette(5, 1, red); /* graphics down: the system palette only */
     EXPECT_EQ(systempalette[5], 0xFFFF0000u);
+    EXPECT_EQ(systempalette[6], 0u);
     EXPECT_EQ(display.entries[5][0], 0);
     initgraphics(640, 480, 8);
     ASSERT_EQ(graphicsstate, GRAPHICS_UP);
