@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -491,10 +492,22 @@ TEST_F(DisplayDevice, ModeXPrimaryIsMadeAgainWithTwoPages) {
     EXPECT_EQ(info.flags & DMI_BLT, 0);
 }
 
-/* More than two pages is refused before anything is made. */
-TEST_F(DisplayDevice, OnlyOneOrTwoPages) {
+/* One or two pages: none asked for means one, and no back buffer at all; the current
+ * mode (the first here) is marked as flipping on a card that flips. More than two is
+ * refused before anything is made. */
+TEST_F(DisplayDevice, PagesRequested) {
+    useprofile("mode 640x480x8 60\n");
     opendevice(1);
-    ASSERT_EQ(setdisplaymode(&display, -1), 1);
+    applygraphicsflags();
+    ASSERT_EQ(setdisplaymode(&display, 0), 1);
+    display.pagesrequested = 0;
+    display.pages = 1;
+    ASSERT_EQ(configwindisplay(&display), 1);
+    EXPECT_EQ(display.pagesrequested, 1);
+    EXPECT_EQ(display.back, nullptr);
+    EXPECT_EQ(display.backwindow, nullptr);
+    EXPECT_NE(static_cast<displaymode *>(display.modelist)[0].flags & DM_CANFLIP, 0u);
+
     display.pagesrequested = 3;
     EXPECT_EQ(configwindisplay(&display), 0);
     EXPECT_STREQ(grfop_error.load(), "ONLY 1 OR 2 VIDEO PAGES SUPPORTED.");
@@ -506,8 +519,11 @@ TEST_F(DisplayDevice, OnlyOneOrTwoPages) {
 /* Only the changed range goes to the device, and nothing when nothing changed; either
  * way the range is empty afterwards. A locked surface makes it a fatal report. */
 TEST_F(DisplayDevice, PaletteTransferSendsTheChangedRange) {
-    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     uint32_t colours[256];
+    memset(colours, 0x55, sizeof colours);
+    getwinpalette(&display, colours);
+    EXPECT_EQ(std::count(colours, colours + 256, 0u), 256) << "no palette: all black";
+    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     display.dirtyfirst = 256;
     display.dirtylast = -1;
     display.entries[5][0] = 1;
