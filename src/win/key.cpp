@@ -66,3 +66,11 @@ void setlockkey(int32_t which, int32_t state) {
     keybd_event(key.vk, key.scan, key.extended, 0);
     keybd_event(key.vk, key.scan, key.extended | KEYEVENTF_KEYUP, 0);
 }
+
+void numlockon(void) {
+    setlockkey(1, 1);
+}
+
+void numlockoff(void) {
+    setlockkey(1, 0);
+}

@@ -8,6 +8,7 @@
  */
 #include "thistle/mouse.h"
 
+#include "thistle/initgrf.h"
 #include "thistle/startup.h"
 #include "thistle/threads.h"
 
@@ -55,13 +56,13 @@ int32_t mousetrackx = 0, mousetracky = 0, mousetrackbuttons = 0;
 int32_t mousex = 0, mousey = 0, mousebuttons = 0;
 int32_t mouseshowcount = 0;
 
-/* The box is the display record's size: graphics initialisation sets it to the screen
- * it publishes. */
+/* The box spans the screen as graphics initialisation published it; like the rest of
+ * the box, its far corner is inclusive. */
 int32_t initmouse(void) {
     mouseminx = 0;
     mouseminy = 0;
-    mousemaxx = display.width;
-    mousemaxy = display.height;
+    mousemaxx = screenwidth;
+    mousemaxy = screenheight;
     mouseshowcount = 0;
     mousehooks[0] = hidehook;
     mousehooks[1] = hidehook;
@@ -89,6 +90,45 @@ void mouseevent(int32_t x, int32_t y, int32_t buttons, int32_t notify) {
     if (notify != 0 && mousehooks[4] != nullptr) {
         mousehooks[4](buttons);
     }
+}
+
+void setmousebox(int32_t minx, int32_t miny, int32_t maxx, int32_t maxy) {
+    mouseminx = minx;
+    mouseminy = miny;
+    mousemaxx = maxx;
+    mousemaxy = maxy;
+    mouseevent(mousetrackx, mousetracky, mousetrackbuttons, 0);
+}
+
+void getmousebox(int32_t *minx, int32_t *miny, int32_t *maxx, int32_t *maxy) {
+    if (minx != nullptr) {
+        *minx = mouseminx;
+    }
+    if (miny != nullptr) {
+        *miny = mouseminy;
+    }
+    if (maxx != nullptr) {
+        *maxx = mousemaxx;
+    }
+    if (maxy != nullptr) {
+        *maxy = mousemaxy;
+    }
+}
+
+int32_t readmouse(void) {
+    return mousehooks[3](0);
+}
+
+void setmousepos(int32_t x, int32_t y) {
+    int32_t cx = clamp(x, mouseminx, mousemaxx);
+    int32_t cy = clamp(y, mouseminy, mousemaxy);
+    enterlock(liblock);
+    mousetrackx = cx;
+    mousetracky = cy;
+    mousex = cx;
+    mousey = cy;
+    placecursor(nullptr, cx, cy);
+    leavelock(liblock);
 }
 
 void getmouse(int32_t *buttons, int32_t *x, int32_t *y) {
