@@ -7,6 +7,7 @@
 
 #include "thistle/memutil.h"
 #include "thistle/connect.h"
+#include "thistle/createw.h"
 #include "thistle/ddraw.h"
 #include "thistle/layer.h"
 #include "thistle/memstd.h"
@@ -22,8 +23,12 @@
 #include "thistle/syshelp.h"
 #include "thistle/systask.h"
 #include "thistle/queue.h"
+#include "thistle/row.h"
 #include "thistle/threads.h"
 #include "thistle/timer.h"
 #include "thistle/unpack.h"
+#include "thistle/validwin.h"
+#include "thistle/vidwin.h"
+#include "thistle/window.h"
 
 #endif /* THISTLE_H */

@@ -15,7 +15,7 @@ fi
 packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev   # compilers, sanitizer runtimes
   libgtest-dev libgmock-dev libbenchmark-dev          # tests and benchmarks
-  libsdl2-dev                                         # the display backend
+  libsdl2-dev libx11-dev                              # the display backend; X read-back in tests
   xvfb xdotool                                        # a real X display and input for end-to-end tests
   libpng-dev zlib1g-dev                               # PNG input of the packing tool
   liblz4-dev libzstd-dev libsquish-dev                # peers of the packing benchmarks

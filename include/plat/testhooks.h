@@ -14,6 +14,7 @@
 #include "plat/win32.h"
 
 #include <cstddef>
+#include <cstdint>
 
 /* ---- display backend ------------------------------------------------------------- */
 
@@ -48,6 +49,22 @@ int plat_nullscreensaver(void);
 const char *plat_backendname(void);
 /* Shuts the backend in use down; the caller's windows must be destroyed first. */
 void plat_backendshutdown(void);
+
+/* ---- presented frames (headless backend) ------------------------------------------ */
+
+/* The headless backend keeps the last frame of the software display that was presented
+ * (plat/backend.h): the part its window shows (the view rectangle; full screen: the whole
+ * mode), as 0x00RRGGBB pixels. THISTLE_SCREENSHOT=path writes it there as a PNG each time
+ * a frame is presented (see docs/display.md). */
+
+/* The number of frames presented so far in this process (0: none yet) and the last one's
+ * size at width and height (0 x 0 before the first). With pixels non-null and room there
+ * for maxpixels >= width * height pixels, the last frame is copied there, rows of width
+ * pixels one after the other; otherwise pixels is left alone. */
+unsigned long plat_nulllastframe(int *width, int *height, uint32_t *pixels, size_t maxpixels);
+/* Writes the last frame to path as an 8-bit RGB PNG; 1 on success, 0 when no frame was
+ * presented yet or the file cannot be written. */
+int plat_nullwritepng(const char *path);
 
 /* ---- headless input --------------------------------------------------------------- */
 

@@ -36,6 +36,7 @@
 #include "thistle/systask.h"
 #include "thistle/threads.h"
 #include "thistle/timer.h"
+#include "thistle/window.h"
 
 #include <algorithm>
 #include <atomic>

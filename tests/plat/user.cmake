@@ -27,3 +27,23 @@ thistle_test(user_find_test
   TIMEOUT 30)
 target_compile_definitions(user_find_test PRIVATE USERCHILD_PATH="$<TARGET_FILE:userchild>")
 add_dependencies(user_find_test userchild)
+
+# Frames of the software display: the conversion, the headless backend's last frame and
+# PNG, the SDL backend's window contents on the dummy driver; the layer's internal
+# backend header is what the suite tests.
+find_package(PNG REQUIRED)
+thistle_test(present_test
+  SOURCES present_test.cpp
+  LIBS thistleplat SDL2::SDL2 PNG::PNG
+  TIMEOUT 30)
+target_include_directories(present_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat)
+
+# A presented frame read back from an X server of the case's own (Xvfb). SDL's X11 code
+# is not built for ThreadSanitizer: kept out of that run.
+find_package(X11 REQUIRED)
+thistle_test(present_x11_test
+  SOURCES present_x11_test.cpp
+  LIBS thistleplat X11::X11
+  TIMEOUT 60
+  LABELS singlethread)
+target_include_directories(present_x11_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat)

@@ -6,7 +6,15 @@
  * sleeps on its queue. The screen is THISTLE_SCREEN=WxH (default 640x480), read
  * at each query. Message boxes write one line "<caption>: <text>" to standard error
  * and are answered with IDOK at once.
- * Threads: any thread may call anything; one lock guards the window records.
+ * Frames: the last one presented is kept as the window showed it (its view rectangle,
+ * full screen the whole mode) in the surface's own format with its palette, and turned
+ * into 0x00RRGGBB only when a test reads it or a PNG is written: presenting costs a copy
+ * of the rows that changed. THISTLE_SCREENSHOT=path writes the PNG at every present,
+ * not at exit: ExitProcess ends the process without running exit handlers, and the
+ * file should hold the last frame however the program ends. It is written beside the
+ * path and renamed over it, so a reader never sees half a file.
+ * Threads: any thread may call anything; one lock guards the window records, another
+ * the last frame.
  */
 #include "plat/testhooks.h"
 
@@ -14,11 +22,13 @@
 #include "posix/kernel.h"
 #include "posix/user/input.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <png.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -134,10 +144,153 @@ void nullscreensaver(int allowed) {
     screensaverallowed.store(allowed);
 }
 
-/* Shows nothing yet. */
-void nullpresent(void *, const plat_frame *) {}
+/* The last frame: the part of the view inside the frame (`inside`, view coordinates)
+ * as raw rows, the rest of the view black. */
+struct lastframe {
+    int width = 0, height = 0; /* the view's size */
+    RECT inside{};
+    int bitcount = 0;
+    DWORD rmask = 0, gmask = 0, bmask = 0;
+    BYTE palette[256][4] = {};
+    int pitch = 0;
+    std::vector<uint8_t> raw;
+    RECT source{}; /* inside, in frame coordinates, and the frame's size: what decides */
+    int framewidth = 0, frameheight = 0; /* whether a present may copy only its dirty part */
+    unsigned long frames = 0;
+};
+
+std::mutex framelock;
+lastframe last; /* framelock */
+
+bool sameplace(const RECT &a, const RECT &b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+/* The kept frame as 0x00RRGGBB rows of last.width pixels; framelock held. */
+void lastxrgb(uint32_t *out) {
+    std::fill(out, out + (size_t)last.width * last.height, 0u);
+    plat_frame f{};
+    f.pixels = last.raw.data();
+    f.pitch = last.pitch;
+    f.width = last.inside.right - last.inside.left;
+    f.height = last.inside.bottom - last.inside.top;
+    f.bitcount = last.bitcount;
+    f.rmask = last.rmask;
+    f.gmask = last.gmask;
+    f.bmask = last.bmask;
+    f.palette = last.palette;
+    plat_frametoxrgb(&f, RECT{0, 0, f.width, f.height},
+                     out + (size_t)last.inside.top * last.width + last.inside.left, last.width * 4);
+}
+
+/* Encodes rows of 0x00RRGGBB pixels; false when libpng gave up. */
+bool encodepng(png_structp png, png_infop info, FILE *file, const uint32_t *xrgb, int width,
+               int height, png_byte *row) {
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; y++) {
+        const uint32_t *p = xrgb + (size_t)y * width;
+        for (int x = 0; x < width; x++) {
+            row[3 * x] = (png_byte)(p[x] >> 16);
+            row[3 * x + 1] = (png_byte)(p[x] >> 8);
+            row[3 * x + 2] = (png_byte)p[x];
+        }
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    return true;
+}
+
+/* framelock held */
+int writepng(const char *path) {
+    if (last.frames == 0)
+        return 0;
+    FILE *file = fopen(path, "wb");
+    if (!file)
+        return 0;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<uint32_t> xrgb((size_t)last.width * last.height);
+    std::vector<png_byte> row((size_t)last.width * 3);
+    lastxrgb(xrgb.data());
+    bool ok = info && encodepng(png, info, file, xrgb.data(), last.width, last.height, row.data());
+    png_destroy_write_struct(&png, &info);
+    return fclose(file) == 0 && ok;
+}
+
+void nullpresent(void *, const plat_frame *f) {
+    RECT view = f->fullscreen || f->view.right <= f->view.left || f->view.bottom <= f->view.top
+                    ? RECT{0, 0, f->width, f->height}
+                    : f->view;
+    RECT src{std::max<LONG>(view.left, 0), std::max<LONG>(view.top, 0),
+             std::min<LONG>(view.right, f->width), std::min<LONG>(view.bottom, f->height)};
+    if (src.right < src.left)
+        src.right = src.left;
+    if (src.bottom < src.top)
+        src.bottom = src.top;
+    const int bytes = f->bitcount / 8;
+    std::lock_guard<std::mutex> guard(framelock);
+    RECT copy = f->dirty;
+    if (last.frames == 0 || !sameplace(src, last.source) || f->width != last.framewidth ||
+        f->height != last.frameheight || f->bitcount != last.bitcount || f->rmask != last.rmask ||
+        f->gmask != last.gmask || f->bmask != last.bmask) {
+        last.width = view.right - view.left;
+        last.height = view.bottom - view.top;
+        last.inside = RECT{src.left - view.left, src.top - view.top, src.right - view.left,
+                           src.bottom - view.top};
+        last.source = src;
+        last.framewidth = f->width;
+        last.frameheight = f->height;
+        last.bitcount = f->bitcount;
+        last.rmask = f->rmask;
+        last.gmask = f->gmask;
+        last.bmask = f->bmask;
+        last.pitch = (src.right - src.left) * bytes;
+        last.raw.assign((size_t)last.pitch * (src.bottom - src.top), 0);
+        copy = src;
+    }
+    if (f->palette)
+        memcpy(last.palette, f->palette, sizeof last.palette);
+    copy = RECT{std::max(copy.left, src.left), std::max(copy.top, src.top),
+                std::min(copy.right, src.right), std::min(copy.bottom, src.bottom)};
+    if (copy.left < copy.right) {
+        const auto *from = static_cast<const uint8_t *>(f->pixels);
+        const size_t length = (size_t)(copy.right - copy.left) * bytes;
+        for (LONG y = copy.top; y < copy.bottom; y++)
+            memcpy(last.raw.data() + (size_t)(y - src.top) * last.pitch +
+                       (size_t)(copy.left - src.left) * bytes,
+                   from + (ptrdiff_t)y * f->pitch + (ptrdiff_t)copy.left * bytes, length);
+    }
+    last.frames++;
+    const char *shot = getenv("THISTLE_SCREENSHOT");
+    if (shot && *shot) {
+        std::string temp = std::string(shot) + ".new";
+        if (writepng(temp.c_str()))
+            rename(temp.c_str(), shot);
+        else
+            remove(temp.c_str());
+    }
+}
 
 } // namespace
+
+unsigned long plat_nulllastframe(int *width, int *height, uint32_t *pixels, size_t maxpixels) {
+    std::lock_guard<std::mutex> guard(framelock);
+    *width = last.width;
+    *height = last.height;
+    if (pixels && last.frames && maxpixels >= (size_t)last.width * last.height)
+        lastxrgb(pixels);
+    return last.frames;
+}
+
+int plat_nullwritepng(const char *path) {
+    std::lock_guard<std::mutex> guard(framelock);
+    return writepng(path);
+}
 
 int plat_nullscreensaver(void) {
     return screensaverallowed.load();

@@ -20,7 +20,19 @@
  * Limits: no system-modal boxes (SDL has none; every box is modal to the calling thread): a box
  * with MB_SYSTEMMODAL or MB_SETFOREGROUND takes "always on top" from our windows while
  * it is up, so a topmost full-screen window of ours cannot hide it.
- * Rendering is software: each window's own surface, filled and presented directly.
+ * Rendering is software: background fills go to each window's own surface directly.
+ * Frames of the software display (present) are shown by the event thread: the
+ * presenting thread turns the visible part into 0x00RRGGBB pixels in the window's frame
+ * buffer (under the window's `framelock`, not sdllock, so a message box does not stop
+ * it) and wakes the event thread, which copies what changed into a streaming texture of
+ * the window's software renderer and presents it. One frame is in flight at a time: a
+ * presenting thread waits until the frame before was taken, up to `takeovermms`; when
+ * the event thread is busy elsewhere that long, or the presenting thread is the event
+ * thread itself, or there is none, the presenting thread shows the frame itself (under
+ * sdllock, like every SDL call of ours). A full-screen frame is scaled to the window
+ * with SDL's logical size, letterboxed: 1:1 on a window of the mode's size, scaled on a
+ * full-screen desktop window; a windowed frame is the client area, 1:1. A window that
+ * has shown a frame repaints it instead of the background colour (expose, erase).
  */
 #include "backend.h"
 
@@ -45,6 +57,22 @@ struct sdlwindow {
      * (and of earlier ones still on their way) are echoes, not moves of its own. */
     int x, y, width, height;
     Uint32 placedat;
+
+    /* Presentation (sdllock): made on the first frame shown. */
+    SDL_Renderer *renderer = nullptr;
+    SDL_Texture *texture = nullptr;
+    int texwidth = 0, texheight = 0;
+    bool repaint = false; /* exposed: show the last frame again */
+
+    /* The frame to show (framelock): the view as 0x00RRGGBB, what changed since the
+     * event thread last took it, and whether it has been taken. */
+    std::mutex framelock;
+    std::condition_variable taken;
+    std::vector<uint32_t> frame;
+    int framewidth = 0, frameheight = 0;
+    bool fullscreen = false;
+    SDL_Rect changed{0, 0, 0, 0};
+    bool pending = false;
 };
 
 /* An event read from SDL, handed to the layer once sdllock is released. */
@@ -72,6 +100,20 @@ bool woken = false; /* wakelock */
 /* How often a waiting event thread looks at the window system: the most window-system
  * input waits before it becomes a message. */
 constexpr int pollms = 4;
+
+/* The event thread, for presenting threads that must not wait for sdllock to learn it:
+ * a default id while there is none. Written with eventthread. */
+std::atomic<std::thread::id> reader{};
+
+/* The windows a presenting thread may still reach: present holds livelock while it
+ * fills a window's frame, and a window leaves this list (under it) before it is freed.
+ * Order: sdllock, then livelock, then a window's framelock. */
+std::mutex livelock;
+std::vector<sdlwindow *> live; /* livelock */
+
+/* How long a presenting thread waits for the event thread to take the frame before
+ * (a busy event thread): then it shows that frame itself. Three 60 Hz frames. */
+constexpr int takeovermms = 50;
 
 /* PC (set 1) scan codes of the keys SDL reports, with the E0 prefix flag; keys not
  * listed are not reported. Print Screen is E0 37, as Windows reports it. */
@@ -225,6 +267,9 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
             out.push_back({input::close, h, 0, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_EXPOSED:
+            for (sdlwindow *w : windows)
+                if (w->id == ev.window.windowID)
+                    w->repaint = true;
             out.push_back({input::invalidate, h, 0, 0, 0, 0});
             break;
         case SDL_WINDOWEVENT_MINIMIZED:
@@ -301,6 +346,69 @@ void translate(const SDL_Event &ev, std::vector<input> &out) {
     }
 }
 
+/* sdllock held */
+void droprenderer(sdlwindow *sw) {
+    if (sw->texture)
+        SDL_DestroyTexture(sw->texture);
+    if (sw->renderer)
+        SDL_DestroyRenderer(sw->renderer);
+    sw->texture = nullptr;
+    sw->renderer = nullptr;
+}
+
+/* Takes the window's pending frame into its texture and presents it; with again, also
+ * shows the last one when nothing is pending. sdllock held. */
+void showframe(sdlwindow *sw, bool again) {
+    bool fullscreen;
+    int width, height;
+    {
+        std::lock_guard<std::mutex> held(sw->framelock);
+        if (!sw->pending && !(again && sw->texture))
+            return;
+        sw->repaint = false;
+        if (!sw->renderer)
+            sw->renderer = SDL_CreateRenderer(sw->win, -1, SDL_RENDERER_SOFTWARE);
+        if (!sw->renderer) {
+            sw->pending = false;
+            sw->taken.notify_all();
+            return;
+        }
+        width = sw->framewidth;
+        height = sw->frameheight;
+        fullscreen = sw->fullscreen;
+        if (sw->pending && (!sw->texture || sw->texwidth != width || sw->texheight != height)) {
+            if (sw->texture)
+                SDL_DestroyTexture(sw->texture);
+            sw->texture = SDL_CreateTexture(sw->renderer, SDL_PIXELFORMAT_RGB888,
+                                            SDL_TEXTUREACCESS_STREAMING, width, height);
+            sw->texwidth = width;
+            sw->texheight = height;
+            sw->changed = SDL_Rect{0, 0, width, height};
+        }
+        if (sw->pending && sw->texture && sw->changed.w > 0 && sw->changed.h > 0) {
+            const SDL_Rect &c = sw->changed;
+            SDL_UpdateTexture(sw->texture, &c, sw->frame.data() + (size_t)c.y * width + c.x,
+                              width * 4);
+        }
+        sw->changed = SDL_Rect{0, 0, 0, 0};
+        sw->pending = false;
+        sw->taken.notify_all();
+    }
+    if (!sw->texture)
+        return;
+    if (fullscreen) {
+        SDL_RenderSetLogicalSize(sw->renderer, width, height);
+        SDL_SetRenderDrawColor(sw->renderer, 0, 0, 0, 255);
+        SDL_RenderClear(sw->renderer);
+        SDL_RenderCopy(sw->renderer, sw->texture, nullptr, nullptr);
+    } else {
+        SDL_RenderSetLogicalSize(sw->renderer, 0, 0);
+        SDL_Rect to{0, 0, width, height};
+        SDL_RenderCopy(sw->renderer, sw->texture, nullptr, &to);
+    }
+    SDL_RenderPresent(sw->renderer);
+}
+
 int sdlinit(void) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     /* Normal priority: the environment variable of the same name still wins. */
@@ -323,12 +431,18 @@ int sdlinit(void) {
 
 void sdlshutdown(void) {
     std::lock_guard<std::mutex> guard(sdllock);
+    {
+        std::lock_guard<std::mutex> listed(livelock);
+        live.clear();
+    }
     for (sdlwindow *w : windows) {
+        droprenderer(w);
         SDL_DestroyWindow(w->win);
         delete w;
     }
     windows.clear();
     haseventthread = false;
+    reader.store(std::thread::id());
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -358,12 +472,22 @@ void *sdlcreatewindow(const plat_windowdesc *desc) {
     if (!eventthreadhaswindows) {
         haseventthread = true;
         eventthread = std::this_thread::get_id();
+        reader.store(eventthread);
     }
     applycursor();
-    sdlwindow *sw = new sdlwindow{
-        win, desc->hwnd, SDL_GetWindowID(win), std::this_thread::get_id(), desc->x, desc->y,
-        w,   h,          SDL_GetTicks()};
+    sdlwindow *sw = new sdlwindow;
+    sw->win = win;
+    sw->hwnd = desc->hwnd;
+    sw->id = SDL_GetWindowID(win);
+    sw->creator = std::this_thread::get_id();
+    sw->x = desc->x;
+    sw->y = desc->y;
+    sw->width = w;
+    sw->height = h;
+    sw->placedat = SDL_GetTicks();
     windows.push_back(sw);
+    std::lock_guard<std::mutex> listed(livelock);
+    live.push_back(sw);
     return sw;
 }
 
@@ -409,6 +533,11 @@ void sdldestroywindow(void *win) {
     sdlwindow *sw = (sdlwindow *)win;
     std::lock_guard<std::mutex> guard(sdllock);
     std::erase(windows, sw);
+    {
+        std::lock_guard<std::mutex> listed(livelock);
+        std::erase(live, sw);
+    }
+    droprenderer(sw);
     SDL_DestroyWindow(sw->win);
     delete sw;
 }
@@ -416,6 +545,10 @@ void sdldestroywindow(void *win) {
 void sdlfillwindow(void *win, COLORREF colour) {
     SDL_Window *w = ((sdlwindow *)win)->win;
     std::lock_guard<std::mutex> guard(sdllock);
+    if (((sdlwindow *)win)->texture) {
+        showframe((sdlwindow *)win, true);
+        return;
+    }
     SDL_Surface *s = SDL_GetWindowSurface(w);
     if (!s)
         return;
@@ -424,13 +557,16 @@ void sdlfillwindow(void *win, COLORREF colour) {
     SDL_UpdateWindowSurface(w);
 }
 
-/* Reads what the window system has queued into out; sdllock held. */
+/* Reads what the window system has queued into out and shows the frames that came
+ * meanwhile; sdllock held. */
 void readevents(std::vector<input> &out) {
     applycursor();
     SDL_Event ev;
     while (SDL_PollEvent(&ev))
         translate(ev, out);
     applycursor();
+    for (sdlwindow *w : windows)
+        showframe(w, w->repaint);
 }
 
 /* Hands one event to the layer; no lock held. */
@@ -485,6 +621,7 @@ int sdlpumpevents(int waitms) {
             if (!haseventthread) {
                 haseventthread = true;
                 eventthread = std::this_thread::get_id();
+                reader.store(eventthread);
             }
             if (eventthread != std::this_thread::get_id())
                 return 0;
@@ -511,8 +648,10 @@ void sdlwake(void) {
 
 void sdlthreadexit(void) {
     std::lock_guard<std::mutex> guard(sdllock);
-    if (haseventthread && eventthread == std::this_thread::get_id())
+    if (haseventthread && eventthread == std::this_thread::get_id()) {
         haseventthread = false;
+        reader.store(std::thread::id());
+    }
 }
 
 /* OK, or OK and Cancel, with the icon's severity; Enter answers the first button and
@@ -596,8 +735,61 @@ void sdlscreensaver(int allowed) {
         SDL_DisableScreenSaver();
 }
 
-/* Shows nothing yet. */
-void sdlpresent(void *, const plat_frame *) {}
+/* Windowed, the view is the window's client area in frame coordinates; full screen
+ * (or no view yet) the whole frame. */
+void sdlpresent(void *win, const plat_frame *f) {
+    if (!win)
+        return;
+    sdlwindow *sw = (sdlwindow *)win;
+    RECT view = f->fullscreen || f->view.right <= f->view.left || f->view.bottom <= f->view.top
+                    ? RECT{0, 0, f->width, f->height}
+                    : f->view;
+    const int width = view.right - view.left, height = view.bottom - view.top;
+    const std::thread::id self = std::this_thread::get_id();
+    bool showhere = reader.load() == std::thread::id() || reader.load() == self;
+    {
+        std::lock_guard<std::mutex> listed(livelock);
+        if (std::find(live.begin(), live.end(), sw) == live.end())
+            return;
+        std::unique_lock<std::mutex> held(sw->framelock);
+        if (sw->pending && !showhere &&
+            !sw->taken.wait_for(held, std::chrono::milliseconds(takeovermms),
+                                [sw] { return !sw->pending; }))
+            showhere = true; /* the event thread is busy: this frame is shown here */
+        /* What changed, in view coordinates: everything when the size did. */
+        RECT d{f->dirty.left - view.left, f->dirty.top - view.top, f->dirty.right - view.left,
+               f->dirty.bottom - view.top};
+        if (width != sw->framewidth || height != sw->frameheight) {
+            sw->frame.assign((size_t)width * height, 0);
+            sw->framewidth = width;
+            sw->frameheight = height;
+            d = RECT{0, 0, width, height};
+        }
+        d = RECT{std::max<LONG>(d.left, 0), std::max<LONG>(d.top, 0),
+                 std::min<LONG>(d.right, width), std::min<LONG>(d.bottom, height)};
+        sw->fullscreen = f->fullscreen != 0;
+        if (d.left < d.right && d.top < d.bottom) {
+            plat_frametoxrgb(f,
+                             RECT{d.left + view.left, d.top + view.top, d.right + view.left,
+                                  d.bottom + view.top},
+                             sw->frame.data() + (size_t)d.top * width + d.left, width * 4);
+            SDL_Rect c = sw->changed;
+            SDL_Rect add{d.left, d.top, d.right - d.left, d.bottom - d.top};
+            if (c.w > 0 && c.h > 0)
+                SDL_UnionRect(&c, &add, &sw->changed);
+            else
+                sw->changed = add;
+        }
+        sw->pending = true;
+    }
+    if (showhere) {
+        std::lock_guard<std::mutex> guard(sdllock);
+        if (std::find(windows.begin(), windows.end(), sw) != windows.end())
+            showframe(sw, false);
+    } else {
+        sdlwake();
+    }
+}
 
 } // namespace
 

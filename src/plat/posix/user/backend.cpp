@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <strings.h>
 
 namespace {
@@ -72,9 +73,18 @@ void choose() {
             if (strcasecmp(b->name, want) == 0)
                 be = b;
     }
-    /* An unknown name is treated like no name, so a typo still gives a window. */
-    if (!be)
+    /* An unknown name is treated like no name, so a typo still gives a window, but it
+     * is said once on standard error: a typo must not pass for the choice. */
+    if (!be) {
         be = isset("DISPLAY") || isset("WAYLAND_DISPLAY") ? &plat_sdlbackend : &plat_nullbackend;
+        if (want && *want) {
+            std::string line = std::string("thistle: unknown THISTLE_VIDEO '") + want + "' (known:";
+            for (const plat_backend *b : backends)
+                line += std::string(" ") + b->name;
+            line += std::string("), using ") + be->name + "\n";
+            plat_writeall(2, line.data(), line.size());
+        }
+    }
     kernnoterm hold;
     if (!be->init()) {
         be = &plat_nullbackend;
