@@ -47,3 +47,6 @@ thistle_test(present_x11_test
   TIMEOUT 60
   LABELS singlethread)
 target_include_directories(present_x11_test PRIVATE ${PROJECT_SOURCE_DIR}/src/plat)
+
+# The software DirectDraw through its test control (plat/ddrawtest.h).
+thistle_test(ddraw_test SOURCES ddraw_test.cpp LIBS thistleplat TIMEOUT 30)

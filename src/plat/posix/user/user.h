@@ -232,6 +232,9 @@ void notecursorpos(int x, int y);
 /* Milliseconds since an arbitrary start, for MSG.time. */
 DWORD msgtime();
 
+/* hwnd was repainted: the software display shows its primary there again (ddraw/). */
+void ddrawrepaint(HWND hwnd);
+
 } // namespace platuser
 
 #endif /* PLAT_POSIX_USER_USER_H */

@@ -787,6 +787,7 @@ HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
 /* Ends a paint begun by BeginPaint; FALSE for a stale window. */
 BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT *lpPaint) {
     (void)lpPaint;
+    ddrawrepaint(hWnd);
     return IsWindow(hWnd);
 }
 
