@@ -4,13 +4,16 @@
  *
  * Threads and locks: mouseevent runs on the window thread and stores the tracked state
  * under the input lock (the handler-table lock, made by startkeys or the first
- * openmainwindow); getmouse copies it out without one.
+ * openmainwindow); getmouse copies it out without one. setmousepos writes it from a
+ * program thread with the display let go (main thread) or inside liblock (others).
  */
 #include "thistle/mouse.h"
 
+#include "thistle/createw.h"
 #include "thistle/initgrf.h"
 #include "thistle/startup.h"
 #include "thistle/threads.h"
+#include "thistle/window.h"
 
 #include <atomic>
 
@@ -119,16 +122,30 @@ int32_t readmouse(void) {
     return mousehooks[3](0);
 }
 
+/* Moving the cursor needs the window thread; a surface the main thread holds locked
+ * (liblock with it) could keep that thread waiting, so the main thread lets its display
+ * go meanwhile. Other threads just keep drawing threads out with liblock. */
 void setmousepos(int32_t x, int32_t y) {
+    const bool mainthread = isthread(nullptr) != 0;
+    rasterwindow saved[2];
+    if (mainthread) {
+        savedisplaywindows(saved);
+        releasedisplaywindow();
+    } else {
+        enterlock(liblock);
+    }
     int32_t cx = clamp(x, mouseminx, mousemaxx);
     int32_t cy = clamp(y, mouseminy, mousemaxy);
-    enterlock(liblock);
     mousetrackx = cx;
     mousetracky = cy;
     mousex = cx;
     mousey = cy;
     placecursor(nullptr, cx, cy);
-    leavelock(liblock);
+    if (mainthread) {
+        restoredisplaywindows(saved);
+    } else {
+        leavelock(liblock);
+    }
 }
 
 void getmouse(int32_t *buttons, int32_t *x, int32_t *y) {
