@@ -90,6 +90,8 @@ class Mouse : public ::testing::Test {
  * edge and the cursor is put there; a new box pulls the position in without a button
  * event. */
 TEST_F(Mouse, ClipBoxPullsThePositionAndTheCursorIn) {
+    placemainwindow(10, 10, 300, 200); /* the window's size is not the screen's */
+    initmouse();
     int32_t box[4] = {-1, -1, -1, -1};
     getmousebox(&box[0], &box[1], &box[2], &box[3]);
     EXPECT_EQ(std::vector<int32_t>(box, box + 4), (std::vector<int32_t>{0, 0, 640, 480}));
