@@ -3,9 +3,9 @@
  * held, the caps flag, the optional scan-code translation table, the raw key tracking
  * and abort switches; and the lock keys. Reading keys is thistle/intprt.h.
  *
- * Threads: the key-down table, the caps flag and the last scan code are plain bytes
- * written by the window thread and read by any thread without a lock. The switches and
- * the translation table are set by the program before keys arrive.
+ * Threads: the key-down table, the caps flag and the last scan code are written by the
+ * window thread and read by any thread without a lock (keydown reads a byte whole). The
+ * switches and the translation table are set by the program before keys arrive.
  */
 #ifndef THISTLE_KEY_H
 #define THISTLE_KEY_H
