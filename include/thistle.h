@@ -13,6 +13,7 @@
 #include "thistle/memstd.h"
 #include "thistle/diag.h"
 #include "thistle/initgrf.h"
+#include "thistle/intprt.h"
 #include "thistle/key.h"
 #include "thistle/mono.h"
 #include "thistle/mouse.h"

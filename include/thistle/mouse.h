@@ -3,7 +3,8 @@
  * mouse messages, confined to a clip box.
  *
  * Threads: mouseevent runs on the window thread and writes the tracked state under the
- * input lock (the handler-table lock); getmouse reads it without a lock.
+ * input lock (the handler-table lock); getmouse and getmousebox read without a lock. The
+ * show count only counts: what it does to the visible cursor is the display's business.
  */
 #ifndef THISTLE_MOUSE_H
 #define THISTLE_MOUSE_H
@@ -31,9 +32,21 @@ extern int32_t mousex, mousey, mousebuttons;
 /* Show count, 0 after initmouse. */
 extern int32_t mouseshowcount;
 
-/* Clip box over the display (0, 0, width, height), show count 0, the default hooks,
- * tracking on. Returns 1. */
+/* Clip box over the screen (0, 0, screenwidth, screenheight), show count 0, the default
+ * hooks, tracking on. Returns 1. */
 int32_t initmouse(void);
+/* Sets the clip box (inclusive) and pulls the tracked position into it, moving the
+ * cursor when it was outside. */
+void setmousebox(int32_t minx, int32_t miny, int32_t maxx, int32_t maxy);
+/* Copies the clip box; any pointer may be null. */
+void getmousebox(int32_t *minx, int32_t *miny, int32_t *maxx, int32_t *maxy);
+/* Calls the read hook: by default publishes the tracked state in mousex, mousey and
+ * mousebuttons and returns the buttons. */
+int32_t readmouse(void);
+/* Puts the mouse at (x, y) clamped to the box: tracked and public state and the cursor.
+ * On the main thread the display is released meanwhile (a locked surface would keep the
+ * window thread waiting); other threads hold liblock. */
+void setmousepos(int32_t x, int32_t y);
 /* A mouse message: clamps (x, y) to the box, stores it with the buttons (moving the
  * cursor back into the box when it was outside), and with notify calls the button hook.
  * Nothing before initmouse or before the input lock exists. */

@@ -11,7 +11,7 @@
 #include "plat/win32.h"
 #include "thistle/startup.h"
 
-#include <cstring>
+#include <atomic>
 
 uint8_t keydowntable[128] = {};
 uint8_t keycaps = 0;
@@ -21,18 +21,21 @@ int32_t keyabort = 1;
 int32_t breakscancode = 69;
 int32_t lastscancode = 0;
 
-/* A translated scan code may be 128 or above; the table has no byte for it. */
+/* A translated scan code may be 128 or above; the table has no byte for it. The bytes
+ * are read and written whole: the window thread writes them while readers look. */
 int32_t keydown(int32_t scan) {
     if (scan < 0 || scan >= (int32_t)sizeof keydowntable) {
         return 0;
     }
-    return keydowntable[scan];
+    return std::atomic_ref<uint8_t>(keydowntable[scan]).load(std::memory_order_relaxed);
 }
 
 void startkeys(void) {
     makewinmessagelock();
     rawkeytracking = 1;
-    memset(keydowntable, 0, sizeof keydowntable);
+    for (uint8_t &down : keydowntable) {
+        std::atomic_ref<uint8_t>(down).store(0, std::memory_order_relaxed);
+    }
 }
 
 void stopkeys(void) {
@@ -65,4 +68,12 @@ void setlockkey(int32_t which, int32_t state) {
     }
     keybd_event(key.vk, key.scan, key.extended, 0);
     keybd_event(key.vk, key.scan, key.extended | KEYEVENTF_KEYUP, 0);
+}
+
+void numlockon(void) {
+    setlockkey(1, 1);
+}
+
+void numlockoff(void) {
+    setlockkey(1, 0);
 }

@@ -281,7 +281,9 @@ int32_t lib_activate(displayrecord *record, void *window, uint32_t message, uint
         unhookkeyboard();
     }
     ShowCursor(TRUE);
-    memset(keydowntable, 0, sizeof keydowntable);
+    for (uint8_t &down : keydowntable) {
+        at(down).store(0);
+    }
     *reply = (int32_t)DefWindowProcA((HWND)window, message, wparam, lparam);
     return 1;
 }
@@ -399,7 +401,7 @@ uint32_t translatedscan(intptr_t lparam) {
 
 void setkeydown(uint32_t scan, uint8_t down) {
     if (scan < sizeof keydowntable) {
-        keydowntable[scan] = down;
+        at(keydowntable[scan]).store(down);
     }
 }
 
@@ -456,8 +458,8 @@ int32_t lib_keyup(displayrecord *record, void *window, uint32_t, uintptr_t, intp
     }
     uint32_t scan = translatedscan(lparam);
     if (scan == 42 || scan == 54) { /* either Shift releases both */
-        keydowntable[42] = 0;
-        keydowntable[54] = 0;
+        setkeydown(42, 0);
+        setkeydown(54, 0);
     } else {
         setkeydown(scan, 0);
     }

@@ -13,19 +13,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
+#include "xserver.h"
 
-extern char **environ;
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 /* SDL's X11 start-up (and the D-Bus connection it opens) keeps memory until SDL is shut
  * down, which a program ending with its window never does: not our leaks. */
@@ -35,75 +28,8 @@ extern "C" const char *__lsan_default_suppressions() {
 
 namespace {
 
-/* Runs a program with arguments and returns its exit status (-1 when it did not start);
- * with out, its standard output is returned there. */
-int run(const std::vector<std::string> &argv, std::string *out = nullptr) {
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    pid_t pid;
-    int started = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string text;
-    char buf[256];
-    for (ssize_t n; started == 0 && (n = read(fds[0], buf, sizeof buf)) > 0;)
-        text.append(buf, (size_t)n);
-    close(fds[0]);
-    if (started != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (out)
-        *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-/* An Xvfb of the case's own; DISPLAY names it while it runs. */
-class Display {
-  public:
-    Display() {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const char *argv[] = {"Xvfb",        "-displayfd", "3",   "-screen", "0",
-                              "1024x768x24", "-nolisten",  "tcp", nullptr};
-        if (posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
-            pid = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        char number[32] = {};
-        ssize_t n = pid ? read(fds[0], number, sizeof number - 1) : 0;
-        close(fds[0]);
-        if (n > 0) {
-            name = ":" + std::string(number, strcspn(number, "\n"));
-            setenv("DISPLAY", name.c_str(), 1);
-        }
-    }
-    ~Display() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    std::string name;
-
-  private:
-    pid_t pid = 0;
-};
+using xserver::Display;
+using xserver::run;
 
 std::atomic<int> buttonchanges{0};
 std::atomic<int32_t> lastbuttons{-1};
@@ -140,6 +66,7 @@ TEST(WindowOnX, TypedKeysAndAClickReachTheKeyQueueAndTheMouse) {
     void *window = openmainwindow(320, 240, 0);
     ASSERT_NE(window, nullptr);
     initmouse();
+    setmousebox(0, 0, 320, 240); /* no graphics: the box over the window */
     mousehooks[4] = buttonhook;
 
     std::string id;
