@@ -70,8 +70,13 @@ class Display {
             pid = 0;
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);
+        /* Xvfb writes the number and its line end apart and exits when the second write
+         * finds the pipe closed: read up to the line end. */
         char number[32] = {};
-        ssize_t n = pid ? read(fds[0], number, sizeof number - 1) : 0;
+        size_t n = 0;
+        for (ssize_t got; pid && n < sizeof number - 1 && !memchr(number, '\n', n) &&
+                          (got = read(fds[0], number + n, sizeof number - 1 - n)) > 0;)
+            n += (size_t)got;
         close(fds[0]);
         if (n > 0) {
             name = ":" + std::string(number, strcspn(number, "\n"));
