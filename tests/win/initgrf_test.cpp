@@ -52,6 +52,12 @@ int32_t cancelreport(const char *text) {
     reports.emplace_back(text);
     return 0;
 }
+/* Any other report is a failure: a report ends the process with exit code 0, which
+ * would pass for success. */
+int32_t unexpectedreport(const char *text) {
+    ADD_FAILURE() << "fatal report: " << text;
+    return 0;
+}
 
 template <typename Cond>
 bool waitfor(Cond cond) {
@@ -97,6 +103,7 @@ class Initgrf : public ::testing::Test {
         applicationname = testname;
         ASSERT_GT(creatememclass(0, "grf", region, sizeof region, 16, 16, 0, 0, 0, 1, 0, 0), 0);
         plat_ddrawreset();
+        fatalfilterhook = unexpectedreport;
     }
     void TearDown() override {
         restoregraphics();
@@ -142,8 +149,14 @@ TEST_F(Initgrf, ArgumentDefaults) {
         const std::string out = traced([&] { initgraphics(c.width, c.height, c.depth); });
         EXPECT_EQ(occurrences(out, std::string("[INIT] requested mode is ") + c.asked + "\n"), 1u);
         EXPECT_EQ(screen().substr(screen().find(' ') + 1), c.asked);
+        EXPECT_EQ(viewwidth * 10000 + viewheight, screenwidth * 10000 + screenheight);
+        EXPECT_EQ(displaypages, 1);
         restoregraphics();
     }
+    graphicsflags &= ~GRF_SINGLEPAGE; /* two pages: a flip chain */
+    initgraphics(0, 0, 0);
+    EXPECT_EQ(displaypages, 2);
+    EXPECT_EQ(graphicspages, 2);
 }
 
 TEST_F(Initgrf, SearchTakesTheNarrowestModeThatHoldsTheRequest) {
@@ -417,7 +430,7 @@ TEST_F(Initgrf, Reports) {
     ASSERT_EQ(removememclass(0), 1);
     EXPECT_EQ(first([] { applygraphicsflags(); }),
               "initgraphics - INITMEM REQUIRED BEFORE INITGRAPHICS\n");
-    fatalfilterhook = nullptr;
+    fatalfilterhook = unexpectedreport;
 }
 
 /* ---- the picture ------------------------------------------------------------------------ */
