@@ -330,6 +330,7 @@ TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
     EXPECT_EQ(currentwindow.surface, display.primary);
     EXPECT_EQ(releasedisplaywindow(), 1);
     EXPECT_EQ(display.lockedsurface, nullptr);
+    EXPECT_EQ(yielddisplay(), 1); /* nothing to yield */
 
     /* A display window hook takes the lock's place, also when the display is yielded. */
     static std::vector<rasterwindow *> hooked;
