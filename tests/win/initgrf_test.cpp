@@ -243,6 +243,16 @@ TEST_F(Initgrf, WindowedIsOneAttemptAtTheWindowsSize) {
     EXPECT_EQ(graphicsstate, 0);
     EXPECT_EQ(attempts(out, -1), 2u);
     EXPECT_EQ(occurrences(out, "[INIT] searching"), 0u);
+
+    /* On an 8-bit desktop, palette changes come back as the display took them. */
+    restoregraphics();
+    plat_ddrawreset();
+    plat_ddrawsetprofile("8bit");
+    initgraphics(320, 200, 8);
+    EXPECT_EQ(screen(), "-1: 320x200x8");
+    const uint8_t red[3] = {0xFF, 0, 0};
+    setpalette(7, 1, red);
+    EXPECT_EQ(systempalette[7], 0xFFFF0000u);
 }
 
 TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
