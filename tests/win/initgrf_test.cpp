@@ -52,6 +52,12 @@ int32_t cancelreport(const char *text) {
     reports.emplace_back(text);
     return 0;
 }
+/* Any other report is a failure: a report ends the process with exit code 0, which
+ * would pass for success. */
+int32_t unexpectedreport(const char *text) {
+    ADD_FAILURE() << "fatal report: " << text;
+    return 0;
+}
 
 template <typename Cond>
 bool waitfor(Cond cond) {
@@ -97,6 +103,7 @@ class Initgrf : public ::testing::Test {
         applicationname = testname;
         ASSERT_GT(creatememclass(0, "grf", region, sizeof region, 16, 16, 0, 0, 0, 1, 0, 0), 0);
         plat_ddrawreset();
+        fatalfilterhook = unexpectedreport;
     }
     void TearDown() override {
         restoregraphics();
@@ -142,8 +149,14 @@ TEST_F(Initgrf, ArgumentDefaults) {
         const std::string out = traced([&] { initgraphics(c.width, c.height, c.depth); });
         EXPECT_EQ(occurrences(out, std::string("[INIT] requested mode is ") + c.asked + "\n"), 1u);
         EXPECT_EQ(screen().substr(screen().find(' ') + 1), c.asked);
+        EXPECT_EQ(viewwidth * 10000 + viewheight, screenwidth * 10000 + screenheight);
+        EXPECT_EQ(displaypages, 1);
         restoregraphics();
     }
+    graphicsflags &= ~GRF_SINGLEPAGE; /* two pages: a flip chain */
+    initgraphics(0, 0, 0);
+    EXPECT_EQ(displaypages, 2);
+    EXPECT_EQ(graphicspages, 2);
 }
 
 TEST_F(Initgrf, SearchTakesTheNarrowestModeThatHoldsTheRequest) {
@@ -230,6 +243,16 @@ TEST_F(Initgrf, WindowedIsOneAttemptAtTheWindowsSize) {
     EXPECT_EQ(graphicsstate, 0);
     EXPECT_EQ(attempts(out, -1), 2u);
     EXPECT_EQ(occurrences(out, "[INIT] searching"), 0u);
+
+    /* On an 8-bit desktop, palette changes come back as the display took them. */
+    restoregraphics();
+    plat_ddrawreset();
+    plat_ddrawsetprofile("8bit");
+    initgraphics(320, 200, 8);
+    EXPECT_EQ(screen(), "-1: 320x200x8");
+    const uint8_t red[3] = {0xFF, 0, 0};
+    setpalette(7, 1, red);
+    EXPECT_EQ(systempalette[7], 0xFFFF0000u);
 }
 
 TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
@@ -317,6 +340,7 @@ TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
     EXPECT_EQ(currentwindow.surface, display.primary);
     EXPECT_EQ(releasedisplaywindow(), 1);
     EXPECT_EQ(display.lockedsurface, nullptr);
+    EXPECT_EQ(yielddisplay(), 1); /* nothing to yield */
 
     /* A display window hook takes the lock's place, also when the display is yielded. */
     static std::vector<rasterwindow *> hooked;
@@ -417,7 +441,7 @@ TEST_F(Initgrf, Reports) {
     ASSERT_EQ(removememclass(0), 1);
     EXPECT_EQ(first([] { applygraphicsflags(); }),
               "initgraphics - INITMEM REQUIRED BEFORE INITGRAPHICS\n");
-    fatalfilterhook = nullptr;
+    fatalfilterhook = unexpectedreport;
 }
 
 /* ---- the picture ------------------------------------------------------------------------ */
