@@ -9,8 +9,9 @@
  * by scan code through the layout tables (startkeys), as a game that wants Alt and Ctrl
  * combinations does; otherwise the window system makes the characters. Mouse moves print
  * the position, button changes the buttons (bit 0 left, bit 1 right, bit 2 middle); the
- * mouse is kept inside a box 16 pixels in from the window's edges. Closing the window
- * ends the program, and with -raw also Ctrl+Escape.
+ * mouse is kept inside a box 16 pixels in from the window's edges, which is drawn in
+ * white on the display (graphics started windowed at the window's size). Closing the
+ * window ends the program, and with -raw also Ctrl+Escape.
  * On Linux the window appears on the desktop (SDL); with THISTLE_VIDEO=null nothing is
  * shown and no input arrives. See docs/keys.md for the codes.
  */
@@ -60,6 +61,33 @@ void printkey(int32_t code) {
     }
 }
 
+/* Draws the outline of the box (x0, y0)-(x1, y1) in white through the screen window:
+ * every byte of a pixel 0xFF is white at any depth (entry 255 of the default palette). */
+void drawbox(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    if (!displaywindow()) {
+        return;
+    }
+    const rasterwindow &w = currentwindow;
+    int bytes = (w.bpp + 7) / 8;
+    auto plot = [&](int32_t x, int32_t y) {
+        if (x >= 0 && y >= 0 && x < w.width && y < w.height) {
+            std::memset(static_cast<uint8_t *>(w.data) + w.rows[y] + w.cols[x], 0xFF, bytes);
+        }
+    };
+    for (int32_t x = x0; x <= x1; x++) {
+        plot(x, y0);
+        plot(x, y1);
+    }
+    for (int32_t y = y0; y <= y1; y++) {
+        plot(x0, y);
+        plot(x1, y);
+    }
+    releasedisplaywindow(); /* the unlock shows it */
+}
+
+/* The memory the library's windows and tables come from. */
+alignas(16) uint8_t memory[4 << 20];
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -70,8 +98,16 @@ int main(int argc, char **argv) {
     static char name[] = "thistle-window";
     applicationname = name;
     applicationquitfunc = quitrequested;
-    if (openmainwindow(width, height, 0) == nullptr) {
-        std::fprintf(stderr, "thistle-window: the main window did not open\n");
+    if (creatememclass(0, "window", memory, sizeof memory, 16, 16, 0, 0, 0, 1, 0, 0) <= 0) {
+        std::fprintf(stderr, "thistle-window: no memory class\n");
+        return 1;
+    }
+    graphicsflags &= ~GRF_FULLSCREEN; /* a window of width x height on the desktop */
+    initgraphics(width, height, 8);
+    if (graphicsstate == 0) {
+        const char *why = grfop_error;
+        std::fprintf(stderr, "thistle-window: graphics did not start (%s)\n",
+                     why ? why : "no mode");
         return 1;
     }
     inittimer(100);
@@ -80,7 +116,7 @@ int main(int argc, char **argv) {
     }
     initmouse();
     setmousebox(16, 16, width - 17, height - 17);
-    /* Once the display is up: draw the box (16, 16)-(width - 17, height - 17) here. */
+    drawbox(16, 16, width - 17, height - 17);
     std::printf("window open (%dx%d, %s keys): type, move the mouse, click; close the window "
                 "to end\n",
                 width, height, raw ? "raw" : "window system");
@@ -106,6 +142,6 @@ int main(int argc, char **argv) {
         std::fflush(stdout);
     }
     stopkeys();
-    closemainwindow();
+    restoregraphics();
     return 0;
 }
