@@ -6,28 +6,22 @@
 // than skips, so a machine that lacks it is noticed.
 #include "backend.h"
 
+#include "../win/xserver.h"
+
 #include "plat/testhooks.h"
 #include "plat/win32.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 /* last: Xlib's macros (None, Bool, Status) would spoil the headers above */
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
-extern char **environ;
 
 /* SDL's X11 start-up (and the D-Bus connection it opens) keeps memory until SDL is shut
  * down: not our leaks. */
@@ -37,52 +31,21 @@ extern "C" __attribute__((used)) const char *__lsan_default_suppressions() {
 
 namespace {
 
-/* An Xvfb of the case's own; DISPLAY names it while it runs. */
+/* An Xvfb of the case's own and a connection to it. */
 class Xserver {
   public:
     Xserver() {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const char *argv[] = {"Xvfb",       "-displayfd", "3",   "-screen", "0",
-                              "640x480x24", "-nolisten",  "tcp", nullptr};
-        if (posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
-            pid = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        char number[32] = {};
-        /* Xvfb writes the number and its line end apart, and ends when the second write
-         * finds the pipe closed: read up to the line end. */
-        ssize_t n = 0;
-        for (ssize_t got; pid && !strchr(number, '\n') && (size_t)n < sizeof number - 1 &&
-                          (got = read(fds[0], number + n, sizeof number - 1 - n)) > 0;)
-            n += got;
-        close(fds[0]);
-        if (n > 0) {
-            std::string digits(number, strcspn(number, "\n"));
-            name = ":" + digits;
-            setenv("DISPLAY", name.c_str(), 1);
-            x = XOpenDisplay(name.c_str());
-        }
+        if (!server.name.empty())
+            x = XOpenDisplay(server.name.c_str());
     }
     ~Xserver() {
         if (x)
             XCloseDisplay(x);
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
     }
-    std::string name;
     Display *x = nullptr; /* the case's own connection */
 
   private:
-    pid_t pid = 0;
+    xserver::Display server{"640x480x24"};
 };
 
 LRESULT CALLBACK plainproc(HWND h, UINT m, WPARAM w, LPARAM l) {

@@ -55,7 +55,7 @@ inline int run(const std::vector<std::string> &argv, std::string *out = nullptr)
 /* An Xvfb of the case's own; DISPLAY names it while it runs. */
 class Display {
   public:
-    Display() {
+    explicit Display(const char *screen = "1024x768x24") {
         int fds[2];
         if (pipe(fds) != 0)
             return;
@@ -64,8 +64,8 @@ class Display {
         posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const char *argv[] = {"Xvfb",        "-displayfd", "3",   "-screen", "0",
-                              "1024x768x24", "-nolisten",  "tcp", nullptr};
+        const char *argv[] = {"Xvfb", "-displayfd", "3",   "-screen", "0",
+                              screen, "-nolisten",  "tcp", nullptr};
         if (posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
             pid = 0;
         posix_spawn_file_actions_destroy(&actions);
