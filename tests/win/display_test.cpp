@@ -29,30 +29,21 @@ alignas(64) uint8_t region[16 << 20];
 char testname[] = "thistle display test";
 
 /* A pattern that differs between neighbouring pixels and rows, and between the screen
- * (salt 0) and the back window (salt 1); masked to the window's depth. */
+ * (salt 0) and the back window (salt 1); masked to the window's depth (24 colour bits of
+ * 32). */
 uint32_t pattern(int x, int y, int salt, int bpp) {
     const uint32_t v = uint32_t(x * 7 + y * 13 + salt * 101);
-    return bpp == 8 ? v & 0xFF : (v * 0x9E5u) & 0xFFFF;
+    return bpp == 8 ? v & 0xFF : bpp <= 16 ? (v * 0x9E5u) & 0xFFFF : (v * 0x9E3779u) & 0xFFFFFF;
 }
 
+/* Pixel (x, y) of window w, little-endian. */
 void put(const rasterwindow &w, int x, int y, uint32_t v) {
-    uint8_t *p = w.data + w.rows[y] + w.cols[x];
-    if (w.bpp == 8) {
-        *p = uint8_t(v);
-    } else {
-        const uint16_t h = uint16_t(v);
-        std::memcpy(p, &h, 2);
-    }
+    std::memcpy(w.data + w.rows[y] + w.cols[x], &v, (w.bpp + 7) / 8);
 }
-
 uint32_t get(const rasterwindow &w, int x, int y) {
-    const uint8_t *p = w.data + w.rows[y] + w.cols[x];
-    if (w.bpp == 8) {
-        return *p;
-    }
-    uint16_t h = 0;
-    std::memcpy(&h, p, 2);
-    return h;
+    uint32_t v = 0;
+    std::memcpy(&v, w.data + w.rows[y] + w.cols[x], (w.bpp + 7) / 8);
+    return w.bpp > 16 ? v & 0xFFFFFF : v;
 }
 
 /* Fills the current window with the pattern. */
@@ -150,7 +141,18 @@ class Display : public ::testing::Test {
 
 } // namespace
 
+/* Under Wine the full-screen cases do not run: on its virtual desktop the first mode
+ * switch takes the activation from the program's window, which the system then
+ * minimises; the display stays postponed until the user switches back, and surfaces made
+ * meanwhile are lost at once (docs/windows.md). */
+#ifdef _WIN32
+#define SKIP_FULLSCREEN() GTEST_SKIP() << "full screen loses the activation under Wine"
+#else
+#define SKIP_FULLSCREEN() (void)0
+#endif
+
 TEST_F(Display, FullScreenEightBits) {
+    SKIP_FULLSCREEN();
     fullscreen(8);
     if (HasFatalFailure()) {
         return;
@@ -172,24 +174,38 @@ TEST_F(Display, FullScreenEightBits) {
     drawreadshow(8);
 }
 
-TEST_F(Display, FullScreenSixteenBits) {
+TEST_F(Display, FullScreenSixteenBitsThenTwoPages) {
+    SKIP_FULLSCREEN();
     fullscreen(16);
     if (HasFatalFailure()) {
         return;
     }
     drawreadshow(16);
+
+    /* Taken down with the back window current, then up again with two video pages: the
+     * back window is shown with a flip. */
+    ASSERT_EQ(backdisplaywindow(), 1);
+    restoregraphics();
+    EXPECT_EQ(graphicsstate, 0);
+    EXPECT_EQ(display.lockedsurface, nullptr);
+    graphicsflags = GRF_FULLSCREEN;
+    initgraphics(640, 480, 16);
+    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
+    EXPECT_EQ(screendepth, 16);
+    EXPECT_EQ(display.pages, 2);
+    EXPECT_EQ(graphicspages, 2);
+    drawreadshow(16);
 }
 
-TEST_F(Display, WindowedOverTheClientArea) {
-    graphicsflags &= ~GRF_FULLSCREEN;
-    initgraphics(640, 480, 0);
+namespace {
+
+/* Windowed: the display area is the client area, where the screen has it. */
+void checkclientarea() {
     ASSERT_EQ(graphicsstate, GRAPHICS_UP);
     EXPECT_EQ(display.fullscreen, 0);
     EXPECT_EQ(screenmode, -1);
     HWND window = static_cast<HWND>(getmainwindow());
     ASSERT_NE(window, nullptr);
-
-    /* The display area is the client area, where the screen has it. */
     RECT client{};
     ASSERT_TRUE(GetClientRect(window, &client));
     EXPECT_EQ(client.right - client.left, screenwidth);
@@ -202,21 +218,32 @@ TEST_F(Display, WindowedOverTheClientArea) {
     displaymodeinfo desktop{};
     ASSERT_EQ(getdisplaymodeinfo(-1, &desktop), 1);
     EXPECT_EQ(screendepth, desktop.depth == 15 ? 16 : desktop.depth);
+}
 
-    /* Drawing into the screen window lands in the client area and reads back. */
+/* Drawing into the screen window lands in the client area and reads back. */
+void drawclientarea(int salt) {
     ASSERT_EQ(displaywindow(), 1);
     ASSERT_EQ(currentwindow.width * 10000 + currentwindow.height, 6400480);
-    if (currentwindow.bpp == 8 || currentwindow.bpp == 16) {
-        draw(0);
-        releasedisplaywindow();
-        ASSERT_EQ(displaywindow(), 1);
-        EXPECT_EQ(wrongpixels(0), 0);
-    }
+    EXPECT_EQ(currentwindow.bpp, screendepth);
+    draw(salt);
+    releasedisplaywindow();
+    ASSERT_EQ(displaywindow(), 1);
+    EXPECT_EQ(wrongpixels(salt), 0);
     releasedisplaywindow();
 }
 
+} // namespace
+
+TEST_F(Display, WindowedOverTheClientArea) {
+    graphicsflags &= ~GRF_FULLSCREEN;
+    initgraphics(640, 480, 0);
+    checkclientarea();
+    drawclientarea(0);
+}
+
 TEST_F(Display, RestoreThenStartAgain) {
-    initgraphics(640, 480, 8);
+    graphicsflags &= ~GRF_FULLSCREEN;
+    initgraphics(640, 480, 0);
     ASSERT_EQ(graphicsstate, GRAPHICS_UP);
     ASSERT_EQ(displaywindow(), 1);
     restoregraphics(); /* with the screen locked */
@@ -226,13 +253,7 @@ TEST_F(Display, RestoreThenStartAgain) {
     EXPECT_EQ(display.lockedsurface, nullptr);
     EXPECT_EQ(currentwindow.width, 0);
 
-    /* Again, now with two video pages: the back window is shown with a flip. */
-    graphicsflags = GRF_FULLSCREEN;
-    initgraphics(640, 480, 16);
-    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
-    EXPECT_EQ(screendepth, 16);
-    EXPECT_NE(getmainwindow(), nullptr);
-    EXPECT_EQ(display.pages, 2);
-    EXPECT_EQ(graphicspages, 2);
-    drawreadshow(16);
+    initgraphics(640, 480, 0);
+    checkclientarea();
+    drawclientarea(1);
 }
