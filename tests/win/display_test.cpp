@@ -7,6 +7,9 @@
  *
  * Each case runs in a process of its own (CTest), so the library's globals start fresh.
  * No test controls of the software device: what is checked here holds on both sides.
+ * The cases share the one desktop and run one at a time: a program that switches the
+ * mode takes the activation from the others, and an inactive full-screen program gets
+ * no display.
  */
 #include "plat/win32.h"
 #include "thistle/createw.h"
@@ -141,18 +144,7 @@ class Display : public ::testing::Test {
 
 } // namespace
 
-/* Under Wine the full-screen cases do not run: on its virtual desktop the first mode
- * switch takes the activation from the program's window, which the system then
- * minimises; the display stays postponed until the user switches back, and surfaces made
- * meanwhile are lost at once (docs/windows.md). */
-#ifdef _WIN32
-#define SKIP_FULLSCREEN() GTEST_SKIP() << "full screen loses the activation under Wine"
-#else
-#define SKIP_FULLSCREEN() (void)0
-#endif
-
 TEST_F(Display, FullScreenEightBits) {
-    SKIP_FULLSCREEN();
     fullscreen(8);
     if (HasFatalFailure()) {
         return;
@@ -175,7 +167,6 @@ TEST_F(Display, FullScreenEightBits) {
 }
 
 TEST_F(Display, FullScreenSixteenBitsThenTwoPages) {
-    SKIP_FULLSCREEN();
     fullscreen(16);
     if (HasFatalFailure()) {
         return;
