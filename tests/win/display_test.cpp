@@ -221,6 +221,24 @@ void drawclientarea(int salt) {
     ASSERT_EQ(displaywindow(), 1);
     EXPECT_EQ(wrongpixels(salt), 0);
     releasedisplaywindow();
+
+    /* On the desktop (the whole primary), the picture starts at the client area. */
+    int32_t pitch = 0;
+    getsurfaceinfo(display.primary, nullptr, nullptr, nullptr, &pitch, nullptr);
+    ASSERT_EQ(locksurface(&display, display.primary, nullptr), 1);
+    const auto *desktop = static_cast<const uint8_t *>(display.lockedpixels);
+    const int bytes = (screendepth + 7) / 8;
+    int wrong = 0;
+    for (int y = 0; y < 480; y += 7) {
+        for (int x = 0; x < 640; x += 5) {
+            uint32_t v = 0;
+            std::memcpy(&v, desktop + (display.originy + y) * pitch + (display.originx + x) * bytes,
+                        bytes);
+            wrong += (screendepth > 16 ? v & 0xFFFFFF : v) != pattern(x, y, salt, screendepth);
+        }
+    }
+    unlocksurface(&display);
+    EXPECT_EQ(wrong, 0);
 }
 
 } // namespace
