@@ -48,14 +48,23 @@ trap 'stop; rm -rf "$xdir"' EXIT
 # The daemons get /dev/null as their standard streams: a daemon holding CTest's output
 # pipe open keeps CTest waiting for it after the test has ended.
 start_wineserver() {
-  wineserver -f -p </dev/null >/dev/null 2>&1 &
-  server=$!
-  pids+=("$server")
-  # Up once its socket answers: wineserver -k0 sends signal 0, a no-op.
-  local t
-  for t in $(seq 100); do
-    wineserver -k0 2>/dev/null && return 0
-    sleep 0.1
+  local starts=0 t
+  while ((starts < 3)); do
+    wineserver -f -p </dev/null >/dev/null 2>&1 &
+    server=$!
+    pids+=("$server")
+    starts=$((starts + 1))
+    # Up once its socket answers: wineserver -k0 sends signal 0, a no-op. On a fresh
+    # prefix the server once ended at its start with nothing written but its lock (CI,
+    # rarely): a server that is gone is started again; one that runs is waited for.
+    for t in $(seq 300); do
+      wineserver -k0 2>/dev/null && return 0
+      kill -0 "$server" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -0 "$server" 2>/dev/null && break
+    wait "$server" 2>/dev/null || true
+    echo "wine-test: the wine server ended as it started; starting it again" >&2
   done
   echo "wine-test: the wine server did not start" >&2
   return 1
