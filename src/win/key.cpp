@@ -32,14 +32,15 @@ int32_t keydown(int32_t scan) {
 
 void startkeys(void) {
     makewinmessagelock();
-    rawkeytracking = 1;
+    std::atomic_ref<int32_t>(rawkeytracking).store(1);
     for (uint8_t &down : keydowntable) {
         std::atomic_ref<uint8_t>(down).store(0, std::memory_order_relaxed);
     }
 }
 
+/* The window thread reads the switch as it translates each message. */
 void stopkeys(void) {
-    rawkeytracking = 0;
+    std::atomic_ref<int32_t>(rawkeytracking).store(0);
 }
 
 namespace {
