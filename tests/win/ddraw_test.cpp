@@ -316,9 +316,10 @@ TEST_F(DisplayDevice, ModeInformation) {
     memset(&info, 0x55, sizeof info);
     EXPECT_EQ(getdisplaymodeinfo(display.modecount, &info), 0);
     EXPECT_EQ(info.width, 0) << "the record is cleared even when there is no answer";
-    display.fullscreen = 1;
+    /* The window thread reads the switch as it runs its loop: written whole. */
+    std::atomic_ref<uint8_t>(display.fullscreen).store(1);
     EXPECT_EQ(getdisplaymodeinfo(-1, &info), 0);
-    display.fullscreen = 0;
+    std::atomic_ref<uint8_t>(display.fullscreen).store(0);
 }
 
 /* Asking for the video memory without a display brings graphics up in the default mode
