@@ -64,6 +64,12 @@ uint32_t runslot(systask &task, uint32_t argument) {
     uint32_t idle = 0;
     if (!at(task.busy).compare_exchange_strong(idle, 1, std::memory_order_acquire))
         return 0;
+    /* Another thread may have run it between the due test and taking the flag: its new
+     * due time is visible now (the flag's release), so test again. */
+    if (!reached(now, at(task.due).load(std::memory_order_relaxed))) {
+        at(task.busy).store(0, std::memory_order_release);
+        return 0;
+    }
     int32_t lateness = static_cast<int32_t>(now - at(task.due).load(std::memory_order_relaxed));
     uint32_t result = function(argument, lateness);
     /* From the count after the run: a task that took longer than its interval runs again
