@@ -7,6 +7,7 @@
 
 #include "thistle/memutil.h"
 #include "thistle/connect.h"
+#include "thistle/convrow.h"
 #include "thistle/createw.h"
 #include "thistle/ddraw.h"
 #include "thistle/layer.h"
