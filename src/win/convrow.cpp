@@ -4,9 +4,11 @@
  *
  * Every converter does a whole row per call. The loops are plain element-wise code over
  * unaligned loads and stores (memcpy of one element, which compilers turn into a single
- * move) with no branches the compiler cannot turn into selects, so GCC and Clang
- * vectorise them at -O2/-O3; copies are block moves. The only per-pixel call is the
- * palette matching of row565to8.
+ * move) with no branches the compiler cannot turn into selects, so that compilers
+ * vectorise them (Clang from -O2; GCC, whose -O2 does little of it, from -O3, which this
+ * file is built with). 24-bit rows go four pixels to three words, and through byte
+ * shuffles where the processor has them. Copies are block moves. The only per-pixel call
+ * is the palette matching of row565to8.
  *
  * Pixels are little-endian in memory (the library's data convention; every target is).
  * Threads: the tables are constant; the look-ups are plain globals that shape conversion
