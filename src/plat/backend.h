@@ -84,6 +84,9 @@ RECT plat_keepframe(plat_keptframe *kept, const plat_frame *frame);
  * still copied): for a backend that reads the kept frame only until its next present
  * returns, under a lock that present holds while it calls this. */
 RECT plat_holdframe(plat_keptframe *kept, const plat_frame *frame);
+/* Makes a frame kept by reference a copy of its own (nothing when it holds none): what a
+ * backend does, during a present, to every other frame it holds. */
+void plat_unholdframe(plat_keptframe *kept);
 /* Converts the part r of the kept view (view coordinates, within the view) to 32-bit
  * 0x00RRGGBB pixels at out (outpitch bytes a row; r's top-left lands on out). */
 void plat_keptxrgb(const plat_keptframe *kept, RECT r, void *out, int outpitch);

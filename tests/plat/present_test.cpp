@@ -425,6 +425,34 @@ TEST(PresentSdl, WindowShowsItsViewOneToOneAndTheLastFrameAfterAnErase) {
     DestroyWindow(h);
 }
 
+TEST(PresentSdl, AWindowRepaintsItsFrameAfterAPresentToAnotherReusedItsMemory) {
+    /* A present may reuse the memory of the frame before it (the backend may hold a
+     * frame only until the next present returns): a window that is not presented to
+     * keeps its own copy of what it shows. */
+    HWND a = sdlwindow(0, 0, 2, 1);
+    SDL_Window *wina = onlywindow();
+    HWND b = sdlwindow(0, 10, 2, 1);
+    SDL_Window *winb = onlywindow();
+    ASSERT_NE(wina, winb);
+    testframe t(2, 1, 32), u(2, 1, 32);
+    t.masks(0xFF0000, 0x00FF00, 0x0000FF);
+    u.masks(0xFF0000, 0x00FF00, 0x0000FF);
+    t.put(0, 0, 0x123456);
+    t.f.hwnd = a;
+    plat_presentframe(&t.f);
+    u.put(0, 0, 0x654321);
+    u.f.hwnd = b;
+    plat_presentframe(&u.f);
+    t.put(0, 0, 0xABCDEF);
+    SendMessageA(a, WM_ERASEBKGND, 0, 0);
+    SendMessageA(b, WM_ERASEBKGND, 0, 0);
+    EXPECT_EQ(std::vector<uint32_t>({onscreen(wina, 0, 0), onscreen(winb, 0, 0)}),
+              std::vector<uint32_t>({0x123456, 0x654321}))
+        << "a shows its own frame";
+    DestroyWindow(a);
+    DestroyWindow(b);
+}
+
 TEST(PresentSdl, PaletteChangeAloneRedrawsTheFrame) {
     HWND h = sdlwindow(0, 0, 2, 1);
     SDL_Window *win = onlywindow();

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 /* GCC vectorises at -O2 only loops that need no remainder handling; the row loops need
  * it and gain four to eight times from it. */
@@ -293,6 +294,19 @@ RECT plat_keepframe(plat_keptframe *k, const plat_frame *f) {
 
 RECT plat_holdframe(plat_keptframe *k, const plat_frame *f) {
     return keepview(k, f, true);
+}
+
+void plat_unholdframe(plat_keptframe *k) {
+    if (!k->held)
+        return;
+    const size_t length = (size_t)(k->inside.right - k->inside.left) * (k->bitcount / 8);
+    const int rows = k->inside.bottom - k->inside.top;
+    std::vector<uint8_t> raw(length * rows);
+    for (int y = 0; y < rows; y++)
+        memcpy(raw.data() + y * length, k->held + (ptrdiff_t)y * k->pitch, length);
+    k->raw = std::move(raw);
+    k->pitch = (int)length;
+    k->held = nullptr;
 }
 
 void plat_keptxrgb(const plat_keptframe *k, RECT r, void *out, int outpitch) {
