@@ -406,7 +406,9 @@ SDL_Rect drawframe(sdlwindow *sw, SDL_Surface *s, RECT c) {
 }
 
 /* Shows the window's pending frame; with again, also the last one when nothing is
- * pending. sdllock held. */
+ * pending. sdllock held. A presenting thread waiting for the frame to be taken is woken
+ * once it has been drawn: it could not go on before (the frame stays held until then,
+ * under framelock), and a wake-up before would only have it wait again for the lock. */
 void showframe(sdlwindow *sw, bool again) {
     SDL_Rect update{0, 0, 0, 0};
     {
@@ -417,13 +419,13 @@ void showframe(sdlwindow *sw, bool again) {
         sw->repaint = false;
         sw->pending = false;
         sw->changed = RECT{0, 0, 0, 0};
-        sw->taken.notify_all();
         SDL_Surface *s = SDL_GetWindowSurface(sw->win);
-        if (!s || isempty(c) || sw->kept.width <= 0 || sw->kept.height <= 0)
-            return;
-        update = drawframe(sw, s, c);
-        sw->shown = true;
+        if (s && !isempty(c) && sw->kept.width > 0 && sw->kept.height > 0) {
+            update = drawframe(sw, s, c);
+            sw->shown = true;
+        }
     }
+    sw->taken.notify_all();
     if (update.w > 0 && update.h > 0)
         SDL_UpdateWindowSurfaceRects(sw->win, &update, 1);
 }
