@@ -22,22 +22,22 @@
  * it is up, so a topmost full-screen window of ours cannot hide it.
  * Rendering is software: background fills and frames go to each window's own surface
  * (its framebuffer on the window system) directly.
- * Frames of the software display (present) are shown by the event thread: the
- * presenting thread points the window's kept frame at the frame's memory (under the
- * window's `framelock`, not sdllock, so a message box does not stop it; the memory stays
- * as it is until the next present returns, and that present waits for framelock) and
- * wakes the event thread, which turns what changed into the window surface's pixels
- * and updates that part of the window. That is no copy, one conversion and one transfer
- * to the window system: a streaming texture would add a copy into the texture and one
- * out of it. A present makes the frames other windows still hold copies of their own,
- * so their repaints outlive it. One frame is in flight at a time: a presenting thread waits until
- * the frame before was taken, up to `takeovermms`; when the event thread is busy elsewhere that
- * long, or the presenting thread is the event thread itself, or there is none, the presenting
- * thread shows the frame itself (under sdllock, like every SDL call of ours). A
- * windowed frame is the client area, 1:1; a full-screen frame is 1:1 on a window of the
- * mode's size and scaled to fit (nearest pixel, centred, black borders) on any other,
- * such as a full-screen desktop window. A window that has shown a frame repaints it
- * instead of the background colour (expose, erase).
+ * Frames of the software display (present) are shown by the event thread: the presenting
+ * thread points the window's kept frame at the frame's memory (under the window's
+ * `framelock`, not sdllock, so a message box does not stop it; the memory stays as it is
+ * until the next present returns, and that present waits for framelock) and wakes the
+ * event thread, which turns what changed into the window surface's pixels and updates
+ * that part of the window. That is no copy, one conversion and one transfer to the
+ * window system: a streaming texture would add a copy into the texture and one out of
+ * it. A present makes the frames other windows still hold copies of their own, so their
+ * repaints outlive it. One frame is in flight at a time: a presenting thread waits until
+ * the frame before was taken, up to `takeovermms`; when the event thread is busy
+ * elsewhere that long, or the presenting thread is the event thread itself, or there is
+ * none, the presenting thread shows the frame itself (under sdllock, like every SDL call
+ * of ours). A windowed frame is the client area, 1:1; a full-screen frame is 1:1 on a
+ * window of the mode's size and scaled to fit (nearest pixel, centred, black borders) on
+ * any other, such as a full-screen desktop window. A window that has shown a frame
+ * repaints it instead of the background colour (expose, erase).
  */
 #include "backend.h"
 
