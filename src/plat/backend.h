@@ -57,18 +57,21 @@ typedef struct plat_frame {
 void plat_frametoxrgb(const plat_frame *frame, RECT r, void *out, int outpitch);
 
 /* The visible part of the last frame as a backend keeps it: the view (full screen: the
- * whole frame) in the frame's own format, so that presenting costs a copy of the rows
- * that changed, and 0x00RRGGBB only where the backend needs it. Parts of the view
+ * whole frame) in the frame's own format, so that presenting costs at most a copy of the
+ * rows that changed, and 0x00RRGGBB only where the backend needs it. Parts of the view
  * outside the frame show black. */
 struct plat_keptframe {
+    bool any = false;          /* a frame was kept */
     int width = 0, height = 0; /* the view's size */
     RECT inside{};             /* the part of the view inside the frame, view coordinates */
     int bitcount = 0;
     DWORD rmask = 0, gmask = 0, bmask = 0;
     BYTE palette[256][4] = {}; /* 8 bits; all black when the frame had none */
     int pitch = 0;
-    std::vector<uint8_t> raw; /* inside's pixels, rows of pitch bytes */
-    RECT source{};            /* inside in frame coordinates, and the frame's size */
+    std::vector<uint8_t> raw;      /* inside's pixels, rows of pitch bytes */
+    const uint8_t *held = nullptr; /* or, kept by reference: inside's first pixel in the
+                                      frame's memory, rows of pitch bytes */
+    RECT source{};                 /* inside in frame coordinates, and the frame's size */
     int framewidth = 0, frameheight = 0;
 };
 
@@ -77,12 +80,20 @@ struct plat_keptframe {
  * changed (or nothing was kept yet). Returns the part of the view that changed, in view
  * coordinates; empty when nothing did. */
 RECT plat_keepframe(plat_keptframe *kept, const plat_frame *frame);
+/* The same, keeping a reference to the frame's memory instead of a copy (the palette is
+ * still copied): for a backend that reads the kept frame only until its next present
+ * returns, under a lock that present holds while it calls this. */
+RECT plat_holdframe(plat_keptframe *kept, const plat_frame *frame);
+/* Makes a frame kept by reference a copy of its own (nothing when it holds none): what a
+ * backend does, during a present, to every other frame it holds. */
+void plat_unholdframe(plat_keptframe *kept);
 /* Converts the part r of the kept view (view coordinates, within the view) to 32-bit
  * 0x00RRGGBB pixels at out (outpitch bytes a row; r's top-left lands on out). */
 void plat_keptxrgb(const plat_keptframe *kept, RECT r, void *out, int outpitch);
 
 /* Shows a frame through the backend in use, in the backend window of frame->hwnd (or
- * nowhere in particular when the frame has no window); any thread. */
+ * nowhere in particular when the frame has no window); any thread. The caller keeps the
+ * frame's memory valid and unchanged until its next call returns (see present below). */
 void plat_presentframe(const plat_frame *frame);
 
 typedef struct plat_backend {
@@ -126,8 +137,11 @@ typedef struct plat_backend {
      * while the program runs. */
     void (*screensaver)(int allowed);
     /* Shows a frame of the software display in win (the backend window of frame->hwnd,
-     * null when it has none); any thread. The frame's memory is only valid during the
-     * call: a backend that shows it later copies what it needs. */
+     * null when it has none); any thread. The frame's memory (pixels and palette) holds
+     * the whole frame, not only its dirty part, and stays valid and unchanged until the
+     * next present call (for any window) returns: a backend may keep a reference to it
+     * and read it until then (plat_holdframe), or copy what it needs (plat_keepframe)
+     * when it shows the frame later than that. */
     void (*present)(void *win, const plat_frame *frame);
 } plat_backend;
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -941,31 +942,105 @@ TEST_F(DDraw, WindowedViewIsTheClientArea) {
     EXPECT_EQ(f.view.right - f.view.left, 200);
 }
 
+/* The headless backend's last frame, 0x00RRGGBB. */
+std::vector<uint32_t> lastframe() {
+    int w = 0, h = 0;
+    plat_nulllastframe(&w, &h, nullptr, 0);
+    std::vector<uint32_t> out((size_t)w * h, 0xDEADBEEF);
+    plat_nulllastframe(&w, &h, out.data(), out.size());
+    return out;
+}
+
+/* 565 fills whose 0x00RRGGBB is plain. */
+constexpr uint16_t fills565[] = {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x0000};
+constexpr uint32_t fillsxrgb[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x000000};
+
+TEST_F(DDraw, TheBackendSeesTheWholeScreenAfterEveryChange) {
+    /* Partial changes of the primary and flips in turn, more than the frames the device
+     * keeps for the backend: each must show everything drawn so far, not only its own
+     * change. */
+    fullscreen(320, 240, 16);
+    LPDIRECTDRAWSURFACE p = nullptr, back = nullptr;
+    ASSERT_EQ(make(DDSCAPS_PRIMARYSURFACE, 0, 0, &p, 1), DD_OK);
+    DDSCAPS caps{DDSCAPS_BACKBUFFER};
+    ASSERT_EQ(IDirectDrawSurface_GetAttachedSurface(p, &caps, &back), DD_OK);
+    std::vector<uint32_t> screen(320 * 240, 0), backbuffer(320 * 240, 0);
+    auto fill = [](LPDIRECTDRAWSURFACE s, std::vector<uint32_t> &model, RECT r, int colour) {
+        DDBLTFX fx{};
+        fx.dwSize = sizeof fx;
+        fx.dwFillColor = fills565[colour];
+        ASSERT_EQ(IDirectDrawSurface_Blt(s, &r, nullptr, nullptr, DDBLT_COLORFILL, &fx), DD_OK);
+        for (LONG y = r.top; y < r.bottom; y++)
+            std::fill_n(model.begin() + y * 320 + r.left, r.right - r.left, fillsxrgb[colour]);
+    };
+    for (int step = 0; step < 12; step++) {
+        if (step % 5 == 4) {
+            fill(back, backbuffer, RECT{0, 0, 320, 240}, step % 3);
+            fill(back, backbuffer, RECT{step, 0, step + 9, 240}, 3);
+            ASSERT_EQ(IDirectDrawSurface_Flip(p, nullptr, DDFLIP_WAIT), DD_OK);
+            std::swap(screen, backbuffer);
+        } else {
+            LONG at = 20 * step;
+            fill(p, screen, RECT{at, at / 2, at + 15, at / 2 + 30}, step % 5);
+        }
+        ASSERT_EQ(lastframe(), screen) << "step " << step;
+    }
+    IDirectDrawSurface_Release(back);
+}
+
 /* ---- threads and the beam ------------------------------------------------------------ */
 
-TEST_F(DDraw, LockOnOneThreadWhileAnotherFlips) {
-    fullscreen(320, 200, 8);
+TEST_F(DDraw, LockOnOneThreadWhileOthersFlipBlitAndReadWholeFrames) {
+    /* This thread fills the back buffer under a lock while one thread flips, another
+     * fills the whole primary with blits and reads the backend's last frame: the flips
+     * get between the locks, and every frame read is one fill, never a mix, whichever
+     * thread presented it. */
+    fullscreen(320, 240, 16);
     LPDIRECTDRAWSURFACE p = nullptr, back = nullptr;
     ASSERT_EQ(make(DDSCAPS_PRIMARYSURFACE, 0, 0, &p, 1), DD_OK);
     DDSCAPS caps{DDSCAPS_BACKBUFFER};
     ASSERT_EQ(IDirectDrawSurface_GetAttachedSurface(p, &caps, &back), DD_OK);
     std::atomic<bool> stop{false};
-    std::atomic<int> flips{0};
+    std::atomic<int> flips{0}, reads{0}, torn{0};
     std::thread flipper([&] {
         while (!stop)
             if (IDirectDrawSurface_Flip(p, nullptr, 0) == DD_OK)
                 flips++;
     });
-    for (int i = 0; i < 300 || (flips < 50 && i < 1000000); i++) {
+    std::thread blitter([&] {
+        DDBLTFX fx{};
+        fx.dwSize = sizeof fx;
+        for (int i = 0; !stop; i++) {
+            fx.dwFillColor = fills565[i % 5];
+            if (IDirectDrawSurface_Blt(p, nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT,
+                                       &fx) != DD_OK)
+                break;
+            std::vector<uint32_t> f = lastframe();
+            reads++;
+            if (f.empty() || std::count(f.begin(), f.end(), f[0]) != (long)f.size() ||
+                std::find(std::begin(fillsxrgb), std::end(fillsxrgb), f[0]) == std::end(fillsxrgb))
+                torn++;
+        }
+    });
+    const DWORD start = GetTickCount();
+    for (int i = 0; GetTickCount() - start < 300 ||
+                    (GetTickCount() - start < 10000 && (reads < 50 || flips < 50));
+         i++) {
         DDSURFACEDESC d{};
         d.dwSize = sizeof d;
         ASSERT_EQ(IDirectDrawSurface_Lock(back, nullptr, &d, DDLOCK_WAIT, nullptr), DD_OK);
-        memset(d.lpSurface, i, (size_t)d.lPitch * d.dwHeight);
+        for (DWORD y = 0; y < d.dwHeight; y++)
+            std::fill_n(
+                reinterpret_cast<uint16_t *>(static_cast<uint8_t *>(d.lpSurface) + y * d.lPitch),
+                d.dwWidth, fills565[i % 5]);
         IDirectDrawSurface_Unlock(back, d.lpSurface);
     }
     stop = true;
     flipper.join();
+    blitter.join();
+    EXPECT_EQ(torn.load(), 0) << "of " << reads.load();
     EXPECT_GE(flips.load(), 50);
+    EXPECT_GE(reads.load(), 50);
     IDirectDrawSurface_Release(back);
 }
 

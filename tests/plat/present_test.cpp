@@ -210,14 +210,13 @@ TEST(PresentNullFrame, KeepsTheWindowsViewAndWhatChanged) {
     uint32_t small[5];
     EXPECT_EQ(plat_nulllastframe(&w, &h, small, 5), 1u);
 
-    /* only the dirty part is taken: a change outside it stays unseen until it is dirty */
-    t.put(2, 1, 0xA0);
     t.put(3, 2, 0xB0);
     t.f.dirty = RECT{3, 2, 4, 3};
     plat_presentframe(&t.f);
     EXPECT_EQ(lastframe(&w, &h), (std::vector<uint32_t>{0x12, 0x13, 0, 0x22, 0xB0, 0}));
 
     /* a view that moved takes all of it, whatever was dirty */
+    t.put(2, 1, 0xA0);
     t.f.view = RECT{0, 0, 2, 2};
     plat_presentframe(&t.f);
     EXPECT_EQ(lastframe(&w, &h, &frames), (std::vector<uint32_t>{0x00, 0x01, 0x10, 0x11}));
@@ -424,6 +423,34 @@ TEST(PresentSdl, WindowShowsItsViewOneToOneAndTheLastFrameAfterAnErase) {
     SendMessageA(h, WM_ERASEBKGND, 0, 0);
     EXPECT_EQ(onscreen(win, 3, 1), 0x0D0740u);
     DestroyWindow(h);
+}
+
+TEST(PresentSdl, AWindowRepaintsItsFrameAfterAPresentToAnotherReusedItsMemory) {
+    /* A present may reuse the memory of the frame before it (the backend may hold a
+     * frame only until the next present returns): a window that is not presented to
+     * keeps its own copy of what it shows. */
+    HWND a = sdlwindow(0, 0, 2, 1);
+    SDL_Window *wina = onlywindow();
+    HWND b = sdlwindow(0, 10, 2, 1);
+    SDL_Window *winb = onlywindow();
+    ASSERT_NE(wina, winb);
+    testframe t(2, 1, 32), u(2, 1, 32);
+    t.masks(0xFF0000, 0x00FF00, 0x0000FF);
+    u.masks(0xFF0000, 0x00FF00, 0x0000FF);
+    t.put(0, 0, 0x123456);
+    t.f.hwnd = a;
+    plat_presentframe(&t.f);
+    u.put(0, 0, 0x654321);
+    u.f.hwnd = b;
+    plat_presentframe(&u.f);
+    t.put(0, 0, 0xABCDEF);
+    SendMessageA(a, WM_ERASEBKGND, 0, 0);
+    SendMessageA(b, WM_ERASEBKGND, 0, 0);
+    EXPECT_EQ(std::vector<uint32_t>({onscreen(wina, 0, 0), onscreen(winb, 0, 0)}),
+              std::vector<uint32_t>({0x123456, 0x654321}))
+        << "a shows its own frame";
+    DestroyWindow(a);
+    DestroyWindow(b);
 }
 
 TEST(PresentSdl, PaletteChangeAloneRedrawsTheFrame) {

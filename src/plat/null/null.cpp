@@ -8,8 +8,10 @@
  * and are answered with IDOK at once.
  * Frames: the last one presented is kept as the window showed it (its view rectangle,
  * full screen the whole mode) in the surface's own format with its palette, and turned
- * into 0x00RRGGBB only when a test reads it or a PNG is written: presenting costs a copy
- * of the rows that changed. THISTLE_SCREENSHOT=path writes the PNG at every present,
+ * into 0x00RRGGBB only when a test reads it or a PNG is written. It is kept by reference
+ * (the presenter keeps the memory unchanged until the next present returns, and the
+ * readers take framelock, which present holds while it changes the reference), so
+ * presenting copies no pixels. THISTLE_SCREENSHOT=path writes the PNG at every present,
  * not at exit: ExitProcess ends the process without running exit handlers, and the
  * file should hold the last frame however the program ends. It is written beside the
  * path and renamed over it, so a reader never sees half a file.
@@ -194,7 +196,7 @@ int writepng(const char *path) {
 
 void nullpresent(void *, const plat_frame *f) {
     std::lock_guard<std::mutex> guard(framelock);
-    plat_keepframe(&last, f);
+    plat_holdframe(&last, f);
     framecount++;
     const char *shot = getenv("THISTLE_SCREENSHOT");
     if (shot && *shot) {

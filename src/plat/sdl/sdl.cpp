@@ -22,20 +22,22 @@
  * it is up, so a topmost full-screen window of ours cannot hide it.
  * Rendering is software: background fills and frames go to each window's own surface
  * (its framebuffer on the window system) directly.
- * Frames of the software display (present) are shown by the event thread: the
- * presenting thread copies the rows that changed into the window's kept frame (under
- * the window's `framelock`, not sdllock, so a message box does not stop it) and wakes
- * the event thread, which turns what changed into the window surface's pixels and
- * updates that part of the window. That is one conversion and one transfer to the
+ * Frames of the software display (present) are shown by the event thread: the presenting
+ * thread points the window's kept frame at the frame's memory (under the window's
+ * `framelock`, not sdllock, so a message box does not stop it; the memory stays as it is
+ * until the next present returns, and that present waits for framelock) and wakes the
+ * event thread, which turns what changed into the window surface's pixels and updates
+ * that part of the window. That is no copy, one conversion and one transfer to the
  * window system: a streaming texture would add a copy into the texture and one out of
- * it. One frame is in flight at a time: a presenting thread waits until the frame before
- * was taken, up to `takeovermms`; when the event thread is busy elsewhere that long, or
- * the presenting thread is the event thread itself, or there is none, the presenting
- * thread shows the frame itself (under sdllock, like every SDL call of ours). A
- * windowed frame is the client area, 1:1; a full-screen frame is 1:1 on a window of the
- * mode's size and scaled to fit (nearest pixel, centred, black borders) on any other,
- * such as a full-screen desktop window. A window that has shown a frame repaints it
- * instead of the background colour (expose, erase).
+ * it. A present makes the frames other windows still hold copies of their own, so their
+ * repaints outlive it. One frame is in flight at a time: a presenting thread waits until
+ * the frame before was taken, up to `takeovermms`; when the event thread is busy
+ * elsewhere that long, or the presenting thread is the event thread itself, or there is
+ * none, the presenting thread shows the frame itself (under sdllock, like every SDL call
+ * of ours). A windowed frame is the client area, 1:1; a full-screen frame is 1:1 on a
+ * window of the mode's size and scaled to fit (nearest pixel, centred, black borders) on
+ * any other, such as a full-screen desktop window. A window that has shown a frame
+ * repaints it instead of the background colour (expose, erase).
  */
 #include "backend.h"
 
@@ -404,7 +406,9 @@ SDL_Rect drawframe(sdlwindow *sw, SDL_Surface *s, RECT c) {
 }
 
 /* Shows the window's pending frame; with again, also the last one when nothing is
- * pending. sdllock held. */
+ * pending. sdllock held. A presenting thread waiting for the frame to be taken is woken
+ * once it has been drawn: it could not go on before (the frame stays held until then,
+ * under framelock), and a wake-up before would only have it wait again for the lock. */
 void showframe(sdlwindow *sw, bool again) {
     SDL_Rect update{0, 0, 0, 0};
     {
@@ -415,13 +419,13 @@ void showframe(sdlwindow *sw, bool again) {
         sw->repaint = false;
         sw->pending = false;
         sw->changed = RECT{0, 0, 0, 0};
-        sw->taken.notify_all();
         SDL_Surface *s = SDL_GetWindowSurface(sw->win);
-        if (!s || isempty(c) || sw->kept.width <= 0 || sw->kept.height <= 0)
-            return;
-        update = drawframe(sw, s, c);
-        sw->shown = true;
+        if (s && !isempty(c) && sw->kept.width > 0 && sw->kept.height > 0) {
+            update = drawframe(sw, s, c);
+            sw->shown = true;
+        }
     }
+    sw->taken.notify_all();
     if (update.w > 0 && update.h > 0)
         SDL_UpdateWindowSurfaceRects(sw->win, &update, 1);
 }
@@ -753,21 +757,25 @@ void sdlscreensaver(int allowed) {
 }
 
 void sdlpresent(void *win, const plat_frame *f) {
-    if (!win)
-        return;
     sdlwindow *sw = (sdlwindow *)win;
     const std::thread::id self = std::this_thread::get_id();
     bool showhere = reader.load() == std::thread::id() || reader.load() == self;
     {
         std::lock_guard<std::mutex> listed(livelock);
-        if (std::find(live.begin(), live.end(), sw) == live.end())
+        /* The frames other windows hold are gone once this present returns. */
+        for (sdlwindow *w : live)
+            if (w != sw && w->kept.held) {
+                std::lock_guard<std::mutex> other(w->framelock);
+                plat_unholdframe(&w->kept);
+            }
+        if (!sw || std::find(live.begin(), live.end(), sw) == live.end())
             return;
         std::unique_lock<std::mutex> held(sw->framelock);
         if (sw->pending && !showhere &&
             !sw->taken.wait_for(held, std::chrono::milliseconds(takeovermms),
                                 [sw] { return !sw->pending; }))
             showhere = true; /* the event thread is busy: this frame is shown here */
-        RECT c = plat_keepframe(&sw->kept, f);
+        RECT c = plat_holdframe(&sw->kept, f);
         if (sw->fullscreen != (f->fullscreen != 0)) {
             sw->fullscreen = f->fullscreen != 0;
             c = RECT{0, 0, sw->kept.width, sw->kept.height};

@@ -3,13 +3,21 @@
  *
  * A method that changes what the primary shows records the change with presentlater
  * while it holds ddlock: the changed rows are copied into the pending frame, a copy of
- * the screen. Once the method has left ddlock, flushpresent copies the pending changes
- * into the shown frame and hands that to plat_presentframe. The backend thus never reads
- * surface memory that another thread may be drawing into or freeing, and ddlock is never
- * held while a backend works (it may wait for its own thread, which may be waiting for
- * the device). Only the changed rows are copied, twice.
+ * the screen. Once the method has left ddlock, flushpresent makes the pending frame the
+ * shown one and hands it to plat_presentframe, with no copy: the backend may keep
+ * reading it until its next present returns. Only the changed rows are copied, once.
  *
  *   surface --presentlater (ddlock)--> pending --flushpresent (showlock)--> shown --> backend
+ *
+ * Three frames take turns: pending, shown, and the one shown before, which the backend
+ * may still read until the present of the new shown frame returns. That one becomes
+ * pending only at the next flush, which waits for showlock, so it is never written while
+ * a backend may read it; the surface memory itself never goes to a backend, as a drawing
+ * thread may lock it at any time. A frame that comes back to pending lacks the changes of
+ * the two flushes since it last was: `stale` keeps their bounds, and the first
+ * presentlater copies them from the surface along with its own change.
+ * ddlock is never held while a backend works (it may wait for its own thread, which may
+ * be waiting for the device).
  *
  * The frame goes to the window of the primary's clipper, else to the cooperative window.
  * Windowed, it shows that window's client area of the desktop-sized primary.
@@ -35,13 +43,24 @@ struct framecopy {
     bool haspalette = false;
     HWND hwnd = nullptr;
     int fullscreen = 0;
-    RECT dirty{0, 0, 0, 0};
+    RECT dirty{0, 0, 0, 0}; /* changed since the frame shown before */
+    RECT stale{0, 0, 0, 0}; /* behind the surface here: changes shown while it was not pending */
 };
 
-framecopy pending; /* ddlock */
+/* Never freed: a backend may still hold the last frame while the process ends. */
+framecopy *const frames = new framecopy[3];
+framecopy *pending = &frames[0]; /* ddlock; changed under showlock too */
+framecopy *shown = &frames[1];   /* showlock (and ddlock while it changes) */
+framecopy *spare = &frames[2];   /* shown before; the backend may read it until its next present */
 std::mutex showlock;
-framecopy shown;                   /* showlock */
 plat_ddrawpresented lastpresent{}; /* showlock */
+
+struct screenshape {
+    int pitch, width, height, bitcount;
+    size_t bytes;
+    bool operator==(const screenshape &) const = default;
+};
+screenshape lastshape{}; /* ddlock: the screen of the last change recorded */
 
 bool empty(const RECT &r) {
     return r.left >= r.right || r.top >= r.bottom;
@@ -54,11 +73,6 @@ RECT unite(const RECT &a, const RECT &b) {
         return a;
     return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
                 std::max(a.bottom, b.bottom)};
-}
-
-bool samegeometry(const framecopy &a, const framecopy &b) {
-    return a.pitch == b.pitch && a.width == b.width && a.height == b.height &&
-           a.bitcount == b.bitcount && a.pixels.size() == b.pixels.size();
 }
 
 void copyrows(framecopy &to, const uint8_t *from, int frompitch, RECT r) {
@@ -82,35 +96,40 @@ void presentlater(ddobject *dd, RECT dirty) {
                  std::min(dirty.right, all.right), std::min(dirty.bottom, all.bottom)};
     if (empty(dirty))
         return;
-    bool same = pending.pitch == p->pitch && pending.width == (int)p->width &&
-                pending.height == (int)p->height && pending.bitcount == (int)p->fmt.bpp &&
-                pending.pixels.size() == p->mem.size();
-    if (!same) {
-        /* A new screen: all of it is copied and reported. */
-        pending.pixels = p->mem;
-        pending.pitch = p->pitch;
-        pending.width = (int)p->width;
-        pending.height = (int)p->height;
-        pending.bitcount = (int)p->fmt.bpp;
-        pending.dirty = all;
-    } else {
-        copyrows(pending, p->mem.data(), p->pitch, dirty);
-        pending.dirty = unite(pending.dirty, dirty);
+    framecopy &to = *pending;
+    const screenshape shape{p->pitch, (int)p->width, (int)p->height, (int)p->fmt.bpp,
+                            p->mem.size()};
+    if (!(shape == lastshape)) {
+        /* A new screen: all of it is reported. */
+        lastshape = shape;
+        dirty = all;
     }
-    pending.rmask = p->fmt.rmask;
-    pending.gmask = p->fmt.gmask;
-    pending.bmask = p->fmt.bmask;
-    pending.haspalette = p->fmt.bpp == 8 && p->pal;
-    if (pending.haspalette)
+    if (!(shape == screenshape{to.pitch, to.width, to.height, to.bitcount, to.pixels.size()})) {
+        /* This frame held another screen, or none yet: all of it is copied. */
+        to.pixels = p->mem;
+        to.pitch = p->pitch;
+        to.width = (int)p->width;
+        to.height = (int)p->height;
+        to.bitcount = (int)p->fmt.bpp;
+    } else {
+        copyrows(to, p->mem.data(), p->pitch, unite(dirty, to.stale));
+    }
+    to.dirty = unite(to.dirty, dirty);
+    to.stale = RECT{0, 0, 0, 0};
+    to.rmask = p->fmt.rmask;
+    to.gmask = p->fmt.gmask;
+    to.bmask = p->fmt.bmask;
+    to.haspalette = p->fmt.bpp == 8 && p->pal;
+    if (to.haspalette)
         for (int i = 0; i < 256; i++) {
             const PALETTEENTRY &e = p->pal->entries[i < p->pal->size ? i : 0];
-            pending.palette[i][0] = e.peRed;
-            pending.palette[i][1] = e.peGreen;
-            pending.palette[i][2] = e.peBlue;
-            pending.palette[i][3] = e.peFlags;
+            to.palette[i][0] = e.peRed;
+            to.palette[i][1] = e.peGreen;
+            to.palette[i][2] = e.peBlue;
+            to.palette[i][3] = e.peFlags;
         }
-    pending.hwnd = p->clip && p->clip->hwnd ? p->clip->hwnd : dd->hwnd;
-    pending.fullscreen = fullscreen(dd) ? 1 : 0;
+    to.hwnd = p->clip && p->clip->hwnd ? p->clip->hwnd : dd->hwnd;
+    to.fullscreen = fullscreen(dd) ? 1 : 0;
 }
 
 void flushpresent() {
@@ -118,37 +137,32 @@ void flushpresent() {
     RECT dirty;
     {
         guard held(ddlock());
-        if (empty(pending.dirty))
+        if (empty(pending->dirty))
             return;
-        dirty = pending.dirty;
-        if (!samegeometry(shown, pending)) {
-            shown.pixels = pending.pixels;
-            shown.pitch = pending.pitch;
-            shown.width = pending.width;
-            shown.height = pending.height;
-            shown.bitcount = pending.bitcount;
-        } else {
-            copyrows(shown, pending.pixels.data(), pending.pitch, dirty);
-        }
-        shown.rmask = pending.rmask, shown.gmask = pending.gmask, shown.bmask = pending.bmask;
-        shown.haspalette = pending.haspalette;
-        memcpy(shown.palette, pending.palette, sizeof shown.palette);
-        shown.hwnd = pending.hwnd;
-        shown.fullscreen = pending.fullscreen;
-        pending.dirty = RECT{0, 0, 0, 0};
+        dirty = pending->dirty;
+        pending->dirty = RECT{0, 0, 0, 0};
+        /* The frame shown before is no longer read by the backend (its present returned
+         * before showlock came to us): it is the next to be written. */
+        framecopy *next = spare;
+        spare = shown;
+        shown = pending;
+        pending = next;
+        spare->stale = unite(spare->stale, dirty);
+        pending->stale = unite(pending->stale, dirty);
     }
+    const framecopy &s = *shown;
     plat_frame f{};
-    f.hwnd = shown.hwnd;
-    f.pixels = shown.pixels.data();
-    f.pitch = shown.pitch;
-    f.width = shown.width;
-    f.height = shown.height;
-    f.bitcount = shown.bitcount;
-    f.rmask = shown.rmask, f.gmask = shown.gmask, f.bmask = shown.bmask;
-    f.palette = shown.bitcount == 8 && shown.haspalette ? shown.palette : nullptr;
+    f.hwnd = s.hwnd;
+    f.pixels = s.pixels.data();
+    f.pitch = s.pitch;
+    f.width = s.width;
+    f.height = s.height;
+    f.bitcount = s.bitcount;
+    f.rmask = s.rmask, f.gmask = s.gmask, f.bmask = s.bmask;
+    f.palette = s.bitcount == 8 && s.haspalette ? s.palette : nullptr;
     f.dirty = dirty;
-    f.fullscreen = shown.fullscreen;
-    f.view = RECT{0, 0, shown.width, shown.height};
+    f.fullscreen = s.fullscreen;
+    f.view = RECT{0, 0, s.width, s.height};
     POINT origin{0, 0};
     RECT client;
     if (!f.fullscreen && f.hwnd && GetClientRect(f.hwnd, &client) &&

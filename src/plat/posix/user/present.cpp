@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 /* GCC vectorises at -O2 only loops that need no remainder handling; the row loops need
  * it and gain four to eight times from it. */
@@ -215,7 +216,11 @@ ROWLOOP void plat_frametoxrgb(const plat_frame *f, RECT r, void *out, int outpit
     }
 }
 
-RECT plat_keepframe(plat_keptframe *k, const plat_frame *f) {
+namespace {
+
+/* plat_keepframe and plat_holdframe: the kept view follows the frame; held keeps a
+ * reference to the frame's memory instead of a copy of its rows. */
+RECT keepview(plat_keptframe *k, const plat_frame *f, bool held) {
     RECT view = f->fullscreen || f->view.right <= f->view.left || f->view.bottom <= f->view.top
                     ? RECT{0, 0, f->width, f->height}
                     : f->view;
@@ -231,11 +236,13 @@ RECT plat_keepframe(plat_keptframe *k, const plat_frame *f) {
     const bool newpalette = f->bitcount == 8 && memcmp(palette, k->palette, sizeof palette) != 0;
     memcpy(k->palette, palette, sizeof palette);
     bool all = false;
-    if (k->raw.empty() || src.left != k->source.left || src.top != k->source.top ||
+    if (!k->any || src.left != k->source.left || src.top != k->source.top ||
         src.right != k->source.right || src.bottom != k->source.bottom ||
         view.right - view.left != k->width || view.bottom - view.top != k->height ||
         f->width != k->framewidth || f->height != k->frameheight || f->bitcount != k->bitcount ||
-        f->rmask != k->rmask || f->gmask != k->gmask || f->bmask != k->bmask || newpalette) {
+        f->rmask != k->rmask || f->gmask != k->gmask || f->bmask != k->bmask || newpalette ||
+        held != (k->held != nullptr)) {
+        k->any = true;
         k->width = view.right - view.left;
         k->height = view.bottom - view.top;
         k->inside = RECT{src.left - view.left, src.top - view.top, src.right - view.left,
@@ -247,26 +254,59 @@ RECT plat_keepframe(plat_keptframe *k, const plat_frame *f) {
         k->rmask = f->rmask;
         k->gmask = f->gmask;
         k->bmask = f->bmask;
-        k->pitch = (src.right - src.left) * bytes;
-        /* never empty, so that a first frame of no size is still a frame kept */
-        k->raw.assign(std::max<size_t>((size_t)k->pitch * (src.bottom - src.top), 1), 0);
+        if (!held) {
+            k->held = nullptr;
+            k->pitch = (src.right - src.left) * bytes;
+            k->raw.assign((size_t)k->pitch * (src.bottom - src.top), 0);
+        }
         changed = src;
         all = true;
+    }
+    if (held) {
+        k->raw = std::vector<uint8_t>();
+        k->pitch = f->pitch;
+        k->held = static_cast<const uint8_t *>(f->pixels) + (ptrdiff_t)src.top * f->pitch +
+                  (ptrdiff_t)src.left * bytes;
     }
     RECT copy{std::max(changed.left, src.left), std::max(changed.top, src.top),
               std::min(changed.right, src.right), std::min(changed.bottom, src.bottom)};
     if (copy.left >= copy.right || copy.top >= copy.bottom)
         return all ? RECT{0, 0, k->width, k->height} : RECT{0, 0, 0, 0};
-    const auto *from = static_cast<const uint8_t *>(f->pixels);
-    const size_t length = (size_t)(copy.right - copy.left) * bytes;
-    for (LONG y = copy.top; y < copy.bottom; y++)
-        memcpy(k->raw.data() + (size_t)(y - src.top) * k->pitch +
-                   (size_t)(copy.left - src.left) * bytes,
-               from + (ptrdiff_t)y * f->pitch + (ptrdiff_t)copy.left * bytes, length);
+    if (!held) {
+        const auto *from = static_cast<const uint8_t *>(f->pixels);
+        const size_t length = (size_t)(copy.right - copy.left) * bytes;
+        for (LONG y = copy.top; y < copy.bottom; y++)
+            memcpy(k->raw.data() + (size_t)(y - src.top) * k->pitch +
+                       (size_t)(copy.left - src.left) * bytes,
+                   from + (ptrdiff_t)y * f->pitch + (ptrdiff_t)copy.left * bytes, length);
+    }
     if (all) /* the whole view, its black borders too */
         return RECT{0, 0, k->width, k->height};
     return RECT{copy.left - view.left, copy.top - view.top, copy.right - view.left,
                 copy.bottom - view.top};
+}
+
+} // namespace
+
+RECT plat_keepframe(plat_keptframe *k, const plat_frame *f) {
+    return keepview(k, f, false);
+}
+
+RECT plat_holdframe(plat_keptframe *k, const plat_frame *f) {
+    return keepview(k, f, true);
+}
+
+void plat_unholdframe(plat_keptframe *k) {
+    if (!k->held)
+        return;
+    const size_t length = (size_t)(k->inside.right - k->inside.left) * (k->bitcount / 8);
+    const int rows = k->inside.bottom - k->inside.top;
+    std::vector<uint8_t> raw(length * rows);
+    for (int y = 0; y < rows; y++)
+        memcpy(raw.data() + y * length, k->held + (ptrdiff_t)y * k->pitch, length);
+    k->raw = std::move(raw);
+    k->pitch = (int)length;
+    k->held = nullptr;
 }
 
 void plat_keptxrgb(const plat_keptframe *k, RECT r, void *out, int outpitch) {
@@ -278,7 +318,7 @@ void plat_keptxrgb(const plat_keptframe *k, RECT r, void *out, int outpitch) {
                         r.right - r.left, 0u);
     }
     plat_frame f{};
-    f.pixels = k->raw.data();
+    f.pixels = k->held ? k->held : k->raw.data();
     f.pitch = k->pitch;
     f.width = k->inside.right - k->inside.left;
     f.height = k->inside.bottom - k->inside.top;
