@@ -95,14 +95,11 @@ bool desktopin(const DEVMODEA &own) {
 
 /* Waits (at most a few seconds) until the desktop is in its own mode, the one of its
  * settings, and puts it back there when a program left it in another. On Windows the
- * mode a full-screen program set goes when its display object does, before the program
- * goes on. Under Wine's virtual desktop the desktop window follows a mode change only as
- * the desktop's own process gets to it, after the call has returned; with other programs
- * starting meanwhile, a program that set a mode, took it back and set it again has left
- * the desktop in its mode after it ended (a windowed case after it then got a 640 x 480
- * desktop that cannot hold its window and frame), or got a primary of the desktop's old
- * size. Nothing of the library is left out by this: each case still sets up and takes
- * down the display itself. */
+ * mode a full-screen program set is gone once its display object is. Under Wine's
+ * virtual desktop the desktop window follows a mode change only as the desktop's own
+ * process gets to it, and on a busy machine a full-screen case has left the desktop at
+ * 640 x 480 after it ended: a windowed case after it then got a desktop that cannot hold
+ * its window with the frame. Each case still sets up and takes down the display itself. */
 void owndesktop() {
 #ifdef _WIN32
     DEVMODEA own{};
