@@ -9,7 +9,7 @@
  * No test controls of the software device: what is checked here holds on both sides.
  * The cases share the one desktop and run one at a time: a program that switches the
  * mode takes the activation from the others, and an inactive full-screen program gets
- * no display.
+ * no display. Each case starts and ends with the desktop in its own mode (owndesktop).
  */
 #include "plat/win32.h"
 #include "thistle/createw.h"
@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -74,9 +75,59 @@ int wrongpixels(int salt) {
     return wrong;
 }
 
+#ifdef _WIN32
+/* The desktop is in mode own: the current settings, the screen metrics and the desktop
+ * window all have its size (and the settings its depth). */
+bool desktopin(const DEVMODEA &own) {
+    DEVMODEA now{};
+    now.dmSize = sizeof now;
+    RECT desktop{};
+    return EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &now) &&
+           now.dmPelsWidth == own.dmPelsWidth && now.dmPelsHeight == own.dmPelsHeight &&
+           now.dmBitsPerPel == own.dmBitsPerPel &&
+           GetSystemMetrics(SM_CXSCREEN) == int(own.dmPelsWidth) &&
+           GetSystemMetrics(SM_CYSCREEN) == int(own.dmPelsHeight) &&
+           GetWindowRect(GetDesktopWindow(), &desktop) &&
+           desktop.right - desktop.left == LONG(own.dmPelsWidth) &&
+           desktop.bottom - desktop.top == LONG(own.dmPelsHeight);
+}
+#endif
+
+/* Waits (at most a few seconds) until the desktop is in its own mode, the one of its
+ * settings, and puts it back there when a program left it in another. On Windows the
+ * mode a full-screen program set is gone once its display object is. Under Wine's
+ * virtual desktop the desktop window follows a mode change only as the desktop's own
+ * process gets to it, and on a busy machine a full-screen case has left the desktop at
+ * 640 x 480 after it ended: a windowed case after it then got a desktop that cannot hold
+ * its window with the frame. Each case still sets up and takes down the display itself. */
+void owndesktop() {
+#ifdef _WIN32
+    DEVMODEA own{};
+    own.dmSize = sizeof own;
+    if (!EnumDisplaySettingsA(nullptr, ENUM_REGISTRY_SETTINGS, &own)) {
+        return;
+    }
+    for (int i = 0; i < 100 && !desktopin(own); i++) {
+        DEVMODEA now{};
+        now.dmSize = sizeof now;
+        /* Put back at once when the settings are off, and once more after 2 s. */
+        if (i == 40 ||
+            (i == 0 && EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &now) &&
+             (now.dmPelsWidth != own.dmPelsWidth || now.dmPelsHeight != own.dmPelsHeight ||
+              now.dmBitsPerPel != own.dmBitsPerPel))) {
+            std::fprintf(stderr, "display test: the desktop is at %d x %d; putting it back\n",
+                         GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+            ChangeDisplaySettingsA(nullptr, 0);
+        }
+        Sleep(50);
+    }
+#endif
+}
+
 class Display : public ::testing::Test {
   protected:
     void SetUp() override {
+        owndesktop();
         initmainthread();
         applicationname = testname;
         ASSERT_GT(creatememclass(0, "grf", region, sizeof region, 16, 16, 0, 0, 0, 1, 0, 0), 0);
@@ -84,12 +135,34 @@ class Display : public ::testing::Test {
     void TearDown() override {
         releasedisplaywindow();
         restoregraphics();
+        owndesktop();
+    }
+
+    /* Brings up full screen 640 x 480 at depth. Under Wine, on a busy machine, a program
+     * that took the mode down and set it again has now and then got a primary of the
+     * desktop's size (1024 x 768) though setting the mode had succeeded; the library then
+     * takes that size, as it reads it from the primary. On Windows a start that did not
+     * come out 640 x 480 is taken down and made again, at most twice more, with a line on
+     * standard error: a fault of the library's own shows in every attempt. */
+    static void upfullscreen(int32_t depth) {
+        initgraphics(640, 480, depth);
+#ifdef _WIN32
+        for (int again = 0; again < 2 && graphicsstate == GRAPHICS_UP &&
+                            screenwidth * 10000 + screenheight != 6400480;
+             again++) {
+            std::fprintf(stderr, "display test: full screen came out %d x %d; again\n",
+                         int(screenwidth), int(screenheight));
+            restoregraphics();
+            owndesktop();
+            initgraphics(640, 480, depth);
+        }
+#endif
     }
 
     /* Full screen 640 x 480 at depth with the default options: what the program sees. */
     void fullscreen(int32_t depth) {
         EXPECT_EQ(graphicsflags, GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
-        initgraphics(640, 480, depth);
+        upfullscreen(depth);
         ASSERT_EQ(graphicsstate, GRAPHICS_UP);
         EXPECT_EQ(grfop_error.load(), nullptr);
         EXPECT_EQ(screenwidth * 10000 + screenheight, 6400480);
@@ -199,8 +272,9 @@ TEST_F(Display, FullScreenSixteenBitsThenTwoPages) {
     restoregraphics();
     EXPECT_EQ(graphicsstate, 0);
     EXPECT_EQ(display.lockedsurface, nullptr);
+    owndesktop();
     graphicsflags = GRF_FULLSCREEN;
-    initgraphics(640, 480, 16);
+    upfullscreen(16);
     ASSERT_EQ(graphicsstate, GRAPHICS_UP);
     EXPECT_EQ(screendepth, 16);
     EXPECT_EQ(display.pages, 2);
@@ -208,10 +282,6 @@ TEST_F(Display, FullScreenSixteenBitsThenTwoPages) {
     drawreadshow(16);
 }
 
-#ifndef _WIN32
-/* The windowed cases are POSIX only for now: under Wine, in a freshly made prefix, the
- * window's client area and the picture at its place on the desktop were off in some runs
- * (the desktop window coming up beside the case, it seems); full screen is not. */
 namespace {
 
 /* Windowed: the display area is the client area, where the screen has it. */
@@ -225,12 +295,10 @@ void checkclientarea() {
     ASSERT_TRUE(GetClientRect(window, &client));
     EXPECT_EQ(client.right - client.left, screenwidth);
     EXPECT_EQ(client.bottom - client.top, screenheight);
-#ifndef _WIN32
-    /* Under Wine, in a freshly made prefix, the client area came out 13 rows short in two
-     * of four runs (the frame's size seems to change as the desktop comes up); the display
-     * area then follows the client area, which is what the program relies on. */
+    /* The desktop holds the window with its frame. On a desktop that cannot (a 640 x 480
+     * one), the system keeps the window within it and the display area follows the
+     * smaller client area. */
     EXPECT_EQ(screenwidth * 10000 + screenheight, 6400480);
-#endif
     POINT corner{0, 0};
     ASSERT_TRUE(ClientToScreen(window, &corner));
     EXPECT_EQ(display.originx, corner.x);
@@ -259,8 +327,8 @@ void drawclientarea(int salt) {
     const auto *desktop = static_cast<const uint8_t *>(display.lockedpixels);
     const int bytes = (screendepth + 7) / 8;
     int wrong = 0;
-    for (int y = 0; y < 480; y += 7) {
-        for (int x = 0; x < 640; x += 5) {
+    for (int y = 0; y < screenheight; y += 7) {
+        for (int x = 0; x < screenwidth; x += 5) {
             uint32_t v = 0;
             std::memcpy(&v, desktop + (display.originy + y) * pitch + (display.originx + x) * bytes,
                         bytes);
@@ -296,4 +364,3 @@ TEST_F(Display, RestoreThenStartAgain) {
     checkclientarea();
     drawclientarea(1);
 }
-#endif
