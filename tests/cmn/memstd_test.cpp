@@ -165,37 +165,6 @@ TEST_F(Memstd, CreateRefusalsAndClassTable) {
     EXPECT_EQ(reservememadr("gone", 10, 7), nullptr);
 }
 
-// Free blocks whose sizes differ by a few bytes look alike to a search that goes by size
-// ranges: a hole just too small must be passed over, on either side, and the largest of
-// several close sizes must be found by its exact size.
-TEST_F(Memstd, HolesJustTooSmallArePassedOver) {
-    auto holes = [&](std::array<int32_t, 3> sizes) {
-        initmemclasses();
-        plainclass(3, 64 * 1024);
-        std::array<uint8_t *, 3> h{};
-        for (size_t i = 0; i < 3; i++) {
-            h[i] = hdr(reservememadr(nullptr, sizes[i], 3));
-            reservememadr(nullptr, 8, 3); // keeps the holes apart
-        }
-        reservememadr(nullptr, largestmemblock(3), 3);
-        for (uint8_t *b : h) {
-            purgememadr(b + 16);
-        }
-        return h;
-    };
-    std::array<uint8_t *, 3> h = holes({300, 360, 302});
-    EXPECT_EQ(hdr(reservememadr(nullptr, 305, 3)), h[1]); // 300 comes first, too small
-    purgememadr(h[1] + 16);
-    EXPECT_EQ(hdr(reservememadr(nullptr, 305, 3 | MB_HIGH)), h[1]); // 302 comes first, too small
-    EXPECT_EQ(reservememadr(nullptr, 303, 3 | MB_HIGH | MB_LARGEST), nullptr);
-
-    h = holes({300, 316, 308});
-    EXPECT_EQ(hdr(reservememadr(nullptr, 10, 3 | MB_LARGEST)), h[1]);
-    purgememadr(h[1] + 16);
-    EXPECT_EQ(largestmemblock(3), 316);
-    EXPECT_EQ(reservememadr(nullptr, 317, 3), nullptr);
-}
-
 // Two free blocks of the same largest size, far apart or close enough to share one area of
 // the search index: MB_LARGEST takes the first met, from either end.
 TEST_F(Memstd, LargestTakesFirstMetOnEqualSizes) {
@@ -397,10 +366,11 @@ TEST_F(Memstd, DefaultClassEntryPointsAndPurgeClass) {
 // not, filled with a byte of their own), releases, and a purge of the whole class now and
 // then (once, halfway, in a model run). Logged: every result, largestmemblock after each
 // step, and a digest of the region every `every` steps. With `model`, the indexed run first
-// predicts each placement from the free list and walks the whole class after every step
-// against the live blocks: chain links, headers, data, end marks, names, no two free
-// neighbours, and a free list that holds exactly the free blocks of the chain in address
-// order. The walked run must then match it result for result and byte for byte.
+// predicts each placement from the free list (a hole a few bytes too small is passed
+// over) and walks the whole class after every step against the live blocks: chain links,
+// headers, data, end marks, names, no two free neighbours, and a free list that holds
+// exactly the free blocks of the chain in address order. The walked run must then match it result
+// for result and byte for byte.
 struct runconfig {
     int32_t length;
     int steps, every;

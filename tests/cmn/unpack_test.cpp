@@ -125,7 +125,7 @@ TEST_F(Unpack, EveryCodeAndBothSignatures) {
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Unpack, LongHeaderSizes) {
+TEST_F(Unpack, ResultsOfTheLongHeaderAndRunLength) {
     // The decoder reads the size 3 bytes later than unpacksize does.
     bytes s = header(0x11, 0xFB, 6) + bytes{0, 0, 4, 0xE0, 'w', 'x', 'y', 'z', 0xFC};
     EXPECT_EQ(unpacksize(s.data()), 6);
@@ -139,14 +139,12 @@ TEST_F(Unpack, LongHeaderSizes) {
     result b = run(big, 2);
     EXPECT_TRUE(b.guardsintact);
     EXPECT_EQ(b.value, 4);
-}
 
-TEST_F(Unpack, RunLengthReturnsTheHeaderSize) {
-    // The only run passes the declared size: the decoder refuses it, the result stays 3.
-    bytes s = header(0x4A, 0xFB, 3) + bytes{0x45, 0x07};
-    result r = run(s, 3);
-    EXPECT_EQ(r.value, 3);
-    EXPECT_TRUE(r.guardsintact);
+    // Run length: the only run passes the declared size; the decoder refuses it, the
+    // result stays the header's 3.
+    result rle = run(header(0x4A, 0xFB, 3) + bytes{0x45, 0x07}, 3);
+    EXPECT_EQ(rle.value, 3);
+    EXPECT_TRUE(rle.guardsintact);
     EXPECT_TRUE(reports.empty());
 }
 
@@ -248,16 +246,14 @@ int32_t chainof(const uint8_t *s) {
 
 const bytes eightbytes = header(0x10, 0xFB, 8) + bytes{0xE0, 1, 2, 3, 4, 0xE0, 5, 6, 7, 8, 0xFC};
 
-TEST_F(UnpackShape, UnpackedShapeIsReturnedAsItIs) {
-    uint8_t *s = shape(0, 0x05, 0, {1, 2, 3, 4, 5, 6, 7, 8});
-    const int32_t before = largestmemblock(0);
-    EXPECT_EQ(unpackshape(s), s);
-    EXPECT_EQ(largestmemblock(0), before);
-}
-
-// The copy is a class-0 block "unshp" with the unpacked type, the same header and the
-// unpacked data; a chain offset is rebased so that it still reaches the same block.
+// An unpacked shape is returned as it is. A packed one gets a copy: a class-0 block
+// "unshp" with the unpacked type, the same header and the unpacked data; a chain offset
+// is rebased so that it still reaches the same block.
 TEST_F(UnpackShape, PackedShapeGetsAnUnpackedCopy) {
+    uint8_t *plain = shape(0, 0x05, 0, {1, 2, 3, 4, 5, 6, 7, 8});
+    const int32_t before = largestmemblock(0);
+    EXPECT_EQ(unpackshape(plain), plain);
+    EXPECT_EQ(largestmemblock(0), before);
     for (int32_t chain : {0, 40, 4096, -16, -300000}) {
         SCOPED_TRACE(chain);
         uint8_t *s = shape(300000, 0x85, chain, eightbytes);

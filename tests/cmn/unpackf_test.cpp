@@ -83,8 +83,8 @@ void expecttruncatedprefixes(bounded fn, const bytes &stream, size_t capacity) {
 
 // The encoder writes no 3-byte match longer than 34 bytes: the length's top bit, here.
 TEST(LzUnpack, LongestThreeByteMatch) {
-    bytes s = header(0x10, 0xFB, 7 + 67);
-    append(s, {0xE0, 1, 2, 3, 4, 0xBF, 0xC0, 0x03, 9, 8, 7, 0xFC}); // 3 literals, distance 4
+    // 3 literals, distance 4
+    bytes s = header(0x10, 0xFB, 7 + 67) + bytes{0xE0, 1, 2, 3, 4, 0xBF, 0xC0, 0x03, 9, 8, 7, 0xFC};
     bytes expect = {1, 2, 3, 4, 9, 8, 7};
     for (int i = 0; i < 67; i++) {
         expect.push_back(expect[expect.size() - 4]);
@@ -94,23 +94,18 @@ TEST(LzUnpack, LongestThreeByteMatch) {
 }
 
 TEST(LzUnpackBounded, RefusesBadStreams) {
-    bytes good = header(0x10, 0xFB, 12);
-    append(good, {0xE0, 1, 2, 3, 4, 0x14, 0x03, 0xFC}); // 4 literals, len 8 at distance 4
+    // 4 literals, then length 8 at distance 4 (a byte code of 3; 4 is distance 5).
+    auto lz = [](uint32_t size, uint8_t distance) {
+        return header(0x10, 0xFB, size) + bytes{0xE0, 1, 2, 3, 4, 0x14, distance, 0xFC};
+    };
+    bytes good = lz(12, 0x03);
     ASSERT_EQ(runbounded(lzunpackbounded, good, 12).result, 12);
     expecttruncatedprefixes(lzunpackbounded, good, 12);
     EXPECT_EQ(runbounded(lzunpackbounded, good, 11).result, UNPACK_EOVERFLOW);
-
-    bytes before = header(0x10, 0xFB, 12);
-    append(before, {0xE0, 1, 2, 3, 4, 0x14, 0x04, 0xFC}); // distance 5 with 4 written
-    EXPECT_EQ(runbounded(lzunpackbounded, before, 12).result, UNPACK_EMALFORMED);
-
-    bytes longer = header(0x10, 0xFB, 10); // the match runs past the declared size
-    append(longer, {0xE0, 1, 2, 3, 4, 0x14, 0x03, 0xFC});
+    EXPECT_EQ(runbounded(lzunpackbounded, lz(12, 0x04), 12).result, UNPACK_EMALFORMED);
+    bytes longer = lz(10, 0x03); // the match runs past the declared size
     EXPECT_EQ(runbounded(lzunpackbounded, longer, 64).result, UNPACK_EOVERFLOW);
-
-    bytes shorter = header(0x10, 0xFB, 13); // ends one byte early
-    append(shorter, {0xE0, 1, 2, 3, 4, 0x14, 0x03, 0xFC});
-    EXPECT_EQ(runbounded(lzunpackbounded, shorter, 64).result, UNPACK_EMALFORMED);
+    EXPECT_EQ(runbounded(lzunpackbounded, lz(13, 0x03), 64).result, UNPACK_EMALFORMED); // short
 
     // Plain decoding of the over-long stream still stops at its declared end.
     bytes out(16, 0xCC);
@@ -474,71 +469,64 @@ TEST(RleUnpack, Operations) {
     };
     for (auto &tc : cases) {
         SCOPED_TRACE(tc.name);
-        bytes s = header(0x4A, 0xFB, uint32_t(tc.expect.size()));
-        append(s, tc.runs);
+        bytes s = header(0x4A, 0xFB, uint32_t(tc.expect.size())) + tc.runs;
         expectdecodes(rleunpackbounded, s, tc.expect, rleunpack);
         expecttruncatedprefixes(rleunpackbounded, s, tc.expect.size());
     }
-    bytes over = header(0x4A, 0xFB, 4);
-    append(over, {0x45, 1});
+    bytes over = header(0x4A, 0xFB, 4) + bytes{0x45, 1};
     EXPECT_EQ(runbounded(rleunpackbounded, over, 16).result, UNPACK_EOVERFLOW);
     EXPECT_EQ(runbounded(rleunpackbounded, over, 3).result, UNPACK_EOVERFLOW);
 }
 
 // ---- Byte pairs ------------------------------------------------------------------------
 
-TEST(PairUnpack, ExpansionEscapesAndHeaders) {
+TEST(PairUnpack, ExpansionEscapesHeadersAndDepth) {
     // e = 0xFF; 0x80 -> a b; 0x81 -> 0x80 c.
     bytes body = {0xFF, 2, 0x80, 'a', 'b', 0x81, 0x80, 'c', 0x81, 0x41, 0xFF, 0x80, 0xFF, 0x00};
     bytes expect = {'a', 'b', 'c', 'A', 0x80};
-    bytes s = header(0x46, 0xFB, 5);
-    append(s, body);
+    bytes s = header(0x46, 0xFB, 5) + body;
     expectdecodes(pairunpackbounded, s, expect, pairunpack);
     expecttruncatedprefixes(pairunpackbounded, s, 5);
-
     // 0x47 0x32: the long code without the 3 skipped bytes before the size.
-    bytes m = header(0x47, 0x32, 5);
-    append(m, body);
-    expectdecodes(pairunpackbounded, m, expect);
+    expectdecodes(pairunpackbounded, header(0x47, 0x32, 5) + body, expect);
     EXPECT_EQ(pairunpack(nullptr, nullptr), 0);
-}
 
-TEST(PairUnpack, NoPairsAndRedefinitions) {
     // e = 0, k = 0: bytes copy, 0x00 0x01 writes 0x01, 0x00 0x00 ends.
-    bytes s = header(0x46, 0xFB, 3);
-    append(s, {0x00, 0, 'x', 0x00, 0x01, 0x80, 0x00, 0x00});
-    expectdecodes(pairunpackbounded, s, {'x', 0x01, 0x80});
-    // a later definition replaces an earlier one
-    bytes r = header(0x46, 0xFB, 2);
-    append(r, {0xFF, 2, 0x80, 'a', 'b', 0x80, 'c', 'd', 0x80, 0xFF, 0x00});
-    expectdecodes(pairunpackbounded, r, {'c', 'd'});
-}
-
-TEST(PairUnpack, ExpandsInDepth) {
+    expectdecodes(pairunpackbounded,
+                  header(0x46, 0xFB, 3) + bytes{0x00, 0, 'x', 0x00, 0x01, 0x80, 0x00, 0x00},
+                  {'x', 0x01, 0x80});
+    // A later definition replaces an earlier one.
+    expectdecodes(pairunpackbounded,
+                  header(0x46, 0xFB, 2) +
+                      bytes{0xFF, 2, 0x80, 'a', 'b', 0x80, 'c', 'd', 0x80, 0xFF, 0x00},
+                  {'c', 'd'});
     // Codes 1..254 nest through their first bytes, 254 deep: p -> (p - 1) 0xFF.
-    bytes chain = header(0x46, 0xFB, 255);
-    chain.push_back(0x00);
-    chain.push_back(254);
+    bytes chain = header(0x46, 0xFB, 255) + bytes{0x00, 254};
     for (int p = 1; p <= 254; p++) {
         append(chain, {uint8_t(p), p == 1 ? uint8_t(0xFF) : uint8_t(p - 1), uint8_t(0xFF)});
     }
-    append(chain, {0xFE, 0x00, 0x00});
-    expectdecodes(pairunpackbounded, chain, bytes(255, 0xFF));
+    expectdecodes(pairunpackbounded, chain + bytes{0xFE, 0x00, 0x00}, bytes(255, 0xFF));
 }
 
 TEST(PairUnpackBounded, MalformedTables) {
-    bytes cycle = header(0x46, 0xFB, 8); // 0x80 -> 0x81 a, 0x81 -> 0x80 b
-    append(cycle, {0xFF, 2, 0x80, 0x81, 'a', 0x81, 0x80, 'b', 0x80, 0xFF, 0x00});
-    EXPECT_EQ(runbounded(pairunpackbounded, cycle, 8).result, UNPACK_EMALFORMED);
-    bytes self = header(0x46, 0xFB, 8); // 0x80 -> a 0x80: grows without end
-    append(self, {0xFF, 1, 0x80, 'a', 0x80, 0x80, 0xFF, 0x00});
-    EXPECT_EQ(runbounded(pairunpackbounded, self, 8).result, UNPACK_EOVERFLOW);
-    bytes noend = header(0x46, 0xFB, 2); // the escape redefined as a pair
-    append(noend, {0xFF, 1, 0xFF, 'a', 'b', 0xFF, 0xFF, 0x00});
-    EXPECT_EQ(runbounded(pairunpackbounded, noend, 2).result, UNPACK_ENOEND);
-    bytes shortout = header(0x46, 0xFB, 3);
-    append(shortout, {0xFF, 0, 'a', 0xFF, 0x00});
-    EXPECT_EQ(runbounded(pairunpackbounded, shortout, 3).result, UNPACK_EMALFORMED);
+    const struct {
+        uint32_t size;
+        bytes body;
+        int32_t result;
+    } cases[] = {
+        // 0x80 -> 0x81 a, 0x81 -> 0x80 b
+        {8, {0xFF, 2, 0x80, 0x81, 'a', 0x81, 0x80, 'b', 0x80, 0xFF, 0x00}, UNPACK_EMALFORMED},
+        // 0x80 -> a 0x80: grows without end
+        {8, {0xFF, 1, 0x80, 'a', 0x80, 0x80, 0xFF, 0x00}, UNPACK_EOVERFLOW},
+        // the escape redefined as a pair
+        {2, {0xFF, 1, 0xFF, 'a', 'b', 0xFF, 0xFF, 0x00}, UNPACK_ENOEND},
+        // ends before the declared size
+        {3, {0xFF, 0, 'a', 0xFF, 0x00}, UNPACK_EMALFORMED},
+    };
+    for (const auto &c : cases) {
+        bytes s = header(0x46, 0xFB, c.size) + c.body;
+        EXPECT_EQ(runbounded(pairunpackbounded, s, c.size).result, c.result) << c.size;
+    }
 }
 
 // ---- Colour blocks ---------------------------------------------------------------------

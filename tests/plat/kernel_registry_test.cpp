@@ -204,24 +204,21 @@ TEST_F(KernelRegistry, QuerySizesFollowWin32Rules) {
     EXPECT_EQ(RegQueryValueExA(h, "Path", nullptr, &type, (LPBYTE)buf, nullptr),
               ERROR_INVALID_PARAMETER);
 
-#ifdef _WIN32
     /* Windows keeps a string's bytes as given: zeros inside, no terminating zero (which
-     * is why readers must not count on one), line feeds. */
-    ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
-    EXPECT_EQ(value(h, "Cut"), std::string("1:ab\0cd\0", 8));
-    ASSERT_EQ(RegSetValueExA(h, "Two", 0, REG_SZ, (const BYTE *)"abcd", 2), ERROR_SUCCESS);
-    EXPECT_EQ(value(h, "Two"), "1:ab");
-    EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4), ERROR_SUCCESS);
+     * is why readers must not count on one), line feeds. The registry file holds a string
+     * as one quoted text: the value ends at the first zero within the given size, gets its
+     * terminating zero, and takes no line feed. */
+#ifdef _WIN32
+    const bool quoted = false;
 #else
-    /* The registry file holds a string as one quoted text: the value ends at the first
-     * zero within the given size, gets its terminating zero, and takes no line feed. */
-    ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
-    EXPECT_EQ(value(h, "Cut"), sz("ab"));
-    ASSERT_EQ(RegSetValueExA(h, "Two", 0, REG_SZ, (const BYTE *)"abcd", 2), ERROR_SUCCESS);
-    EXPECT_EQ(value(h, "Two"), sz("ab"));
-    EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4),
-              ERROR_INVALID_PARAMETER);
+    const bool quoted = true;
 #endif
+    ASSERT_EQ(RegSetValueExA(h, "Cut", 0, REG_SZ, (const BYTE *)"ab\0cd", 6), ERROR_SUCCESS);
+    EXPECT_EQ(value(h, "Cut"), quoted ? sz("ab") : std::string("1:ab\0cd\0", 8));
+    ASSERT_EQ(RegSetValueExA(h, "Two", 0, REG_SZ, (const BYTE *)"abcd", 2), ERROR_SUCCESS);
+    EXPECT_EQ(value(h, "Two"), quoted ? sz("ab") : "1:ab");
+    EXPECT_EQ(RegSetValueExA(h, "Bad", 0, REG_SZ, (const BYTE *)"a\nb", 4),
+              quoted ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS);
     RegCloseKey(h);
 }
 
@@ -288,16 +285,15 @@ TEST_F(KernelRegistry, DamagedFileIsAnErrorNotACrash) {
 TEST_F(KernelRegistry, DefaultFileFollowsXdgThenHome) {
     unsetenv("THISTLE_REGISTRY");
     setenv("XDG_CONFIG_HOME", (dir + "/xdg").c_str(), 1);
-    HKEY h;
-    ASSERT_EQ(openkey("Software\\A", KEY_READ, &h), ERROR_SUCCESS);
-    RegCloseKey(h);
-    EXPECT_TRUE(kt::exists(dir + "/xdg/thistlerun/registry.reg"));
-
-    unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", (dir + "/home").c_str(), 1);
-    ASSERT_EQ(openkey("Software\\A", KEY_READ, &h), ERROR_SUCCESS);
-    RegCloseKey(h);
-    EXPECT_TRUE(kt::exists(dir + "/home/.config/thistlerun/registry.reg"));
+    for (const char *made :
+         {"/xdg/thistlerun/registry.reg", "/home/.config/thistlerun/registry.reg"}) {
+        HKEY h;
+        ASSERT_EQ(openkey("Software\\A", KEY_READ, &h), ERROR_SUCCESS);
+        RegCloseKey(h);
+        EXPECT_TRUE(kt::exists(dir + made));
+        unsetenv("XDG_CONFIG_HOME");
+    }
 }
 
 TEST_F(KernelRegistry, ConcurrentWritersLoseNothing) {

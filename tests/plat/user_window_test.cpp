@@ -62,9 +62,13 @@ void registerproc(const char *name, WNDPROC proc, HCURSOR cursor = nullptr) {
     RegisterClassExA(&wc);
 }
 
+// A 1 x 1 window of class cls at the screen's corner.
+HWND popup(const char *cls, DWORD style = WS_POPUP) {
+    return CreateWindowExA(0, cls, "", style, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+}
+
 HWND plainwindow() {
-    return CreateWindowExA(0, "RecordClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                           nullptr);
+    return popup("RecordClass");
 }
 
 class UserWindow : public ::testing::Test {
@@ -111,21 +115,16 @@ TEST_F(UserWindow, CreationMessagesComeFirstMinusOneUndoesTheWindowAndClassesAre
     EXPECT_EQ(registerclass("RECORDCLASS"), 0);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_ALREADY_EXISTS);
     ATOM gone = registerclass("GoneClass");
-    HWND last = CreateWindowExA(0, "GoneClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                                nullptr);
+    HWND last = popup("GoneClass");
     EXPECT_FALSE(UnregisterClassA("goneclass", nullptr));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_HAS_WINDOWS);
     DestroyWindow(last);
     EXPECT_TRUE(UnregisterClassA(MAKEINTRESOURCEA(gone), nullptr));
     EXPECT_FALSE(UnregisterClassA("GoneClass", nullptr));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CLASS_DOES_NOT_EXIST);
-    EXPECT_EQ(
-        CreateWindowExA(0, "GoneClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
-        nullptr);
+    EXPECT_EQ(popup("GoneClass", 0), nullptr);
     EXPECT_NE(registerclass("GoneClass"), 0);
-    EXPECT_EQ(
-        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
-        nullptr);
+    EXPECT_EQ(popup("NoSuchClass", 0), nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANNOT_FIND_WND_CLASS);
 }
 
@@ -355,8 +354,7 @@ TEST(UserSend, NotifyReturnsAtOnceAndComesBeforePosts) {
     std::atomic<HWND> h{nullptr};
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread owner([&] {
-        h = CreateWindowExA(0, "NotifyClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                            nullptr);
+        h = popup("NotifyClass");
         WaitForSingleObject(go, INFINITE);
         MSG m;
         while (GetMessageA(&m, nullptr, 0, 0) > 0 && m.message != WM_USER + 9)
@@ -407,8 +405,7 @@ TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
         }
     };
     registerproc("SettingClass", proc::fn, arrow);
-    HWND h = CreateWindowExA(0, "SettingClass", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                             nullptr);
+    HWND h = popup("SettingClass");
     // The pointer moving over the client area brings the class cursor back.
     SetCursor(nullptr);
     plat_nullmousemove(h, 0, 0);
