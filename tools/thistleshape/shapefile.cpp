@@ -464,45 +464,6 @@ void shapetocolours(const shapeinfo &s, std::vector<uint32_t> &pixels) {
     }
 }
 
-void packdirect(uint8_t code, const uint32_t *pixels, int32_t width, int32_t height,
-                std::vector<uint8_t> &rows) {
-    const size_t rowsize = shaperowsize(code, width);
-    rows.assign(rowsize * static_cast<size_t>(height), 0);
-    for (int32_t y = 0; y < height; y++) {
-        uint8_t *row = rows.data() + rowsize * static_cast<size_t>(y);
-        const uint32_t *in = pixels + static_cast<size_t>(width) * static_cast<size_t>(y);
-        for (int32_t x = 0; x < width; x++) {
-            const uint32_t c = in[x];
-            switch (code) {
-            case 0x7E:
-                put16(row + 2 * x, pack1555a(c));
-                break;
-            case 0x42:
-                // Through 1:5:5:5 and the exchange, as the library goes: bit 15 is lost
-                // on the way, so opaque black reads back as transparent.
-                put16(row + 2 * x, swap555(pack1555a(c) & 0x7FFF));
-                break;
-            case 0x78:
-                put16(row + 2 * x, pack565a(c));
-                break;
-            case 0x6D:
-                put16(row + 2 * x, (c >> 16 & 0xF000) | (c >> 12 & 0x0F00) | (c >> 8 & 0x00F0) |
-                                       (c >> 4 & 0x000F));
-                break;
-            case 0x7F:
-            case 0x43:
-                row[3 * x] = static_cast<uint8_t>(c);
-                row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
-                row[3 * x + 2] = static_cast<uint8_t>(c >> 16);
-                break;
-            case 0x7D:
-                putlittleendian(row + 4 * x, c, 4);
-                break;
-            }
-        }
-    }
-}
-
 void packindexed(uint8_t code, const uint8_t *indexes, int32_t width, int32_t height,
                  std::vector<uint8_t> &rows) {
     const size_t rowsize = shaperowsize(code, width);

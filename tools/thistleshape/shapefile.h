@@ -105,9 +105,6 @@ void defaultcolours(uint32_t *colours);
 /* A shape's pixels as colours, width x height, row by row. */
 void shapetocolours(const shapeinfo &s, std::vector<uint32_t> &pixels);
 
-/* Direct (non-indexed) types: colours into shape rows. */
-void packdirect(uint8_t code, const uint32_t *pixels, int32_t width, int32_t height,
-                std::vector<uint8_t> &rows);
 /* Indexed types: one index per pixel into shape rows (1-bit pixels take the low bit
  * first, 4-bit pixels the low nibble first). */
 void packindexed(uint8_t code, const uint8_t *indexes, int32_t width, int32_t height,

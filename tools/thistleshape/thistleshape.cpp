@@ -9,12 +9,13 @@
  *   thistleshape -l FILE.shp...            list every shape's header, packing and table
  *   thistleshape -s -o SHEET.png FILE...   one PNG with every shape of the files
  *
- * Pixels are packed with the library's own rules (those of its row converters, with the
- * alpha threshold that convertshapetype applies), so a shape made here holds what the
- * library would make from a 32-bit shape of the same picture, and a shape shown here
- * shows as the game reads it.
- * Memory: the encoders take their working memory from defaultmemclass: the tool makes one
- * class over pages of its own, sized from the rows, when it packs.
+ * Direct types are made by the library's own conversion (convertshapetype from a 32-bit
+ * shape of the picture, with its alpha threshold), so a shape made here holds what the
+ * game would make of the same picture; 0x43 takes the 0x7F rows at its word pitch, which
+ * the conversion tables do not reach. Shapes are read back and shown by the tool's own
+ * reader (shapefile.cpp), which follows the library's reading rules.
+ * Memory: the conversion and the encoders take their memory from defaultmemclass: the
+ * tool makes one class over pages of its own, sized from the picture.
  * Output: as thistlepack's: a temporary file beside the target, renamed into place,
  * removed on failure and on signals. Shape files are padded to a multiple of 4 bytes.
  * Exit codes: 0 success, 1 some file failed, 2 bad command line.
@@ -24,6 +25,7 @@
 #include "pngio.h"
 #include "shapefile.h"
 
+#include "thistle/convshp.h"
 #include "thistle/memstd.h"
 #include "thistle/memutil.h"
 #include "thistle/pack.h"
@@ -410,6 +412,51 @@ int loadpalette(const char *path, std::vector<uint32_t> &colours) {
 
 /* ---- PNG to shape ----------------------------------------------------------------- */
 
+/* The rows of a direct type: the library converts a 32-bit shape of the pixels. */
+int directrows(const char *in, uint8_t code, const std::vector<uint32_t> &pixels, int32_t width,
+               int32_t height, std::vector<uint8_t> &rows) {
+    const uint8_t target = code == 0x43 ? 0x7F : code;
+    const size_t bytes = shapeheadersize + pixels.size() * 4;
+    workmem mem;
+    if (!memup(mem, 3 * bytes + (size_t{1} << 20))) {
+        return fail(shown(in), "no memory for the conversion");
+    }
+    auto *source = static_cast<uint8_t *>(reservememadr("picture", static_cast<int32_t>(bytes),
+                                                        static_cast<uint32_t>(defaultmemclass)));
+    if (source == nullptr) {
+        memdown(mem);
+        return fail(shown(in), "no memory for the conversion");
+    }
+    shapeheader h = {};
+    h.type = 0x7D;
+    h.width = width;
+    h.height = height;
+    writeshapeheader(source, h);
+    for (size_t i = 0; i < pixels.size(); i++) {
+        putlittleendian(source + shapeheadersize + 4 * i, pixels[i], 4);
+    }
+    const auto *result =
+        static_cast<const uint8_t *>(target == 0x7D ? source : convertshapetype(source, target));
+    int status = exitok;
+    if (result == nullptr || result[0] != target) {
+        status = fail(shown(in), "internal error: the conversion to 0x%02x gave 0x%02x", target,
+                      result != nullptr ? result[0] : 0);
+    } else {
+        const size_t from = shaperowsize(target, width), to = shaperowsize(code, width);
+        rows.assign(to * static_cast<size_t>(height), 0);
+        for (int32_t y = 0; y < height; y++) {
+            std::memcpy(rows.data() + to * static_cast<size_t>(y),
+                        result + shapeheadersize + from * static_cast<size_t>(y), from);
+        }
+    }
+    if (result != nullptr && result != source) {
+        purgememadr(const_cast<uint8_t *>(result));
+    }
+    purgememadr(source);
+    memdown(mem);
+    return status;
+}
+
 int32_t encode(const packformat &f, const std::vector<uint8_t> &rows, int32_t width, int32_t height,
                int32_t level, int32_t header, std::vector<uint8_t> &out) {
     switch (f.k) {
@@ -532,8 +579,8 @@ int encodeone(const options &o, const char *in, const std::vector<uint32_t> *pal
             return fail(shown(in), "%s", error);
         }
         packindexed(type.code, indexes.data(), width, height, rows);
-    } else {
-        packdirect(type.code, pixels.data(), width, height, rows);
+    } else if (directrows(in, type.code, pixels, width, height, rows) != exitok) {
+        return exitfail;
     }
     std::vector<uint8_t> payload;
     uint8_t code = type.code;
