@@ -2,12 +2,14 @@
 // colour tables of every type, packed shapes read back by the tool and by the library's
 // unpackshape, the listing of a known file, damaged files refused with nothing written,
 // the contact sheet's grid, and bad command lines.
+#include "thistle/convshp.h"
 #include "thistle/memstd.h"
 #include "thistle/memutil.h"
 #include "thistle/unpack.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -138,6 +140,27 @@ void expectclose(const picture &pic, const picture &back, int32_t tolerance) {
                                 << " came back " << back.pixels[at];
 }
 
+/* Memory class 0, the default class, for the library's conversions and unpackshape's
+ * copies. */
+class Memory {
+  public:
+    Memory() {
+        size_t bytes = size_t{8} << 20;
+        pages = allocpages(&bytes);
+        initmemclasses();
+        EXPECT_NE(
+            creatememclass(0, "test", pages, static_cast<int32_t>(bytes), 16, 16, 0, 0, 0, 1, 0, 0),
+            0);
+    }
+    ~Memory() {
+        removememclass(0);
+        freepages(pages);
+    }
+
+  private:
+    void *pages;
+};
+
 class Thistleshape : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -182,6 +205,9 @@ class Thistleshape : public ::testing::Test {
 
     // PNG -> shape with the options -> PNG; the picture that came back.
     picture roundtrip(const picture &pic, const std::vector<std::string> &options) {
+        // No file of the last round may stand in for one that was not made.
+        fs::remove(dir / "in.shp");
+        fs::remove(dir / "back.png");
         writepng(dir / "in.png", pic);
         std::vector<std::string> args = options;
         args.insert(args.end(), {"-f", "-o", file("in.shp"), file("in.png")});
@@ -189,8 +215,39 @@ class Thistleshape : public ::testing::Test {
         EXPECT_EQ(made.code, 0) << made.err;
         const outcome back = run({"-d", "-f", "-o", file("back.png"), file("in.shp")});
         EXPECT_EQ(back.code, 0) << back.err;
-        return readpng(dir / "back.png");
+        picture pic2 = readpng(dir / "back.png");
+        const uint8_t type = static_cast<uint8_t>(readbytes(file("in.shp"))[0] & 0x7F);
+        if (type != 0x79 && type != 0x44) { // 1-bit shapes are not convertible
+            EXPECT_EQ(libraryview(dir / "in.shp").pixels, pic2.pixels);
+        }
+        return pic2;
     }
+
+    // The first shape of a file as the library shows it: unpacked by unpackshape when
+    // packed, and converted to 32 bits by convertshapetype.
+    picture libraryview(const fs::path &p) {
+        const std::string bytes = readbytes(p);
+        auto *shape =
+            static_cast<uint8_t *>(reservememadr("shape", static_cast<int32_t>(bytes.size()), 0));
+        std::memcpy(shape, bytes.data(), bytes.size());
+        auto *plain = static_cast<uint8_t *>(unpackshape(shape));
+        auto *wide = static_cast<uint8_t *>(convertshapetype(plain, 0x7D));
+        picture pic;
+        int16_t side[2];
+        std::memcpy(side, wide + 4, 4);
+        pic.width = side[0];
+        pic.height = side[1];
+        pic.pixels.resize(static_cast<size_t>(pic.width) * static_cast<size_t>(pic.height));
+        std::memcpy(pic.pixels.data(), wide + 16, pic.pixels.size() * 4);
+        purgememadr(wide);
+        if (plain != shape) {
+            purgememadr(plain);
+        }
+        purgememadr(shape);
+        return pic;
+    }
+
+    Memory memory;
 
     fs::path dir, io;
 };
@@ -294,26 +351,6 @@ TEST_F(Thistleshape, AGivenPaletteGivesItsOwnIndexes) {
                   "a palette of 5 colours does not fit 1-bit pixels");
 }
 
-/* A memory class 0 for unpackshape's copies. */
-class Memory {
-  public:
-    Memory() {
-        size_t bytes = size_t{8} << 20;
-        pages = allocpages(&bytes);
-        initmemclasses();
-        EXPECT_NE(
-            creatememclass(0, "test", pages, static_cast<int32_t>(bytes), 16, 16, 0, 0, 0, 1, 0, 0),
-            0);
-    }
-    ~Memory() {
-        removememclass(0);
-        freepages(pages);
-    }
-
-  private:
-    void *pages;
-};
-
 int32_t chainof(const uint8_t *shape) {
     int32_t word;
     std::memcpy(&word, shape, 4);
@@ -321,7 +358,6 @@ int32_t chainof(const uint8_t *shape) {
 }
 
 TEST_F(Thistleshape, PackedShapesReadBackThroughTheToolAndUnpackshape) {
-    Memory memory;
     // Smooth, so that the lossy colour blocks stay close.
     picture pic{36, 12, {}};
     for (int32_t y = 0; y < 12; y++) {
@@ -367,6 +403,7 @@ TEST_F(Thistleshape, PackedShapesReadBackThroughTheToolAndUnpackshape) {
         } else {
             EXPECT_EQ(readbytes(file("plain.png")), readbytes(file("packed.png")));
         }
+        EXPECT_EQ(libraryview(dir / "packed.shp").pixels, readpng(dir / "packed.png").pixels);
 
         // The library's unpackshape gives the unpacked rows, and its copy's chain still
         // reaches the colour table behind the packed stream. The shape lies in a block of
@@ -488,6 +525,21 @@ TEST_F(Thistleshape, DamagedFilesAreRefusedWithNothingWritten) {
                       r.error);
         EXPECT_EQ(names(), before);
     }
+    // A small PNG may claim a huge picture: refused before it is decoded.
+    writepng(dir / "one.png", makepicture(1, 1, 0x00FFFFFF));
+    std::string bomb = readbytes(file("one.png"));
+    const uint8_t side[8] = {0, 0, 0x4E, 0x20, 0, 0, 0x4E, 0x20}; // 20000 x 20000
+    bomb.replace(16, 8, reinterpret_cast<const char *>(side), 8);
+    const uint32_t crc =
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef *>(bomb.data() + 12), 17));
+    const char crcbytes[4] = {static_cast<char>(crc >> 24), static_cast<char>(crc >> 16),
+                              static_cast<char>(crc >> 8), static_cast<char>(crc)};
+    bomb.replace(29, 4, crcbytes, 4);
+    writebytes(file("bomb.png"), bomb);
+    expectfailure(run({"-T", "8888", file("bomb.png")}), 1,
+                  "PNG of 20000x20000 pixels is out of range");
+    EXPECT_FALSE(fs::exists(dir / "bomb.shp"));
+
     // A good file goes on being made beside a bad one; an existing output is kept.
     const outcome two = run({"-d", file("bad.shp"), file("plain.shp")});
     EXPECT_EQ(two.code, 1);

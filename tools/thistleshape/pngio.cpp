@@ -18,9 +18,11 @@ int begin(png_image &image, const uint8_t *data, size_t size, char *error, size_
         return 0;
     }
     if (image.width == 0 || image.height == 0 || image.width > maxpngside ||
-        image.height > maxpngside) {
-        std::snprintf(error, errorsize, "PNG of %ux%u pixels is out of range (1 to %d a side)",
-                      image.width, image.height, maxpngside);
+        image.height > maxpngside ||
+        static_cast<uint64_t>(image.width) * image.height > maxpngpixels) {
+        std::snprintf(error, errorsize,
+                      "PNG of %ux%u pixels is out of range (1 to %d a side, %u pixels)",
+                      image.width, image.height, maxpngside, maxpngpixels);
         png_image_free(&image);
         return 0;
     }

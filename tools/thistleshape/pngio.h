@@ -3,7 +3,8 @@
  * read as 32-bit colours, a PNG's own palette read as a list of colours, and colours
  * written as an RGBA PNG.
  * Colours are 0xAARRGGBB. Threads: no shared state. Limits: 32767 pixels on a side (a
- * shape's width and height are signed 16-bit numbers).
+ * shape's width and height are signed 16-bit numbers) and 16777216 pixels in all (a
+ * small file can claim a huge picture; this keeps the tool's memory to about 1 GiB).
  */
 #ifndef THISTLESHAPE_PNGIO_H
 #define THISTLESHAPE_PNGIO_H
@@ -13,6 +14,7 @@
 #include <vector>
 
 constexpr int32_t maxpngside = 32767;
+constexpr uint32_t maxpngpixels = uint32_t{1} << 24;
 
 /* Non-zero when the bytes start with the PNG signature. */
 int ispngdata(const uint8_t *data, size_t size);

@@ -26,6 +26,7 @@
 #include "shapefile.h"
 
 #include "thistle/convshp.h"
+#include "thistle/diag.h"
 #include "thistle/memstd.h"
 #include "thistle/memutil.h"
 #include "thistle/pack.h"
@@ -46,8 +47,8 @@ namespace {
 
 // Inputs are read up to this size: far above any shape a game loads.
 constexpr size_t maxinput = size_t{256} << 20;
-// A contact sheet stays below this many pixels (a gigabyte of colours).
-constexpr size_t maxsheetpixels = size_t{1} << 28;
+// A contact sheet stays below this many pixels (256 MiB of colours).
+constexpr size_t maxsheetpixels = size_t{1} << 26;
 
 const char helptext[] =
     "usage: thistleshape [OPTIONS] FILE.png...     make FILE.shp from each PNG\n"
@@ -778,6 +779,15 @@ int sheet(const options &o) {
     return writetarget(t, png.data(), png.size()) ? exitok : exitfail;
 }
 
+/* A fatal report of the library would end the tool with exit code 0 behind a message
+ * box: here it is one line on standard error and exit code 1 (no output is being
+ * written while the library converts or packs). */
+int32_t libraryfault(const char *text) {
+    std::fprintf(stderr, "thistleshape: internal error in the library: %s", text);
+    std::fflush(stderr);
+    std::_Exit(exitfail);
+}
+
 } // namespace
 
 /* Entry: see helptext. Every file is tried; the exit code says whether any failed. */
@@ -788,6 +798,7 @@ int main(int argc, char **argv) {
         return status == answered ? exitok : status;
     }
     catchsignals();
+    fatalfilterhook = libraryfault;
     if (o.m == mode::encode && o.type->bits <= 8 && o.palette == nullptr && !havequantiser()) {
         return usage("this build has no quantiser (libimagequant): indexed types need -P");
     }
