@@ -511,6 +511,7 @@ TEST_F(Thistleshape, DamagedFilesAreRefusedWithNothingWritten) {
         {patched(plain, 1, "\xF0\xFF\x7F"), "points outside the file"},
         {patched(plain, 0, "\x24"), "type 0x24 at 0 is not an image type"},
         {patched(plain, 4, std::string("\0\0", 2)), "a shape of 0 x 10 pixels"},
+        {patched(plain, 6, std::string("\0\0", 2)), "a shape of 20 x 0 pixels"},
         {packed.substr(0, packed.size() / 2), "truncated?"},
         {patched(packed, 16 + 2, std::string("\0\x01\0", 3)),
          "unpacks to 256 bytes, the rows are 400"},
