@@ -313,6 +313,11 @@ TEST_F(Thistleshape, IndexedTypesQuantiseEveryTableTypeAndKeepTransparency) {
         SCOPED_TRACE(clut);
         expectclose(pic, roundtrip(pic, {"-C", clut}), 8);
     }
+    // The library's alpha threshold: alpha 0x40 is opaque (black as 5:6:5 1), below it
+    // transparent.
+    const picture edge = roundtrip(bands(3, 2, {0x40000000u, 0x3FFFFFFFu}), {"-C", "565"});
+    EXPECT_EQ(edge.pixels[0], 0xFF000008u);
+    EXPECT_EQ(edge.pixels[3], 0u);
     // A 3-byte table at 4 bits has no transparent entry: those pixels become opaque.
     const picture flat = roundtrip(pic, {"-T", "4", "-C", "rgb"});
     EXPECT_TRUE(std::all_of(flat.pixels.begin(), flat.pixels.end(),
@@ -321,7 +326,12 @@ TEST_F(Thistleshape, IndexedTypesQuantiseEveryTableTypeAndKeepTransparency) {
 
 TEST_F(Thistleshape, AGivenPaletteGivesItsOwnIndexes) {
     // A palette PNG of five colours, and a picture of exactly those colours.
-    const uint8_t map[5 * 3] = {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 200, 100, 50};
+    // Sixteen entries, as many as 4 bits hold; the picture uses the first five. Entry 5
+    // repeats entry 0: the first of equal entries is the one taken.
+    uint8_t map[16 * 3] = {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 200, 100, 50, 0, 0, 0};
+    for (int i = 6; i < 16; i++) {
+        map[3 * i] = map[3 * i + 1] = map[3 * i + 2] = static_cast<uint8_t>(i * 16);
+    }
     std::vector<uint8_t> indexes(9 * 4);
     for (size_t i = 0; i < indexes.size(); i++) {
         indexes[i] = static_cast<uint8_t>((i * 7) % 5);
@@ -331,7 +341,7 @@ TEST_F(Thistleshape, AGivenPaletteGivesItsOwnIndexes) {
     image.width = 9;
     image.height = 4;
     image.format = PNG_FORMAT_RGB_COLORMAP;
-    image.colormap_entries = 5;
+    image.colormap_entries = 16;
     ASSERT_TRUE(
         png_image_write_to_file(&image, file("pal.png").c_str(), 0, indexes.data(), 0, map));
     ASSERT_EQ(run({"-P", file("pal.png"), file("pal.png")}).code, 0);
@@ -339,7 +349,7 @@ TEST_F(Thistleshape, AGivenPaletteGivesItsOwnIndexes) {
     ASSERT_GE(shape.size(), 16u + indexes.size());
     EXPECT_EQ(shape.substr(16, indexes.size()), std::string(indexes.begin(), indexes.end()));
     EXPECT_NE(
-        run({"-l", file("pal.shp")}).out.find("0x24 rgb (red, green, blue 0..255), 5 entries"),
+        run({"-l", file("pal.shp")}).out.find("0x24 rgb (red, green, blue 0..255), 16 entries"),
         std::string::npos);
     // The table of a shape file serves as a palette too; too many colours for 1 bit fail.
     ASSERT_EQ(
@@ -348,7 +358,7 @@ TEST_F(Thistleshape, AGivenPaletteGivesItsOwnIndexes) {
         readpng(dir / "pal.png").pixels,
         (run({"-d", "-o", file("pal4.png"), file("pal4.shp")}), readpng(dir / "pal4.png")).pixels);
     expectfailure(run({"-P", file("pal.png"), "-T", "1", "-c", file("pal.png")}), 1,
-                  "a palette of 5 colours does not fit 1-bit pixels");
+                  "a palette of 16 colours does not fit 1-bit pixels");
 }
 
 int32_t chainof(const uint8_t *shape) {
