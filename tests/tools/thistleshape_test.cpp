@@ -112,6 +112,18 @@ picture bands(int32_t width, int32_t height, const std::vector<uint32_t> &colour
     return pic;
 }
 
+/* Header bytes: type, chain, width, height, the four fields. */
+std::string header(uint8_t type, int32_t chain, int16_t width, int16_t height,
+                   const uint16_t (&fields)[4] = {0, 0, 0, 0}) {
+    std::string h(16, '\0');
+    const uint32_t word = type | static_cast<uint32_t>(chain) << 8;
+    std::memcpy(h.data(), &word, 4);
+    std::memcpy(h.data() + 4, &width, 2);
+    std::memcpy(h.data() + 6, &height, 2);
+    std::memcpy(h.data() + 8, fields, 8);
+    return h;
+}
+
 int32_t channelerror(uint32_t a, uint32_t b) {
     int32_t most = 0;
     for (int shift = 0; shift < 32; shift += 8) {
@@ -357,6 +369,17 @@ TEST_F(Thistleshape, AGivenPaletteGivesItsOwnIndexes) {
     EXPECT_EQ(
         readpng(dir / "pal.png").pixels,
         (run({"-d", "-o", file("pal4.png"), file("pal4.shp")}), readpng(dir / "pal4.png")).pixels);
+    // A bare colour table, exactly as long as its entries; cut short, it is refused.
+    const std::string bare = header(0x2A, 0, 2, 1) + std::string("\0\0\0\xFF\xFF\xFF\xFF\xFF", 8);
+    writebytes(file("bare.tab"), bare);
+    writepng(dir / "bw.png", bands(5, 2, {0xFF000000u, 0xFFFFFFFFu}));
+    ASSERT_EQ(run({"-P", file("bare.tab"), "-T", "1", "-C", "argb", file("bw.png")}).code, 0);
+    const std::string bw = readbytes(file("bw.shp"));
+    EXPECT_EQ(bw.substr(16, 2), std::string("\x18\x07", 2)); // pixels 0 0 0 1 1, 1 1 1 0 0
+    EXPECT_EQ(bw.substr(bw.size() - 8), bare.substr(16));
+    writebytes(file("bare.tab"), bare.substr(0, bare.size() - 1));
+    expectfailure(run({"-P", file("bare.tab"), "-T", "1", "-c", file("bw.png")}), 1,
+                  "a colour table of 2 entries that the file does not hold");
     expectfailure(run({"-P", file("pal.png"), "-T", "1", "-c", file("pal.png")}), 1,
                   "a palette of 16 colours does not fit 1-bit pixels");
 }
@@ -445,18 +468,6 @@ TEST_F(Thistleshape, PackedShapesReadBackThroughTheToolAndUnpackshape) {
         purgememadr(copy);
         purgememadr(shape);
     }
-}
-
-/* Header bytes: type, chain, width, height, the four fields. */
-std::string header(uint8_t type, int32_t chain, int16_t width, int16_t height,
-                   const uint16_t (&fields)[4] = {0, 0, 0, 0}) {
-    std::string h(16, '\0');
-    const uint32_t word = type | static_cast<uint32_t>(chain) << 8;
-    std::memcpy(h.data(), &word, 4);
-    std::memcpy(h.data() + 4, &width, 2);
-    std::memcpy(h.data() + 6, &height, 2);
-    std::memcpy(h.data() + 8, fields, 8);
-    return h;
 }
 
 // A file made here byte by byte, not by the tool: a 4-bit shape with a 0..63 table, and
