@@ -7,6 +7,7 @@
 
 #include "thistle/memutil.h"
 #include "thistle/connect.h"
+#include "thistle/convshp.h"
 #include "thistle/convrow.h"
 #include "thistle/createw.h"
 #include "thistle/ddraw.h"
@@ -25,6 +26,8 @@
 #include "thistle/systask.h"
 #include "thistle/queue.h"
 #include "thistle/row.h"
+#include "thistle/shpbytes.h"
+#include "thistle/shpclut.h"
 #include "thistle/threads.h"
 #include "thistle/timer.h"
 #include "thistle/unpack.h"

@@ -18,6 +18,7 @@ packages=(
   libsdl2-dev libx11-dev                              # the display backend; X read-back in tests
   xvfb xdotool                                        # a real X display and input for end-to-end tests
   libpng-dev zlib1g-dev                               # PNG input of the packing tool
+  libimagequant-dev                                   # colour tables of the shape tool
   liblz4-dev libzstd-dev libsquish-dev                # peers of the packing benchmarks
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix # Windows cross builds
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
