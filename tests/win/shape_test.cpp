@@ -153,25 +153,6 @@ TEST_F(Shape, BitsAndRowBytesOfEveryType) {
     EXPECT_EQ(reportsite, "cmn\\shpbytes");
 }
 
-TEST_F(Shape, HeaderAccessorsKeepTheExternalLayout) {
-    bytes s = makeshape(0x7B, -2, 300);
-    setshapechain(s.data(), -5);
-    EXPECT_EQ(shapechain(s.data()), -5);
-    EXPECT_EQ(s[1], 0xFB);
-    EXPECT_EQ(s[3], 0xFF);
-    setshapechain(s.data(), 0x7FFFFF);
-    EXPECT_EQ(shapechain(s.data()), 0x7FFFFF);
-    EXPECT_EQ(shapewidth(s.data()), -2);
-    EXPECT_EQ(shapeheight(s.data()), 300);
-    uint32_t word;
-    memcpy(&word, s.data(), 4);
-    EXPECT_EQ(word, 0x7FFFFF7Bu);
-    shapeheader h;
-    memcpy(&h, s.data(), 16);
-    EXPECT_EQ(h.height, 300);
-    EXPECT_EQ(h.info12, 0xF321);
-}
-
 TEST_F(Shape, ChainWalk) {
     bytes alone = makeshape(0x7B, 2, 1, {1, 2});
     EXPECT_EQ(getshapeclut(alone.data()), nullptr);
@@ -206,109 +187,94 @@ TEST_F(Shape, ChainWalk) {
     EXPECT_EQ(reportsite, "win\\shpclut");
 }
 
-// One shape with a table of each type, read by the three readers: the special entries
-// of each form (0, 255, alpha, the threshold boundaries, 6-bit rounding).
+// A table of each type read by the three readers: the special entries of each form (0,
+// 255, alpha, the threshold boundaries, 6-bit rounding), and which reader answers in place.
 TEST_F(Shape, EveryTableTypeThroughTheThreeReaders) {
-    uint32_t b32[256];
-    uint16_t b16[256];
-    uint32_t b16a[256];
-    auto withtable = [](uint8_t type, int32_t count, const bytes &entries) {
-        bytes s = makeshape(0x7B, 1, 1, {0});
-        addtable(s, type, count, entries);
-        return s;
-    };
-
-    // 0x22: 6-bit components; 256 entries so that entry 255 is converted (alpha 0).
-    bytes e22(256 * 3, 0);
+    bytes e22(256 * 3, 0), e23(512, 0);
     const bytes first22 = {63, 32, 0, 1, 62, 31};
     std::copy(first22.begin(), first22.end(), e22.begin());
     e22[255 * 3] = 63;
-    bytes s = withtable(0x22, 256, e22);
-    const uint32_t *c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c, b32);
-    EXPECT_EQ(c[0], 0xFFFF8200u);
-    EXPECT_EQ(c[1], 0xFF04FB7Du);
-    EXPECT_EQ(c[255], 0x00FF0000u);
-    const uint16_t *c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0xFC00);
-    EXPECT_EQ(c16[255], 0); // alpha 0: transparent under the threshold
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[255], 0x0000F800u);
-    EXPECT_EQ(b16a[0], 0xFF00FC00u);
-
-    // 0x24: a short table: entry 255 is cleared, entries behind the table keep the buffer.
-    std::fill(std::begin(b32), std::end(b32), 0xDEADBEEFu);
-    s = withtable(0x24, 2, {0x12, 0x34, 0x56, 0, 0, 0});
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0xFF123456u);
-    EXPECT_EQ(c[1], 0xFF000000u);
-    EXPECT_EQ(c[2], 0xDEADBEEFu);
-    EXPECT_EQ(c[255], 0u);
-    c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0x11AA);
-    EXPECT_EQ(c16[1], 1); // opaque black stays apart from transparent
-    EXPECT_EQ(c16[255], 0);
-
-    // 0x29: 16-bit readers take the table in place.
-    s = withtable(0x29, 3, le16({0xF800, 0, 0x07E0}));
-    EXPECT_EQ(getclut16ptr(s.data(), b16), reinterpret_cast<const uint16_t *>(s.data() + 33));
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0xFFF80000u);
-    EXPECT_EQ(c[1], 0u);
-    EXPECT_EQ(c[2], 0xFF00FC00u);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[0], 0xFF00F800u);
-
-    // 0x2A in place for 32 bits; the alpha threshold at its boundary in 5:6:5.
-    s = withtable(0x2A, 4, le32({0x3FFFFFFF, 0x40000000, 0xFF000000, 0x80FF0000}));
-    EXPECT_EQ(getclutptr(s.data(), b32), reinterpret_cast<const uint32_t *>(s.data() + 33));
-    c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0);
-    EXPECT_EQ(c16[1], 1);
-    EXPECT_EQ(c16[2], 1);
-    EXPECT_EQ(c16[3], 0xF800);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[3], 0x8000F800u);
-    EXPECT_EQ(b16a[0], 0x3F00FFFFu);
-
-    // 0x2C: alpha in byte 3, no special case for a colour of 0.
-    s = withtable(0x2C, 2, {0x00, 0xF8, 0x55, 0x80, 0x00, 0x00, 0x00, 0x7F});
-    EXPECT_EQ(getclut16aptr(s.data(), b16a), reinterpret_cast<const uint32_t *>(s.data() + 33));
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0x80F80000u);
-    EXPECT_EQ(c[1], 0x7F000000u);
-    c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0xF800);
-    EXPECT_EQ(c16[1], 0);
-
-    // 0x2D and 0x2E: 5:5:5 widened to 5:6:5 with a 0 below green.
-    s = withtable(0x2D, 3, le16({0x7C00, 0, 0x7FFF}));
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0xFFF80000u);
-    EXPECT_EQ(c[1], 0u);
-    EXPECT_EQ(c[2], 0xFFF8F8F8u);
-    EXPECT_EQ(getclut16ptr(s.data(), b16)[2], 0xFFDF);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[2], 0xFF00FFDFu);
-    s = withtable(0x2E, 2, {0xE0, 0x03, 0, 0x40, 0x1F, 0x00, 0, 0xFF});
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0x4000F800u);
-    EXPECT_EQ(c[1], 0xFF0000F8u);
-    EXPECT_EQ(getclut16ptr(s.data(), b16)[0], 0x07C0);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[1], 0xFF00001Fu);
-
-    // 0x23: red and blue exchanged, all 256 entries whatever the count says.
-    bytes e23(512, 0);
     e23[0] = 0x1F;           // red in bits 0..4
     e23[200 * 2 + 1] = 0x7C; // blue in bits 10..14
-    e23[255 * 2] = 0xE0;     // green 7 (bits 5..9)
-    s = withtable(0x23, 1, e23);
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0xFFF80000u);
-    EXPECT_EQ(c[200], 0xFF0000F8u);
-    EXPECT_EQ(c[255], 0xFF003800u);
-    c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0xF800);
-    EXPECT_EQ(c16[200], 0x001F);
-    EXPECT_EQ(c16[255], 7 << 6);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[200], 0xFF00001Fu);
-
+    e23[255 * 2] = 0xE0;     // green 7
+    struct expect {
+        int32_t index;
+        uint32_t c32;
+        uint16_t c16;
+        uint32_t c16a;
+    };
+    struct {
+        uint8_t type;
+        int32_t count;
+        bytes entries;
+        std::vector<expect> entry;
+    } cases[] = {
+        {0x22,
+         256,
+         e22,
+         {{0, 0xFFFF8200, 0xFC00, 0xFF00FC00},
+          {1, 0xFF04FB7D, 0x07CF, 0xFF0007CF},
+          {255, 0x00FF0000, 0, 0x0000F800}}},
+        {0x24,
+         2,
+         {0x12, 0x34, 0x56, 0, 0, 0},
+         {{0, 0xFF123456, 0x11AA, 0xFF0011AA}, {1, 0xFF000000, 1, 0xFF000000}, {255, 0, 0, 0}}},
+        {0x29,
+         3,
+         le16({0xF800, 0, 0x07E0}),
+         {{0, 0xFFF80000, 0xF800, 0xFF00F800}, {1, 0, 0, 0}, {2, 0xFF00FC00, 0x07E0, 0xFF0007E0}}},
+        {0x2A,
+         4,
+         le32({0x3FFFFFFF, 0x40000000, 0xFF000000, 0x80FF0000}),
+         {{0, 0x3FFFFFFF, 0, 0x3F00FFFF},
+          {1, 0x40000000, 1, 0x40000000},
+          {2, 0xFF000000, 1, 0xFF000000},
+          {3, 0x80FF0000, 0xF800, 0x8000F800}}},
+        {0x2C,
+         2,
+         {0x00, 0xF8, 0x55, 0x80, 0x00, 0x00, 0x00, 0x7F},
+         {{0, 0x80F80000, 0xF800, 0x8055F800}, {1, 0x7F000000, 0, 0x7F000000}}},
+        {0x2D,
+         3,
+         le16({0x7C00, 0, 0x7FFF}),
+         {{0, 0xFFF80000, 0xF800, 0xFF00F800}, {1, 0, 0, 0}, {2, 0xFFF8F8F8, 0xFFDF, 0xFF00FFDF}}},
+        {0x2E,
+         2,
+         {0xE0, 0x03, 0, 0x40, 0x1F, 0x00, 0, 0xFF},
+         {{0, 0x4000F800, 0x07C0, 0x400007C0}, {1, 0xFF0000F8, 0x001F, 0xFF00001F}}},
+        // 0x23: red and blue exchanged, all 256 entries whatever the count says.
+        {0x23,
+         1,
+         e23,
+         {{0, 0xFFF80000, 0xF800, 0xFF00F800},
+          {200, 0xFF0000F8, 0x001F, 0xFF00001F},
+          {255, 0xFF003800, 0x01C0, 0xFF0001C0}}},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.type);
+        bytes s = makeshape(0x7B, 1, 1, {0});
+        addtable(s, c.type, c.count, c.entries);
+        const uint8_t *entries = s.data() + 33;
+        uint32_t b32[256], b16a[256];
+        uint16_t b16[256];
+        const uint32_t *c32 = getclutptr(s.data(), b32);
+        const uint16_t *c16 = getclut16ptr(s.data(), b16);
+        const uint32_t *c16a = getclut16aptr(s.data(), b16a);
+        EXPECT_EQ(static_cast<const void *>(c32), c.type == 0x2A ? entries : (void *)b32);
+        EXPECT_EQ(static_cast<const void *>(c16), c.type == 0x29 ? entries : (void *)b16);
+        EXPECT_EQ(static_cast<const void *>(c16a), c.type == 0x2C ? entries : (void *)b16a);
+        for (const expect &e : c.entry) {
+            EXPECT_EQ(c32[e.index], e.c32) << e.index;
+            EXPECT_EQ(c16[e.index], e.c16) << e.index;
+            EXPECT_EQ(c16a[e.index], e.c16a) << e.index;
+        }
+    }
+    // Entries behind a short table keep what the buffer held.
+    bytes s = makeshape(0x7B, 1, 1, {0});
+    addtable(s, 0x24, 1, {1, 2, 3});
+    uint32_t b32[256];
+    std::fill(std::begin(b32), std::end(b32), 0xDEADBEEFu);
+    EXPECT_EQ(getclutptr(s.data(), b32)[1], 0xDEADBEEFu);
     EXPECT_TRUE(reports.empty());
 }
 
