@@ -252,9 +252,9 @@ TEST_F(Shape, EveryTableTypeThroughTheThreeReaders) {
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.type);
-        bytes s = makeshape(0x7B, 1, 1, {0});
+        bytes s = makeshape(0x7B, 4, 1, {0, 0, 0, 0}); // the entries 4-byte aligned
         addtable(s, c.type, c.count, c.entries);
-        const uint8_t *entries = s.data() + 33;
+        const uint8_t *entries = s.data() + 36;
         uint32_t b32[256], b16a[256];
         uint16_t b16[256];
         const uint32_t *c32 = getclutptr(s.data(), b32);
@@ -610,33 +610,81 @@ TEST_F(Shape, PackedSourcesFromEveryEncoder) {
         }
     }
     purgememadr(want);
+
+    // 4x4 colour blocks of 5:6:5 pixels: a packed 0x78 shape converts as its unpacked copy.
+    std::vector<uint16_t> p565(8 * 4);
+    for (size_t i = 0; i < p565.size(); i++) {
+        p565[i] = uint16_t(i * 0x0841);
+    }
+    bytes stream(packbound(PACK_BLOCKCODE, p565.size() * 2));
+    const int32_t n = blockpack(p565.data(), 8, 4, stream.data(), stream.size(), 9);
+    ASSERT_GT(n, 0);
+    stream.resize(size_t(n));
+    bytes packed = makeshape(0xF8, 8, 4, stream);
+    void *copy = unpackshape(packed.data());
+    void *fromcopy = convertshapetype(copy, 0x7D);
+    void *got = convertchecked(packed, 0x7D, "16to32", 0x7D);
+    EXPECT_EQ(memcmp(shapepixels(got), shapepixels(fromcopy), 8 * 4 * 4), 0);
+    purgememadr(got);
+    purgememadr(fromcopy);
+    purgememadr(copy);
 }
 
 #if !defined(_WIN32)
-// The packed copy must take the stream and its table without reading past the source:
-// the shape ends exactly at a page that may not be read (the table last, or with no
-// table the stream last). Reading one byte too far ends the case with a fault.
+// A copy of s that ends exactly where a page that may not be read begins: reading one
+// byte too far ends the case with a fault.
+struct guarded {
+    explicit guarded(const bytes &s) {
+        page = size_t(sysconf(_SC_PAGESIZE));
+        map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(map, MAP_FAILED);
+        uint8_t *guard = static_cast<uint8_t *>(map) + page;
+        EXPECT_EQ(mprotect(guard, page, PROT_NONE), 0);
+        EXPECT_LT(s.size(), page);
+        shape = guard - s.size();
+        memcpy(shape, s.data(), s.size());
+    }
+    ~guarded() {
+        munmap(map, 2 * page);
+    }
+    size_t page;
+    void *map;
+    uint8_t *shape;
+};
+
+// The packed copy takes the stream and its table without reading past the source (the
+// table last, or with no table the stream last).
 TEST_F(Shape, APackedShapeAtTheEndOfReadableMemory) {
-    const long page = sysconf(_SC_PAGESIZE);
     const bytes pixels = testpixels();
     for (int32_t encoder = 0; encoder < 5; encoder++) {
         for (bool withtable : {true, false}) {
             SCOPED_TRACE(std::to_string(encoder) + (withtable ? " table" : " stream"));
-            const bytes s = packedshape(encoder, pixels, withtable);
-            ASSERT_LT(long(s.size()), page);
-            void *map = mmap(nullptr, size_t(2 * page), PROT_READ | PROT_WRITE,
-                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            ASSERT_NE(map, MAP_FAILED);
-            uint8_t *guard = static_cast<uint8_t *>(map) + page;
-            ASSERT_EQ(mprotect(guard, size_t(page), PROT_NONE), 0);
-            memcpy(guard - s.size(), s.data(), s.size());
-            void *got = convertshape(guard - s.size(), 0x7D, 0, 1);
+            guarded g(packedshape(encoder, pixels, withtable));
+            void *got = convertshape(g.shape, 0x7D, 0, 1);
             ASSERT_NE(got, nullptr);
             EXPECT_EQ(pixel<uint32_t>(got, 0), withtable ? 0xFF070809u : systempalette[7]);
             purgememadr(got);
-            munmap(map, size_t(2 * page));
         }
     }
+}
+
+// A 32-bit table shorter than the 256-entry look-up, last in memory: the look-ups take
+// only its entries; indices it does not cover give transparent 0.
+TEST_F(Shape, AShortTableAtTheEndOfReadableMemory) {
+    bytes s = makeshape(0x7B, 3, 1, {1, 0, 5});
+    addtable(s, 0x2A, 2, le32({0xFF0000FF, 0xFFFF0000}));
+    guarded g(s);
+    void *r = convertshapetype(g.shape, 0x78);
+    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xF800);
+    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x001F);
+    EXPECT_EQ(pixel<uint16_t>(r, 2), 0);
+    purgememadr(r);
+    r = convertshapetype(g.shape, 0x7D);
+    EXPECT_EQ(pixel<uint32_t>(r, 0), 0xFFFF0000u);
+    EXPECT_EQ(pixel<uint32_t>(r, 2), 0u);
+    purgememadr(r);
+    EXPECT_EQ(getshapeconverter(g.shape, 0x6D, 1), &row8to16);
+    EXPECT_EQ(convclut16[1], 0xFF00);
 }
 #endif
 
