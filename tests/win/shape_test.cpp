@@ -320,14 +320,6 @@ TEST_F(Shape, TableConvertersRoundAndOrderChannels) {
     bytes down(6);
     clut8to6(2, bytes{2, 3, 130, 252, 253, 255}.data(), down.data());
     EXPECT_EQ(down, (bytes{0, 1, 32, 62, 63, 63}));
-    // 6 -> 8 -> 6 gives every 6-bit value back.
-    bytes all(64 * 3), up(64 * 3), back(64 * 3);
-    for (int i = 0; i < 64 * 3; i++) {
-        all[i] = uint8_t(i / 3);
-    }
-    clut6to8(64, all.data(), up.data());
-    clut8to6(64, up.data(), back.data());
-    EXPECT_EQ(back, all);
 
     bytes rgb(256 * 3, 0);
     rgb[0] = 0x12, rgb[1] = 0x34, rgb[2] = 0x56;
@@ -366,84 +358,68 @@ void *convertchecked(const bytes &s, int32_t target, const char *name, uint8_t t
     EXPECT_EQ(shapefield16(r, 10) & 0xFFFF, 0xABCD);
     EXPECT_EQ(shapefield16(r, 12), 0x0321); // flags not copied
     EXPECT_EQ(shapefield16(r, 14), 0x0456);
-    const int32_t rows = memblocksize(r) - 20;
+    const int32_t rows = shaperowbytes(r) * shapeheight(r);
+    EXPECT_EQ(memblocksize(r), rows + 20);
     EXPECT_EQ(memcmp(shapepixels(r) + rows, "CSHP", 4), 0);
     return r;
 }
 
-TEST_F(Shape, OneStepFromIndexedWithTheTable) {
-    bytes s = makeshape(0x7B, 3, 2, {0, 1, 2, 2, 1, 0});
-    addtable(s, 0x24, 3, {0xFF, 0, 0, 0, 0, 0, 0x10, 0x20, 0x30});
-    void *r = convertchecked(s, 0x78, "8to16", 0x78);
-    const uint16_t expect[] = {0xF800, 1, 0x1106, 0x1106, 1, 0xF800};
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(pixel<uint16_t>(r, i), expect[i]) << i;
-    }
-    EXPECT_EQ(memblocksize(r), 3 * 2 * 2 + 20);
-    purgememadr(r);
-
-    // 1:5:5:5 results: the block is named by 15 bits; plain packing keeps black 0x8000.
-    r = convertchecked(s, 0x7E, "8to15", 0x7E, 0, 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xFC00);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x8000);
-    purgememadr(r);
-
-    // 4:4:4:4 from 4-bit pixels (4 -> 8 -> 4444), odd width: the threshold clears low alpha.
-    bytes four = makeshape(0x7A, 3, 1, {0x10, 0x02});
-    addtable(four, 0x2A, 3, le32({0x3F123456, 0xFF00FF00, 0x40FFFFFF}));
-    r = convertchecked(four, 0x6D, "8to16", 0x6D);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0x0000);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0xF0F0);
-    EXPECT_EQ(pixel<uint16_t>(r, 2), 0x4FFF);
-    purgememadr(r);
-    r = convertchecked(four, 0x6D, "8to16", 0x6D, 0, 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0x3135);
-    purgememadr(r);
+bytes withtable(bytes s, uint8_t type, int32_t count, const bytes &entries) {
+    addtable(s, type, count, entries);
+    return s;
 }
 
-TEST_F(Shape, PathsOfSeveralSteps) {
-    // 24 -> 32 -> 16: the tables send 24-bit sources through 32 bits.
-    bytes s = makeshape(0x7F, 2, 1, {0x00, 0x00, 0xFF, 0x10, 0x20, 0x30});
-    void *r = convertchecked(s, 0x78, "32to16", 0x78);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xF800);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x3102);
-    purgememadr(r);
-
-    // 4 -> 8 -> 32: the second step still reads the source's table.
-    bytes four = makeshape(0x7A, 3, 2, {0x10, 0x02, 0x21, 0x00});
-    addtable(four, 0x24, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9});
-    r = convertchecked(four, 0x7D, "8to32", 0x7D);
-    const uint32_t expect[] = {0xFF010203, 0xFF040506, 0xFF070809,
-                               0xFF040506, 0xFF070809, 0xFF010203};
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(pixel<uint32_t>(r, i), expect[i]) << i;
+// Paths of one, two and ten steps: the last step's block name, the result type and the
+// first pixels. 0x40 is answered with 0x7A, which is never 0x40: all ten steps run.
+TEST_F(Shape, ConversionPaths) {
+    const bytes eight = withtable(makeshape(0x7B, 3, 2, {0, 1, 2, 2, 1, 0}), 0x24, 3,
+                                  {0xFF, 0, 0, 0, 0, 0, 0x10, 0x20, 0x30});
+    const bytes four32 = withtable(makeshape(0x7A, 3, 1, {0x10, 0x02}), 0x2A, 3,
+                                   le32({0x3F123456, 0xFF00FF00, 0x40FFFFFF}));
+    const bytes four24 = withtable(makeshape(0x7A, 3, 2, {0x10, 0x02, 0x21, 0x00}), 0x24, 3,
+                                   {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    const bytes direct = makeshape(0x7D, 3, 1, le32({0x3FFFFFFF, 0xFF000000, 0x40000000}));
+    struct {
+        const bytes &shape;
+        int32_t target, alpha;
+        const char *name;
+        uint8_t type;
+        bytes pixels;
+    } cases[] = {
+        {eight, 0x78, 1, "8to16", 0x78, le16({0xF800, 1, 0x1106, 0x1106, 1, 0xF800})},
+        {eight, 0x7E, 0, "8to15", 0x7E, le16({0xFC00, 0x8000})},
+        {four32, 0x6D, 1, "8to16", 0x6D, le16({0, 0xF0F0, 0x4FFF})}, // 4 -> 8 -> 4444
+        {four32, 0x6D, 0, "8to16", 0x6D, le16({0x3135})},
+        {four24, 0x7D, 1, "8to32", 0x7D, // 4 -> 8 -> 32: the second step reads the table
+         le32({0xFF010203, 0xFF040506, 0xFF070809, 0xFF040506, 0xFF070809, 0xFF010203})},
+        {makeshape(0x7F, 2, 1, {0, 0, 0xFF, 0x10, 0x20, 0x30}), 0x78, 1, "32to16", 0x78,
+         le16({0xF800, 0x3102})},
+        {makeshape(0x42, 2, 1, le16({0x001F, 0x7C00})), 0x78, 1, "15to16", 0x78,
+         le16({0xF800, 0x001F})},
+        {makeshape(0x6D, 1, 1, le16({0xF18F})), 0x7F, 1, "32to24", 0x7F, {0xFF, 0x88, 0x11}},
+        {makeshape(0x7B, 5, 2, {1, 2, 3, 4, 5, 0xF6, 7, 8, 9, 0xFA}),
+         0x40,
+         1,
+         "4to4",
+         0x7A,
+         {0x21, 0x43, 0x05, 0x76, 0x98, 0x0A}},
+        {direct, 0x78, 1, "32to16", 0x78, le16({0, 1, 1})},
+        {direct, 0x78, 0, "32to16", 0x78, le16({0xFFFF, 0})},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " to " + std::to_string(c.target));
+        void *r = convertchecked(c.shape, c.target, c.name, c.type, 0, c.alpha);
+        EXPECT_EQ(bytes(shapepixels(r), shapepixels(r) + c.pixels.size()), c.pixels);
+        purgememadr(r);
     }
+    // convertshapetype and convertshapedepth keep the threshold on.
+    void *r = convertshapetype(direct.data(), 0x78);
+    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
     purgememadr(r);
-
-    // Blue-first 5:5:5 leaves through 1:5:5:5: 0x42 -> 0x7E -> 0x78.
-    bytes swapped = makeshape(0x42, 2, 1, le16({0x001F, 0x7C00}));
-    r = convertchecked(swapped, 0x78, "15to16", 0x78);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xF800);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x001F);
+    r = convertshapedepth(direct.data(), 15);
+    EXPECT_EQ(shapetype(r), 0x7E);
+    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
     purgememadr(r);
-
-    // 4444 -> 32 -> 24.
-    bytes a4 = makeshape(0x6D, 1, 1, le16({0xF18F}));
-    r = convertchecked(a4, 0x7F, "32to24", 0x7F);
-    EXPECT_EQ(memcmp(shapepixels(r), "\xFF\x88\x11", 3), 0);
-    purgememadr(r);
-}
-
-// 0x40 is answered with 0x7A, which is never 0x40: all ten steps run, each one's block
-// replacing the last, and the result is a 4-bit 0x7A shape with the pixels intact.
-TEST_F(Shape, ATargetThatNeverArrivesStopsAfterTenSteps) {
-    bytes s = makeshape(0x7B, 5, 2, {1, 2, 3, 4, 5, 0xF6, 7, 8, 9, 0xFA});
-    const int32_t free = largestmemblock(0);
-    void *r = convertchecked(s, 0x40, "4to4", 0x7A);
-    EXPECT_EQ(memblocksize(r), 3 * 2 + 20);
-    EXPECT_EQ(memcmp(shapepixels(r), "\x21\x43\x05\x76\x98\x0A", 6), 0);
-    purgememadr(r);
-    EXPECT_EQ(largestmemblock(0), free);
 }
 
 TEST_F(Shape, TheSystemPaletteThroughTheRemapOnTheFirstStepOnly) {
@@ -472,28 +448,6 @@ TEST_F(Shape, TheSystemPaletteThroughTheRemapOnTheFirstStepOnly) {
     addtable(four, 0x24, 16, bytes(48, 0x11));
     r = convertchecked(four, 0x7D, "8to32", 0x7D, 1);
     EXPECT_EQ(pixel<uint32_t>(r, 0), 0xFF111111u);
-    purgememadr(r);
-}
-
-TEST_F(Shape, TheAlphaThresholdFlag) {
-    bytes s = makeshape(0x7D, 3, 1, le32({0x3FFFFFFF, 0xFF000000, 0x40000000}));
-    void *r = convertchecked(s, 0x78, "32to16", 0x78, 0, 1);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 1);
-    EXPECT_EQ(pixel<uint16_t>(r, 2), 1);
-    purgememadr(r);
-    r = convertchecked(s, 0x78, "32to16", 0x78, 0, 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xFFFF);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0);
-    purgememadr(r);
-    // convertshapetype and convertshapedepth keep the threshold on.
-    r = convertshapetype(s.data(), 0x78);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
-    purgememadr(r);
-    r = convertshapedepth(s.data(), 15);
-    EXPECT_EQ(shapetype(r), 0x7E);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x8000);
     purgememadr(r);
 }
 
@@ -591,23 +545,12 @@ TEST_F(Shape, PackedSourcesFromEveryEncoder) {
     ASSERT_NE(want, nullptr);
     for (int32_t encoder = 0; encoder < 5; encoder++) {
         SCOPED_TRACE(encoder);
-        for (bool withtable : {true, false}) {
-            bytes s = packedshape(encoder, pixels, withtable);
-            const bytes before = s;
-            void *got = convertchecked(s, 0x7D, "8to32", 0x7D);
-            if (withtable) {
-                EXPECT_EQ(memcmp(shapepixels(got), shapepixels(want), 24 * 9 * 4), 0);
-            } else {
-                // No table: the system palette gives the colours.
-                EXPECT_EQ(pixel<uint32_t>(got, 0), systempalette[7]);
-            }
-            EXPECT_EQ(s, before); // the source is not touched
-            purgememadr(got);
-            // 4-bit target through the packed copy: 8 -> 4 keeps low nibbles.
-            got = convertchecked(s, 0x7A, "8to4", 0x7A);
-            EXPECT_EQ(shapepixels(got)[0], 0x77);
-            purgememadr(got);
-        }
+        const bytes s = packedshape(encoder, pixels, true);
+        const bytes before = s;
+        void *got = convertchecked(s, 0x7D, "8to32", 0x7D);
+        EXPECT_EQ(memcmp(shapepixels(got), shapepixels(want), 24 * 9 * 4), 0);
+        EXPECT_EQ(s, before); // the source is not touched
+        purgememadr(got);
     }
     purgememadr(want);
 
