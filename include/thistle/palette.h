@@ -17,9 +17,20 @@ extern uint32_t systempalette[256];
 /* Number of applypalette calls so far. */
 extern int32_t palettechangecount;
 
-/* Writes count red, green, blue byte triplets into the system palette from entry first
- * on (alpha 255) and hands the change to the display. */
+/* The setters write entries first .. first + count - 1 of the system palette and hand
+ * the change to the display (applypalette). Entries outside 0..255 are left out; the
+ * input's first element still belongs to entry first. From red, green, blue byte
+ * triplets (alpha 255), from 32-bit colours as they are, and from triplets of 0..63
+ * widened to 0..255. */
 void setpalette(int32_t first, int32_t count, const uint8_t *triplets);
+void setpalette32(int32_t first, int32_t count, const uint32_t *colours);
+void vgapalette(int32_t first, int32_t count, const uint8_t *triplets);
+/* Read entries first .. first + count - 1 back as red, green, blue triplets or as 32-bit
+ * colours, clipped to the palette as the setters are. */
+void getpalette(int32_t first, int32_t count, uint8_t *triplets);
+void getpalette32(int32_t first, int32_t count, uint32_t *colours);
+/* Always a fatal report: 6-bit palettes are only accepted, never given out. */
+void getvgapalette(void);
 /* setpalette(0, 256, the library's default table). */
 void setdefaultpalette(void);
 /* Hands entries first .. first + count - 1 to an 8-bit display (record null: the

@@ -4,9 +4,11 @@
  *
  * Every converter does a whole row per call. The loops are plain element-wise code over
  * unaligned loads and stores (memcpy of one element, which compilers turn into a single
- * move) with no branches the compiler cannot turn into selects, so GCC and Clang
- * vectorise them at -O2/-O3; copies are block moves. The only per-pixel call is the
- * palette matching of row565to8.
+ * move) with no branches the compiler cannot turn into selects, so that compilers
+ * vectorise them (Clang from -O2; GCC, whose -O2 does little of it, from -O3, which this
+ * file is built with). 24-bit rows go four pixels to three words, and through byte
+ * shuffles where the processor has them. Copies are block moves. The only per-pixel call
+ * is the palette matching of row565to8.
  *
  * Pixels are little-endian in memory (the library's data convention; every target is).
  * Threads: the tables are constant; the look-ups are plain globals that shape conversion
@@ -18,6 +20,10 @@
 
 #include <bit>
 #include <cstring>
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#include <tmmintrin.h>
+#endif
 
 static_assert(std::endian::native == std::endian::little, "pixels are read as little-endian");
 
@@ -78,10 +84,9 @@ inline void put24(uint8_t *d, uint32_t c) {
 
 template <typename Pixel, typename Put>
 inline void eachgroup24(const void *__restrict source, void *__restrict destination, int32_t count,
-                        Pixel pixel, Put put) {
+                        Pixel pixel, Put put, int32_t i = 0) {
     const uint8_t *s = static_cast<const uint8_t *>(source);
     uint8_t *d = static_cast<uint8_t *>(destination);
-    int32_t i = 0;
     for (; i + 4 <= count; i += 4) {
         const uint32_t p0 = pixel(s, i) & 0xFFFFFF;
         const uint32_t p1 = pixel(s, i + 1) & 0xFFFFFF;
@@ -100,10 +105,9 @@ inline void eachgroup24(const void *__restrict source, void *__restrict destinat
  * bytes, read as the low 24 bits of c, into the 32-bit pixel. */
 template <typename Make>
 inline void eachfrom24(const void *__restrict source, void *__restrict destination, int32_t count,
-                       Make make) {
+                       Make make, int32_t i = 0) {
     const uint8_t *s = static_cast<const uint8_t *>(source);
     uint8_t *d = static_cast<uint8_t *>(destination);
-    int32_t i = 0;
     for (; i + 4 <= count; i += 4) {
         const uint32_t w0 = load32(s + 3 * i);
         const uint32_t w1 = load32(s + 3 * i + 4);
@@ -117,6 +121,54 @@ inline void eachfrom24(const void *__restrict source, void *__restrict destinati
         store32(d + 4 * i, make(uint32_t(s[3 * i]) | uint32_t(s[3 * i + 1]) << 8 |
                                 uint32_t(s[3 * i + 2]) << 16));
     }
+}
+
+/* Byte shuffles of 24-bit rows, four pixels a step, where the processor has them (SSSE3,
+ * checked once); each answers how many pixels it did, and the portable loops do the rest.
+ * The 16-byte loads and stores stay inside the rows: a step is taken only while two more
+ * pixels follow it. */
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define CONVROW_SHUFFLE 1
+
+bool hasshuffle() {
+    static const bool yes = __builtin_cpu_supports("ssse3");
+    return yes;
+}
+
+/* 24-bit to 32-bit: order picks each pixel's three bytes (0x80: none), alpha 0xFF. */
+__attribute__((target("ssse3"))) int32_t shufflefrom24(const uint8_t *s, uint8_t *d, int32_t count,
+                                                       const uint8_t *order) {
+    const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i *>(order));
+    const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
+    int32_t i = 0;
+    for (; i + 6 <= count; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 4 * i),
+                         _mm_or_si128(_mm_shuffle_epi8(v, mask), alpha));
+    }
+    return i;
+}
+
+/* 32-bit to 24-bit; each store's last four bytes are written again by the next step. */
+__attribute__((target("ssse3"))) int32_t shuffleto24(const uint8_t *s, uint8_t *d, int32_t count) {
+    const __m128i mask = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int32_t i = 0;
+    for (; i + 6 <= count; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + 4 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + 3 * i), _mm_shuffle_epi8(v, mask));
+    }
+    return i;
+}
+
+// clang-format off
+alignas(16) const uint8_t bgrorder[16] = {0, 1, 2, 0x80, 3, 4, 5, 0x80, 6, 7, 8, 0x80, 9, 10, 11, 0x80};
+alignas(16) const uint8_t rgborder[16] = {2, 1, 0, 0x80, 5, 4, 3, 0x80, 8, 7, 6, 0x80, 11, 10, 9, 0x80};
+// clang-format on
+#endif
+
+/* 0xAABBCCDD -> 0xDDCCBBAA, written so that compilers make it one instruction. */
+inline uint32_t swapbytes(uint32_t c) {
+    return (c & 0xFF) << 24 | (c & 0xFF00) << 8 | (c >> 8 & 0xFF00) | c >> 24;
 }
 
 #define SRC const uint8_t *s = static_cast<const uint8_t *>(source)
@@ -329,13 +381,28 @@ void row24to24(const void *source, void *destination, int32_t count) {
 }
 
 void row24to32(const void *source, void *destination, int32_t count) {
-    eachfrom24(source, destination, count, [](uint32_t c) { return 0xFF000000u | c; });
+    int32_t done = 0;
+#ifdef CONVROW_SHUFFLE
+    if (hasshuffle()) {
+        done = shufflefrom24(static_cast<const uint8_t *>(source),
+                             static_cast<uint8_t *>(destination), count, bgrorder);
+    }
+#endif
+    eachfrom24(
+        source, destination, count, [](uint32_t c) { return 0xFF000000u | c; }, done);
 }
 
 void row32to24(const void *source, void *destination, int32_t count) {
+    int32_t done = 0;
+#ifdef CONVROW_SHUFFLE
+    if (hasshuffle()) {
+        done = shuffleto24(static_cast<const uint8_t *>(source),
+                           static_cast<uint8_t *>(destination), count);
+    }
+#endif
     eachgroup24(
         source, destination, count, [](const uint8_t *s, int32_t i) { return load32(s + 4 * i); },
-        put24);
+        put24, done);
 }
 
 void row32to32(const void *source, void *destination, int32_t count) {
@@ -408,10 +475,17 @@ void rowlow16(const void *source, void *destination, int32_t count) {
 }
 
 void rowrgbto32(const void *source, void *destination, int32_t count) {
+    int32_t done = 0;
+#ifdef CONVROW_SHUFFLE
+    if (hasshuffle()) {
+        done = shufflefrom24(static_cast<const uint8_t *>(source),
+                             static_cast<uint8_t *>(destination), count, rgborder);
+    }
+#endif
     /* The bytes read as 0x00BBGGRR: red and blue change places. */
-    eachfrom24(source, destination, count, [](uint32_t c) {
-        return 0xFF000000u | (c & 0xFF00) | (c & 0xFF) << 16 | (c >> 16 & 0xFF);
-    });
+    eachfrom24(
+        source, destination, count, [](uint32_t c) { return 0xFF000000u | swapbytes(c << 8); },
+        done);
 }
 
 /* ---- format indexes and tables ---------------------------------------------------- */

@@ -8,19 +8,24 @@
  */
 #include "thistle/palette.h"
 
+#include "thistle/convrow.h"
 #include "thistle/createw.h"
 #include "thistle/ddraw.h"
+#include "thistle/diag.h"
 #include "thistle/initgrf.h"
 #include "thistle/startup.h"
 #include "thistle/window.h"
 
 #include <algorithm>
+#include <cstring>
 
 uint32_t systempalette[256] = {};
 
 int32_t palettechangecount = 0;
 
 namespace {
+
+constexpr const char *SITE = "win\\palette";
 
 /* The default palette, 0xRRGGBB, eight entries a row: 16 basic colours, a grey ramp from
  * light to dark, twelve hue ramps from pale to dark (red, orange, yellow, yellow-green,
@@ -83,12 +88,59 @@ void setpalette(int32_t first, int32_t count, const uint8_t *triplets) {
     if (count <= 0) {
         return;
     }
-    const uint8_t *rgb = triplets + 3 * skip;
-    for (int32_t i = 0; i < count; i++, rgb += 3) {
-        systempalette[first + i] =
-            0xFF000000u | uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | uint32_t(rgb[2]);
-    }
+    rowrgbto32(triplets + 3 * skip, systempalette + first, count);
     applypalette(nullptr, first, count);
+}
+
+void setpalette32(int32_t first, int32_t count, const uint32_t *colours) {
+    int32_t skip;
+    cliprange(first, count, skip);
+    if (count <= 0) {
+        return;
+    }
+    std::memcpy(systempalette + first, colours + skip, sizeof(uint32_t) * size_t(count));
+    applypalette(nullptr, first, count);
+}
+
+void vgapalette(int32_t first, int32_t count, const uint8_t *triplets) {
+    int32_t skip;
+    cliprange(first, count, skip);
+    if (count <= 0) {
+        return;
+    }
+    /* Six bits widen to eight with the top bits repeated below: 63 gives 255, 0 stays 0. */
+    uint8_t wide[256 * 3];
+    const uint8_t *vga = triplets + 3 * skip;
+    for (int32_t i = 0; i < 3 * count; i++) {
+        wide[i] = uint8_t(vga[i] << 2 | vga[i] >> 4);
+    }
+    rowrgbto32(wide, systempalette + first, count);
+    applypalette(nullptr, first, count);
+}
+
+void getpalette(int32_t first, int32_t count, uint8_t *triplets) {
+    int32_t skip;
+    cliprange(first, count, skip);
+    uint8_t *rgb = triplets + 3 * skip;
+    for (int32_t i = 0; i < count; i++, rgb += 3) {
+        const uint32_t c = systempalette[first + i];
+        rgb[0] = uint8_t(c >> 16);
+        rgb[1] = uint8_t(c >> 8);
+        rgb[2] = uint8_t(c);
+    }
+}
+
+void getpalette32(int32_t first, int32_t count, uint32_t *colours) {
+    int32_t skip;
+    cliprange(first, count, skip);
+    if (count > 0) {
+        std::memcpy(colours + skip, systempalette + first, sizeof(uint32_t) * size_t(count));
+    }
+}
+
+void getvgapalette(void) {
+    THISTLE_SITE(SITE);
+    fatalerror("getvgapalette - STOP USING VGA PALETTES, THEY`VE BEEN OBSOLETE FOR 5 YEARS!\n");
 }
 
 void setdefaultpalette(void) {
