@@ -105,11 +105,6 @@ class Shape : public ::testing::Test {
         for (int i = 0; i < 256; i++) {
             systempalette[i] = 0xFF000000u | uint32_t(i) << 16 | uint32_t(255 - i);
         }
-        uint8_t identity[256];
-        for (int i = 0; i < 256; i++) {
-            identity[i] = uint8_t(i);
-        }
-        setshaperemap(identity);
     }
     void TearDown() override {
         EXPECT_EQ(largestmemblock(0), freebefore) << "a conversion kept a block";
@@ -423,14 +418,17 @@ TEST_F(Shape, ConversionPaths) {
 }
 
 TEST_F(Shape, TheSystemPaletteThroughTheRemapOnTheFirstStepOnly) {
+    bytes s = makeshape(0x7B, 2, 1, {0, 3});
+    addtable(s, 0x24, 4, bytes(12, 0x55));
+    void *r = convertchecked(s, 0x7D, "8to32", 0x7D, 1); // the remap starts as identity
+    EXPECT_EQ(pixel<uint32_t>(r, 1), systempalette[3]);
+    purgememadr(r);
     uint8_t remap[256];
     for (int i = 0; i < 256; i++) {
         remap[i] = uint8_t(255 - i);
     }
     setshaperemap(remap);
-    bytes s = makeshape(0x7B, 2, 1, {0, 3});
-    addtable(s, 0x24, 4, bytes(12, 0x55));
-    void *r = convertchecked(s, 0x7D, "8to32", 0x7D, 1);
+    r = convertchecked(s, 0x7D, "8to32", 0x7D, 1);
     EXPECT_EQ(pixel<uint32_t>(r, 0), systempalette[255]);
     EXPECT_EQ(pixel<uint32_t>(r, 1), systempalette[252]);
     purgememadr(r);
