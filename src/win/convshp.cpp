@@ -197,10 +197,6 @@ int64_t carriedbytes(const uint8_t *shape) {
     }
 }
 
-} // namespace
-
-namespace {
-
 // Purges what a conversion made besides its result: the unpacked copy of a packed source
 // and the copy it was unpacked from.
 void purgecopies(const void *shape, void *unpacked, void *packedcopy) {
