@@ -51,11 +51,11 @@ int32_t typebits(uint8_t type) {
 
 // The alpha threshold in 4:4:4:4: colours with alpha under 0x40 are transparent 0.
 void row8888to4444a(const void *source, void *destination, int32_t count) {
-    const uint32_t *src = static_cast<const uint32_t *>(source);
+    const uint8_t *src = static_cast<const uint8_t *>(source);
     uint16_t *dst = static_cast<uint16_t *>(destination);
     row8888to4444(source, destination, count);
     for (int32_t i = 0; i < count; i++) {
-        if (src[i] < 0x40000000u) {
+        if (src[4 * i + 3] < 0x40) { // a table's own entries need not be aligned
             dst[i] = 0;
         }
     }
@@ -73,7 +73,18 @@ void preparelookups(const void *palettesource, int32_t sb, int32_t db, int32_t t
         }
         convclut = convclut32;
     } else {
-        convclut = getclutptr(palettesource, convclut32);
+        // Indices the table does not cover read as transparent 0, not as the colours of
+        // an earlier conversion. A table answered in place (0x2A) is copied: it may hold
+        // fewer entries than the look-up, and behind a packed stream it need not be
+        // aligned.
+        memset(convclut32, 0, sizeof convclut32);
+        const uint32_t *colours = getclutptr(palettesource, convclut32);
+        if (colours != convclut32 && colours != systempalette) {
+            const int32_t have = std::clamp(shapewidth(getshapeclut(palettesource)), 0, 256);
+            memcpy(convclut32, colours, sizeof(uint32_t) * size_t(have));
+            colours = convclut32;
+        }
+        convclut = colours;
     }
     if (target == SHAPE_4444) {
         (alpha ? row8888to4444a : row8888to4444)(convclut, convclut16, count);
@@ -185,10 +196,6 @@ int64_t carriedbytes(const uint8_t *shape) {
         }
     }
 }
-
-} // namespace
-
-namespace {
 
 // Purges what a conversion made besides its result: the unpacked copy of a packed source
 // and the copy it was unpacked from.

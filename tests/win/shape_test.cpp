@@ -105,11 +105,6 @@ class Shape : public ::testing::Test {
         for (int i = 0; i < 256; i++) {
             systempalette[i] = 0xFF000000u | uint32_t(i) << 16 | uint32_t(255 - i);
         }
-        uint8_t identity[256];
-        for (int i = 0; i < 256; i++) {
-            identity[i] = uint8_t(i);
-        }
-        setshaperemap(identity);
     }
     void TearDown() override {
         EXPECT_EQ(largestmemblock(0), freebefore) << "a conversion kept a block";
@@ -153,25 +148,6 @@ TEST_F(Shape, BitsAndRowBytesOfEveryType) {
     EXPECT_EQ(reportsite, "cmn\\shpbytes");
 }
 
-TEST_F(Shape, HeaderAccessorsKeepTheExternalLayout) {
-    bytes s = makeshape(0x7B, -2, 300);
-    setshapechain(s.data(), -5);
-    EXPECT_EQ(shapechain(s.data()), -5);
-    EXPECT_EQ(s[1], 0xFB);
-    EXPECT_EQ(s[3], 0xFF);
-    setshapechain(s.data(), 0x7FFFFF);
-    EXPECT_EQ(shapechain(s.data()), 0x7FFFFF);
-    EXPECT_EQ(shapewidth(s.data()), -2);
-    EXPECT_EQ(shapeheight(s.data()), 300);
-    uint32_t word;
-    memcpy(&word, s.data(), 4);
-    EXPECT_EQ(word, 0x7FFFFF7Bu);
-    shapeheader h;
-    memcpy(&h, s.data(), 16);
-    EXPECT_EQ(h.height, 300);
-    EXPECT_EQ(h.info12, 0xF321);
-}
-
 TEST_F(Shape, ChainWalk) {
     bytes alone = makeshape(0x7B, 2, 1, {1, 2});
     EXPECT_EQ(getshapeclut(alone.data()), nullptr);
@@ -206,109 +182,94 @@ TEST_F(Shape, ChainWalk) {
     EXPECT_EQ(reportsite, "win\\shpclut");
 }
 
-// One shape with a table of each type, read by the three readers: the special entries
-// of each form (0, 255, alpha, the threshold boundaries, 6-bit rounding).
+// A table of each type read by the three readers: the special entries of each form (0,
+// 255, alpha, the threshold boundaries, 6-bit rounding), and which reader answers in place.
 TEST_F(Shape, EveryTableTypeThroughTheThreeReaders) {
-    uint32_t b32[256];
-    uint16_t b16[256];
-    uint32_t b16a[256];
-    auto withtable = [](uint8_t type, int32_t count, const bytes &entries) {
-        bytes s = makeshape(0x7B, 1, 1, {0});
-        addtable(s, type, count, entries);
-        return s;
-    };
-
-    // 0x22: 6-bit components; 256 entries so that entry 255 is converted (alpha 0).
-    bytes e22(256 * 3, 0);
+    bytes e22(256 * 3, 0), e23(512, 0);
     const bytes first22 = {63, 32, 0, 1, 62, 31};
     std::copy(first22.begin(), first22.end(), e22.begin());
     e22[255 * 3] = 63;
-    bytes s = withtable(0x22, 256, e22);
-    const uint32_t *c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c, b32);
-    EXPECT_EQ(c[0], 0xFFFF8200u);
-    EXPECT_EQ(c[1], 0xFF04FB7Du);
-    EXPECT_EQ(c[255], 0x00FF0000u);
-    const uint16_t *c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0xFC00);
-    EXPECT_EQ(c16[255], 0); // alpha 0: transparent under the threshold
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[255], 0x0000F800u);
-    EXPECT_EQ(b16a[0], 0xFF00FC00u);
-
-    // 0x24: a short table: entry 255 is cleared, entries behind the table keep the buffer.
-    std::fill(std::begin(b32), std::end(b32), 0xDEADBEEFu);
-    s = withtable(0x24, 2, {0x12, 0x34, 0x56, 0, 0, 0});
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0xFF123456u);
-    EXPECT_EQ(c[1], 0xFF000000u);
-    EXPECT_EQ(c[2], 0xDEADBEEFu);
-    EXPECT_EQ(c[255], 0u);
-    c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0x11AA);
-    EXPECT_EQ(c16[1], 1); // opaque black stays apart from transparent
-    EXPECT_EQ(c16[255], 0);
-
-    // 0x29: 16-bit readers take the table in place.
-    s = withtable(0x29, 3, le16({0xF800, 0, 0x07E0}));
-    EXPECT_EQ(getclut16ptr(s.data(), b16), reinterpret_cast<const uint16_t *>(s.data() + 33));
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0xFFF80000u);
-    EXPECT_EQ(c[1], 0u);
-    EXPECT_EQ(c[2], 0xFF00FC00u);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[0], 0xFF00F800u);
-
-    // 0x2A in place for 32 bits; the alpha threshold at its boundary in 5:6:5.
-    s = withtable(0x2A, 4, le32({0x3FFFFFFF, 0x40000000, 0xFF000000, 0x80FF0000}));
-    EXPECT_EQ(getclutptr(s.data(), b32), reinterpret_cast<const uint32_t *>(s.data() + 33));
-    c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0);
-    EXPECT_EQ(c16[1], 1);
-    EXPECT_EQ(c16[2], 1);
-    EXPECT_EQ(c16[3], 0xF800);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[3], 0x8000F800u);
-    EXPECT_EQ(b16a[0], 0x3F00FFFFu);
-
-    // 0x2C: alpha in byte 3, no special case for a colour of 0.
-    s = withtable(0x2C, 2, {0x00, 0xF8, 0x55, 0x80, 0x00, 0x00, 0x00, 0x7F});
-    EXPECT_EQ(getclut16aptr(s.data(), b16a), reinterpret_cast<const uint32_t *>(s.data() + 33));
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0x80F80000u);
-    EXPECT_EQ(c[1], 0x7F000000u);
-    c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0xF800);
-    EXPECT_EQ(c16[1], 0);
-
-    // 0x2D and 0x2E: 5:5:5 widened to 5:6:5 with a 0 below green.
-    s = withtable(0x2D, 3, le16({0x7C00, 0, 0x7FFF}));
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0xFFF80000u);
-    EXPECT_EQ(c[1], 0u);
-    EXPECT_EQ(c[2], 0xFFF8F8F8u);
-    EXPECT_EQ(getclut16ptr(s.data(), b16)[2], 0xFFDF);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[2], 0xFF00FFDFu);
-    s = withtable(0x2E, 2, {0xE0, 0x03, 0, 0x40, 0x1F, 0x00, 0, 0xFF});
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0x4000F800u);
-    EXPECT_EQ(c[1], 0xFF0000F8u);
-    EXPECT_EQ(getclut16ptr(s.data(), b16)[0], 0x07C0);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[1], 0xFF00001Fu);
-
-    // 0x23: red and blue exchanged, all 256 entries whatever the count says.
-    bytes e23(512, 0);
     e23[0] = 0x1F;           // red in bits 0..4
     e23[200 * 2 + 1] = 0x7C; // blue in bits 10..14
-    e23[255 * 2] = 0xE0;     // green 7 (bits 5..9)
-    s = withtable(0x23, 1, e23);
-    c = getclutptr(s.data(), b32);
-    EXPECT_EQ(c[0], 0xFFF80000u);
-    EXPECT_EQ(c[200], 0xFF0000F8u);
-    EXPECT_EQ(c[255], 0xFF003800u);
-    c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0xF800);
-    EXPECT_EQ(c16[200], 0x001F);
-    EXPECT_EQ(c16[255], 7 << 6);
-    EXPECT_EQ(getclut16aptr(s.data(), b16a)[200], 0xFF00001Fu);
-
+    e23[255 * 2] = 0xE0;     // green 7
+    struct expect {
+        int32_t index;
+        uint32_t c32;
+        uint16_t c16;
+        uint32_t c16a;
+    };
+    struct {
+        uint8_t type;
+        int32_t count;
+        bytes entries;
+        std::vector<expect> entry;
+    } cases[] = {
+        {0x22,
+         256,
+         e22,
+         {{0, 0xFFFF8200, 0xFC00, 0xFF00FC00},
+          {1, 0xFF04FB7D, 0x07CF, 0xFF0007CF},
+          {255, 0x00FF0000, 0, 0x0000F800}}},
+        {0x24,
+         2,
+         {0x12, 0x34, 0x56, 0, 0, 0},
+         {{0, 0xFF123456, 0x11AA, 0xFF0011AA}, {1, 0xFF000000, 1, 0xFF000000}, {255, 0, 0, 0}}},
+        {0x29,
+         3,
+         le16({0xF800, 0, 0x07E0}),
+         {{0, 0xFFF80000, 0xF800, 0xFF00F800}, {1, 0, 0, 0}, {2, 0xFF00FC00, 0x07E0, 0xFF0007E0}}},
+        {0x2A,
+         4,
+         le32({0x3FFFFFFF, 0x40000000, 0xFF000000, 0x80FF0000}),
+         {{0, 0x3FFFFFFF, 0, 0x3F00FFFF},
+          {1, 0x40000000, 1, 0x40000000},
+          {2, 0xFF000000, 1, 0xFF000000},
+          {3, 0x80FF0000, 0xF800, 0x8000F800}}},
+        {0x2C,
+         2,
+         {0x00, 0xF8, 0x55, 0x80, 0x00, 0x00, 0x00, 0x7F},
+         {{0, 0x80F80000, 0xF800, 0x8055F800}, {1, 0x7F000000, 0, 0x7F000000}}},
+        {0x2D,
+         3,
+         le16({0x7C00, 0, 0x7FFF}),
+         {{0, 0xFFF80000, 0xF800, 0xFF00F800}, {1, 0, 0, 0}, {2, 0xFFF8F8F8, 0xFFDF, 0xFF00FFDF}}},
+        {0x2E,
+         2,
+         {0xE0, 0x03, 0, 0x40, 0x1F, 0x00, 0, 0xFF},
+         {{0, 0x4000F800, 0x07C0, 0x400007C0}, {1, 0xFF0000F8, 0x001F, 0xFF00001F}}},
+        // 0x23: red and blue exchanged, all 256 entries whatever the count says.
+        {0x23,
+         1,
+         e23,
+         {{0, 0xFFF80000, 0xF800, 0xFF00F800},
+          {200, 0xFF0000F8, 0x001F, 0xFF00001F},
+          {255, 0xFF003800, 0x01C0, 0xFF0001C0}}},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.type);
+        bytes s = makeshape(0x7B, 4, 1, {0, 0, 0, 0}); // the entries 4-byte aligned
+        addtable(s, c.type, c.count, c.entries);
+        const uint8_t *entries = s.data() + 36;
+        uint32_t b32[256], b16a[256];
+        uint16_t b16[256];
+        const uint32_t *c32 = getclutptr(s.data(), b32);
+        const uint16_t *c16 = getclut16ptr(s.data(), b16);
+        const uint32_t *c16a = getclut16aptr(s.data(), b16a);
+        EXPECT_EQ(static_cast<const void *>(c32), c.type == 0x2A ? entries : (void *)b32);
+        EXPECT_EQ(static_cast<const void *>(c16), c.type == 0x29 ? entries : (void *)b16);
+        EXPECT_EQ(static_cast<const void *>(c16a), c.type == 0x2C ? entries : (void *)b16a);
+        for (const expect &e : c.entry) {
+            EXPECT_EQ(c32[e.index], e.c32) << e.index;
+            EXPECT_EQ(c16[e.index], e.c16) << e.index;
+            EXPECT_EQ(c16a[e.index], e.c16a) << e.index;
+        }
+    }
+    // Entries behind a short table keep what the buffer held.
+    bytes s = makeshape(0x7B, 1, 1, {0});
+    addtable(s, 0x24, 1, {1, 2, 3});
+    uint32_t b32[256];
+    std::fill(std::begin(b32), std::end(b32), 0xDEADBEEFu);
+    EXPECT_EQ(getclutptr(s.data(), b32)[1], 0xDEADBEEFu);
     EXPECT_TRUE(reports.empty());
 }
 
@@ -354,14 +315,6 @@ TEST_F(Shape, TableConvertersRoundAndOrderChannels) {
     bytes down(6);
     clut8to6(2, bytes{2, 3, 130, 252, 253, 255}.data(), down.data());
     EXPECT_EQ(down, (bytes{0, 1, 32, 62, 63, 63}));
-    // 6 -> 8 -> 6 gives every 6-bit value back.
-    bytes all(64 * 3), up(64 * 3), back(64 * 3);
-    for (int i = 0; i < 64 * 3; i++) {
-        all[i] = uint8_t(i / 3);
-    }
-    clut6to8(64, all.data(), up.data());
-    clut8to6(64, up.data(), back.data());
-    EXPECT_EQ(back, all);
 
     bytes rgb(256 * 3, 0);
     rgb[0] = 0x12, rgb[1] = 0x34, rgb[2] = 0x56;
@@ -400,95 +353,82 @@ void *convertchecked(const bytes &s, int32_t target, const char *name, uint8_t t
     EXPECT_EQ(shapefield16(r, 10) & 0xFFFF, 0xABCD);
     EXPECT_EQ(shapefield16(r, 12), 0x0321); // flags not copied
     EXPECT_EQ(shapefield16(r, 14), 0x0456);
-    const int32_t rows = memblocksize(r) - 20;
+    const int32_t rows = shaperowbytes(r) * shapeheight(r);
+    EXPECT_EQ(memblocksize(r), rows + 20);
     EXPECT_EQ(memcmp(shapepixels(r) + rows, "CSHP", 4), 0);
     return r;
 }
 
-TEST_F(Shape, OneStepFromIndexedWithTheTable) {
-    bytes s = makeshape(0x7B, 3, 2, {0, 1, 2, 2, 1, 0});
-    addtable(s, 0x24, 3, {0xFF, 0, 0, 0, 0, 0, 0x10, 0x20, 0x30});
-    void *r = convertchecked(s, 0x78, "8to16", 0x78);
-    const uint16_t expect[] = {0xF800, 1, 0x1106, 0x1106, 1, 0xF800};
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(pixel<uint16_t>(r, i), expect[i]) << i;
-    }
-    EXPECT_EQ(memblocksize(r), 3 * 2 * 2 + 20);
-    purgememadr(r);
-
-    // 1:5:5:5 results: the block is named by 15 bits; plain packing keeps black 0x8000.
-    r = convertchecked(s, 0x7E, "8to15", 0x7E, 0, 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xFC00);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x8000);
-    purgememadr(r);
-
-    // 4:4:4:4 from 4-bit pixels (4 -> 8 -> 4444), odd width: the threshold clears low alpha.
-    bytes four = makeshape(0x7A, 3, 1, {0x10, 0x02});
-    addtable(four, 0x2A, 3, le32({0x3F123456, 0xFF00FF00, 0x40FFFFFF}));
-    r = convertchecked(four, 0x6D, "8to16", 0x6D);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0x0000);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0xF0F0);
-    EXPECT_EQ(pixel<uint16_t>(r, 2), 0x4FFF);
-    purgememadr(r);
-    r = convertchecked(four, 0x6D, "8to16", 0x6D, 0, 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0x3135);
-    purgememadr(r);
+bytes withtable(bytes s, uint8_t type, int32_t count, const bytes &entries) {
+    addtable(s, type, count, entries);
+    return s;
 }
 
-TEST_F(Shape, PathsOfSeveralSteps) {
-    // 24 -> 32 -> 16: the tables send 24-bit sources through 32 bits.
-    bytes s = makeshape(0x7F, 2, 1, {0x00, 0x00, 0xFF, 0x10, 0x20, 0x30});
-    void *r = convertchecked(s, 0x78, "32to16", 0x78);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xF800);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x3102);
-    purgememadr(r);
-
-    // 4 -> 8 -> 32: the second step still reads the source's table.
-    bytes four = makeshape(0x7A, 3, 2, {0x10, 0x02, 0x21, 0x00});
-    addtable(four, 0x24, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9});
-    r = convertchecked(four, 0x7D, "8to32", 0x7D);
-    const uint32_t expect[] = {0xFF010203, 0xFF040506, 0xFF070809,
-                               0xFF040506, 0xFF070809, 0xFF010203};
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(pixel<uint32_t>(r, i), expect[i]) << i;
+// Paths of one, two and ten steps: the last step's block name, the result type and the
+// first pixels. 0x40 is answered with 0x7A, which is never 0x40: all ten steps run.
+TEST_F(Shape, ConversionPaths) {
+    const bytes eight = withtable(makeshape(0x7B, 3, 2, {0, 1, 2, 2, 1, 0}), 0x24, 3,
+                                  {0xFF, 0, 0, 0, 0, 0, 0x10, 0x20, 0x30});
+    const bytes four32 = withtable(makeshape(0x7A, 3, 1, {0x10, 0x02}), 0x2A, 3,
+                                   le32({0x3F123456, 0xFF00FF00, 0x40FFFFFF}));
+    const bytes four24 = withtable(makeshape(0x7A, 3, 2, {0x10, 0x02, 0x21, 0x00}), 0x24, 3,
+                                   {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    const bytes direct = makeshape(0x7D, 3, 1, le32({0x3FFFFFFF, 0xFF000000, 0x40000000}));
+    struct {
+        const bytes &shape;
+        int32_t target, alpha;
+        const char *name;
+        uint8_t type;
+        bytes pixels;
+    } cases[] = {
+        {eight, 0x78, 1, "8to16", 0x78, le16({0xF800, 1, 0x1106, 0x1106, 1, 0xF800})},
+        {eight, 0x7E, 0, "8to15", 0x7E, le16({0xFC00, 0x8000})},
+        {four32, 0x6D, 1, "8to16", 0x6D, le16({0, 0xF0F0, 0x4FFF})}, // 4 -> 8 -> 4444
+        {four32, 0x6D, 0, "8to16", 0x6D, le16({0x3135})},
+        {four24, 0x7D, 1, "8to32", 0x7D, // 4 -> 8 -> 32: the second step reads the table
+         le32({0xFF010203, 0xFF040506, 0xFF070809, 0xFF040506, 0xFF070809, 0xFF010203})},
+        {makeshape(0x7F, 2, 1, {0, 0, 0xFF, 0x10, 0x20, 0x30}), 0x78, 1, "32to16", 0x78,
+         le16({0xF800, 0x3102})},
+        {makeshape(0x42, 2, 1, le16({0x001F, 0x7C00})), 0x78, 1, "15to16", 0x78,
+         le16({0xF800, 0x001F})},
+        {makeshape(0x6D, 1, 1, le16({0xF18F})), 0x7F, 1, "32to24", 0x7F, {0xFF, 0x88, 0x11}},
+        {makeshape(0x7B, 5, 2, {1, 2, 3, 4, 5, 0xF6, 7, 8, 9, 0xFA}),
+         0x40,
+         1,
+         "4to4",
+         0x7A,
+         {0x21, 0x43, 0x05, 0x76, 0x98, 0x0A}},
+        {direct, 0x78, 1, "32to16", 0x78, le16({0, 1, 1})},
+        {direct, 0x78, 0, "32to16", 0x78, le16({0xFFFF, 0})},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " to " + std::to_string(c.target));
+        void *r = convertchecked(c.shape, c.target, c.name, c.type, 0, c.alpha);
+        EXPECT_EQ(bytes(shapepixels(r), shapepixels(r) + c.pixels.size()), c.pixels);
+        purgememadr(r);
     }
+    // convertshapetype and convertshapedepth keep the threshold on.
+    void *r = convertshapetype(direct.data(), 0x78);
+    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
     purgememadr(r);
-
-    // Blue-first 5:5:5 leaves through 1:5:5:5: 0x42 -> 0x7E -> 0x78.
-    bytes swapped = makeshape(0x42, 2, 1, le16({0x001F, 0x7C00}));
-    r = convertchecked(swapped, 0x78, "15to16", 0x78);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xF800);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x001F);
+    r = convertshapedepth(direct.data(), 15);
+    EXPECT_EQ(shapetype(r), 0x7E);
+    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
     purgememadr(r);
-
-    // 4444 -> 32 -> 24.
-    bytes a4 = makeshape(0x6D, 1, 1, le16({0xF18F}));
-    r = convertchecked(a4, 0x7F, "32to24", 0x7F);
-    EXPECT_EQ(memcmp(shapepixels(r), "\xFF\x88\x11", 3), 0);
-    purgememadr(r);
-}
-
-// 0x40 is answered with 0x7A, which is never 0x40: all ten steps run, each one's block
-// replacing the last, and the result is a 4-bit 0x7A shape with the pixels intact.
-TEST_F(Shape, ATargetThatNeverArrivesStopsAfterTenSteps) {
-    bytes s = makeshape(0x7B, 5, 2, {1, 2, 3, 4, 5, 0xF6, 7, 8, 9, 0xFA});
-    const int32_t free = largestmemblock(0);
-    void *r = convertchecked(s, 0x40, "4to4", 0x7A);
-    EXPECT_EQ(memblocksize(r), 3 * 2 + 20);
-    EXPECT_EQ(memcmp(shapepixels(r), "\x21\x43\x05\x76\x98\x0A", 6), 0);
-    purgememadr(r);
-    EXPECT_EQ(largestmemblock(0), free);
 }
 
 TEST_F(Shape, TheSystemPaletteThroughTheRemapOnTheFirstStepOnly) {
+    bytes s = makeshape(0x7B, 2, 1, {0, 3});
+    addtable(s, 0x24, 4, bytes(12, 0x55));
+    void *r = convertchecked(s, 0x7D, "8to32", 0x7D, 1); // the remap starts as identity
+    EXPECT_EQ(pixel<uint32_t>(r, 1), systempalette[3]);
+    purgememadr(r);
     uint8_t remap[256];
     for (int i = 0; i < 256; i++) {
         remap[i] = uint8_t(255 - i);
     }
     setshaperemap(remap);
-    bytes s = makeshape(0x7B, 2, 1, {0, 3});
-    addtable(s, 0x24, 4, bytes(12, 0x55));
-    void *r = convertchecked(s, 0x7D, "8to32", 0x7D, 1);
+    r = convertchecked(s, 0x7D, "8to32", 0x7D, 1);
     EXPECT_EQ(pixel<uint32_t>(r, 0), systempalette[255]);
     EXPECT_EQ(pixel<uint32_t>(r, 1), systempalette[252]);
     purgememadr(r);
@@ -506,28 +446,6 @@ TEST_F(Shape, TheSystemPaletteThroughTheRemapOnTheFirstStepOnly) {
     addtable(four, 0x24, 16, bytes(48, 0x11));
     r = convertchecked(four, 0x7D, "8to32", 0x7D, 1);
     EXPECT_EQ(pixel<uint32_t>(r, 0), 0xFF111111u);
-    purgememadr(r);
-}
-
-TEST_F(Shape, TheAlphaThresholdFlag) {
-    bytes s = makeshape(0x7D, 3, 1, le32({0x3FFFFFFF, 0xFF000000, 0x40000000}));
-    void *r = convertchecked(s, 0x78, "32to16", 0x78, 0, 1);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 1);
-    EXPECT_EQ(pixel<uint16_t>(r, 2), 1);
-    purgememadr(r);
-    r = convertchecked(s, 0x78, "32to16", 0x78, 0, 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xFFFF);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0);
-    purgememadr(r);
-    // convertshapetype and convertshapedepth keep the threshold on.
-    r = convertshapetype(s.data(), 0x78);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
-    purgememadr(r);
-    r = convertshapedepth(s.data(), 15);
-    EXPECT_EQ(shapetype(r), 0x7E);
-    EXPECT_EQ(pixel<uint16_t>(r, 0), 0);
-    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x8000);
     purgememadr(r);
 }
 
@@ -625,52 +543,89 @@ TEST_F(Shape, PackedSourcesFromEveryEncoder) {
     ASSERT_NE(want, nullptr);
     for (int32_t encoder = 0; encoder < 5; encoder++) {
         SCOPED_TRACE(encoder);
-        for (bool withtable : {true, false}) {
-            bytes s = packedshape(encoder, pixels, withtable);
-            const bytes before = s;
-            void *got = convertchecked(s, 0x7D, "8to32", 0x7D);
-            if (withtable) {
-                EXPECT_EQ(memcmp(shapepixels(got), shapepixels(want), 24 * 9 * 4), 0);
-            } else {
-                // No table: the system palette gives the colours.
-                EXPECT_EQ(pixel<uint32_t>(got, 0), systempalette[7]);
-            }
-            EXPECT_EQ(s, before); // the source is not touched
-            purgememadr(got);
-            // 4-bit target through the packed copy: 8 -> 4 keeps low nibbles.
-            got = convertchecked(s, 0x7A, "8to4", 0x7A);
-            EXPECT_EQ(shapepixels(got)[0], 0x77);
-            purgememadr(got);
-        }
+        const bytes s = packedshape(encoder, pixels, true);
+        const bytes before = s;
+        void *got = convertchecked(s, 0x7D, "8to32", 0x7D);
+        EXPECT_EQ(memcmp(shapepixels(got), shapepixels(want), 24 * 9 * 4), 0);
+        EXPECT_EQ(s, before); // the source is not touched
+        purgememadr(got);
     }
     purgememadr(want);
+
+    // 4x4 colour blocks of 5:6:5 pixels: a packed 0x78 shape converts as its unpacked copy.
+    std::vector<uint16_t> p565(8 * 4);
+    for (size_t i = 0; i < p565.size(); i++) {
+        p565[i] = uint16_t(i * 0x0841);
+    }
+    bytes stream(packbound(PACK_BLOCKCODE, p565.size() * 2));
+    const int32_t n = blockpack(p565.data(), 8, 4, stream.data(), stream.size(), 9);
+    ASSERT_GT(n, 0);
+    stream.resize(size_t(n));
+    bytes packed = makeshape(0xF8, 8, 4, stream);
+    void *copy = unpackshape(packed.data());
+    void *fromcopy = convertshapetype(copy, 0x7D);
+    void *got = convertchecked(packed, 0x7D, "16to32", 0x7D);
+    EXPECT_EQ(memcmp(shapepixels(got), shapepixels(fromcopy), 8 * 4 * 4), 0);
+    purgememadr(got);
+    purgememadr(fromcopy);
+    purgememadr(copy);
 }
 
 #if !defined(_WIN32)
-// The packed copy must take the stream and its table without reading past the source:
-// the shape ends exactly at a page that may not be read (the table last, or with no
-// table the stream last). Reading one byte too far ends the case with a fault.
+// A copy of s that ends exactly where a page that may not be read begins: reading one
+// byte too far ends the case with a fault.
+struct guarded {
+    explicit guarded(const bytes &s) {
+        page = size_t(sysconf(_SC_PAGESIZE));
+        map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(map, MAP_FAILED);
+        uint8_t *guard = static_cast<uint8_t *>(map) + page;
+        EXPECT_EQ(mprotect(guard, page, PROT_NONE), 0);
+        EXPECT_LT(s.size(), page);
+        shape = guard - s.size();
+        memcpy(shape, s.data(), s.size());
+    }
+    ~guarded() {
+        munmap(map, 2 * page);
+    }
+    size_t page;
+    void *map;
+    uint8_t *shape;
+};
+
+// The packed copy takes the stream and its table without reading past the source (the
+// table last, or with no table the stream last).
 TEST_F(Shape, APackedShapeAtTheEndOfReadableMemory) {
-    const long page = sysconf(_SC_PAGESIZE);
     const bytes pixels = testpixels();
     for (int32_t encoder = 0; encoder < 5; encoder++) {
         for (bool withtable : {true, false}) {
             SCOPED_TRACE(std::to_string(encoder) + (withtable ? " table" : " stream"));
-            const bytes s = packedshape(encoder, pixels, withtable);
-            ASSERT_LT(long(s.size()), page);
-            void *map = mmap(nullptr, size_t(2 * page), PROT_READ | PROT_WRITE,
-                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            ASSERT_NE(map, MAP_FAILED);
-            uint8_t *guard = static_cast<uint8_t *>(map) + page;
-            ASSERT_EQ(mprotect(guard, size_t(page), PROT_NONE), 0);
-            memcpy(guard - s.size(), s.data(), s.size());
-            void *got = convertshape(guard - s.size(), 0x7D, 0, 1);
+            guarded g(packedshape(encoder, pixels, withtable));
+            void *got = convertshape(g.shape, 0x7D, 0, 1);
             ASSERT_NE(got, nullptr);
             EXPECT_EQ(pixel<uint32_t>(got, 0), withtable ? 0xFF070809u : systempalette[7]);
             purgememadr(got);
-            munmap(map, size_t(2 * page));
         }
     }
+}
+
+// A 32-bit table shorter than the 256-entry look-up, last in memory: the look-ups take
+// only its entries; indices it does not cover give transparent 0.
+TEST_F(Shape, AShortTableAtTheEndOfReadableMemory) {
+    bytes s = makeshape(0x7B, 3, 1, {1, 0, 5});
+    addtable(s, 0x2A, 2, le32({0xFF0000FF, 0xFFFF0000}));
+    guarded g(s);
+    void *r = convertshapetype(g.shape, 0x78);
+    EXPECT_EQ(pixel<uint16_t>(r, 0), 0xF800);
+    EXPECT_EQ(pixel<uint16_t>(r, 1), 0x001F);
+    EXPECT_EQ(pixel<uint16_t>(r, 2), 0);
+    purgememadr(r);
+    r = convertshapetype(g.shape, 0x7D);
+    EXPECT_EQ(pixel<uint32_t>(r, 0), 0xFFFF0000u);
+    EXPECT_EQ(pixel<uint32_t>(r, 2), 0u);
+    purgememadr(r);
+    EXPECT_EQ(getshapeconverter(g.shape, 0x6D, 1), &row8to16);
+    EXPECT_EQ(convclut16[1], 0xFF00);
 }
 #endif
 
