@@ -50,6 +50,9 @@ int32_t typebits(uint8_t type) {
 }
 
 // The alpha threshold in 4:4:4:4: colours with alpha under 0x40 are transparent 0.
+// The look-up of an indexed step takes the threshold whenever the flag is set, for a
+// 4:4:4:4 result too, where the row tables have no converter that applies it: a colour
+// that is transparent in 5:6:5 is then transparent in every 16-bit form.
 void row8888to4444a(const void *source, void *destination, int32_t count) {
     const uint8_t *src = static_cast<const uint8_t *>(source);
     uint16_t *dst = static_cast<uint16_t *>(destination);
