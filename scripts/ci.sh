@@ -47,6 +47,9 @@ cmake --build "$prefix/build"
 THISTLE_VIDEO=null "$prefix/build/smoke"
 "$prefix/usr/bin/thistlepack" -o "$prefix/readme.tpk" README.md
 "$prefix/usr/bin/thistlepack" -t "$prefix/readme.tpk"
+"$prefix/usr/bin/thistleshape" -q -p lz -o "$prefix/card.shp" tests/win/data/testcard.png
+"$prefix/usr/bin/thistleshape" -l "$prefix/card.shp"
+"$prefix/usr/bin/thistleshape" -q -d -o "$prefix/card.png" "$prefix/card.shp"
 
 step "ASan+UBSan build and tests"
 cmake -S . -B build-ci-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTHISTLE_SANITIZE=address \
