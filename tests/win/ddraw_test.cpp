@@ -201,8 +201,12 @@ TEST_F(DisplayDevice, CreationFallsBackFromDriverToEmulation) {
 
 /* ---- the mode list ----------------------------------------------------------------------- */
 
-/* Without a device or a window the list is not built, and the text says which. */
-TEST_F(DisplayDevice, ModeListNeedsDeviceAndWindow) {
+/* Without a device or a window the list is not built, and the text says which. Three
+ * modes fill a list block of the minimum 16 records; a 16-bit mode's depth comes from its
+ * masks (15 or 16), and the depths seen are collected. A count with getddrawinfo sees
+ * every mode without touching the list. */
+TEST_F(DisplayDevice, ModeListAndDepths) {
+    useprofile("mode 640x480x8 60\nmode 640x480x16/555 70\nmode 800x600x16/565 60\n");
     grfop_error = nullptr;
     EXPECT_EQ(enumdisplaymodes(&display), 0);
     EXPECT_STREQ(grfop_error.load(), "DIRECTDRAW IS NOT INITIALIZED");
@@ -210,13 +214,6 @@ TEST_F(DisplayDevice, ModeListNeedsDeviceAndWindow) {
     EXPECT_EQ(enumdisplaymodes(&display), 0);
     EXPECT_STREQ(grfop_error.load(), "GDI WINDOW DOES NOT EXIST.");
     disposewindisplay(&display);
-}
-
-/* Three modes fill a list block of the minimum 16 records; a 16-bit mode's depth comes
- * from its masks (15 or 16), and the depths seen are collected. A count with getddrawinfo
- * sees every mode without touching the list. */
-TEST_F(DisplayDevice, ModeListAndDepths) {
-    useprofile("mode 640x480x8 60\nmode 640x480x16/555 70\nmode 800x600x16/565 60\n");
     opendevice(0);
     EXPECT_EQ(display.modecount, 3);
     EXPECT_EQ(memblocksize(display.modelist), 16 * 20);
@@ -611,7 +608,7 @@ TEST_F(DisplayDevice, BlitOptionsChooseRotationAndColourKey) {
 
 /* Locking the locked surface again answers 1 and touches nothing: no second hold of
  * liblock, no new lock time. */
-TEST_F(DisplayDevice, LockingTheLockedSurfaceChangesNothing) {
+TEST_F(DisplayDevice, LockAgainFailAndRecover) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     ASSERT_EQ(backdisplaywindow(), 1);
     locktick = 12345;
@@ -631,12 +628,9 @@ TEST_F(DisplayDevice, LockingTheLockedSurfaceChangesNothing) {
     other.join();
     EXPECT_TRUE(entered) << "one unlock gives liblock up";
     EXPECT_GE(maxlocktime, lastlocktime);
-}
 
-/* A full-screen display in the background is not locked: the failure is traced once
- * however often it repeats, and the next success once. */
-TEST_F(DisplayDevice, LockFailureAndRecoveryTracedOncePerChange) {
-    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    /* A full-screen display in the background is not locked: the failure is traced once
+     * however often it repeats, and the next success once. */
     plat_nullfocus(mainwindow(), 0);
     ASSERT_TRUE(waitfor([] { return std::atomic_ref<int32_t>(display.appactive).load() == 0; }));
     std::string text = traced(4, [] {
@@ -678,7 +672,7 @@ TEST_F(DisplayDevice, WindowedPrimaryStartsAtTheClientArea) {
 
 /* Lost surfaces are restored by the lock, whichever of primary and back is locked: both
  * come back, the palette is loaded again whole, and the display-changed hook runs. */
-TEST_F(DisplayDevice, LostSurfacesAreRestoredWithThePalette) {
+TEST_F(DisplayDevice, LostSurfacesAreRestoredWithThePaletteOrFailTheLock) {
     graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
     for (int32_t (*lock)(void) : {displaywindow, backdisplaywindow}) {
         plat_ddrawloseall();
@@ -701,12 +695,9 @@ TEST_F(DisplayDevice, LostSurfacesAreRestoredWithThePalette) {
         getwinpalette(&display, colours);
         EXPECT_EQ(colours[7], 0xFF090807u);
     }
-}
 
-/* A surface that stays lost fails the lock with the lost code; the program carries on
- * with the stand-by window. */
-TEST_F(DisplayDevice, SurfaceThatStaysLostFailsTheLock) {
-    graphicsup(GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE);
+    /* A surface that stays lost fails the lock with the lost code; the program carries on
+     * with the stand-by window. */
     plat_ddrawloseall();
     plat_ddrawfailrestore(1);
     std::string text = traced(4, [] { EXPECT_EQ(displaywindow(), 0); });
@@ -747,7 +738,7 @@ TEST_F(DisplayDevice, RestoredSurfaceThatWillNotLockRebuildsTheDisplay) {
 /* The relock gives liblock up between unlock and lock. When another thread flips the
  * pages meanwhile, the locked back buffer's pixels have moved: the relock fails and
  * drawing goes to the stand-by window. */
-TEST_F(DisplayDevice, RelockAtAnotherAddressFails) {
+TEST_F(DisplayDevice, RelockAtAnotherAddressFailsAndFlipStatus) {
     graphicsup(GRF_FULLSCREEN);
     ASSERT_EQ(display.pages, 2);
     ASSERT_EQ(backdisplaywindow(), 1);
@@ -776,12 +767,9 @@ TEST_F(DisplayDevice, RelockAtAnotherAddressFails) {
     EXPECT_EQ(display.lockedsurface, nullptr);
     EXPECT_EQ(currentwindow.surface, nullptr);
     EXPECT_EQ(relocksurface(&display), 1) << "nothing locked";
-}
 
-/* flipdisplay releases the lock and flips; flipdone and waitblitdone follow the
- * device's still-drawing answers. */
-TEST_F(DisplayDevice, FlipAndStatus) {
-    graphicsup(GRF_FULLSCREEN);
+    /* flipdisplay releases the lock and flips; flipdone and waitblitdone follow the
+     * device's still-drawing answers. */
     ASSERT_EQ(backdisplaywindow(), 1);
     EXPECT_EQ(flipdisplay(&display, 1), 1);
     EXPECT_EQ(display.lockedsurface, nullptr);
