@@ -37,6 +37,13 @@ int32_t cancelandreport(const char *text) {
  * report from within the filter returns at once. */
 TEST(FatalFilter, SeesTheFormattedMessageAndCancelLetsTheCallerGoOn) {
     fatalfilterhook = cancel;
+    /* A report that went on after all would end the process with code 0, as a pass would. */
+    ASSERT_EXIT(
+        {
+            fatalerror("first - CANCELLED\n");
+            std::exit(42);
+        },
+        ::testing::ExitedWithCode(42), "");
     THISTLE_SITE("cmn\\x");
     fatalerror("reservememadr - OUT OF MEMORY\nrequested '%s': %d\n", "rowtbl", 640);
     fatalerror(nullptr);
