@@ -31,17 +31,8 @@ using strings = std::vector<std::string>;
 // A record with the fields checkwindow looks at, in record order.
 rasterwindow record(uint32_t id, int32_t width, int32_t height, int32_t minx, int32_t miny,
                     int32_t maxx, int32_t maxy, uint8_t bpp, uint8_t type) {
-    rasterwindow r{};
-    r.id = id;
-    r.width = width;
-    r.height = height;
-    r.minx = minx;
-    r.miny = miny;
-    r.maxx = maxx;
-    r.maxy = maxy;
-    r.bpp = bpp;
-    r.type = type;
-    return r;
+    return {id,   width, height,  minx, miny,    maxx,    maxy,   bpp,
+            type, 0,     nullptr, 0,    nullptr, nullptr, nullptr};
 }
 
 alignas(16) uint8_t region[256 * 1024];
@@ -63,9 +54,7 @@ class Createw : public ::testing::Test {
     }
     void TearDown() override {
         fatalfilterhook = nullptr;
-        reporterrors = 1;
         screendepth = 0;
-        outofmemorycount = 0;
         rowtable = nullptr;
         removememclass(2);
     }

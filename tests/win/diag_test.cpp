@@ -33,20 +33,17 @@ int32_t cancelandreport(const char *text) {
     return 0;
 }
 
-class FatalFilter : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        seen.clear();
-        fatalfilterhook = cancel;
-    }
-    void TearDown() override {
-        fatalfilterhook = nullptr;
-    }
-};
-
 /* The filter sees the text before the site lines; cancelling clears the guard, and a
  * report from within the filter returns at once. */
-TEST_F(FatalFilter, SeesTheFormattedMessageAndCancelLetsTheCallerGoOn) {
+TEST(FatalFilter, SeesTheFormattedMessageAndCancelLetsTheCallerGoOn) {
+    fatalfilterhook = cancel;
+    /* A report that went on after all would end the process with code 0, as a pass would. */
+    ASSERT_EXIT(
+        {
+            fatalerror("first - CANCELLED\n");
+            std::exit(42);
+        },
+        ::testing::ExitedWithCode(42), "");
     THISTLE_SITE("cmn\\x");
     fatalerror("reservememadr - OUT OF MEMORY\nrequested '%s': %d\n", "rowtbl", 640);
     fatalerror(nullptr);
@@ -56,19 +53,18 @@ TEST_F(FatalFilter, SeesTheFormattedMessageAndCancelLetsTheCallerGoOn) {
               (std::vector<std::string>{"reservememadr - OUT OF MEMORY\nrequested 'rowtbl': 640\n",
                                         "", "outer - FIRST\n"}));
     EXPECT_EQ(fatalactive, 0);
+    fatalfilterhook = nullptr;
 }
 
 TEST(ErrorHelpers, ErrorText) {
     char buffer[40];
     memset(buffer, 'z', sizeof buffer);
-    liberror = 0;
     EXPECT_EQ(geterrortext(buffer), 0);
     EXPECT_STREQ(buffer, "[    0] sorry, not implemented");
     liberror = 65535;
     EXPECT_EQ(geterrortext(buffer), 65535);
     EXPECT_STREQ(buffer, "[65535] sorry, not implemented");
     EXPECT_EQ(geterrortext(nullptr), 65535);
-    liberror = 0;
 }
 
 /* ---- debugprint ------------------------------------------------------------------ */

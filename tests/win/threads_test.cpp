@@ -124,10 +124,9 @@ TEST_F(ThreadsTest, PriorityLevelsReadBack) {
         results[0] = getpriority(nullptr);
         setpriority(nullptr, 0);
     }));
-    for (int level = -3; level <= 3; level++)
-        EXPECT_EQ(levels[level + 3], level) << "level " << level;
-    EXPECT_EQ(levels[4 + 3], 0) << "level 4 sets normal";
-    EXPECT_EQ(levels[5 + 3], 0) << "level 5 sets normal";
+    /* Levels -3 to 3 read back; 4 and 5 set normal. */
+    EXPECT_EQ(std::vector<int>(levels, levels + 9),
+              (std::vector<int>{-3, -2, -1, 0, 1, 2, 3, 0, 0}));
     EXPECT_EQ(results[0], 1) << "null designates the main thread";
 
     HANDLE self = GetCurrentThread();
