@@ -117,5 +117,9 @@ int32_t shapebits(const void *shape);
  * bytes (to 16-bit words in the 0x40 group), 15 bits counting as 16. A packed shape is
  * a fatal report. */
 int32_t shaperowbytes(const void *shape);
+/* Whether a type code (its low 7 bits) is one of the colour-table types. */
+bool iscluttype(uint8_t type);
+/* Bytes of one entry of a colour table of that type (low 7 bits); 0 for other codes. */
+int32_t clutentrybytes(uint8_t type);
 
 #endif /* THISTLE_SHPBYTES_H */

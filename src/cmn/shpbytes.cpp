@@ -60,3 +60,25 @@ int32_t shaperowbytes(const void *shape) {
     }
     return (width * bits + 7) / 8;
 }
+
+bool iscluttype(uint8_t type) {
+    return clutentrybytes(type) != 0;
+}
+
+int32_t clutentrybytes(uint8_t type) {
+    switch (type & 0x7F) {
+    case CLUT_RGB6:
+    case CLUT_RGB8:
+        return 3;
+    case CLUT_BGR555:
+    case CLUT_565:
+    case CLUT_555:
+        return 2;
+    case CLUT_8888:
+    case CLUT_A565:
+    case CLUT_A555:
+        return 4;
+    default:
+        return 0;
+    }
+}

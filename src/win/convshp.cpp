@@ -127,37 +127,6 @@ bool lookupstep(uint8_t source, int32_t target, bool alpha, rowconverter *conver
     return true;
 }
 
-// A colour table, recognised as getshapeclut does (low 7 bits).
-bool istable(uint8_t type) {
-    switch (type & 0x7F) {
-    case CLUT_RGB6:
-    case CLUT_BGR555:
-    case CLUT_RGB8:
-    case CLUT_565:
-    case CLUT_8888:
-    case CLUT_A565:
-    case CLUT_555:
-    case CLUT_A555:
-        return true;
-    default:
-        return false;
-    }
-}
-
-int32_t entrybytes(uint8_t type) {
-    switch (type) {
-    case CLUT_RGB6:
-    case CLUT_RGB8:
-        return 3;
-    case CLUT_BGR555:
-    case CLUT_565:
-    case CLUT_555:
-        return 2;
-    default:
-        return 4;
-    }
-}
-
 // Bytes a block of a chain occupies, as far as its header tells: a table by its entries
 // (a 0x23 table is read as 256), an unpacked image by its rows, anything else its header.
 int64_t blockextent(const uint8_t *block) {
@@ -167,8 +136,8 @@ int64_t blockextent(const uint8_t *block) {
     if (type & SHAPE_PACKED) {
         return SHAPEHEADERSIZE;
     }
-    if (istable(type)) {
-        return SHAPEHEADERSIZE + (type == CLUT_BGR555 ? 256 : width) * entrybytes(type);
+    if (iscluttype(type)) {
+        return SHAPEHEADERSIZE + (type == CLUT_BGR555 ? 256 : width) * clutentrybytes(type);
     }
     if (shapebits(block) != 0) {
         return SHAPEHEADERSIZE + shaperowbytes(block) * height;
@@ -190,7 +159,7 @@ int64_t carriedbytes(const uint8_t *shape) {
         const uint8_t *block = shape + position;
         extent = std::max(extent, position + blockextent(block));
         const int32_t next = shapechain(block);
-        if (istable(shapetype(block)) || next == 0) {
+        if (iscluttype(shapetype(block)) || next == 0) {
             return extent;
         }
         position += next;

@@ -22,22 +22,6 @@
 
 namespace {
 
-bool iscluttype(uint8_t type) {
-    switch (type & 0x7F) {
-    case CLUT_RGB6:
-    case CLUT_BGR555:
-    case CLUT_RGB8:
-    case CLUT_565:
-    case CLUT_8888:
-    case CLUT_A565:
-    case CLUT_555:
-    case CLUT_A555:
-        return true;
-    default:
-        return false;
-    }
-}
-
 int32_t clutcount(const uint8_t *clut) {
     if (shapetype(clut) == CLUT_BGR555) {
         return 256;
