@@ -12,6 +12,10 @@
 #include <cstring>
 #include <string>
 
+#ifndef THISTLE_VERSION_TEXT
+#define THISTLE_VERSION_TEXT "1.0"
+#endif
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -252,25 +256,62 @@ mode_t outputmode(const char *in) {
     return 0666 & ~mask;
 }
 
-int parseoptions(int argc, char **argv, const optionset &set, std::vector<const char *> &files) {
+int verbosity = 1;
+
+int toolflag(tooloptions &o, const std::string &name, const char *shownas, const char *help) {
+    if (name == "c" || name == "stdout") {
+        o.tostdout = true;
+    } else if (name == "f" || name == "force") {
+        o.force = true;
+    } else if (name == "q" || name == "quiet") {
+        verbosity = 0;
+    } else if (name == "v" || name == "verbose") {
+        verbosity = 2;
+    } else if (name == "long") {
+        o.longform = true;
+    } else if (name == "h" || name == "help") {
+        std::fputs(help, stdout);
+        return answered;
+    } else if (name == "V" || name == "version") {
+        std::printf("%s %s\n", toolname, THISTLE_VERSION_TEXT);
+        return answered;
+    } else if (name.size() == 1 && name[0] >= '1' && name[0] <= '9') {
+        o.level = name[0] - '0';
+    } else {
+        return usage("unknown option '%s'", shownas);
+    }
+    return exitok;
+}
+
+int parseoptions(int argc, char **argv, const optionset &set, tooloptions &o) {
+    auto takesvalue = [&](const std::string &name) {
+        return name == "o" || name == "output" || set.takesvalue(name);
+    };
+    auto valued = [&](const std::string &name, const char *value) {
+        if (name == "o" || name == "output") {
+            o.output = value;
+            return exitok;
+        }
+        return set.valued(name, value);
+    };
     bool onlyfiles = false;
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         int status = exitok;
         if (onlyfiles || arg[0] != '-' || arg[1] == 0) {
-            files.push_back(arg);
+            o.files.push_back(arg);
         } else if (std::strcmp(arg, "--") == 0) {
             onlyfiles = true;
         } else if (arg[1] == '-') {
             const char *eq = std::strchr(arg, '=');
             const std::string name = eq != nullptr ? std::string(arg + 2, eq) : arg + 2;
-            if (!set.takesvalue(name)) {
+            if (!takesvalue(name)) {
                 status =
                     eq != nullptr ? usage("%s takes no value", name.c_str()) : set.flag(name, arg);
             } else if (eq != nullptr) {
-                status = set.valued(name, eq + 1);
+                status = valued(name, eq + 1);
             } else if (i + 1 < argc) {
-                status = set.valued(name, argv[++i]);
+                status = valued(name, argv[++i]);
             } else {
                 status = usage("%s needs a value", arg);
             }
@@ -278,13 +319,13 @@ int parseoptions(int argc, char **argv, const optionset &set, std::vector<const 
             for (const char *c = arg + 1; *c != 0 && status == exitok; c++) {
                 const std::string name(1, *c);
                 const char shownas[3] = {'-', *c, 0};
-                if (!set.takesvalue(name)) {
+                if (!takesvalue(name)) {
                     status = set.flag(name, shownas);
                 } else if (c[1] != 0) {
-                    status = set.valued(name, c + 1);
+                    status = valued(name, c + 1);
                     break;
                 } else if (i + 1 < argc) {
-                    status = set.valued(name, argv[++i]);
+                    status = valued(name, argv[++i]);
                 } else {
                     status = usage("%s needs a value", shownas);
                 }

@@ -72,20 +72,54 @@ void catchsignals();
  * exitok. */
 constexpr int answered = -1;
 
-/* A tool's options: whether a name (letter or long name) takes a value, and what an
+/* How much a tool says: 0 (-q) only errors, 1 the default, 2 (-v) a line per file. */
+extern int verbosity;
+
+/* The options every tool takes; a tool's own options record starts with it. */
+struct tooloptions {
+    int32_t level = 0;            /* -1 .. -9; 0: the format's default */
+    bool longform = false;        /* --long */
+    const char *output = nullptr; /* -o */
+    bool tostdout = false;        /* -c */
+    bool force = false;           /* -f */
+    std::vector<const char *> files;
+};
+
+/* The options without a value that every tool takes (-c, -f, -q, -v, --long, -1 .. -9,
+ * and -h, which prints help, and -V); a tool's own flags come first and end here.
+ * Returns exitok, answered, or exitusage for an unknown option. */
+int toolflag(tooloptions &o, const std::string &name, const char *shownas, const char *help);
+
+/* A tool's own options: whether a name (letter or long name) takes a value, and what an
  * option without and with a value does; both return exitok, answered or exitusage.
- * shownas is the option as the user wrote it. */
+ * shownas is the option as the user wrote it. -o and --output are every tool's. */
 struct optionset {
     std::function<bool(const std::string &name)> takesvalue;
     std::function<int(const std::string &name, const char *shownas)> flag;
     std::function<int(const std::string &name, const char *value)> valued;
 };
 
-/* Reads the command line: options through set, the rest into files in order. Short
- * options bundle (-kf, -9v, -Fhuff, -oFILE); long ones take --name=value or --name value;
- * after "--" everything is a file, and "-" alone is one. Returns the first status other
- * than exitok, or exitok. */
-int parseoptions(int argc, char **argv, const optionset &set, std::vector<const char *> &files);
+/* Reads the command line: options through set and into o, the rest into o.files in
+ * order. Short options bundle (-kf, -9v, -Fhuff, -oFILE); long ones take --name=value or
+ * --name value; after "--" everything is a file, and "-" alone is one. Returns the first
+ * status other than exitok, or exitok. */
+int parseoptions(int argc, char **argv, const optionset &set, tooloptions &o);
+
+/* The same for a tool's options record O (which starts with tooloptions) and its three
+ * handlers. */
+template <typename O>
+int parseoptions(int argc, char **argv, O &o, bool (*takesvalue)(const std::string &),
+                 int (*flag)(O &, const std::string &, const char *),
+                 int (*valued)(O &, const std::string &, const char *)) {
+    const optionset set = {
+        .takesvalue = takesvalue,
+        .flag = [&o, flag](const std::string &name,
+                           const char *shownas) { return flag(o, name, shownas); },
+        .valued = [&o, valued](const std::string &name,
+                               const char *value) { return valued(o, name, value); },
+    };
+    return parseoptions(argc, argv, set, o);
+}
 
 /* A whole decimal number from low to high into value; returns 0 (value untouched) for
  * anything else. */

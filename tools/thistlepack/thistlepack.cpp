@@ -42,10 +42,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef THISTLE_VERSION_TEXT
-#define THISTLE_VERSION_TEXT "1.0"
-#endif
-
 const char toolname[] = "thistlepack";
 
 namespace {
@@ -239,9 +235,6 @@ int checkstream(const std::vector<uint8_t> &data, std::vector<uint8_t> &out, cha
 
 /* ---- progress --------------------------------------------------------------------- */
 
-/* How much the tool says: -q nothing but errors, -v a line per file. */
-int verbosity = 1;
-
 struct progress {
     bool enabled;
     const char *label;
@@ -407,17 +400,11 @@ int packfailure(const packformat *format, const char *in, int32_t result) {
 
 enum class mode { pack, unpack, test, list };
 
-struct options {
+struct options : tooloptions {
     mode m = mode::pack;
     const packformat *format = &packformats[0];
-    int32_t level = 0; /* 0: the format's default */
     int32_t width = 0; /* 0: not given */
-    bool longform = false;
-    const char *output = nullptr; /* -o */
-    bool tostdout = false;
-    bool force = false;
     bool rm = false;
-    std::vector<const char *> files;
 };
 
 int setmode(options &o, mode m, const char *option) {
@@ -439,46 +426,24 @@ int flag(options &o, const std::string &name, const char *shownas) {
     if (name == "l" || name == "list") {
         return setmode(o, mode::list, shownas);
     }
-    if (name == "c" || name == "stdout") {
-        o.tostdout = true;
-    } else if (name == "f" || name == "force") {
-        o.force = true;
-    } else if (name == "k" || name == "keep") {
+    if (name == "k" || name == "keep") {
         o.rm = false;
     } else if (name == "rm") {
         o.rm = true;
-    } else if (name == "q" || name == "quiet") {
-        verbosity = 0;
-    } else if (name == "v" || name == "verbose") {
-        verbosity = 2;
-    } else if (name == "long") {
-        o.longform = true;
-    } else if (name == "h" || name == "help") {
-        std::fputs(helptext, stdout);
-        return answered;
-    } else if (name == "V" || name == "version") {
-        std::printf("thistlepack %s\n", THISTLE_VERSION_TEXT);
-        return answered;
-    } else if (name.size() == 1 && name[0] >= '1' && name[0] <= '9') {
-        o.level = name[0] - '0';
     } else {
-        return usage("unknown option '%s'", shownas);
+        return toolflag(o, name, shownas, helptext);
     }
     return exitok;
 }
 
 bool takesvalue(const std::string &name) {
-    return name == "F" || name == "format" || name == "o" || name == "output" || name == "width";
+    return name == "F" || name == "format" || name == "width";
 }
 
 int valued(options &o, const std::string &name, const char *value) {
     if (name == "F" || name == "format") {
         o.format = packformatbyname(value);
         return o.format != nullptr ? exitok : usage("unknown format '%s'", value);
-    }
-    if (name == "o" || name == "output") {
-        o.output = value;
-        return exitok;
     }
     return parsenumber(value, 1, 65535, o.width) ? exitok
                                                  : usage("width '%s' is not 1 to 65535", value);
@@ -487,14 +452,8 @@ int valued(options &o, const std::string &name, const char *value) {
 /* Reads the command line into o; returns exitok, answered or exitusage. Short options
  * bundle (-kf, -9v, -Fhuff, -oFILE); long ones take --name=value or --name value. */
 int parseargs(int argc, char **argv, options &o) {
-    const optionset set = {
-        .takesvalue = takesvalue,
-        .flag = [&o](const std::string &name,
-                     const char *shownas) { return flag(o, name, shownas); },
-        .valued = [&o](const std::string &name,
-                       const char *value) { return valued(o, name, value); },
-    };
-    if (const int status = parseoptions(argc, argv, set, o.files); status != exitok) {
+    if (const int status = parseoptions(argc, argv, o, takesvalue, flag, valued);
+        status != exitok) {
         return status;
     }
     if (o.files.empty()) {

@@ -40,10 +40,6 @@
 #include <string>
 #include <vector>
 
-#ifndef THISTLE_VERSION_TEXT
-#define THISTLE_VERSION_TEXT "1.0"
-#endif
-
 const char toolname[] = "thistleshape";
 
 namespace {
@@ -93,26 +89,18 @@ const char helptext[] =
     "\n"
     "Exit codes: 0 success, 1 some file failed, 2 bad command line.\n";
 
-int verbosity = 1;
-
 /* ---- the command line ------------------------------------------------------------- */
 
 enum class mode { encode, decode, list, sheet };
 
-struct options {
+struct options : tooloptions {
     mode m = mode::encode;
     const imagetypeinfo *type = imagetype(0x7B);
     const cluttypeinfo *clut = nullptr; /* null: chosen by the picture */
     const char *palette = nullptr;
     bool dither = false;
     const packformat *pack = nullptr;
-    int32_t level = 0;
-    bool longform = false;
     int32_t columns = 0;
-    const char *output = nullptr;
-    bool tostdout = false;
-    bool force = false;
-    std::vector<const char *> files;
 };
 
 int setmode(options &o, mode m, const char *option) {
@@ -133,35 +121,16 @@ int flag(options &o, const std::string &name, const char *shownas) {
     if (name == "s" || name == "sheet") {
         return setmode(o, mode::sheet, shownas);
     }
-    if (name == "c" || name == "stdout") {
-        o.tostdout = true;
-    } else if (name == "f" || name == "force") {
-        o.force = true;
-    } else if (name == "q" || name == "quiet") {
-        verbosity = 0;
-    } else if (name == "v" || name == "verbose") {
-        verbosity = 2;
-    } else if (name == "dither") {
+    if (name == "dither") {
         o.dither = true;
-    } else if (name == "long") {
-        o.longform = true;
-    } else if (name == "h" || name == "help") {
-        std::fputs(helptext, stdout);
-        return answered;
-    } else if (name == "V" || name == "version") {
-        std::printf("thistleshape %s\n", THISTLE_VERSION_TEXT);
-        return answered;
-    } else if (name.size() == 1 && name[0] >= '1' && name[0] <= '9') {
-        o.level = name[0] - '0';
     } else {
-        return usage("unknown option '%s'", shownas);
+        return toolflag(o, name, shownas, helptext);
     }
     return exitok;
 }
 
 bool takesvalue(const std::string &name) {
-    for (const char *n :
-         {"T", "type", "C", "clut", "P", "palette", "p", "pack", "o", "output", "columns"}) {
+    for (const char *n : {"T", "type", "C", "clut", "P", "palette", "p", "pack", "columns"}) {
         if (name == n) {
             return true;
         }
@@ -186,10 +155,6 @@ int valued(options &o, const std::string &name, const char *value) {
         o.pack = packformatbyname(value);
         return o.pack != nullptr ? exitok : usage("unknown pack format '%s'", value);
     }
-    if (name == "o" || name == "output") {
-        o.output = value;
-        return exitok;
-    }
     return parsenumber(value, 1, 4096, o.columns) ? exitok
                                                   : usage("columns '%s' is not 1 to 4096", value);
 }
@@ -197,14 +162,8 @@ int valued(options &o, const std::string &name, const char *value) {
 /* Short options bundle (-dv, -9, -T8, -oFILE); long ones take --name=value or
  * --name value. */
 int parseargs(int argc, char **argv, options &o) {
-    const optionset set = {
-        .takesvalue = takesvalue,
-        .flag = [&o](const std::string &name,
-                     const char *shownas) { return flag(o, name, shownas); },
-        .valued = [&o](const std::string &name,
-                       const char *value) { return valued(o, name, value); },
-    };
-    if (const int status = parseoptions(argc, argv, set, o.files); status != exitok) {
+    if (const int status = parseoptions(argc, argv, o, takesvalue, flag, valued);
+        status != exitok) {
         return status;
     }
     if (o.files.empty()) {
