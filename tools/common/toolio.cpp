@@ -20,23 +20,35 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-int fail(const char *file, const char *format, ...) {
+namespace {
+
+/* One line to standard error: "TOOL: FILE: text", or for a usage error (file null)
+ * "TOOL: text (TOOL --help for usage)". */
+void report(const char *file, const char *format, va_list args) {
     char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (file != nullptr) {
+        std::fprintf(stderr, "%s: %s: %s\n", toolname, file, text);
+    } else {
+        std::fprintf(stderr, "%s: %s (%s --help for usage)\n", toolname, text, toolname);
+    }
+}
+
+} // namespace
+
+int fail(const char *file, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    report(file, format, args);
     va_end(args);
-    std::fprintf(stderr, "%s: %s: %s\n", toolname, file, text);
     return exitfail;
 }
 
 int usage(const char *format, ...) {
-    char text[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    report(nullptr, format, args);
     va_end(args);
-    std::fprintf(stderr, "%s: %s (%s --help for usage)\n", toolname, text, toolname);
     return exitusage;
 }
 

@@ -105,6 +105,28 @@ int32_t packencode(const packjob &j, uint8_t *out, size_t capacity) {
     return PACK_EINVAL;
 }
 
+size_t packstreamend(const uint8_t *stream, size_t available, size_t unpacked) {
+    std::vector<uint8_t> scratch(unpacked);
+    auto whole = [&](size_t n) {
+        return unpackbounded(stream, n, scratch.data(), scratch.size()) ==
+               static_cast<int32_t>(unpacked);
+    };
+    // Most streams end at the last byte: one look settles those.
+    if (available < 3 || !whole(available - 1)) {
+        return available;
+    }
+    size_t low = 2, high = available - 1; // whole(high) holds
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (whole(mid)) {
+            high = mid;
+        } else {
+            low = mid + 1;
+        }
+    }
+    return high;
+}
+
 namespace {
 
 // The region must stay below 2 GiB (class sizes are 32-bit).

@@ -44,6 +44,11 @@ struct packjob {
 /* Runs the job's encoder into out; returns the stream's size or a PACK_E value. */
 int32_t packencode(const packjob &j, uint8_t *out, size_t capacity);
 
+/* Where a packed stream that unpacks to `unpacked` bytes from all `available` bytes ends:
+ * the bounded decoders fail on a stream cut short, so the shortest prefix that still
+ * unpacks whole is the stream; anything behind it is not part of it. */
+size_t packstreamend(const uint8_t *stream, size_t available, size_t unpacked);
+
 /* Runs encode in a memory class sized from the input's size, four times larger after each
  * PACK_ENOMEM up to the largest class. Returns 1 with encode's last result in result; 0,
  * with the failure printed for input in, when not even the first class could be made. */

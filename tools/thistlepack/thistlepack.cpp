@@ -205,29 +205,15 @@ int checkstream(const std::vector<uint8_t> &data, std::vector<uint8_t> &out, cha
                       h.unpacked);
         return 0;
     }
-    // The bounded decoders fail on a stream cut short, so one that still unpacks without
-    // its last byte was followed by bytes that are not part of it. The smallest prefix
-    // that unpacks is where it ends.
-    std::vector<uint8_t> scratch(out.size());
-    auto whole = [&](size_t n) {
-        return unpackbounded(data.data(), n, scratch.data(), scratch.size()) == got;
-    };
-    if (whole(data.size() - 1)) {
-        size_t low = 2, high = data.size() - 1; // whole(high) holds
-        while (low < high) {
-            const size_t mid = low + (high - low) / 2;
-            if (whole(mid)) {
-                high = mid;
-            } else {
-                low = mid + 1;
-            }
-        }
+    // A stream that still unpacks without its last bytes was followed by bytes that are
+    // not part of it.
+    if (const size_t end = packstreamend(data.data(), data.size(), h.unpacked); end < data.size()) {
         header next;
         char ignored[8];
         const bool joined =
-            readheader(data.data() + high, data.size() - high, next, ignored, sizeof ignored) != 0;
+            readheader(data.data() + end, data.size() - end, next, ignored, sizeof ignored) != 0;
         std::snprintf(error, errorsize, "%zu bytes after the end of the stream at %zu%s",
-                      data.size() - high, high, joined ? " (another packed stream)" : "");
+                      data.size() - end, end, joined ? " (another packed stream)" : "");
         return 0;
     }
     return 1;
