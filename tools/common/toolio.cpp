@@ -270,6 +270,26 @@ mode_t outputmode(const char *in) {
 
 int verbosity = 1;
 
+int modeflag(std::span<const modeoption> modes, int &mode, const std::string &name,
+             const char *shownas) {
+    for (size_t i = 0; i < modes.size(); i++) {
+        if (name != modes[i].letter && name != modes[i].name) {
+            continue;
+        }
+        const int chosen = static_cast<int>(i) + 1;
+        if (mode != 0 && mode != chosen) {
+            std::string all;
+            for (const modeoption &m : modes) {
+                all += (all.empty() ? "-" : ", -") + std::string(m.letter);
+            }
+            return usage("%s cannot be combined with another of %s", shownas, all.c_str());
+        }
+        mode = chosen;
+        return exitok;
+    }
+    return notmode;
+}
+
 int toolflag(tooloptions &o, const std::string &name, const char *shownas, const char *help) {
     if (name == "c" || name == "stdout") {
         o.tostdout = true;

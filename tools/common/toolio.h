@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -84,6 +85,21 @@ struct tooloptions {
     bool force = false;           /* -f */
     std::vector<const char *> files;
 };
+
+/* Returned by modeflag for a name that chooses no mode. */
+constexpr int notmode = -2;
+
+/* An option that chooses a mode other than the tool's default: its letter and long name. */
+struct modeoption {
+    const char *letter;
+    const char *name;
+};
+
+/* When name chooses one of modes, sets mode to its place + 1 (0 is the default mode) and
+ * returns exitok, or exitusage when another of them was chosen before; returns notmode
+ * for any other name. */
+int modeflag(std::span<const modeoption> modes, int &mode, const std::string &name,
+             const char *shownas);
 
 /* The options without a value that every tool takes (-c, -f, -q, -v, --long, -1 .. -9,
  * and -h, which prints help, and -V); a tool's own flags come first and end here.

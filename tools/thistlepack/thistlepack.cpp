@@ -384,6 +384,7 @@ int packfailure(const packformat *format, const char *in, int32_t result) {
 
 /* ---- the command line ------------------------------------------------------------- */
 
+// The default first, then the others in the order of flag's modes.
 enum class mode { pack, unpack, test, list };
 
 struct options : tooloptions {
@@ -393,24 +394,13 @@ struct options : tooloptions {
     bool rm = false;
 };
 
-int setmode(options &o, mode m, const char *option) {
-    if (o.m != mode::pack && o.m != m) {
-        return usage("%s cannot be combined with another of -d, -t, -l", option);
-    }
-    o.m = m;
-    return exitok;
-}
-
 /* One option without a value (short letter or long name); exitusage when unknown. */
 int flag(options &o, const std::string &name, const char *shownas) {
-    if (name == "d" || name == "decompress") {
-        return setmode(o, mode::unpack, shownas);
-    }
-    if (name == "t" || name == "test") {
-        return setmode(o, mode::test, shownas);
-    }
-    if (name == "l" || name == "list") {
-        return setmode(o, mode::list, shownas);
+    static const modeoption modes[] = {{"d", "decompress"}, {"t", "test"}, {"l", "list"}};
+    int m = static_cast<int>(o.m);
+    if (const int status = modeflag(modes, m, name, shownas); status != notmode) {
+        o.m = static_cast<mode>(m);
+        return status;
     }
     if (name == "k" || name == "keep") {
         o.rm = false;

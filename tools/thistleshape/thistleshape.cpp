@@ -91,6 +91,7 @@ const char helptext[] =
 
 /* ---- the command line ------------------------------------------------------------- */
 
+// The default first, then the others in the order of flag's modes.
 enum class mode { encode, decode, list, sheet };
 
 struct options : tooloptions {
@@ -103,23 +104,12 @@ struct options : tooloptions {
     int32_t columns = 0;
 };
 
-int setmode(options &o, mode m, const char *option) {
-    if (o.m != mode::encode && o.m != m) {
-        return usage("%s cannot be combined with another of -d, -l, -s", option);
-    }
-    o.m = m;
-    return exitok;
-}
-
 int flag(options &o, const std::string &name, const char *shownas) {
-    if (name == "d" || name == "decode") {
-        return setmode(o, mode::decode, shownas);
-    }
-    if (name == "l" || name == "list") {
-        return setmode(o, mode::list, shownas);
-    }
-    if (name == "s" || name == "sheet") {
-        return setmode(o, mode::sheet, shownas);
+    static const modeoption modes[] = {{"d", "decode"}, {"l", "list"}, {"s", "sheet"}};
+    int m = static_cast<int>(o.m);
+    if (const int status = modeflag(modes, m, name, shownas); status != notmode) {
+        o.m = static_cast<mode>(m);
+        return status;
     }
     if (name == "dither") {
         o.dither = true;
