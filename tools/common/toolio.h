@@ -121,12 +121,14 @@ struct optionset {
  * status other than exitok, or exitok. */
 int parseoptions(int argc, char **argv, const optionset &set, tooloptions &o);
 
-/* The same for a tool's options record O (which starts with tooloptions) and its three
- * handlers. */
+/* A tool's start: reads the command line into its options record O (which starts with
+ * tooloptions) through its three handlers, applies check (the rules between options,
+ * once all are read) and installs the signal handler. Returns exitok to go on, or the
+ * status to end with (answered after -h or -V). */
 template <typename O>
-int parseoptions(int argc, char **argv, O &o, bool (*takesvalue)(const std::string &),
-                 int (*flag)(O &, const std::string &, const char *),
-                 int (*valued)(O &, const std::string &, const char *)) {
+int toolstart(int argc, char **argv, O &o, bool (*takesvalue)(const std::string &),
+              int (*flag)(O &, const std::string &, const char *),
+              int (*valued)(O &, const std::string &, const char *), int (*check)(O &)) {
     const optionset set = {
         .takesvalue = takesvalue,
         .flag = [&o, flag](const std::string &name,
@@ -134,7 +136,12 @@ int parseoptions(int argc, char **argv, O &o, bool (*takesvalue)(const std::stri
         .valued = [&o, valued](const std::string &name,
                                const char *value) { return valued(o, name, value); },
     };
-    return parseoptions(argc, argv, set, o);
+    int status = parseoptions(argc, argv, set, o);
+    status = status == exitok ? check(o) : status;
+    if (status == exitok) {
+        catchsignals();
+    }
+    return status;
 }
 
 /* A whole decimal number from low to high into value; returns 0 (value untouched) for

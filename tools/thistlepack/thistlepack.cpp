@@ -425,13 +425,8 @@ int valued(options &o, const std::string &name, const char *value) {
                                                  : usage("width '%s' is not 1 to 65535", value);
 }
 
-/* Reads the command line into o; returns exitok, answered or exitusage. Short options
- * bundle (-kf, -9v, -Fhuff, -oFILE); long ones take --name=value or --name value. */
-int parseargs(int argc, char **argv, options &o) {
-    if (const int status = parseoptions(argc, argv, o, takesvalue, flag, valued);
-        status != exitok) {
-        return status;
-    }
+/* The rules between options, once all are read; exitok or exitusage. */
+int checkargs(options &o) {
     if (o.files.empty()) {
         o.files.push_back("-");
     }
@@ -622,11 +617,10 @@ int listone(const char *in, bool first) {
 /* Entry: see helptext. Every file is tried; the exit code says whether any failed. */
 int main(int argc, char **argv) {
     options o;
-    const int status = parseargs(argc, argv, o);
-    if (status != exitok) {
+    if (const int status = toolstart(argc, argv, o, takesvalue, flag, valued, checkargs);
+        status != exitok) {
         return status == answered ? exitok : status;
     }
-    catchsignals();
     int result = exitok;
     bool first = true;
     for (const char *in : o.files) {

@@ -149,13 +149,8 @@ int valued(options &o, const std::string &name, const char *value) {
                                                   : usage("columns '%s' is not 1 to 4096", value);
 }
 
-/* Short options bundle (-dv, -9, -T8, -oFILE); long ones take --name=value or
- * --name value. */
-int parseargs(int argc, char **argv, options &o) {
-    if (const int status = parseoptions(argc, argv, o, takesvalue, flag, valued);
-        status != exitok) {
-        return status;
-    }
+/* The rules between options, once all are read; exitok or exitusage. */
+int checkargs(options &o) {
     if (o.files.empty()) {
         return usage("no input files");
     }
@@ -603,11 +598,10 @@ int32_t libraryfault(const char *text) {
 /* Entry: see helptext. Every file is tried; the exit code says whether any failed. */
 int main(int argc, char **argv) {
     options o;
-    const int status = parseargs(argc, argv, o);
-    if (status != exitok) {
+    if (const int status = toolstart(argc, argv, o, takesvalue, flag, valued, checkargs);
+        status != exitok) {
         return status == answered ? exitok : status;
     }
-    catchsignals();
     fatalfilterhook = libraryfault;
     if (o.m == mode::encode && o.type->bits <= 8 && o.palette == nullptr && !havequantiser()) {
         return usage("this build has no quantiser (libimagequant): indexed types need -P");
