@@ -101,6 +101,16 @@ struct modeoption {
 int modeflag(std::span<const modeoption> modes, int &mode, const std::string &name,
              const char *shownas);
 
+/* The same for a tool's mode enumeration: its default first, then modes in order. */
+template <typename M>
+int modeflag(std::span<const modeoption> modes, M &mode, const std::string &name,
+             const char *shownas) {
+    int m = static_cast<int>(mode);
+    const int status = modeflag(modes, m, name, shownas);
+    mode = static_cast<M>(m);
+    return status;
+}
+
 /* The options without a value that every tool takes (-c, -f, -q, -v, --long, -1 .. -9,
  * and -h, which prints help, and -V); a tool's own flags come first and end here.
  * Returns exitok, answered, or exitusage for an unknown option. */
@@ -121,10 +131,13 @@ struct optionset {
  * status other than exitok, or exitok. */
 int parseoptions(int argc, char **argv, const optionset &set, tooloptions &o);
 
+/* Returned by toolstart when the run goes on to the files. */
+constexpr int proceed = -3;
+
 /* A tool's start: reads the command line into its options record O (which starts with
  * tooloptions) through its three handlers, applies check (the rules between options,
- * once all are read) and installs the signal handler. Returns exitok to go on, or the
- * status to end with (answered after -h or -V). */
+ * once all are read) and installs the signal handler. Returns proceed, or the exit code
+ * to end with at once (exitok after -h or -V). */
 template <typename O>
 int toolstart(int argc, char **argv, O &o, bool (*takesvalue)(const std::string &),
               int (*flag)(O &, const std::string &, const char *),
@@ -138,10 +151,11 @@ int toolstart(int argc, char **argv, O &o, bool (*takesvalue)(const std::string 
     };
     int status = parseoptions(argc, argv, set, o);
     status = status == exitok ? check(o) : status;
-    if (status == exitok) {
-        catchsignals();
+    if (status != exitok) {
+        return status == answered ? exitok : status;
     }
-    return status;
+    catchsignals();
+    return proceed;
 }
 
 /* A whole decimal number from low to high into value; returns 0 (value untouched) for

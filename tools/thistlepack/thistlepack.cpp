@@ -397,9 +397,7 @@ struct options : tooloptions {
 /* One option without a value (short letter or long name); exitusage when unknown. */
 int flag(options &o, const std::string &name, const char *shownas) {
     static const modeoption modes[] = {{"d", "decompress"}, {"t", "test"}, {"l", "list"}};
-    int m = static_cast<int>(o.m);
-    if (const int status = modeflag(modes, m, name, shownas); status != notmode) {
-        o.m = static_cast<mode>(m);
+    if (const int status = modeflag(modes, o.m, name, shownas); status != notmode) {
         return status;
     }
     if (name == "k" || name == "keep") {
@@ -425,7 +423,8 @@ int valued(options &o, const std::string &name, const char *value) {
                                                  : usage("width '%s' is not 1 to 65535", value);
 }
 
-/* The rules between options, once all are read; exitok or exitusage. */
+/* The rules between options, once all are read (no file is standard input, and the
+ * packing options must fit the format); exitok or exitusage. */
 int checkargs(options &o) {
     if (o.files.empty()) {
         o.files.push_back("-");
@@ -618,8 +617,8 @@ int listone(const char *in, bool first) {
 int main(int argc, char **argv) {
     options o;
     if (const int status = toolstart(argc, argv, o, takesvalue, flag, valued, checkargs);
-        status != exitok) {
-        return status == answered ? exitok : status;
+        status != proceed) {
+        return status;
     }
     int result = exitok;
     bool first = true;

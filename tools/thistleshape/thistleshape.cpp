@@ -106,9 +106,7 @@ struct options : tooloptions {
 
 int flag(options &o, const std::string &name, const char *shownas) {
     static const modeoption modes[] = {{"d", "decode"}, {"l", "list"}, {"s", "sheet"}};
-    int m = static_cast<int>(o.m);
-    if (const int status = modeflag(modes, m, name, shownas); status != notmode) {
-        o.m = static_cast<mode>(m);
+    if (const int status = modeflag(modes, o.m, name, shownas); status != notmode) {
         return status;
     }
     if (name == "dither") {
@@ -149,7 +147,8 @@ int valued(options &o, const std::string &name, const char *value) {
                                                   : usage("columns '%s' is not 1 to 4096", value);
 }
 
-/* The rules between options, once all are read; exitok or exitusage. */
+/* The rules between options, once all are read (files are needed; -o, -s, -p and the
+ * colour options must fit the mode and type); exitok or exitusage. */
 int checkargs(options &o) {
     if (o.files.empty()) {
         return usage("no input files");
@@ -595,14 +594,15 @@ int32_t libraryfault(const char *text) {
 
 } // namespace
 
-/* Entry: see helptext. Every file is tried; the exit code says whether any failed. */
+/* Entry: see helptext. A sheet is made of all the files at once; otherwise every file is
+ * tried, and the exit code says whether any failed. */
 int main(int argc, char **argv) {
+    fatalfilterhook = libraryfault;
     options o;
     if (const int status = toolstart(argc, argv, o, takesvalue, flag, valued, checkargs);
-        status != exitok) {
-        return status == answered ? exitok : status;
+        status != proceed) {
+        return status;
     }
-    fatalfilterhook = libraryfault;
     if (o.m == mode::encode && o.type->bits <= 8 && o.palette == nullptr && !havequantiser()) {
         return usage("this build has no quantiser (libimagequant): indexed types need -P");
     }
