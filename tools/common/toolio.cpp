@@ -12,13 +12,13 @@
 #include <cstring>
 #include <string>
 
-#ifndef THISTLE_VERSION_TEXT
-#define THISTLE_VERSION_TEXT "1.0"
-#endif
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#ifndef THISTLE_VERSION_TEXT
+#define THISTLE_VERSION_TEXT "1.0"
+#endif
 
 namespace {
 
