@@ -1,7 +1,7 @@
 /*
  * pngread.h - PNG input for thistlepack's colour-block format: decodes a PNG file held in
  * memory to 5:6:5 pixels. Built with libpng when the build finds it; otherwise every
- * call reports that PNG input is not available.
+ * call reports that PNG input is not available. ispngdata (toolpng.h) tells a PNG.
  * Threads: no shared state.
  */
 #ifndef THISTLEPACK_PNGREAD_H
@@ -10,9 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-/* Non-zero when the bytes start with the PNG signature. */
-int ispng(const uint8_t *data, size_t size);
 
 /* Decodes a PNG image to rows of little-endian 5:6:5 pixels (alpha is dropped, each
  * channel rounded to its width). Returns 1 and fills pixels, width and height; returns 0

@@ -21,38 +21,30 @@
  * Limits: inputs up to PACK_MAXSIZE bytes (the header's size field has 24 bits).
  * Exit codes: 0 success, 1 some file failed, 2 bad command line.
  */
-#include "thistle/memstd.h"
 #include "thistle/memutil.h"
 #include "thistle/pack.h"
 #include "thistle/unpack.h"
 
 #include "pngread.h"
+#include "toolio.h"
+#include "toolpack.h"
+#include "toolpng.h"
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef THISTLE_VERSION_TEXT
-#define THISTLE_VERSION_TEXT "1.0"
-#endif
+const char toolname[] = "thistlepack";
 
 namespace {
-
-constexpr int exitok = 0;
-constexpr int exitfail = 1;
-constexpr int exitusage = 2;
 
 // The bar (or, off a terminal, the -v line) is for inputs above this size; smaller ones
 // finish before it would help.
@@ -93,114 +85,11 @@ const char helptext[] =
     "Inputs are limited to 16777215 bytes. Exit codes: 0 success, 1 some file failed,\n"
     "2 bad command line.\n";
 
-/* One line per failure, prefixed with the program and the file it concerns. */
-int fail(const char *file, const char *format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    std::fprintf(stderr, "thistlepack: %s: %s\n", file, text);
-    return exitfail;
-}
-
-int usage(const char *format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    std::fprintf(stderr, "thistlepack: %s (thistlepack --help for usage)\n", text);
-    return exitusage;
-}
-
 /* ---- formats ---------------------------------------------------------------------- */
-
-enum class kind { lz, huff, rle, pair, block };
-
-struct formatentry {
-    const char *name;
-    uint8_t code;
-    kind k;
-    int32_t filter;   /* huff: running sums */
-    bool levels;      /* takes -l */
-    bool longheader;  /* takes --long */
-    int32_t deflevel; /* level when -l is not given */
-};
-
-static const formatentry formats[] = {
-    {.name = "lz",
-     .code = PACK_LZCODE,
-     .k = kind::lz,
-     .filter = 0,
-     .levels = true,
-     .longheader = true,
-     .deflevel = 6},
-    {.name = "huff",
-     .code = PACK_HUFFCODE,
-     .k = kind::huff,
-     .filter = 0,
-     .levels = false,
-     .longheader = true,
-     .deflevel = 0},
-    {.name = "huff1",
-     .code = PACK_HUFF1CODE,
-     .k = kind::huff,
-     .filter = 1,
-     .levels = false,
-     .longheader = true,
-     .deflevel = 0},
-    {.name = "huff2",
-     .code = PACK_HUFF2CODE,
-     .k = kind::huff,
-     .filter = 2,
-     .levels = false,
-     .longheader = true,
-     .deflevel = 0},
-    {.name = "rle",
-     .code = PACK_RLECODE,
-     .k = kind::rle,
-     .filter = 0,
-     .levels = false,
-     .longheader = false,
-     .deflevel = 0},
-    {.name = "pair",
-     .code = PACK_PAIRCODE,
-     .k = kind::pair,
-     .filter = 0,
-     .levels = false,
-     .longheader = true,
-     .deflevel = 0},
-    {.name = "block",
-     .code = PACK_BLOCKCODE,
-     .k = kind::block,
-     .filter = 0,
-     .levels = true,
-     .longheader = false,
-     .deflevel = 9},
-};
-
-const formatentry *formatbyname(const char *name) {
-    for (const formatentry &f : formats) {
-        if (std::strcmp(f.name, name) == 0) {
-            return &f;
-        }
-    }
-    return nullptr;
-}
-
-const formatentry *formatbycode(uint8_t code) {
-    for (const formatentry &f : formats) {
-        if (f.code == (code & 0xFE)) {
-            return &f;
-        }
-    }
-    return nullptr;
-}
 
 /* What the header of a packed stream says, read the way unpack and each decoder read it. */
 struct header {
-    const formatentry *format;
+    const packformat *format;
     uint8_t code;      /* byte 0 as stored */
     uint8_t signature; /* byte 1 */
     bool longform;     /* the decoder skips the 3-byte field */
@@ -220,16 +109,16 @@ int readheader(const uint8_t *data, size_t size, header &h, char *error, size_t 
         std::snprintf(error, errorsize, "not a packed stream (signature 0x%02x)", h.signature);
         return 0;
     }
-    h.format = formatbycode(h.code);
+    h.format = packformatbycode(h.code);
     if (h.format == nullptr) {
         std::snprintf(error, errorsize, "unknown pack code 0x%02x", h.code);
         return 0;
     }
     // The LZ and Huffman decoders honour bit 0 of every code; the byte-pair decoder only
     // the exact bytes 0x47 0xFB; the others always read the size at offset 2.
-    const kind k = h.format->k;
-    h.longform = ((k == kind::lz || k == kind::huff) && (h.code & 1) != 0) ||
-                 (k == kind::pair && h.code == 0x47 && h.signature == 0xFB);
+    const packkind k = h.format->k;
+    h.longform = ((k == packkind::lz || k == packkind::huff) && (h.code & 1) != 0) ||
+                 (k == packkind::pair && h.code == 0x47 && h.signature == 0xFB);
     if (h.longform && size < 8) {
         std::snprintf(error, errorsize, "too short for a long pack header (%zu bytes)", size);
         return 0;
@@ -237,7 +126,7 @@ int readheader(const uint8_t *data, size_t size, header &h, char *error, size_t 
     h.unpacked = getbigendian(data + 2, 3);
     h.decoders = getbigendian(data + (h.longform ? 5 : 2), 3);
     h.width = 0;
-    if (k == kind::block) {
+    if (k == packkind::block) {
         if (size < 8) {
             std::snprintf(error, errorsize, "too short for a colour-block header");
             return 0;
@@ -254,10 +143,11 @@ const char *contradiction(const header &h) {
         return "signature 0x32 turns off the running sum that the code asks for";
     }
     if ((h.code & 1) != 0 && !h.longform) {
-        return h.format->k == kind::pair ? "code 0x47 asks for the long header form, which "
-                                           "the byte-pair decoder takes only with signature 0xfb"
-                                         : "bit 0 of the code asks for a long header form "
-                                           "that this decoder does not have";
+        return h.format->k == packkind::pair
+                   ? "code 0x47 asks for the long header form, which "
+                     "the byte-pair decoder takes only with signature 0xfb"
+                   : "bit 0 of the code asks for a long header form "
+                     "that this decoder does not have";
     }
     return nullptr;
 }
@@ -315,29 +205,15 @@ int checkstream(const std::vector<uint8_t> &data, std::vector<uint8_t> &out, cha
                       h.unpacked);
         return 0;
     }
-    // The bounded decoders fail on a stream cut short, so one that still unpacks without
-    // its last byte was followed by bytes that are not part of it. The smallest prefix
-    // that unpacks is where it ends.
-    std::vector<uint8_t> scratch(out.size());
-    auto whole = [&](size_t n) {
-        return unpackbounded(data.data(), n, scratch.data(), scratch.size()) == got;
-    };
-    if (whole(data.size() - 1)) {
-        size_t low = 2, high = data.size() - 1; // whole(high) holds
-        while (low < high) {
-            const size_t mid = low + (high - low) / 2;
-            if (whole(mid)) {
-                high = mid;
-            } else {
-                low = mid + 1;
-            }
-        }
+    // A stream that still unpacks without its last bytes was followed by bytes that are
+    // not part of it.
+    if (const size_t end = packstreamend(data.data(), data.size(), h.unpacked); end < data.size()) {
         header next;
         char ignored[8];
         const bool joined =
-            readheader(data.data() + high, data.size() - high, next, ignored, sizeof ignored) != 0;
+            readheader(data.data() + end, data.size() - end, next, ignored, sizeof ignored) != 0;
         std::snprintf(error, errorsize, "%zu bytes after the end of the stream at %zu%s",
-                      data.size() - high, high, joined ? " (another packed stream)" : "");
+                      data.size() - end, end, joined ? " (another packed stream)" : "");
         return 0;
     }
     return 1;
@@ -345,13 +221,11 @@ int checkstream(const std::vector<uint8_t> &data, std::vector<uint8_t> &out, cha
 
 /* ---- progress --------------------------------------------------------------------- */
 
-/* How much the tool says: -q nothing but errors, -v a line per file. */
-int verbosity = 1;
-
 struct progress {
     bool enabled;
     const char *label;
     std::chrono::steady_clock::time_point last;
+    size_t total; /* reading: the file's size */
 };
 
 void progressstart(progress &p, const char *label, size_t total) {
@@ -390,270 +264,31 @@ void progressend(progress &p) {
 
 /* ---- reading ---------------------------------------------------------------------- */
 
-bool isstdio(const char *path) {
-    return std::strcmp(path, "-") == 0;
-}
+/* The -v bar for a long read. */
+const readwatch readingbar = {
+    .start =
+        [](void *p, size_t total) {
+            progressstart(*static_cast<progress *>(p), "reading", total);
+            static_cast<progress *>(p)->total = total;
+        },
+    .step =
+        [](void *p, size_t done) {
+            auto &bar = *static_cast<progress *>(p);
+            progressdraw(bar, static_cast<double>(done) / static_cast<double>(bar.total));
+        },
+    .end = [](void *p) { progressend(*static_cast<progress *>(p)); },
+    .context = nullptr,
+};
 
-/* The name a file goes by in messages. */
-const char *shown(const char *path) {
-    return isstdio(path) ? "(standard input)" : path;
-}
-
-/* Reads a whole file (or standard input for "-") of at most limit bytes; on failure
- * prints the error and returns 0. what names the limit in the message. */
-int readfile(const char *path, size_t limit, std::vector<uint8_t> &data, const char *what) {
-    const bool in = isstdio(path);
-    struct stat st;
-    if (in ? fstat(0, &st) != 0 : stat(path, &st) != 0) {
-        return !fail(shown(path), "%s", std::strerror(errno));
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return !fail(shown(path), "is a directory");
-    }
-    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > limit) {
-        return !fail(shown(path), "%s of %lld bytes is too large (at most %zu bytes)", what,
-                     static_cast<long long>(st.st_size), limit);
-    }
-    const int fd = in ? 0 : open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return !fail(path, "%s", std::strerror(errno));
-    }
+/* Reads a whole file with the bar; what names the limit in the message. */
+int readwithbar(const char *path, size_t limit, std::vector<uint8_t> &data, const char *what) {
     progress bar;
-    progressstart(bar, "reading", S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) : 0);
-    data.clear();
-    constexpr size_t chunk = size_t{1} << 20;
-    int error = 0;
-    while (data.size() <= limit) {
-        const size_t at = data.size();
-        data.resize(at + chunk);
-        const ssize_t got = read(fd, data.data() + at, chunk);
-        data.resize(at + (got > 0 ? static_cast<size_t>(got) : 0));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            error = got < 0 ? errno : 0;
-            break;
-        }
-        progressdraw(bar, static_cast<double>(data.size()) / static_cast<double>(st.st_size));
-    }
-    progressend(bar);
-    if (!in) {
-        close(fd);
-    }
-    if (error != 0) {
-        return !fail(shown(path), "read error: %s", std::strerror(error));
-    }
-    if (data.size() > limit) {
-        return !fail(shown(path), "%s is too large (at most %zu bytes)", what, limit);
-    }
-    return 1;
-}
-
-/* ---- writing ---------------------------------------------------------------------- */
-
-// The temporary file being written, removed by the signal handler: a run stopped with
-// SIGINT or SIGTERM leaves no debris and the target as it was.
-char temppath[4096];
-volatile sig_atomic_t tempactive = 0;
-
-extern "C" void ondeadlysignal(int sig) {
-    if (tempactive) {
-        unlink(temppath);
-    }
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
-
-void catchsignals() {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        signal(sig, ondeadlysignal);
-    }
-}
-
-int writeall(int fd, const uint8_t *data, size_t size) {
-    while (size > 0) {
-        const ssize_t put = write(fd, data, size);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return put < 0 ? errno : EIO;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return 0;
-}
-
-/* Where one output goes and what may be done to it. */
-struct target {
-    const char *path;  /* "-" for standard output */
-    const char *input; /* the input's path, "-" for standard input */
-    bool force;
-    mode_t mode; /* permissions for a new file */
-};
-
-/* Checks a target before any work is done, so that a refused file costs nothing:
- * an existing output needs -f and must be a regular file (or a link, which is replaced,
- * never followed), and must not be the input under any name. */
-int checktarget(const target &t) {
-    if (isstdio(t.path)) {
-        return 1;
-    }
-    struct stat out;
-    if (lstat(t.path, &out) != 0) {
-        return errno == ENOENT ? 1 : !fail(t.path, "%s", std::strerror(errno));
-    }
-    struct stat in, outfollowed;
-    if (!isstdio(t.input) && stat(t.input, &in) == 0 && stat(t.path, &outfollowed) == 0 &&
-        in.st_dev == outfollowed.st_dev && in.st_ino == outfollowed.st_ino) {
-        return !fail(t.path, "is the input file; not overwritten");
-    }
-    if (!S_ISREG(out.st_mode) && !S_ISLNK(out.st_mode)) {
-        // Replacing it would remove a device, a pipe or a folder the user owns.
-        return !fail(t.path, "exists and is not a regular file; not overwritten");
-    }
-    if (!t.force) {
-        return !fail(t.path, "already exists; not overwritten (-f overwrites)");
-    }
-    return 1;
-}
-
-/* Writes data to the target: standard output directly, a file through a temporary file
- * in the same folder that is renamed over it once complete and synced. Any failure
- * removes the temporary file, which is all the tool ever removes. */
-int writetarget(const target &t, const uint8_t *data, size_t size) {
-    if (isstdio(t.path)) {
-        const int e = writeall(1, data, size);
-        return e == 0 ? 1 : !fail("(standard output)", "write error: %s", std::strerror(e));
-    }
-    if (!checktarget(t)) { // again: the first check was before the work
-        return 0;
-    }
-    const char *slash = std::strrchr(t.path, '/');
-    const std::string folder = slash == nullptr ? "" : std::string(t.path, slash + 1);
-    const std::string name = slash == nullptr ? t.path : slash + 1;
-    const std::string pattern = folder + "." + name + ".XXXXXX";
-    if (pattern.size() >= sizeof temppath) {
-        return !fail(t.path, "name too long");
-    }
-    std::memcpy(temppath, pattern.c_str(), pattern.size() + 1);
-    sigset_t all, previous;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &previous);
-    const int fd = mkstemp(temppath);
-    tempactive = fd >= 0;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-    if (fd < 0) {
-        return !fail(t.path, "cannot create a file beside it: %s", std::strerror(errno));
-    }
-    int e = writeall(fd, data, size);
-    if (e == 0 && fchmod(fd, t.mode) != 0) {
-        e = errno;
-    }
-    if (e == 0 && fsync(fd) != 0) {
-        e = errno;
-    }
-    if (close(fd) != 0 && e == 0) {
-        e = errno;
-    }
-    if (e == 0 && !t.force) {
-        // Without -f nothing that appeared meanwhile is replaced: link fails on an
-        // existing name where rename would not.
-        // Folders without hard links fall back to a rename after one more look.
-        if (link(temppath, t.path) == 0) {
-            unlink(temppath);
-        } else if (errno != EPERM && errno != EOPNOTSUPP) {
-            e = errno;
-        } else if (struct stat st; lstat(t.path, &st) == 0) {
-            e = EEXIST;
-        } else if (rename(temppath, t.path) != 0) {
-            e = errno;
-        }
-    } else if (e == 0 && rename(temppath, t.path) != 0) {
-        e = errno;
-    }
-    if (e != 0) {
-        unlink(temppath);
-    }
-    tempactive = 0;
-    if (e == EEXIST) {
-        return !fail(t.path, "already exists; not overwritten (-f overwrites)");
-    }
-    return e == 0 ? 1 : !fail(t.path, "write error: %s", std::strerror(e));
-}
-
-/* ---- working memory --------------------------------------------------------------- */
-
-struct workmem {
-    void *pages;
-    int32_t classnum;
-};
-
-// The region must stay below 2 GiB (class sizes are 32-bit).
-constexpr size_t maxregion = size_t{1536} << 20;
-
-/* Makes a memory class of about `bytes` and makes it the default class. */
-int memup(workmem &m, size_t bytes) {
-    m.pages = nullptr;
-    m.classnum = 1;
-    bytes = bytes > maxregion ? maxregion : bytes;
-    void *pages = allocpages(&bytes);
-    if (pages == nullptr) {
-        return 0;
-    }
-    initmemclasses();
-    if (creatememclass(m.classnum, "thistlepack", pages, static_cast<int32_t>(bytes), 16, 16, 0, 0,
-                       0, 1, 0, 0) == 0) {
-        freepages(pages);
-        return 0;
-    }
-    m.pages = pages;
-    defaultmemclass = m.classnum;
-    return 1;
-}
-
-void memdown(workmem &m) {
-    if (m.pages != nullptr) {
-        removememclass(m.classnum);
-        freepages(m.pages);
-        m.pages = nullptr;
-    }
+    readwatch watch = readingbar;
+    watch.context = &bar;
+    return readfile(path, limit, data, what, &watch);
 }
 
 /* ---- pack ------------------------------------------------------------------------- */
-
-struct packjob {
-    const formatentry *format;
-    const uint8_t *data; /* bytes, or little-endian 5:6:5 pixels for block */
-    size_t size;
-    int32_t width, height; /* block */
-    int32_t level;
-    int32_t header;
-};
-
-int32_t encode(const packjob &j, uint8_t *out, size_t capacity) {
-    switch (j.format->k) {
-    case kind::lz:
-        return lzpack(j.data, j.size, out, capacity, j.level, j.header);
-    case kind::huff:
-        return huffpack(j.data, j.size, out, capacity, j.format->filter, j.header);
-    case kind::rle:
-        return rlepack(j.data, j.size, out, capacity);
-    case kind::pair:
-        return pairpack(j.data, j.size, out, capacity, j.header);
-    case kind::block: {
-        // Pixels are little-endian in files; the encoder takes them in host order.
-        std::vector<uint16_t> pixels(j.size / 2);
-        for (size_t i = 0; i < pixels.size(); i++) {
-            pixels[i] = static_cast<uint16_t>(j.data[2 * i] | (j.data[2 * i + 1] << 8));
-        }
-        return blockpack(pixels.data(), j.width, j.height, out, capacity, j.level);
-    }
-    }
-    return PACK_EINVAL;
-}
 
 /* Runs the encoder; with the bar on, in a worker thread while the bar advances on an
  * estimate taken from packing the first part of the input. */
@@ -661,18 +296,18 @@ int32_t encodewithprogress(const packjob &j, uint8_t *out, size_t capacity) {
     progress bar;
     progressstart(bar, "packing", j.size);
     if (!bar.enabled) {
-        return encode(j, out, capacity);
+        return packencode(j, out, capacity);
     }
     packjob probe = j;
     probe.size = size_t{512} << 10;
-    if (j.format->k == kind::block) {
+    if (j.format->k == packkind::block) {
         probe.height = static_cast<int32_t>(probe.size / 2 / static_cast<size_t>(j.width)) & ~3;
         probe.height = probe.height < 4 ? 4 : probe.height;
         probe.size = static_cast<size_t>(probe.height) * static_cast<size_t>(j.width) * 2;
     }
     const auto t0 = std::chrono::steady_clock::now();
     std::vector<uint8_t> scratch(packbound(j.format->code, probe.size));
-    encode(probe, scratch.data(), scratch.size());
+    packencode(probe, scratch.data(), scratch.size());
     const double probeseconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double estimate =
@@ -682,7 +317,7 @@ int32_t encodewithprogress(const packjob &j, uint8_t *out, size_t capacity) {
     int32_t result = 0;
     const auto start = std::chrono::steady_clock::now();
     std::thread worker([&] {
-        result = encode(j, out, capacity);
+        result = packencode(j, out, capacity);
         done.store(true, std::memory_order_release);
     });
     while (!done.load(std::memory_order_acquire)) {
@@ -701,7 +336,7 @@ int32_t encodewithprogress(const packjob &j, uint8_t *out, size_t capacity) {
  * raw 5:6:5 rows of the given width. Returns exitok or the failure's exit code. */
 int readpixels(int32_t width, const char *in, const std::vector<uint8_t> &data, packjob &job,
                std::vector<uint8_t> &pixelbytes) {
-    if (!ispng(data.data(), data.size())) {
+    if (!ispngdata(data.data(), data.size())) {
         if (width == 0) {
             return fail(shown(in), "raw 5:6:5 input needs --width (a PNG file needs none)");
         }
@@ -732,27 +367,8 @@ int readpixels(int32_t width, const char *in, const std::vector<uint8_t> &data, 
     return exitok;
 }
 
-/* Runs the encoder in a memory class sized from the input, four times larger after each
- * PACK_ENOMEM up to maxregion. Returns the stream's size or a PACK_E value; 0 with the
- * failure printed when not even the first class could be made. */
-int32_t packinmemory(const packjob &job, const char *in, std::vector<uint8_t> &packed) {
-    int32_t result = PACK_ENOMEM;
-    workmem mem;
-    for (size_t region = (size_t{32} << 20) + 24 * job.size; result == PACK_ENOMEM; region *= 4) {
-        if (!memup(mem, region)) {
-            return !fail(shown(in), "no memory for the encoder's work");
-        }
-        result = encodewithprogress(job, packed.data(), packed.size());
-        memdown(mem);
-        if (region >= maxregion) {
-            break;
-        }
-    }
-    return result;
-}
-
 /* Names an encoder failure; exitok for a stream. */
-int packfailure(const formatentry *format, const char *in, int32_t result) {
+int packfailure(const packformat *format, const char *in, int32_t result) {
     switch (result) {
     case PACK_EOVERFLOW:
         return fail(shown(in), "the packed stream overflowed its bound (encoder fault)");
@@ -768,141 +384,48 @@ int packfailure(const formatentry *format, const char *in, int32_t result) {
 
 /* ---- the command line ------------------------------------------------------------- */
 
+// The default first, then the others in the order of flag's modes.
 enum class mode { pack, unpack, test, list };
 
-struct options {
+struct options : tooloptions {
     mode m = mode::pack;
-    const formatentry *format = &formats[0];
-    int32_t level = 0; /* 0: the format's default */
+    const packformat *format = &packformats[0];
     int32_t width = 0; /* 0: not given */
-    bool longform = false;
-    const char *output = nullptr; /* -o */
-    bool tostdout = false;
-    bool force = false;
     bool rm = false;
-    std::vector<const char *> files;
 };
-
-int parsewidth(const char *text, int32_t &width) {
-    char *end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != 0 || v < 1 || v > 65535) {
-        return 0;
-    }
-    width = static_cast<int32_t>(v);
-    return 1;
-}
-
-// Set when -h or -V has been answered: the run ends there with exitok.
-constexpr int answered = -1;
-
-int setmode(options &o, mode m, const char *option) {
-    if (o.m != mode::pack && o.m != m) {
-        return usage("%s cannot be combined with another of -d, -t, -l", option);
-    }
-    o.m = m;
-    return exitok;
-}
 
 /* One option without a value (short letter or long name); exitusage when unknown. */
 int flag(options &o, const std::string &name, const char *shownas) {
-    if (name == "d" || name == "decompress") {
-        return setmode(o, mode::unpack, shownas);
+    static const modeoption modes[] = {{"d", "decompress"}, {"t", "test"}, {"l", "list"}};
+    if (const int status = modeflag(modes, o.m, name, shownas); status != notmode) {
+        return status;
     }
-    if (name == "t" || name == "test") {
-        return setmode(o, mode::test, shownas);
-    }
-    if (name == "l" || name == "list") {
-        return setmode(o, mode::list, shownas);
-    }
-    if (name == "c" || name == "stdout") {
-        o.tostdout = true;
-    } else if (name == "f" || name == "force") {
-        o.force = true;
-    } else if (name == "k" || name == "keep") {
+    if (name == "k" || name == "keep") {
         o.rm = false;
     } else if (name == "rm") {
         o.rm = true;
-    } else if (name == "q" || name == "quiet") {
-        verbosity = 0;
-    } else if (name == "v" || name == "verbose") {
-        verbosity = 2;
-    } else if (name == "long") {
-        o.longform = true;
-    } else if (name == "h" || name == "help") {
-        std::fputs(helptext, stdout);
-        return answered;
-    } else if (name == "V" || name == "version") {
-        std::printf("thistlepack %s\n", THISTLE_VERSION_TEXT);
-        return answered;
-    } else if (name.size() == 1 && name[0] >= '1' && name[0] <= '9') {
-        o.level = name[0] - '0';
     } else {
-        return usage("unknown option '%s'", shownas);
+        return toolflag(o, name, shownas, helptext);
     }
     return exitok;
 }
 
 bool takesvalue(const std::string &name) {
-    return name == "F" || name == "format" || name == "o" || name == "output" || name == "width";
+    return name == "F" || name == "format" || name == "width";
 }
 
 int valued(options &o, const std::string &name, const char *value) {
     if (name == "F" || name == "format") {
-        o.format = formatbyname(value);
+        o.format = packformatbyname(value);
         return o.format != nullptr ? exitok : usage("unknown format '%s'", value);
     }
-    if (name == "o" || name == "output") {
-        o.output = value;
-        return exitok;
-    }
-    return parsewidth(value, o.width) ? exitok : usage("width '%s' is not 1 to 65535", value);
+    return parsenumber(value, 1, 65535, o.width) ? exitok
+                                                 : usage("width '%s' is not 1 to 65535", value);
 }
 
-/* Reads the command line into o; returns exitok, answered or exitusage. Short options
- * bundle (-kf, -9v, -Fhuff, -oFILE); long ones take --name=value or --name value. */
-int parseargs(int argc, char **argv, options &o) {
-    bool onlyfiles = false;
-    for (int i = 1; i < argc; i++) {
-        const char *arg = argv[i];
-        int status = exitok;
-        if (onlyfiles || arg[0] != '-' || arg[1] == 0) {
-            o.files.push_back(arg);
-        } else if (std::strcmp(arg, "--") == 0) {
-            onlyfiles = true;
-        } else if (arg[1] == '-') {
-            const char *eq = std::strchr(arg, '=');
-            const std::string name = eq != nullptr ? std::string(arg + 2, eq) : arg + 2;
-            if (!takesvalue(name)) {
-                status =
-                    eq != nullptr ? usage("%s takes no value", name.c_str()) : flag(o, name, arg);
-            } else if (eq != nullptr) {
-                status = valued(o, name, eq + 1);
-            } else if (i + 1 < argc) {
-                status = valued(o, name, argv[++i]);
-            } else {
-                status = usage("%s needs a value", arg);
-            }
-        } else {
-            for (const char *c = arg + 1; *c != 0 && status == exitok; c++) {
-                const std::string name(1, *c);
-                const char shownas[3] = {'-', *c, 0};
-                if (!takesvalue(name)) {
-                    status = flag(o, name, shownas);
-                } else if (c[1] != 0) {
-                    status = valued(o, name, c + 1);
-                    break;
-                } else if (i + 1 < argc) {
-                    status = valued(o, name, argv[++i]);
-                } else {
-                    status = usage("%s needs a value", shownas);
-                }
-            }
-        }
-        if (status != exitok) {
-            return status;
-        }
-    }
+/* The rules between options, once all are read (no file is standard input, and the
+ * packing options must fit the format); exitok or exitusage. */
+int checkargs(options &o) {
     if (o.files.empty()) {
         o.files.push_back("-");
     }
@@ -921,26 +444,10 @@ int parseargs(int argc, char **argv, options &o) {
     if (o.longform && !o.format->longheader) {
         return usage("--long applies to lz, huff, huff1, huff2 and pair only");
     }
-    if (o.width != 0 && o.format->k != kind::block) {
+    if (o.width != 0 && o.format->k != packkind::block) {
         return usage("--width applies to block only");
     }
     return exitok;
-}
-
-bool endswith(const char *text, const char *end) {
-    const size_t n = std::strlen(text), m = std::strlen(end);
-    return n >= m && std::strcmp(text + n - m, end) == 0;
-}
-
-/* Permissions for an output: the input's, or the usual ones for a new file. */
-mode_t outputmode(const char *in) {
-    struct stat st;
-    if (!isstdio(in) && stat(in, &st) == 0 && S_ISREG(st.st_mode)) {
-        return st.st_mode & 0777;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
 }
 
 /* After a file is done: --rm removes its input (never standard input, and not when the
@@ -980,8 +487,8 @@ int packone(const options &o, const char *in) {
     }
     std::vector<uint8_t> data;
     // A PNG may be smaller than its pixels; its pixels are checked after decoding.
-    const bool block = o.format->k == kind::block;
-    if (!readfile(in, block ? maxpackedfile : PACK_MAXSIZE, data, "input")) {
+    const bool block = o.format->k == packkind::block;
+    if (!readwithbar(in, block ? maxpackedfile : PACK_MAXSIZE, data, "input")) {
         return exitfail;
     }
     packjob job = {.format = o.format,
@@ -1003,8 +510,10 @@ int packone(const options &o, const char *in) {
         return fail(shown(in), "empty input: a stream that unpacks to 0 bytes reads as invalid");
     }
     std::vector<uint8_t> packed(packbound(o.format->code, job.size));
-    const int32_t result = packinmemory(job, in, packed);
-    if (result == 0 || packfailure(o.format, in, result) != exitok) {
+    int32_t result = 0;
+    const auto encode = [&] { return encodewithprogress(job, packed.data(), packed.size()); };
+    if (!packinmemory(in, job.size, encode, result) ||
+        packfailure(o.format, in, result) != exitok) {
         return exitfail;
     }
     // Every stream is read back before it is written: a file that thistlepack wrote
@@ -1026,7 +535,7 @@ int packone(const options &o, const char *in) {
 /* Reads and checks one packed file; on failure prints the error and returns 0. */
 int decodefile(const char *in, std::vector<uint8_t> &out) {
     std::vector<uint8_t> data;
-    if (!readfile(in, maxpackedfile, data, "packed file")) {
+    if (!readwithbar(in, maxpackedfile, data, "packed file")) {
         return 0;
     }
     char error[256];
@@ -1075,7 +584,7 @@ int testone(const char *in) {
 
 int listone(const char *in, bool first) {
     std::vector<uint8_t> data;
-    if (!readfile(in, maxpackedfile, data, "packed file")) {
+    if (!readwithbar(in, maxpackedfile, data, "packed file")) {
         return exitfail;
     }
     header h;
@@ -1095,7 +604,7 @@ int listone(const char *in, bool first) {
                        : 0.0;
     std::printf("%-7s 0x%02x  %-6s  %-9zu %-9s %-9zu %5.1f%%  %s", h.format->name, h.code,
                 h.longform ? "long" : "short", h.unpacked, second, data.size(), ratio, shown(in));
-    if (h.format->k == kind::block && h.width > 0) {
+    if (h.format->k == packkind::block && h.width > 0) {
         std::printf("  (%d x %zu pixels)", h.width, h.unpacked / 2 / static_cast<size_t>(h.width));
     }
     std::printf("\n");
@@ -1107,11 +616,10 @@ int listone(const char *in, bool first) {
 /* Entry: see helptext. Every file is tried; the exit code says whether any failed. */
 int main(int argc, char **argv) {
     options o;
-    const int status = parseargs(argc, argv, o);
-    if (status != exitok) {
-        return status == answered ? exitok : status;
+    if (const int status = toolstart(argc, argv, o, takesvalue, flag, valued, checkargs);
+        status != proceed) {
+        return status;
     }
-    catchsignals();
     int result = exitok;
     bool first = true;
     for (const char *in : o.files) {

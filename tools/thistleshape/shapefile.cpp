@@ -7,6 +7,8 @@
  */
 #include "shapefile.h"
 
+#include "toolpack.h"
+
 #include "thistle/memutil.h"
 #include "thistle/palette.h"
 #include "thistle/unpack.h"
@@ -120,26 +122,6 @@ const char *unpackerror(int32_t result) {
     default:
         return "the stream unpacks to fewer bytes than its rows";
     }
-}
-
-/* Where a packed stream without anything behind it ends: the bounded decoders fail on a
- * stream cut short, so the shortest prefix that still unpacks whole is the stream. */
-size_t streamend(const uint8_t *stream, size_t available, size_t unpacked) {
-    std::vector<uint8_t> scratch(unpacked);
-    auto whole = [&](size_t n) {
-        return unpackbounded(stream, n, scratch.data(), scratch.size()) ==
-               static_cast<int32_t>(unpacked);
-    };
-    size_t low = 2, high = available;
-    while (low < high) {
-        const size_t mid = low + (high - low) / 2;
-        if (whole(mid)) {
-            high = mid;
-        } else {
-            low = mid + 1;
-        }
-    }
-    return high;
 }
 
 /* Finds and reads the first colour table in the chain that starts at the shape's own
@@ -332,7 +314,7 @@ int readshape(const uint8_t *data, size_t size, size_t offset, shapeinfo &s, cha
             std::snprintf(error, errorsize, "packed shape at %zu: %s", offset, unpackerror(got));
             return 0;
         }
-        s.packedsize = s.header.chain > 0 ? room : streamend(stream, room, rowbytes);
+        s.packedsize = s.header.chain > 0 ? room : packstreamend(stream, room, rowbytes);
         s.end = start + s.packedsize;
     }
     return readchain(data, size, s, error, errorsize);

@@ -16,14 +16,16 @@
  * reader (shapefile.cpp), which follows the library's reading rules.
  * Memory: the conversion and the encoders take their memory from defaultmemclass: the
  * tool makes one class over pages of its own, sized from the picture.
- * Output: as thistlepack's: a temporary file beside the target, renamed into place,
- * removed on failure and on signals. Shape files are padded to a multiple of 4 bytes.
+ * Output: as every tool's (toolio.h): a temporary file beside the target, renamed into
+ * place, removed on failure and on signals. Shape files are padded to a multiple of 4
+ * bytes.
  * Exit codes: 0 success, 1 some file failed, 2 bad command line.
  */
-#include "fileio.h"
 #include "indexed.h"
-#include "pngio.h"
 #include "shapefile.h"
+#include "toolio.h"
+#include "toolpack.h"
+#include "toolpng.h"
 
 #include "thistle/convshp.h"
 #include "thistle/diag.h"
@@ -34,19 +36,20 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#ifndef THISTLE_VERSION_TEXT
-#define THISTLE_VERSION_TEXT "1.0"
-#endif
+const char toolname[] = "thistleshape";
 
 namespace {
 
 // Inputs are read up to this size: far above any shape a game loads.
 constexpr size_t maxinput = size_t{256} << 20;
+// PNG inputs: 32767 pixels on a side (a shape's width and height are signed 16-bit
+// numbers) and 16777216 pixels in all (a small file can claim a huge picture; this keeps
+// the tool's memory to about 1 GiB).
+constexpr pnglimits pngbounds = {.side = 32767, .pixels = uint32_t{1} << 24};
 // A contact sheet stays below this many pixels (256 MiB of colours).
 constexpr size_t maxsheetpixels = size_t{1} << 26;
 
@@ -86,157 +89,36 @@ const char helptext[] =
     "\n"
     "Exit codes: 0 success, 1 some file failed, 2 bad command line.\n";
 
-int verbosity = 1;
-
-/* ---- pack formats, as thistlepack names them ------------------------------------- */
-
-enum class kind { lz, huff, rle, pair, block };
-
-struct packformat {
-    const char *name;
-    uint8_t code;
-    kind k;
-    int32_t filter;
-    bool levels;
-    bool longheader;
-    int32_t deflevel;
-};
-
-const packformat packformats[] = {
-    {"lz", PACK_LZCODE, kind::lz, 0, true, true, 6},
-    {"huff", PACK_HUFFCODE, kind::huff, 0, false, true, 0},
-    {"huff1", PACK_HUFF1CODE, kind::huff, 1, false, true, 0},
-    {"huff2", PACK_HUFF2CODE, kind::huff, 2, false, true, 0},
-    {"rle", PACK_RLECODE, kind::rle, 0, false, false, 0},
-    {"pair", PACK_PAIRCODE, kind::pair, 0, false, true, 0},
-    {"block", PACK_BLOCKCODE, kind::block, 0, true, false, 9},
-};
-
-const packformat *packbyname(const char *name) {
-    for (const packformat &f : packformats) {
-        if (std::strcmp(f.name, name) == 0) {
-            return &f;
-        }
-    }
-    return nullptr;
-}
-
-const char *packname(uint8_t code) {
-    for (const packformat &f : packformats) {
-        if (f.code == (code & 0xFE)) {
-            return f.name;
-        }
-    }
-    return "unknown";
-}
-
-/* ---- working memory --------------------------------------------------------------- */
-
-struct workmem {
-    void *pages;
-    int32_t classnum;
-};
-
-// The region must stay below 2 GiB (class sizes are 32-bit).
-constexpr size_t maxregion = size_t{1536} << 20;
-
-/* Makes a memory class of about `bytes` and makes it the default class. */
-int memup(workmem &m, size_t bytes) {
-    m.pages = nullptr;
-    m.classnum = 1;
-    bytes = bytes > maxregion ? maxregion : bytes;
-    void *pages = allocpages(&bytes);
-    if (pages == nullptr) {
-        return 0;
-    }
-    initmemclasses();
-    if (creatememclass(m.classnum, "thistleshape", pages, static_cast<int32_t>(bytes), 16, 16, 0, 0,
-                       0, 1, 0, 0) == 0) {
-        freepages(pages);
-        return 0;
-    }
-    m.pages = pages;
-    defaultmemclass = m.classnum;
-    return 1;
-}
-
-void memdown(workmem &m) {
-    if (m.pages != nullptr) {
-        removememclass(m.classnum);
-        freepages(m.pages);
-        m.pages = nullptr;
-    }
-}
-
 /* ---- the command line ------------------------------------------------------------- */
 
+// The default first, then the others in the order of flag's modes.
 enum class mode { encode, decode, list, sheet };
 
-struct options {
+struct options : tooloptions {
     mode m = mode::encode;
     const imagetypeinfo *type = imagetype(0x7B);
     const cluttypeinfo *clut = nullptr; /* null: chosen by the picture */
     const char *palette = nullptr;
     bool dither = false;
     const packformat *pack = nullptr;
-    int32_t level = 0;
-    bool longform = false;
     int32_t columns = 0;
-    const char *output = nullptr;
-    bool tostdout = false;
-    bool force = false;
-    std::vector<const char *> files;
 };
 
-constexpr int answered = -1;
-
-int setmode(options &o, mode m, const char *option) {
-    if (o.m != mode::encode && o.m != m) {
-        return usage("%s cannot be combined with another of -d, -l, -s", option);
-    }
-    o.m = m;
-    return exitok;
-}
-
 int flag(options &o, const std::string &name, const char *shownas) {
-    if (name == "d" || name == "decode") {
-        return setmode(o, mode::decode, shownas);
+    static const modeoption modes[] = {{"d", "decode"}, {"l", "list"}, {"s", "sheet"}};
+    if (const int status = modeflag(modes, o.m, name, shownas); status != notmode) {
+        return status;
     }
-    if (name == "l" || name == "list") {
-        return setmode(o, mode::list, shownas);
-    }
-    if (name == "s" || name == "sheet") {
-        return setmode(o, mode::sheet, shownas);
-    }
-    if (name == "c" || name == "stdout") {
-        o.tostdout = true;
-    } else if (name == "f" || name == "force") {
-        o.force = true;
-    } else if (name == "q" || name == "quiet") {
-        verbosity = 0;
-    } else if (name == "v" || name == "verbose") {
-        verbosity = 2;
-    } else if (name == "dither") {
+    if (name == "dither") {
         o.dither = true;
-    } else if (name == "long") {
-        o.longform = true;
-    } else if (name == "h" || name == "help") {
-        std::fputs(helptext, stdout);
-        return answered;
-    } else if (name == "V" || name == "version") {
-        std::printf("thistleshape %s\n", THISTLE_VERSION_TEXT);
-        return answered;
-    } else if (name.size() == 1 && name[0] >= '1' && name[0] <= '9') {
-        o.level = name[0] - '0';
     } else {
-        return usage("unknown option '%s'", shownas);
+        return toolflag(o, name, shownas, helptext);
     }
     return exitok;
 }
 
 bool takesvalue(const std::string &name) {
-    for (const char *n :
-         {"T", "type", "C", "clut", "P", "palette", "p", "pack", "o", "output", "columns"}) {
+    for (const char *n : {"T", "type", "C", "clut", "P", "palette", "p", "pack", "columns"}) {
         if (name == n) {
             return true;
         }
@@ -258,66 +140,16 @@ int valued(options &o, const std::string &name, const char *value) {
         return exitok;
     }
     if (name == "p" || name == "pack") {
-        o.pack = packbyname(value);
+        o.pack = packformatbyname(value);
         return o.pack != nullptr ? exitok : usage("unknown pack format '%s'", value);
     }
-    if (name == "o" || name == "output") {
-        o.output = value;
-        return exitok;
-    }
-    char *end = nullptr;
-    const long v = std::strtol(value, &end, 10);
-    if (end == value || *end != 0 || v < 1 || v > 4096) {
-        return usage("columns '%s' is not 1 to 4096", value);
-    }
-    o.columns = static_cast<int32_t>(v);
-    return exitok;
+    return parsenumber(value, 1, 4096, o.columns) ? exitok
+                                                  : usage("columns '%s' is not 1 to 4096", value);
 }
 
-/* Short options bundle (-dv, -9, -T8, -oFILE); long ones take --name=value or
- * --name value. */
-int parseargs(int argc, char **argv, options &o) {
-    bool onlyfiles = false;
-    for (int i = 1; i < argc; i++) {
-        const char *arg = argv[i];
-        int status = exitok;
-        if (onlyfiles || arg[0] != '-' || arg[1] == 0) {
-            o.files.push_back(arg);
-        } else if (std::strcmp(arg, "--") == 0) {
-            onlyfiles = true;
-        } else if (arg[1] == '-') {
-            const char *eq = std::strchr(arg, '=');
-            const std::string name = eq != nullptr ? std::string(arg + 2, eq) : arg + 2;
-            if (!takesvalue(name)) {
-                status =
-                    eq != nullptr ? usage("%s takes no value", name.c_str()) : flag(o, name, arg);
-            } else if (eq != nullptr) {
-                status = valued(o, name, eq + 1);
-            } else if (i + 1 < argc) {
-                status = valued(o, name, argv[++i]);
-            } else {
-                status = usage("%s needs a value", arg);
-            }
-        } else {
-            for (const char *c = arg + 1; *c != 0 && status == exitok; c++) {
-                const std::string name(1, *c);
-                const char shownas[3] = {'-', *c, 0};
-                if (!takesvalue(name)) {
-                    status = flag(o, name, shownas);
-                } else if (c[1] != 0) {
-                    status = valued(o, name, c + 1);
-                    break;
-                } else if (i + 1 < argc) {
-                    status = valued(o, name, argv[++i]);
-                } else {
-                    status = usage("%s needs a value", shownas);
-                }
-            }
-        }
-        if (status != exitok) {
-            return status;
-        }
-    }
+/* The rules between options, once all are read (files are needed; -o, -s, -p and the
+ * colour options must fit the mode and type); exitok or exitusage. */
+int checkargs(options &o) {
     if (o.files.empty()) {
         return usage("no input files");
     }
@@ -342,18 +174,13 @@ int parseargs(int argc, char **argv, options &o) {
     if (o.longform && (o.pack == nullptr || !o.pack->longheader)) {
         return usage("--long applies to -p lz, huff, huff1, huff2 and pair only");
     }
-    if (o.pack != nullptr && o.pack->k == kind::block && o.type->code != 0x78) {
+    if (o.pack != nullptr && o.pack->k == packkind::block && o.type->code != 0x78) {
         return usage("-p block packs 565 shapes (-T 565) only");
     }
     if ((o.clut != nullptr || o.palette != nullptr || o.dither) && o.type->bits > 8) {
         return usage("-C, -P and --dither apply to indexed types (1, 4, 8, 1w, 4w, 8w) only");
     }
     return exitok;
-}
-
-bool endswith(const char *text, const char *end) {
-    const size_t n = std::strlen(text), m = std::strlen(end);
-    return n >= m && std::strcmp(text + n - m, end) == 0;
 }
 
 /* The output's name: -o, standard output, or the input's with its suffix exchanged. */
@@ -383,7 +210,7 @@ int loadpalette(const char *path, std::vector<uint32_t> &colours) {
     }
     char error[256];
     if (ispngdata(data.data(), data.size())) {
-        return readpngpalette(data.data(), data.size(), colours, error, sizeof error) ||
+        return readpngpalette(data.data(), data.size(), pngbounds, colours, error, sizeof error) ||
                !fail(shown(path), "%s", error);
     }
     if (data.size() >= shapeheadersize && cluttype(data[0]) != nullptr) {
@@ -458,28 +285,6 @@ int directrows(const char *in, uint8_t code, const std::vector<uint32_t> &pixels
     return status;
 }
 
-int32_t encode(const packformat &f, const std::vector<uint8_t> &rows, int32_t width, int32_t height,
-               int32_t level, int32_t header, std::vector<uint8_t> &out) {
-    switch (f.k) {
-    case kind::lz:
-        return lzpack(rows.data(), rows.size(), out.data(), out.size(), level, header);
-    case kind::huff:
-        return huffpack(rows.data(), rows.size(), out.data(), out.size(), f.filter, header);
-    case kind::rle:
-        return rlepack(rows.data(), rows.size(), out.data(), out.size());
-    case kind::pair:
-        return pairpack(rows.data(), rows.size(), out.data(), out.size(), header);
-    case kind::block: {
-        std::vector<uint16_t> pixels(rows.size() / 2);
-        for (size_t i = 0; i < pixels.size(); i++) {
-            pixels[i] = static_cast<uint16_t>(rows[2 * i] | (rows[2 * i + 1] << 8));
-        }
-        return blockpack(pixels.data(), width, height, out.data(), out.size(), level);
-    }
-    }
-    return PACK_EINVAL;
-}
-
 /* Packs the rows into stream; returns exitok or prints the failure. */
 int packrows(const options &o, const char *in, const std::vector<uint8_t> &rows, int32_t width,
              int32_t height, std::vector<uint8_t> &stream) {
@@ -489,20 +294,17 @@ int packrows(const options &o, const char *in, const std::vector<uint8_t> &rows,
     }
     const packformat &f = *o.pack;
     stream.resize(packbound(f.code, rows.size()));
-    const int32_t level = o.level != 0 ? o.level : f.deflevel;
-    const int32_t header = o.longform ? PACK_LONGHEADER : PACK_SHORTHEADER;
-    int32_t result = PACK_ENOMEM;
-    workmem mem;
-    for (size_t region = (size_t{32} << 20) + 24 * rows.size(); result == PACK_ENOMEM;
-         region *= 4) {
-        if (!memup(mem, region)) {
-            return fail(shown(in), "no memory for the encoder's work");
-        }
-        result = encode(f, rows, width, height, level, header, stream);
-        memdown(mem);
-        if (region >= maxregion) {
-            break;
-        }
+    const packjob job = {.format = &f,
+                         .data = rows.data(),
+                         .size = rows.size(),
+                         .width = width,
+                         .height = height,
+                         .level = o.level != 0 ? o.level : f.deflevel,
+                         .header = o.longform ? PACK_LONGHEADER : PACK_SHORTHEADER};
+    int32_t result = 0;
+    const auto encode = [&] { return packencode(job, stream.data(), stream.size()); };
+    if (!packinmemory(in, rows.size(), encode, result)) {
+        return exitfail;
     }
     if (result == PACK_EINVAL) {
         return fail(shown(in), "%s cannot pack this shape (block: sides must be multiples of 4)",
@@ -558,7 +360,8 @@ int encodeone(const options &o, const char *in, const std::vector<uint32_t> *pal
     std::vector<uint32_t> pixels;
     int32_t width = 0, height = 0;
     char error[256];
-    if (!readpngcolours(data.data(), data.size(), pixels, width, height, error, sizeof error)) {
+    if (!readpngcolours(data.data(), data.size(), pngbounds, pixels, width, height, error,
+                        sizeof error)) {
         return fail(shown(in), "%s", error);
     }
     const imagetypeinfo &type = *o.type;
@@ -598,8 +401,8 @@ int encodeone(const options &o, const char *in, const std::vector<uint32_t> *pal
     // Read back as any other shape file is: what this tool writes, it reads.
     shapeinfo back;
     if (!readshape(file.data(), file.size(), 0, back, error, sizeof error) ||
-        (o.pack == nullptr || o.pack->k != kind::block ? back.rows != rows
-                                                       : back.rows.size() != rows.size())) {
+        (o.pack == nullptr || o.pack->k != packkind::block ? back.rows != rows
+                                                           : back.rows.size() != rows.size())) {
         return fail(shown(in), "internal error: the shape does not read back (%s)", error);
     }
     if (!writetarget(t, file.data(), file.size())) {
@@ -668,8 +471,9 @@ void listshape(const shapeinfo &s) {
     std::printf("  fields   %u %u %u %u (flags %x %x)\n", h.field[0], h.field[1],
                 h.field[2] & 0x0FFFu, h.field[3] & 0x0FFFu, h.field[2] >> 12, h.field[3] >> 12);
     if (s.packed) {
+        const packformat *f = packformatbycode(s.packcode);
         std::printf("  packing  %s 0x%02x, %zu packed, %zu unpacked (%.1f%%)\n",
-                    packname(s.packcode), s.packcode, s.packedsize, s.rows.size(),
+                    f != nullptr ? f->name : "unknown", s.packcode, s.packedsize, s.rows.size(),
                     100.0 * static_cast<double>(s.packedsize) / static_cast<double>(s.rows.size()));
     } else {
         std::printf("  packing  none, %zu bytes of rows\n", s.rows.size());
@@ -750,7 +554,7 @@ int sheet(const options &o) {
     const int32_t rowsofcells = (count + columns - 1) / columns;
     const int64_t width = int64_t{columns} * (cellwidth + gap) + gap;
     const int64_t height = int64_t{rowsofcells} * (cellheight + gap) + gap;
-    if (width > maxpngside || height > maxpngside ||
+    if (width > pngbounds.side || height > pngbounds.side ||
         static_cast<size_t>(width * height) > maxsheetpixels) {
         return fail(name == "-" ? "(standard output)" : name.c_str(),
                     "a sheet of %lld x %lld pixels is too large (try --columns)",
@@ -790,15 +594,15 @@ int32_t libraryfault(const char *text) {
 
 } // namespace
 
-/* Entry: see helptext. Every file is tried; the exit code says whether any failed. */
+/* Entry: see helptext. A sheet is made of all the files at once; otherwise every file is
+ * tried, and the exit code says whether any failed. */
 int main(int argc, char **argv) {
-    options o;
-    const int status = parseargs(argc, argv, o);
-    if (status != exitok) {
-        return status == answered ? exitok : status;
-    }
-    catchsignals();
     fatalfilterhook = libraryfault;
+    options o;
+    if (const int status = toolstart(argc, argv, o, takesvalue, flag, valued, checkargs);
+        status != proceed) {
+        return status;
+    }
     if (o.m == mode::encode && o.type->bits <= 8 && o.palette == nullptr && !havequantiser()) {
         return usage("this build has no quantiser (libimagequant): indexed types need -P");
     }

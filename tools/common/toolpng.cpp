@@ -1,28 +1,45 @@
 /*
- * pngio.cpp - PNG reading and writing for thistleshape (see pngio.h).
+ * toolpng.cpp - PNG reading and writing for the tools (see toolpng.h).
  */
-#include "pngio.h"
-
-#include <png.h>
+#include "toolpng.h"
 
 #include <cstdio>
 #include <cstring>
 
+#if THISTLE_TOOLPNG
+#include <png.h>
+#endif
+
+int ispngdata(const uint8_t *data, size_t size) {
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    return size >= 8 && std::memcmp(data, signature, 8) == 0;
+}
+
+#if THISTLE_TOOLPNG
+
 namespace {
 
-int begin(png_image &image, const uint8_t *data, size_t size, char *error, size_t errorsize) {
+int begin(png_image &image, const uint8_t *data, size_t size, const pnglimits &limits, char *error,
+          size_t errorsize) {
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, data, size)) {
         std::snprintf(error, errorsize, "bad PNG: %s", image.message);
         return 0;
     }
-    if (image.width == 0 || image.height == 0 || image.width > maxpngside ||
-        image.height > maxpngside ||
-        static_cast<uint64_t>(image.width) * image.height > maxpngpixels) {
-        std::snprintf(error, errorsize,
-                      "PNG of %ux%u pixels is out of range (1 to %d a side, %u pixels)",
-                      image.width, image.height, maxpngside, maxpngpixels);
+    if (image.width == 0 || image.height == 0 || image.width > limits.side ||
+        image.height > limits.side ||
+        (limits.pixels != 0 && static_cast<uint64_t>(image.width) * image.height > limits.pixels)) {
+        // Without a bound on the total the side alone is the limit, and the message
+        // stays the short one.
+        if (limits.pixels != 0) {
+            std::snprintf(error, errorsize,
+                          "PNG of %ux%u pixels is out of range (1 to %u a side, %u pixels)",
+                          image.width, image.height, limits.side, limits.pixels);
+        } else {
+            std::snprintf(error, errorsize, "PNG of %ux%u pixels is out of range", image.width,
+                          image.height);
+        }
         png_image_free(&image);
         return 0;
     }
@@ -36,26 +53,32 @@ uint32_t colour(const uint8_t *rgba) {
 
 } // namespace
 
-int ispngdata(const uint8_t *data, size_t size) {
-    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    return size >= 8 && std::memcmp(data, signature, 8) == 0;
-}
-
-int readpngcolours(const uint8_t *data, size_t size, std::vector<uint32_t> &pixels, int32_t &width,
-                   int32_t &height, char *error, size_t errorsize) {
+int readpngbytes(const uint8_t *data, size_t size, int channels, const pnglimits &limits,
+                 std::vector<uint8_t> &bytes, int32_t &width, int32_t &height, char *error,
+                 size_t errorsize) {
     png_image image;
-    if (!begin(image, data, size, error, errorsize)) {
+    if (!begin(image, data, size, limits, error, errorsize)) {
         return 0;
     }
-    image.format = PNG_FORMAT_RGBA;
-    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) {
+    image.format = channels == 4 ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    bytes.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, bytes.data(), 0, nullptr)) {
         std::snprintf(error, errorsize, "bad PNG: %s", image.message);
         png_image_free(&image);
         return 0;
     }
     width = static_cast<int32_t>(image.width);
     height = static_cast<int32_t>(image.height);
+    return 1;
+}
+
+int readpngcolours(const uint8_t *data, size_t size, const pnglimits &limits,
+                   std::vector<uint32_t> &pixels, int32_t &width, int32_t &height, char *error,
+                   size_t errorsize) {
+    std::vector<uint8_t> rgba;
+    if (!readpngbytes(data, size, 4, limits, rgba, width, height, error, errorsize)) {
+        return 0;
+    }
     pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
     for (size_t i = 0; i < pixels.size(); i++) {
         pixels[i] = colour(rgba.data() + 4 * i);
@@ -63,10 +86,10 @@ int readpngcolours(const uint8_t *data, size_t size, std::vector<uint32_t> &pixe
     return 1;
 }
 
-int readpngpalette(const uint8_t *data, size_t size, std::vector<uint32_t> &colours, char *error,
-                   size_t errorsize) {
+int readpngpalette(const uint8_t *data, size_t size, const pnglimits &limits,
+                   std::vector<uint32_t> &colours, char *error, size_t errorsize) {
     png_image image;
-    if (!begin(image, data, size, error, errorsize)) {
+    if (!begin(image, data, size, limits, error, errorsize)) {
         return 0;
     }
     if ((image.format & PNG_FORMAT_FLAG_COLORMAP) == 0) {
@@ -88,7 +111,6 @@ int readpngpalette(const uint8_t *data, size_t size, std::vector<uint32_t> &colo
     }
     return 1;
 }
-
 int writepngcolours(const uint32_t *pixels, int32_t width, int32_t height,
                     std::vector<uint8_t> &png, char *error, size_t errorsize) {
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -118,3 +140,5 @@ int writepngcolours(const uint32_t *pixels, int32_t width, int32_t height,
     png.resize(bytes);
     return 1;
 }
+
+#endif /* THISTLE_TOOLPNG */

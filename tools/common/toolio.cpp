@@ -1,12 +1,13 @@
 /*
- * fileio.cpp - reading and safe writing for thistleshape (see fileio.h); the same rules
- * as thistlepack's, so both tools treat a user's files alike.
+ * toolio.cpp - files, messages and the command line for the tools (see toolio.h), so that
+ * every tool treats a user's files and options alike.
  */
-#include "fileio.h"
+#include "toolio.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,23 +16,39 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-int fail(const char *file, const char *format, ...) {
+#ifndef THISTLE_VERSION_TEXT
+#define THISTLE_VERSION_TEXT "1.0"
+#endif
+
+namespace {
+
+/* One line to standard error: "TOOL: FILE: text", or for a usage error (file null)
+ * "TOOL: text (TOOL --help for usage)". */
+void report(const char *file, const char *format, va_list args) {
     char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    if (file != nullptr) {
+        std::fprintf(stderr, "%s: %s: %s\n", toolname, file, text);
+    } else {
+        std::fprintf(stderr, "%s: %s (%s --help for usage)\n", toolname, text, toolname);
+    }
+}
+
+} // namespace
+
+int fail(const char *file, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    report(file, format, args);
     va_end(args);
-    std::fprintf(stderr, "thistleshape: %s: %s\n", file, text);
     return exitfail;
 }
 
 int usage(const char *format, ...) {
-    char text[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    report(nullptr, format, args);
     va_end(args);
-    std::fprintf(stderr, "thistleshape: %s (thistleshape --help for usage)\n", text);
     return exitusage;
 }
 
@@ -43,7 +60,13 @@ const char *shown(const char *path) {
     return isstdio(path) ? "(standard input)" : path;
 }
 
-int readfile(const char *path, size_t limit, std::vector<uint8_t> &data) {
+bool endswith(const char *text, const char *end) {
+    const size_t n = std::strlen(text), m = std::strlen(end);
+    return n >= m && std::strcmp(text + n - m, end) == 0;
+}
+
+int readfile(const char *path, size_t limit, std::vector<uint8_t> &data, const char *what,
+             const readwatch *watch) {
     const bool in = isstdio(path);
     struct stat st;
     if (in ? fstat(0, &st) != 0 : stat(path, &st) != 0) {
@@ -53,12 +76,18 @@ int readfile(const char *path, size_t limit, std::vector<uint8_t> &data) {
         return !fail(shown(path), "is a directory");
     }
     if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > limit) {
-        return !fail(shown(path), "%lld bytes is too large (at most %zu bytes)",
+        return !fail(shown(path), "%s%s%lld bytes is too large (at most %zu bytes)",
+                     what != nullptr ? what : "", what != nullptr ? " of " : "",
                      static_cast<long long>(st.st_size), limit);
     }
     const int fd = in ? 0 : open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return !fail(path, "%s", std::strerror(errno));
+    }
+    const readwatch none = {};
+    const readwatch &w = watch != nullptr ? *watch : none;
+    if (w.start != nullptr) {
+        w.start(w.context, S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) : 0);
     }
     data.clear();
     constexpr size_t chunk = size_t{1} << 20;
@@ -75,6 +104,12 @@ int readfile(const char *path, size_t limit, std::vector<uint8_t> &data) {
             error = got < 0 ? errno : 0;
             break;
         }
+        if (w.step != nullptr) {
+            w.step(w.context, data.size());
+        }
+    }
+    if (w.end != nullptr) {
+        w.end(w.context);
     }
     if (!in) {
         close(fd);
@@ -83,7 +118,8 @@ int readfile(const char *path, size_t limit, std::vector<uint8_t> &data) {
         return !fail(shown(path), "read error: %s", std::strerror(error));
     }
     if (data.size() > limit) {
-        return !fail(shown(path), "too large (at most %zu bytes)", limit);
+        return !fail(shown(path), "%s%stoo large (at most %zu bytes)", what != nullptr ? what : "",
+                     what != nullptr ? " is " : "", limit);
     }
     return 1;
 }
@@ -230,4 +266,116 @@ mode_t outputmode(const char *in) {
     const mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
+}
+
+int verbosity = 1;
+
+int modeflag(std::span<const modeoption> modes, int &mode, const std::string &name,
+             const char *shownas) {
+    for (size_t i = 0; i < modes.size(); i++) {
+        if (name != modes[i].letter && name != modes[i].name) {
+            continue;
+        }
+        const int chosen = static_cast<int>(i) + 1;
+        if (mode != 0 && mode != chosen) {
+            std::string all;
+            for (const modeoption &m : modes) {
+                all += (all.empty() ? "-" : ", -") + std::string(m.letter);
+            }
+            return usage("%s cannot be combined with another of %s", shownas, all.c_str());
+        }
+        mode = chosen;
+        return exitok;
+    }
+    return notmode;
+}
+
+int toolflag(tooloptions &o, const std::string &name, const char *shownas, const char *help) {
+    if (name == "c" || name == "stdout") {
+        o.tostdout = true;
+    } else if (name == "f" || name == "force") {
+        o.force = true;
+    } else if (name == "q" || name == "quiet") {
+        verbosity = 0;
+    } else if (name == "v" || name == "verbose") {
+        verbosity = 2;
+    } else if (name == "long") {
+        o.longform = true;
+    } else if (name == "h" || name == "help") {
+        std::fputs(help, stdout);
+        return answered;
+    } else if (name == "V" || name == "version") {
+        std::printf("%s %s\n", toolname, THISTLE_VERSION_TEXT);
+        return answered;
+    } else if (name.size() == 1 && name[0] >= '1' && name[0] <= '9') {
+        o.level = name[0] - '0';
+    } else {
+        return usage("unknown option '%s'", shownas);
+    }
+    return exitok;
+}
+
+int parseoptions(int argc, char **argv, const optionset &set, tooloptions &o) {
+    auto takesvalue = [&](const std::string &name) {
+        return name == "o" || name == "output" || set.takesvalue(name);
+    };
+    auto valued = [&](const std::string &name, const char *value) {
+        if (name == "o" || name == "output") {
+            o.output = value;
+            return exitok;
+        }
+        return set.valued(name, value);
+    };
+    bool onlyfiles = false;
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        int status = exitok;
+        if (onlyfiles || arg[0] != '-' || arg[1] == 0) {
+            o.files.push_back(arg);
+        } else if (std::strcmp(arg, "--") == 0) {
+            onlyfiles = true;
+        } else if (arg[1] == '-') {
+            const char *eq = std::strchr(arg, '=');
+            const std::string name = eq != nullptr ? std::string(arg + 2, eq) : arg + 2;
+            if (!takesvalue(name)) {
+                status =
+                    eq != nullptr ? usage("%s takes no value", name.c_str()) : set.flag(name, arg);
+            } else if (eq != nullptr) {
+                status = valued(name, eq + 1);
+            } else if (i + 1 < argc) {
+                status = valued(name, argv[++i]);
+            } else {
+                status = usage("%s needs a value", arg);
+            }
+        } else {
+            for (const char *c = arg + 1; *c != 0 && status == exitok; c++) {
+                const std::string name(1, *c);
+                const char shownas[3] = {'-', *c, 0};
+                if (!takesvalue(name)) {
+                    status = set.flag(name, shownas);
+                } else if (c[1] != 0) {
+                    status = valued(name, c + 1);
+                    break;
+                } else if (i + 1 < argc) {
+                    status = valued(name, argv[++i]);
+                } else {
+                    status = usage("%s needs a value", shownas);
+                }
+            }
+        }
+        if (status != exitok) {
+            return status;
+        }
+    }
+    return exitok;
+}
+
+int parsenumber(const char *text, long low, long high, int32_t &value) {
+    char *end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != 0 || v < low || v > high) {
+        return 0;
+    }
+    value = static_cast<int32_t>(v);
+    return 1;
 }
