@@ -4,6 +4,8 @@
 // several inputs with one failing, and the exit codes of bad command lines.
 #include <gtest/gtest.h>
 
+#include "toolrun.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -28,22 +30,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-std::string readbytes(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writebytes(const fs::path &p, const std::string &data) {
-    std::ofstream(p, std::ios::binary) << data;
-}
 
 // A file of n zero bytes (sparse where the file system allows).
 void sizedfile(const fs::path &p, size_t n) {
@@ -80,57 +66,12 @@ std::vector<std::string> listed(const std::string &out) {
     return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
-class Thistlepack : public ::testing::Test {
+class Thistlepack : public ToolTest {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/thistlepack_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        io = dir / ".io";
-        fs::create_directory(io);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+    Thistlepack() : ToolTest(THISTLEPACK_PATH) {}
 
-    std::string file(const std::string &name) const {
-        return (dir / name).string();
-    }
 
-    // Runs the tool; stdin is a file's contents when given, else empty. stdout may go
-    // to a path of its own (a terminal).
-    outcome run(const std::vector<std::string> &args, const std::string *in = nullptr,
-                const std::string &stdoutpath = "") const {
-        std::string command = "'" THISTLEPACK_PATH "'";
-        for (const std::string &a : args) {
-            command += " '" + a + "'";
-        }
-        writebytes(io / "stdin", in != nullptr ? *in : "");
-        command += " <'" + (io / "stdin").string() + "' >'" +
-                   (stdoutpath.empty() ? (io / "stdout").string() : stdoutpath) + "' 2>'" +
-                   (io / "stderr").string() + "'";
-        const int status = std::system(command.c_str());
-        outcome o;
-        o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        o.out = stdoutpath.empty() ? readbytes(io / "stdout") : "";
-        o.err = readbytes(io / "stderr");
-        return o;
-    }
 
-    // The names in the test folder, hidden ones (temporary files) included.
-    std::vector<std::string> names() const {
-        std::vector<std::string> v;
-        for (const auto &e : fs::directory_iterator(dir)) {
-            if (e.path() != io) {
-                v.push_back(e.path().filename().string());
-            }
-        }
-        std::sort(v.begin(), v.end());
-        return v;
-    }
-
-    fs::path dir, io;
 };
 
 // Ends with the code and one line on standard error per failing file, naming the

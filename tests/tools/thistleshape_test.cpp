@@ -8,6 +8,8 @@
 #include "thistle/unpack.h"
 
 #include <gtest/gtest.h>
+
+#include "toolrun.h"
 #include <png.h>
 #include <zlib.h>
 
@@ -26,22 +28,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-std::string readbytes(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writebytes(const fs::path &p, const std::string &data) {
-    std::ofstream(p, std::ios::binary) << data;
-}
 
 /* A picture: width, height and colours 0xAARRGGBB. */
 struct picture {
@@ -173,47 +159,11 @@ class Memory {
     void *pages;
 };
 
-class Thistleshape : public ::testing::Test {
+class Thistleshape : public ToolTest {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/thistleshape_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        io = dir / ".io";
-        fs::create_directory(io);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+    Thistleshape() : ToolTest(THISTLESHAPE_PATH) {}
 
-    std::string file(const std::string &name) const {
-        return (dir / name).string();
-    }
 
-    outcome run(const std::vector<std::string> &args) const {
-        std::string command = "'" THISTLESHAPE_PATH "'";
-        for (const std::string &a : args) {
-            command += " '" + a + "'";
-        }
-        command +=
-            " </dev/null >'" + (io / "stdout").string() + "' 2>'" + (io / "stderr").string() + "'";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readbytes(io / "stdout"),
-                readbytes(io / "stderr")};
-    }
-
-    // The names in the test folder, hidden ones (temporary files) included.
-    std::vector<std::string> names() const {
-        std::vector<std::string> v;
-        for (const auto &e : fs::directory_iterator(dir)) {
-            if (e.path() != io) {
-                v.push_back(e.path().filename().string());
-            }
-        }
-        std::sort(v.begin(), v.end());
-        return v;
-    }
 
     // PNG -> shape with the options -> PNG; the picture that came back.
     picture roundtrip(const picture &pic, const std::vector<std::string> &options) {
@@ -261,7 +211,6 @@ class Thistleshape : public ::testing::Test {
 
     Memory memory;
 
-    fs::path dir, io;
 };
 
 void expectfailure(const outcome &o, int code, const std::string &contains) {
