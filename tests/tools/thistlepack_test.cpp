@@ -30,7 +30,6 @@
 
 namespace {
 
-
 // A file of n zero bytes (sparse where the file system allows).
 void sizedfile(const fs::path &p, size_t n) {
     std::ofstream(p).close();
@@ -69,9 +68,6 @@ std::vector<std::string> listed(const std::string &out) {
 class Thistlepack : public ToolTest {
   protected:
     Thistlepack() : ToolTest(THISTLEPACK_PATH) {}
-
-
-
 };
 
 // Ends with the code and one line on standard error per failing file, naming the

@@ -28,7 +28,6 @@
 
 namespace {
 
-
 /* A picture: width, height and colours 0xAARRGGBB. */
 struct picture {
     int32_t width = 0, height = 0;
@@ -163,8 +162,6 @@ class Thistleshape : public ToolTest {
   protected:
     Thistleshape() : ToolTest(THISTLESHAPE_PATH) {}
 
-
-
     // PNG -> shape with the options -> PNG; the picture that came back.
     picture roundtrip(const picture &pic, const std::vector<std::string> &options) {
         // No file of the last round may stand in for one that was not made.
@@ -210,7 +207,6 @@ class Thistleshape : public ToolTest {
     }
 
     Memory memory;
-
 };
 
 void expectfailure(const outcome &o, int code, const std::string &contains) {
