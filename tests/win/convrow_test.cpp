@@ -30,98 +30,62 @@ uint32_t one(rowconverter convert, uint32_t pixel, int inbytes, int outbytes) {
     return result;
 }
 
-struct pixelcase {
-    const char *name;
+struct pixelcases {
     rowconverter convert;
     int inbytes, outbytes;
-    uint32_t in, out;
+    std::vector<std::pair<uint32_t, uint32_t>> pixels; /* in, out */
 };
 
+/* 565to555 and 555swap clear bit 15 and drop green's low bit; 555to565 puts a 0 below
+ * green; 565to4444 keeps a dim pixel opaque; 555to8888 makes the flag opaque black;
+ * 8888to565a/555a keep alpha 0x40 and up; rgbto32 takes red first. */
 TEST(ConvRowPixel, EdgeValuesOfEveryFieldConverter) {
     // clang-format off
-    static const pixelcase cases[] = {
-        {"565to555 white",   row565to555, 2, 2, 0xFFFF, 0x7FFF},  /* bit 15 clear */
-        {"565to555 green lsb", row565to555, 2, 2, 0x0020, 0x0000}, /* green's low bit dropped */
-        {"565to555 fields",  row565to555, 2, 2, 0xF81F, 0x7C1F},
-        {"555to565 white",   row555to565, 2, 2, 0xFFFF, 0xFFDF},  /* a 0 below green */
-        {"555to565 green",   row555to565, 2, 2, 0x0020, 0x0040},
-        {"555to565 flag",    row555to565, 2, 2, 0x8000, 0x0000},
-        {"555swap red",      row555swap,  2, 2, 0x7C00, 0x001F},
-        {"555swap blue",     row555swap,  2, 2, 0x001F, 0x7C00},
-        {"555swap green",    row555swap,  2, 2, 0x83E0, 0x03E0},  /* bit 15 clear */
-        {"565to24 white",    row565to24,  2, 3, 0xFFFF, 0xF8FCF8},
-        {"565to24 blue",     row565to24,  2, 3, 0x001F, 0x0000F8},
-        {"565to24 green",    row565to24,  2, 3, 0x07E0, 0x00FC00},
-        {"565to24 red",      row565to24,  2, 3, 0xF800, 0xF80000},
-        {"565to8888 red",    row565to8888, 2, 4, 0xF800, 0xFFF80000},
-        {"565to8888 zero",   row565to8888, 2, 4, 0x0000, 0x00000000},
-        {"565to8888 blue 1", row565to8888, 2, 4, 0x0001, 0xFF000008},
-        {"565to8888 green",  row565to8888, 2, 4, 0x07E0, 0xFF00FC00},
-        {"555to8888 white",  row555to8888, 2, 4, 0x7FFF, 0xFFF8F8F8},
-        {"555to8888 flag",   row555to8888, 2, 4, 0x8000, 0xFF000000}, /* opaque black */
-        {"555to8888 zero",   row555to8888, 2, 4, 0x0000, 0x00000000},
-        {"555to8888 green",  row555to8888, 2, 4, 0x03E0, 0xFF00F800},
-        {"565to4444 zero",   row565to4444, 2, 2, 0x0000, 0x0000},
-        {"565to4444 white",  row565to4444, 2, 2, 0xFFFF, 0xFFFF},
-        {"565to4444 dim",    row565to4444, 2, 2, 0x0001, 0xF000}, /* not 0: stays opaque */
-        {"565to4444 fields", row565to4444, 2, 2, 0x8410, 0xF888},
-        {"4444to8888",       row4444to8888, 2, 4, 0xF00F, 0xFF0000FF},
-        {"4444to8888 mid",   row4444to8888, 2, 4, 0x1234, 0x11223344},
-        {"4444to8888 zero",  row4444to8888, 2, 4, 0x0000, 0x00000000},
-        {"8888to565a 0x40",  row8888to565a, 4, 2, 0x40000000, 0x0001},
-        {"8888to565a below", row8888to565a, 4, 2, 0x3FFFFFFF, 0x0000},
-        {"8888to565a red",   row8888to565a, 4, 2, 0xFFFF0000, 0xF800},
-        {"8888to565a low bits", row8888to565a, 4, 2, 0xFF070307, 0x0001},
-        {"8888to565a blue",  row8888to565a, 4, 2, 0x40000008, 0x0001},
-        {"8888to565a white", row8888to565a, 4, 2, 0xFFFFFFFF, 0xFFFF},
-        {"8888to565 below",  row8888to565, 4, 2, 0x3FFFFFFF, 0xFFFF},
-        {"8888to565 black",  row8888to565, 4, 2, 0xFF000000, 0x0000},
-        {"8888to565 green",  row8888to565, 4, 2, 0x0000FC00, 0x07E0},
-        {"8888to555a 0x40",  row8888to555a, 4, 2, 0x40000000, 0x8000},
-        {"8888to555a below", row8888to555a, 4, 2, 0x3FFFFFFF, 0x0000},
-        {"8888to555a white", row8888to555a, 4, 2, 0xFFFFFFFF, 0xFFFF},
-        {"8888to555 zero",   row8888to555, 4, 2, 0x00000000, 0x0000},
-        {"8888to555 black",  row8888to555, 4, 2, 0xFF000000, 0x8000},
-        {"8888to555 dim",    row8888to555, 4, 2, 0x00000001, 0x8000},
-        {"8888to555 fields", row8888to555, 4, 2, 0x00F80800, 0xFC20},
-        {"8888to4444",       row8888to4444, 4, 2, 0x12345678, 0x1357},
-        {"8888to4444 white", row8888to4444, 4, 2, 0xFFFFFFFF, 0xFFFF},
-        {"8888to4444 low",   row8888to4444, 4, 2, 0x0F0F0F0F, 0x0000},
-        {"8888toa565",       row8888toa565, 4, 4, 0x80FF0000, 0x8000F800},
-        {"8888toa565 white", row8888toa565, 4, 4, 0xFFFFFFFF, 0xFF00FFFF},
-        {"8888toa565 clear", row8888toa565, 4, 4, 0x00000000, 0x00000000},
-        {"a565to8888",       rowa565to8888, 4, 4, 0x8000F800, 0x80F80000},
-        {"a565to8888 byte 2", rowa565to8888, 4, 4, 0x7FFF07E0, 0x7F00FC00},
-        {"a565to8888 zero",  rowa565to8888, 4, 4, 0xFF000000, 0xFF000000},
-        {"a555to8888",       rowa555to8888, 4, 4, 0x40007C00, 0x40F80000},
-        {"a555to8888 white", rowa555to8888, 4, 4, 0x12FFFFFF, 0x12F8F8F8},
-        {"low16",            rowlow16,      4, 2, 0x1234ABCD, 0xABCD},
-        {"24to32",           row24to32,     3, 4, 0x302010, 0xFF302010},
-        {"24to32 black",     row24to32,     3, 4, 0x000000, 0xFF000000},
-        {"32to24",           row32to24,     4, 3, 0x80302010, 0x302010},
-        {"rgbto32",          rowrgbto32,    3, 4, 0x302010, 0xFF102030},
+    static const pixelcases cases[] = {
+        {row565to555, 2, 2, {{0xFFFF, 0x7FFF}, {0x0020, 0x0000}, {0xF81F, 0x7C1F}}},
+        {row555to565, 2, 2, {{0xFFFF, 0xFFDF}, {0x0020, 0x0040}, {0x8000, 0x0000}}},
+        {row555swap, 2, 2, {{0x7C00, 0x001F}, {0x001F, 0x7C00}, {0x83E0, 0x03E0}}},
+        {row565to24, 2, 3, {{0xFFFF, 0xF8FCF8}, {0x001F, 0x0000F8}, {0x07E0, 0x00FC00},
+            {0xF800, 0xF80000}}},
+        {row565to8888, 2, 4, {{0xF800, 0xFFF80000}, {0x0000, 0x00000000}, {0x0001, 0xFF000008},
+            {0x07E0, 0xFF00FC00}}},
+        {row555to8888, 2, 4, {{0x7FFF, 0xFFF8F8F8}, {0x8000, 0xFF000000}, {0x0000, 0x00000000},
+            {0x03E0, 0xFF00F800}}},
+        {row565to4444, 2, 2, {{0x0000, 0x0000}, {0xFFFF, 0xFFFF}, {0x0001, 0xF000},
+            {0x8410, 0xF888}}},
+        {row4444to8888, 2, 4, {{0xF00F, 0xFF0000FF}, {0x1234, 0x11223344}, {0x0000, 0x00000000}}},
+        {row8888to565a, 4, 2, {{0x40000000, 0x0001}, {0x3FFFFFFF, 0x0000}, {0xFFFF0000, 0xF800},
+            {0xFF070307, 0x0001}, {0x40000008, 0x0001}, {0xFFFFFFFF, 0xFFFF}}},
+        {row8888to565, 4, 2, {{0x3FFFFFFF, 0xFFFF}, {0xFF000000, 0x0000}, {0x0000FC00, 0x07E0}}},
+        {row8888to555a, 4, 2, {{0x40000000, 0x8000}, {0x3FFFFFFF, 0x0000}, {0xFFFFFFFF, 0xFFFF}}},
+        {row8888to555, 4, 2, {{0x00000000, 0x0000}, {0xFF000000, 0x8000}, {0x00000001, 0x8000},
+            {0x00F80800, 0xFC20}}},
+        {row8888to4444, 4, 2, {{0x12345678, 0x1357}, {0xFFFFFFFF, 0xFFFF}, {0x0F0F0F0F, 0x0000}}},
+        {row8888toa565, 4, 4, {{0x80FF0000, 0x8000F800}, {0xFFFFFFFF, 0xFF00FFFF},
+            {0x00000000, 0x00000000}}},
+        {rowa565to8888, 4, 4, {{0x8000F800, 0x80F80000}, {0x7FFF07E0, 0x7F00FC00},
+            {0xFF000000, 0xFF000000}}},
+        {rowa555to8888, 4, 4, {{0x40007C00, 0x40F80000}, {0x12FFFFFF, 0x12F8F8F8}}},
+        {rowlow16, 4, 2, {{0x1234ABCD, 0xABCD}}},
+        {row24to32, 3, 4, {{0x302010, 0xFF302010}, {0x000000, 0xFF000000}}},
+        {row32to24, 4, 3, {{0x80302010, 0x302010}}},
+        {rowrgbto32, 3, 4, {{0x302010, 0xFF102030}}},
     };
     // clang-format on
-    for (const pixelcase &c : cases) {
-        EXPECT_EQ(one(c.convert, c.in, c.inbytes, c.outbytes), c.out)
-            << c.name << std::hex << ": 0x" << c.in;
+    for (const pixelcases &c : cases) {
+        for (const auto &[in, out] : c.pixels) {
+            EXPECT_EQ(one(c.convert, in, c.inbytes, c.outbytes), out)
+                << std::hex << in << " in case " << &c - cases;
+        }
     }
 }
 
-/* Odd counts, counts of 0 and row4to16 are in FourBitRowsEqualTheirPixels. */
-TEST(ConvRowPixel, FourBitNibbleOrder) {
-    const uint8_t packed[2] = {0x21, 0x43};
-    uint8_t bytes[4];
-    row4to8(packed, bytes, 4);
-    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
-    /* row8to4 takes each byte's low nibble and keeps the high nibble of an odd count's
-     * last byte. */
+/* row4to8, row4to16 and row8to4 are in FourBitRowsEqualTheirPixels; the copy takes
+ * (count + 1) / 2 bytes. */
+TEST(ConvRowPixel, FourBitCopy) {
     const uint8_t wide[3] = {0xF5, 0x96, 0x37};
-    uint8_t keep[3] = {0xAB, 0xCD, 0xEF};
-    row8to4(wide, keep, 3);
-    EXPECT_EQ(std::vector<uint8_t>(keep, keep + 3), (std::vector<uint8_t>{0x65, 0xC7, 0xEF}));
     uint8_t copy[3] = {0, 0, 0xEE};
-    row4to4(wide, copy, 3); /* (3 + 1) / 2 bytes */
+    row4to4(wide, copy, 3);
     EXPECT_EQ(std::vector<uint8_t>(copy, copy + 3), (std::vector<uint8_t>{0xF5, 0x96, 0xEE}));
 }
 
@@ -291,35 +255,19 @@ struct formatpair {
 };
 
 const std::map<rowconverter, formatpair> &converterformats() {
+    // clang-format off
     static const std::map<rowconverter, formatpair> formats = {
-        {row4to4, {{0}, 0}},
-        {row4to8, {{0}, 1}},
-        {row4to16, {{0}, -1}},
-        {row8to4, {{1}, 0}},
-        {row8to8, {{1}, 1}},
-        {row8to16, {{1}, -1}},
-        {row8to24, {{1}, 4}},
-        {row8to32, {{1}, 5}},
-        {row565to8, {{3}, 1}},
-        {row555swap, {{2, 7}, -1}},
-        {row565to555, {{3}, 2}},
-        {row555to565, {{2}, 3}},
-        {row16to16, {{2, 3, 6, 7}, -1}},
-        {row565to24, {{3}, 4}},
-        {row565to8888, {{3}, 5}},
-        {row555to8888, {{2}, 5}},
-        {row565to4444, {{3}, 6}},
-        {row4444to8888, {{6}, 5}},
-        {row24to24, {{4}, 4}},
-        {row24to32, {{4}, 5}},
-        {row32to24, {{5}, 4}},
-        {row32to32, {{5}, 5}},
-        {row8888to565a, {{5}, 3}},
-        {row8888to565, {{5}, 3}},
-        {row8888to555a, {{5}, 2}},
-        {row8888to555, {{5}, 2}},
-        {row8888to4444, {{5}, 6}},
+        {row4to4, {{0}, 0}},          {row4to8, {{0}, 1}},          {row4to16, {{0}, -1}},
+        {row8to4, {{1}, 0}},          {row8to8, {{1}, 1}},          {row8to16, {{1}, -1}},
+        {row8to24, {{1}, 4}},         {row8to32, {{1}, 5}},         {row565to8, {{3}, 1}},
+        {row555swap, {{2, 7}, -1}},   {row565to555, {{3}, 2}},      {row555to565, {{2}, 3}},
+        {row16to16, {{2, 3, 6, 7}, -1}}, {row565to24, {{3}, 4}},    {row565to8888, {{3}, 5}},
+        {row555to8888, {{2}, 5}},     {row565to4444, {{3}, 6}},     {row4444to8888, {{6}, 5}},
+        {row24to24, {{4}, 4}},        {row24to32, {{4}, 5}},        {row32to24, {{5}, 4}},
+        {row32to32, {{5}, 5}},        {row8888to565a, {{5}, 3}},    {row8888to565, {{5}, 3}},
+        {row8888to555a, {{5}, 2}},    {row8888to555, {{5}, 2}},     {row8888to4444, {{5}, 6}},
     };
+    // clang-format on
     return formats;
 }
 

@@ -8,6 +8,7 @@
  * lock cases bring graphics up with initgraphics. Traces are read from standard output.
  * POSIX only (the device's test controls).
  */
+#include "grffixture.h"
 #include "plat/ddraw.h"
 #include "plat/ddrawtest.h"
 #include "plat/testhooks.h"
@@ -34,32 +35,10 @@
 
 namespace {
 
-char testname[] = "thistle ddraw test";
-alignas(16) uint8_t region[4 << 20];
-
 std::vector<std::string> reports;
 int32_t capturereport(const char *text) {
     reports.push_back(text);
     return 0; /* cancelled: the report returns */
-}
-
-/* Standard output while f runs with ddrawtrace at level. */
-template <typename F>
-std::string traced(int32_t level, F f) {
-    ddrawtrace = level;
-    ::testing::internal::CaptureStdout();
-    f();
-    std::string text = ::testing::internal::GetCapturedStdout();
-    ddrawtrace = 0;
-    return text;
-}
-
-template <typename Cond>
-bool waitfor(Cond cond) {
-    for (int i = 0; i < 5000 && !cond(); i++) {
-        sleepms(1);
-    }
-    return cond();
 }
 
 HWND mainwindow() {
@@ -91,15 +70,10 @@ DDSURFACEDESC describe(IDirectDrawSurface *surface) {
     return desc;
 }
 
-class DisplayDevice : public ::testing::Test {
+class DisplayDevice : public GraphicsTest {
   protected:
     void SetUp() override {
-        initmainthread();
-        initmemclasses();
-        ASSERT_GT(creatememclass(1, "ddraw", region, sizeof region, 16, 16, 0, 0, 0, 1, 0, 0), 0);
-        defaultmemclass = 1;
-        applicationname = testname;
-        plat_ddrawreset();
+        GraphicsTest::SetUp();
         graphicsflags = GRF_FULLSCREEN | GRF_SYSMEMBACK | GRF_SINGLEPAGE;
         graphicspages = 2;
         memset(displaydriverguid, 0, sizeof displaydriverguid);
@@ -109,9 +83,7 @@ class DisplayDevice : public ::testing::Test {
     void TearDown() override {
         restoregraphics();
         closemainwindow();
-        fatalfilterhook = nullptr;
-        plat_ddrawreset();
-        removememclass(1);
+        GraphicsTest::TearDown();
     }
 
     /* A main window and, made on this thread, the device and its mode list. */
@@ -238,7 +210,7 @@ TEST_F(DisplayDevice, ModeListAndDepths) {
     EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 16 * 20), before);
 
     /* A new enumeration replaces the list; disposal gives it back with the device. */
-    const int32_t free = largestmemblock(1);
+    const int32_t free = largestmemblock(0);
     std::string text = traced(8, [] { ASSERT_EQ(enumdisplaymodes(&display), 1); });
     ASSERT_NE(text.find("3 modes\n"), std::string::npos);
     EXPECT_EQ(text.substr(text.find("3 modes\n")),
@@ -247,13 +219,13 @@ TEST_F(DisplayDevice, ModeListAndDepths) {
               "[DDRAW]    640x 480x16(15) [1280] 1 pg ND 4cc=00000000\n"
               "[DDRAW]    800x 600x16(16) [1600] 1 pg ND 4cc=00000000\n"
               "[DDRAW] enumdisplaymodes 3 modes, defaults 0000, err = 0\n");
-    EXPECT_EQ(largestmemblock(1), free);
+    EXPECT_EQ(largestmemblock(0), free);
     text = traced(10, [] { disposewindisplay(&display); });
     EXPECT_EQ(text, "[DDRAW] disposewindisplay\n"
                     "[DDRAW] removing previous surfaces & windows\n"
                     "[DDRAW] old video system destroyed\n"
                     "[DDRAW] direct draw object ...released!\n");
-    EXPECT_GT(largestmemblock(1), free);
+    EXPECT_GT(largestmemblock(0), free);
     EXPECT_EQ(display.modelist, nullptr);
     EXPECT_EQ(display.directdraw, nullptr);
     EXPECT_EQ(display.clipper, nullptr);

@@ -9,6 +9,7 @@
  * The device's driver profile and faults come from the software device's test controls;
  * what the library did is read from its display traces (captured standard output).
  */
+#include "grffixture.h"
 #include "plat/ddrawtest.h"
 #include "plat/testhooks.h"
 #include "plat/win32.h"
@@ -35,9 +36,6 @@
 
 namespace {
 
-alignas(64) uint8_t region[16 << 20];
-char testname[] = "thistle graphics test";
-
 size_t occurrences(const std::string &text, const std::string &what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -51,20 +49,6 @@ std::vector<std::string> reports;
 int32_t cancelreport(const char *text) {
     reports.emplace_back(text);
     return 0;
-}
-/* Any other report is a failure: a report ends the process with exit code 0, which
- * would pass for success. */
-int32_t unexpectedreport(const char *text) {
-    ADD_FAILURE() << "fatal report: " << text;
-    return 0;
-}
-
-template <typename Cond>
-bool waitfor(Cond cond) {
-    for (int i = 0; i < 5000 && !cond(); i++) {
-        sleepms(1);
-    }
-    return cond();
 }
 
 /* Chooses a driver profile of a card with the given mode lines. */
@@ -96,31 +80,7 @@ void setactive(int on) {
     ASSERT_TRUE(waitfor([on] { return std::atomic_ref<int32_t>(display.appactive) == on; }));
 }
 
-class Initgrf : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        initmainthread();
-        applicationname = testname;
-        ASSERT_GT(creatememclass(0, "grf", region, sizeof region, 16, 16, 0, 0, 0, 1, 0, 0), 0);
-        plat_ddrawreset();
-        fatalfilterhook = unexpectedreport;
-    }
-    void TearDown() override {
-        restoregraphics();
-        plat_ddrawreset();
-    }
-
-    /* Runs f with the display traces captured; returns them. */
-    template <typename F>
-    std::string traced(F f) {
-        ddrawtrace = 15;
-        ::testing::internal::CaptureStdout();
-        f();
-        fflush(stdout);
-        ddrawtrace = 0;
-        return ::testing::internal::GetCapturedStdout();
-    }
-};
+using Initgrf = GraphicsTest;
 
 /* A test card: the 256 colours as a 16 x 16 grid of 40 x 30 swatches (colour 0 top left,
  * rising to the right, then down), framed by a line of colour 15. */
@@ -146,7 +106,7 @@ TEST_F(Initgrf, ArgumentDefaults) {
         {800, 600, 8, "800x600x8"},
     };
     for (const auto &c : cases) {
-        const std::string out = traced([&] { initgraphics(c.width, c.height, c.depth); });
+        const std::string out = traced(15, [&] { initgraphics(c.width, c.height, c.depth); });
         EXPECT_EQ(occurrences(out, std::string("[INIT] requested mode is ") + c.asked + "\n"), 1u);
         EXPECT_EQ(screen().substr(screen().find(' ') + 1), c.asked);
         EXPECT_EQ(viewwidth * 10000 + viewheight, screenwidth * 10000 + screenheight);
@@ -174,7 +134,7 @@ TEST_F(Initgrf, SearchTakesTheNarrowestModeThatHoldsTheRequest) {
                                             624 x 368 the narrower of two */
     };
     for (const auto &c : cases) {
-        const std::string out = traced([&] { initgraphics(c.width, c.height, 16); });
+        const std::string out = traced(15, [&] { initgraphics(c.width, c.height, 16); });
         EXPECT_EQ(screen(), c.screen);
         EXPECT_EQ(occurrences(out, "[INIT] try smaller\n"), c.smaller);
         EXPECT_EQ(occurrences(out, "[INIT] send ddraw request 1125 "), 1u);
@@ -183,11 +143,11 @@ TEST_F(Initgrf, SearchTakesTheNarrowestModeThatHoldsTheRequest) {
 
     /* A mode that fails is marked and never tried again with the same list. */
     plat_ddrawrefusemode(640, 480, 16);
-    std::string out = traced([] { initgraphics(640, 480, 16); });
+    std::string out = traced(15, [] { initgraphics(640, 480, 16); });
     EXPECT_EQ(screen(), "1: 800x600x16");
     EXPECT_EQ(attempts(out, 0), 1u);
     EXPECT_NE(static_cast<displaymode *>(display.modelist)[0].flags & DM_FAILED, 0u);
-    out = traced([] { initgraphics(640, 480, 16); });
+    out = traced(15, [] { initgraphics(640, 480, 16); });
     EXPECT_EQ(screen(), "1: 800x600x16");
     EXPECT_EQ(attempts(out, 0), 0u);
 }
@@ -196,7 +156,7 @@ TEST_F(Initgrf, SmallerThenEightBitsThenTheDefaultMode) {
     /* No 16-bit mode: 520, then 320 wide (the last smaller step), then 8 bits from the
      * full size again. */
     useprofile("mode 512x384x8 60\nmode 640x480x8 60\n");
-    std::string out = traced([] { initgraphics(520, 400, 16); });
+    std::string out = traced(15, [] { initgraphics(520, 400, 16); });
     EXPECT_EQ(screen(), "1: 640x480x8");
     EXPECT_EQ(occurrences(out, "[INIT] try smaller\n"), 1u);
     EXPECT_EQ(occurrences(out, "[INIT] try 8bit\n"), 1u);
@@ -205,14 +165,14 @@ TEST_F(Initgrf, SmallerThenEightBitsThenTheDefaultMode) {
 
     /* Nothing fits at all: the default mode. */
     useprofile("mode 320x200x8 70\nmode 640x480x16/565 60\n");
-    out = traced([] { initgraphics(1024, 768, 24); });
+    out = traced(15, [] { initgraphics(1024, 768, 24); });
     EXPECT_EQ(occurrences(out, "[INIT] attempting default resolution\n"), 1u);
     EXPECT_EQ(screen(), "-1: 640x480x16");
 }
 
 TEST_F(Initgrf, EmulationPassAfterEveryModeFailed) {
     plat_ddrawrefusemode(0, 0, 0);
-    std::string out = traced([] { initgraphics(640, 480, 16); });
+    std::string out = traced(15, [] { initgraphics(640, 480, 16); });
     EXPECT_EQ(graphicsstate, 0);
     EXPECT_NE(graphicsflags & GRF_EMULATION, 0);
     /* Two passes over the same device: the second skips every mode marked failed. */
@@ -223,7 +183,7 @@ TEST_F(Initgrf, EmulationPassAfterEveryModeFailed) {
     /* The flag stays: the next device is made in emulation. */
     restoregraphics();
     plat_ddrawreset();
-    out = traced([] { initgraphics(640, 480, 16); });
+    out = traced(15, [] { initgraphics(640, 480, 16); });
     EXPECT_EQ(graphicsstate, GRAPHICS_UP);
     EXPECT_EQ(occurrences(out, "[DDRAW] create HEL\n"), 1u);
     EXPECT_EQ(occurrences(out, "HAL\n"), 0u);
@@ -231,7 +191,7 @@ TEST_F(Initgrf, EmulationPassAfterEveryModeFailed) {
 
 TEST_F(Initgrf, WindowedIsOneAttemptAtTheWindowsSize) {
     graphicsflags &= ~GRF_FULLSCREEN;
-    std::string out = traced([] { initgraphics(320, 200, 8); });
+    std::string out = traced(15, [] { initgraphics(320, 200, 8); });
     EXPECT_EQ(attempts(out, -1), 1u);
     EXPECT_EQ(occurrences(out, "[INIT] searching"), 0u);
     EXPECT_EQ(screen(), "-1: 320x200x32"); /* the desktop's depth */
@@ -239,7 +199,7 @@ TEST_F(Initgrf, WindowedIsOneAttemptAtTheWindowsSize) {
 
     /* A window whose display cannot be built: one attempt in each pass. */
     plat_ddrawfailsurfaces(PLAT_DDKIND_PRIMARY);
-    out = traced([] { initgraphics(320, 200, 8); });
+    out = traced(15, [] { initgraphics(320, 200, 8); });
     EXPECT_EQ(graphicsstate, 0);
     EXPECT_EQ(attempts(out, -1), 2u);
     EXPECT_EQ(occurrences(out, "[INIT] searching"), 0u);
@@ -267,7 +227,7 @@ TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
         setactive(1);
     });
     int32_t ok = 0;
-    std::string out = traced([&] { ok = setgraphicsmode(0); });
+    std::string out = traced(15, [&] { ok = setgraphicsmode(0); });
     user.join();
     EXPECT_EQ(ok, 1);
     EXPECT_EQ(screen(), "0: 320x200x8");
@@ -286,7 +246,7 @@ TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
         sleepms(350);
         setactive(1);
     });
-    out = traced([&] { ok = setgraphicsmode(6); });
+    out = traced(15, [&] { ok = setgraphicsmode(6); });
     back.join();
     plat_nullwindow(window, &after);
     EXPECT_EQ(ok, 1);

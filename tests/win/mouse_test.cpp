@@ -7,6 +7,7 @@
  * Graphics come up on the software display in the headless backend; the pointer is
  * moved with the backend's test controls. POSIX only.
  */
+#include "grffixture.h"
 #include "plat/ddrawtest.h"
 #include "plat/testhooks.h"
 #include "plat/win32.h"
@@ -26,9 +27,6 @@
 #include <vector>
 
 namespace {
-
-alignas(64) uint8_t region[8 << 20];
-char testname[] = "thistle mouse test";
 
 std::atomic<int> buttonevents{0};
 std::atomic<int32_t> lastbuttons{-1};
@@ -53,22 +51,11 @@ std::vector<int32_t> cursor() {
     return {point.x - origin.x, point.y - origin.y};
 }
 
-template <typename Cond>
-bool waitfor(Cond cond) {
-    for (int i = 0; i < 5000 && !cond(); i++) {
-        sleepms(1);
-    }
-    return cond();
-}
-
 /* Graphics up at 640 x 480 (windowed), the mouse initialised, the button hook counting. */
-class Mouse : public ::testing::Test {
+class Mouse : public GraphicsTest {
   protected:
     void SetUp() override {
-        initmainthread();
-        applicationname = testname;
-        ASSERT_GT(creatememclass(0, "mouse", region, sizeof region, 16, 16, 0, 0, 0, 1, 0, 0), 0);
-        plat_ddrawreset();
+        GraphicsTest::SetUp();
         graphicsflags &= ~GRF_FULLSCREEN;
         initgraphics(640, 480, 16);
         ASSERT_EQ(screenwidth, 640);
@@ -81,8 +68,7 @@ class Mouse : public ::testing::Test {
     void TearDown() override {
         mousehooks[4] = mousehooks[5];
         stopkeys();
-        restoregraphics();
-        plat_ddrawreset();
+        GraphicsTest::TearDown();
     }
 };
 

@@ -7,7 +7,6 @@
  *
  * Each case runs in a process of its own (CTest), so the library's globals start fresh.
  */
-#include "plat/ddrawtest.h"
 #include "thistle/createw.h"
 #include "thistle/diag.h"
 #include "thistle/initgrf.h"
@@ -18,6 +17,9 @@
 #include "thistle/threads.h"
 #include "thistle/window.h"
 
+#ifndef _WIN32
+#include "grffixture.h"
+#endif
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -32,22 +34,24 @@ int32_t cancelreport(const char *text) {
     return 0;
 }
 
+/* Entries first .. first + count - 1 of the system palette. */
+std::vector<uint32_t> entries(int first, int count) {
+    return {systempalette + first, systempalette + first + count};
+}
+using colourlist = std::vector<uint32_t>;
+
 TEST(PaletteSetters, ThreeFormsReadBackAndOnlyCountWhileGraphicsAreDown) {
     const uint8_t rgb[6] = {1, 2, 3, 4, 5, 6};
     setpalette(250, 2, rgb);
-    EXPECT_EQ(systempalette[250], 0xFF010203u);
-    EXPECT_EQ(systempalette[251], 0xFF040506u);
-    EXPECT_EQ(systempalette[252], 0u);
+    EXPECT_EQ(entries(250, 3), (colourlist{0xFF010203, 0xFF040506, 0}));
     /* Six bits widen with the top bits repeated: 63 -> 255, 32 -> 130, 1 -> 4. */
     const uint8_t vga[6] = {63, 0, 32, 1, 16, 62};
     vgapalette(3, 2, vga);
-    EXPECT_EQ(systempalette[3], 0xFFFF0082u);
-    EXPECT_EQ(systempalette[4], 0xFF0441FBu);
+    EXPECT_EQ(entries(3, 2), (colourlist{0xFFFF0082, 0xFF0441FB}));
     const uint32_t colours[2] = {0x12345678, 0};
     systempalette[101] = 0xFFFFFFFF;
     setpalette32(100, 2, colours); /* alpha as given, 0 included */
-    EXPECT_EQ(systempalette[100], 0x12345678u);
-    EXPECT_EQ(systempalette[101], 0u);
+    EXPECT_EQ(entries(100, 2), (colourlist{0x12345678, 0}));
 
     uint8_t back[6] = {};
     getpalette(250, 2, back);
@@ -68,9 +72,7 @@ TEST(PaletteSetters, RangesAreCutToThePalette) {
      * (the palette's neighbours would be). */
     const uint8_t rgb[12] = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
     setpalette(-2, 4, rgb);
-    EXPECT_EQ(systempalette[0], 0xFF030303u);
-    EXPECT_EQ(systempalette[1], 0xFF040404u);
-    EXPECT_EQ(systempalette[2], 0u);
+    EXPECT_EQ(entries(0, 3), (colourlist{0xFF030303, 0xFF040404, 0}));
     uint8_t out[6] = {0xEE, 0xEE, 0xEE, 0, 0, 0};
     getpalette(-1, 2, out);
     EXPECT_EQ(out[2], 0xEE);
@@ -105,39 +107,8 @@ TEST(PaletteSetters, SixBitReadIsAlwaysAFatalReport) {
 
 #ifndef _WIN32
 
-alignas(64) uint8_t region[16 << 20];
-char testname[] = "thistle palette test";
-
-int32_t unexpectedreport(const char *text) {
-    ADD_FAILURE() << "fatal report: " << text;
-    return 0;
-}
-
-class PaletteDisplay : public ::testing::Test {
+class PaletteDisplay : public GraphicsTest {
   protected:
-    void SetUp() override {
-        initmainthread();
-        applicationname = testname;
-        ASSERT_GT(creatememclass(0, "grf", region, sizeof region, 16, 16, 0, 0, 0, 1, 0, 0), 0);
-        plat_ddrawreset();
-        fatalfilterhook = unexpectedreport;
-    }
-    void TearDown() override {
-        restoregraphics();
-        plat_ddrawreset();
-    }
-
-    /* Runs f with the display traces captured; returns them. */
-    template <typename F>
-    static std::string traced(F f) {
-        ddrawtrace = 1;
-        ::testing::internal::CaptureStdout();
-        f();
-        fflush(stdout);
-        ddrawtrace = 0;
-        return ::testing::internal::GetCapturedStdout();
-    }
-
     /* The device's entry i as 0xRRGGBB. */
     static uint32_t device(int i) {
         PALETTEENTRY entry{};
@@ -168,9 +139,9 @@ TEST_F(PaletteDisplay, FullScreenTakesTheChangedRangeAndKeepsTheSystemColours) {
     const uint8_t rgb[6] = {0x10, 0x20, 0x30, 0xF0, 0xE0, 0xD0};
     /* The mode set left every entry pending: the first change sends them all, then only
      * what changed. */
-    std::string out = traced([&] { setpalette(10, 2, rgb); });
+    std::string out = traced(1, [&] { setpalette(10, 2, rgb); });
     EXPECT_NE(out.find("set entries (0, 256)"), std::string::npos) << out;
-    out = traced([&] { setpalette(10, 2, rgb); });
+    out = traced(1, [&] { setpalette(10, 2, rgb); });
     EXPECT_NE(out.find("set entries (10, 2)"), std::string::npos) << out;
     EXPECT_EQ(device(10), 0x102030u);
     EXPECT_EQ(device(11), 0xF0E0D0u);
@@ -180,11 +151,11 @@ TEST_F(PaletteDisplay, FullScreenTakesTheChangedRangeAndKeepsTheSystemColours) {
     /* A range still pending is widened, not replaced, at either end. */
     display.dirtyfirst = 3;
     display.dirtylast = 4;
-    out = traced([&] { setpalette(20, 1, rgb); });
+    out = traced(1, [&] { setpalette(20, 1, rgb); });
     EXPECT_NE(out.find("set entries (3, 18)"), std::string::npos) << out;
     display.dirtyfirst = 200;
     display.dirtylast = 210;
-    out = traced([&] { setpalette(20, 1, rgb); });
+    out = traced(1, [&] { setpalette(20, 1, rgb); });
     EXPECT_NE(out.find("set entries (20, 191)"), std::string::npos) << out;
     EXPECT_EQ(display.dirtyfirst, 256);
 
@@ -216,7 +187,7 @@ TEST_F(PaletteDisplay, SixteenBitDisplayOnlyCounts) {
                                display.entries[5][3]};
     const int32_t before = palettechangecount;
     const uint8_t rgb[3] = {1, 2, 3};
-    const std::string out = traced([&] { setpalette(5, 1, rgb); });
+    const std::string out = traced(1, [&] { setpalette(5, 1, rgb); });
     EXPECT_EQ(palettechangecount, before + 1);
     EXPECT_EQ(systempalette[5], 0xFF010203u);
     EXPECT_EQ(std::memcmp(display.entries[5], entry5, 4), 0);
@@ -234,10 +205,8 @@ TEST_F(PaletteDisplay, WindowedReadsBackTheColoursTheDisplayTook) {
         const uint32_t colours[3] = {0x80FF0000, 0x8000FF00, 0x40123456};
         setpalette32(254, 2, colours); /* 255 stays white, with the alpha given */
         setpalette32(0, 2, colours);   /* 0 stays black */
-        EXPECT_EQ(systempalette[0], 0x80000000u);
-        EXPECT_EQ(systempalette[1], 0x8000FF00u);
-        EXPECT_EQ(systempalette[254], 0x80FF0000u);
-        EXPECT_EQ(systempalette[255], 0x80FFFFFFu);
+        EXPECT_EQ(entries(0, 2), (colourlist{0x80000000, 0x8000FF00}));
+        EXPECT_EQ(entries(254, 2), (colourlist{0x80FF0000, 0x80FFFFFF}));
     });
 }
 

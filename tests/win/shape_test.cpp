@@ -58,24 +58,19 @@ void addtable(bytes &s, uint8_t type, int32_t count, const bytes &entries) {
     s.insert(s.end(), t.begin(), t.end());
 }
 
-bytes le16(std::initializer_list<uint16_t> values) {
+// Values as little-endian bytes.
+template <typename T>
+bytes le(std::initializer_list<T> values) {
     bytes b;
-    for (uint16_t v : values) {
-        b.push_back(uint8_t(v));
-        b.push_back(uint8_t(v >> 8));
-    }
-    return b;
-}
-
-bytes le32(std::initializer_list<uint32_t> values) {
-    bytes b;
-    for (uint32_t v : values) {
-        for (int i = 0; i < 4; i++) {
+    for (T v : values) {
+        for (size_t i = 0; i < sizeof(T); i++) {
             b.push_back(uint8_t(v >> (8 * i)));
         }
     }
     return b;
 }
+bytes (*const le16)(std::initializer_list<uint16_t>) = le<uint16_t>;
+bytes (*const le32)(std::initializer_list<uint32_t>) = le<uint32_t>;
 
 template <typename T>
 T pixel(const void *shape, int32_t index) {
@@ -204,46 +199,26 @@ TEST_F(Shape, EveryTableTypeThroughTheThreeReaders) {
         bytes entries;
         std::vector<expect> entry;
     } cases[] = {
-        {0x22,
-         256,
-         e22,
-         {{0, 0xFFFF8200, 0xFC00, 0xFF00FC00},
-          {1, 0xFF04FB7D, 0x07CF, 0xFF0007CF},
-          {255, 0x00FF0000, 0, 0x0000F800}}},
-        {0x24,
-         2,
-         {0x12, 0x34, 0x56, 0, 0, 0},
+        // clang-format off
+        {0x22, 256, e22, {{0, 0xFFFF8200, 0xFC00, 0xFF00FC00}, {1, 0xFF04FB7D, 0x07CF, 0xFF0007CF},
+                          {255, 0x00FF0000, 0, 0x0000F800}}},
+        {0x24, 2, {0x12, 0x34, 0x56, 0, 0, 0},
          {{0, 0xFF123456, 0x11AA, 0xFF0011AA}, {1, 0xFF000000, 1, 0xFF000000}, {255, 0, 0, 0}}},
-        {0x29,
-         3,
-         le16({0xF800, 0, 0x07E0}),
+        {0x29, 3, le16({0xF800, 0, 0x07E0}),
          {{0, 0xFFF80000, 0xF800, 0xFF00F800}, {1, 0, 0, 0}, {2, 0xFF00FC00, 0x07E0, 0xFF0007E0}}},
-        {0x2A,
-         4,
-         le32({0x3FFFFFFF, 0x40000000, 0xFF000000, 0x80FF0000}),
-         {{0, 0x3FFFFFFF, 0, 0x3F00FFFF},
-          {1, 0x40000000, 1, 0x40000000},
-          {2, 0xFF000000, 1, 0xFF000000},
-          {3, 0x80FF0000, 0xF800, 0x8000F800}}},
-        {0x2C,
-         2,
-         {0x00, 0xF8, 0x55, 0x80, 0x00, 0x00, 0x00, 0x7F},
+        {0x2A, 4, le32({0x3FFFFFFF, 0x40000000, 0xFF000000, 0x80FF0000}),
+         {{0, 0x3FFFFFFF, 0, 0x3F00FFFF}, {1, 0x40000000, 1, 0x40000000},
+          {2, 0xFF000000, 1, 0xFF000000}, {3, 0x80FF0000, 0xF800, 0x8000F800}}},
+        {0x2C, 2, {0x00, 0xF8, 0x55, 0x80, 0x00, 0x00, 0x00, 0x7F},
          {{0, 0x80F80000, 0xF800, 0x8055F800}, {1, 0x7F000000, 0, 0x7F000000}}},
-        {0x2D,
-         3,
-         le16({0x7C00, 0, 0x7FFF}),
+        {0x2D, 3, le16({0x7C00, 0, 0x7FFF}),
          {{0, 0xFFF80000, 0xF800, 0xFF00F800}, {1, 0, 0, 0}, {2, 0xFFF8F8F8, 0xFFDF, 0xFF00FFDF}}},
-        {0x2E,
-         2,
-         {0xE0, 0x03, 0, 0x40, 0x1F, 0x00, 0, 0xFF},
+        {0x2E, 2, {0xE0, 0x03, 0, 0x40, 0x1F, 0x00, 0, 0xFF},
          {{0, 0x4000F800, 0x07C0, 0x400007C0}, {1, 0xFF0000F8, 0x001F, 0xFF00001F}}},
         // 0x23: red and blue exchanged, all 256 entries whatever the count says.
-        {0x23,
-         1,
-         e23,
-         {{0, 0xFFF80000, 0xF800, 0xFF00F800},
-          {200, 0xFF0000F8, 0x001F, 0xFF00001F},
-          {255, 0xFF003800, 0x01C0, 0xFF0001C0}}},
+        {0x23, 1, e23, {{0, 0xFFF80000, 0xF800, 0xFF00F800}, {200, 0xFF0000F8, 0x001F, 0xFF00001F},
+                        {255, 0xFF003800, 0x01C0, 0xFF0001C0}}},
+        // clang-format on
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.type);
@@ -273,30 +248,22 @@ TEST_F(Shape, EveryTableTypeThroughTheThreeReaders) {
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Shape, WithoutATableTheReadersGiveTheSystemPalette) {
+// Without a table the readers give the system palette; a packed table is reported.
+TEST_F(Shape, ReadersWithoutATableOrWithAPackedOne) {
     systempalette[0] = 0x3FFFFFFF;
     systempalette[1] = 0xFF000000;
     systempalette[2] = 0x80F80400;
     bytes s = makeshape(0x7B, 1, 1, {0});
-    uint32_t b32[256];
+    uint32_t b32[256], b16a[256];
     uint16_t b16[256];
-    uint32_t b16a[256];
     EXPECT_EQ(getclutptr(s.data(), b32), systempalette);
     const uint16_t *c16 = getclut16ptr(s.data(), b16);
-    EXPECT_EQ(c16[0], 0);
-    EXPECT_EQ(c16[1], 1);
-    EXPECT_EQ(c16[2], 0xF820);
+    EXPECT_EQ(std::vector<uint16_t>(c16, c16 + 3), (std::vector<uint16_t>{0, 1, 0xF820}));
     const uint32_t *c16a = getclut16aptr(s.data(), b16a);
-    EXPECT_EQ(c16a[0], 0x3F00FFFFu);
-    EXPECT_EQ(c16a[1], 0xFF000000u);
-    EXPECT_EQ(c16a[2], 0x8000F820u);
-}
+    EXPECT_EQ(std::vector<uint32_t>(c16a, c16a + 3),
+              (std::vector<uint32_t>{0x3F00FFFF, 0xFF000000, 0x8000F820}));
 
-TEST_F(Shape, PackedTablesAreReported) {
-    bytes s = makeshape(0x7B, 1, 1, {0});
     addtable(s, 0xA4, 1, {1, 2, 3});
-    uint32_t b32[256];
-    uint16_t b16[256];
     getclutptr(s.data(), b32);
     getclut16ptr(s.data(), b16);
     getclut16aptr(s.data(), b32);
@@ -392,12 +359,10 @@ TEST_F(Shape, ConversionPaths) {
         {makeshape(0x42, 2, 1, le16({0x001F, 0x7C00})), 0x78, 1, "15to16", 0x78,
          le16({0xF800, 0x001F})},
         {makeshape(0x6D, 1, 1, le16({0xF18F})), 0x7F, 1, "32to24", 0x7F, {0xFF, 0x88, 0x11}},
-        {makeshape(0x7B, 5, 2, {1, 2, 3, 4, 5, 0xF6, 7, 8, 9, 0xFA}),
-         0x40,
-         1,
-         "4to4",
-         0x7A,
+        // clang-format off
+        {makeshape(0x7B, 5, 2, {1, 2, 3, 4, 5, 0xF6, 7, 8, 9, 0xFA}), 0x40, 1, "4to4", 0x7A,
          {0x21, 0x43, 0x05, 0x76, 0x98, 0x0A}},
+        // clang-format on
         {direct, 0x78, 1, "32to16", 0x78, le16({0, 1, 1})},
         {direct, 0x78, 0, "32to16", 0x78, le16({0xFFFF, 0})},
     };
@@ -504,32 +469,22 @@ bytes testpixels() {
     return p;
 }
 
+const bytes table8 = {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+
 bytes packedshape(int32_t encoder, const bytes &pixels, bool withtable) {
     bytes stream(packbound(PACK_HUFFCODE, pixels.size()) + 4096);
-    int32_t n = 0;
-    switch (encoder) {
-    case 0:
-        n = lzpack(pixels.data(), pixels.size(), stream.data(), stream.size(), 6, 0);
-        break;
-    case 1:
-        n = huffpack(pixels.data(), pixels.size(), stream.data(), stream.size(), 1, 0);
-        break;
-    case 2:
-        n = rlepack(pixels.data(), pixels.size(), stream.data(), stream.size());
-        break;
-    case 3:
-        n = pairpack(pixels.data(), pixels.size(), stream.data(), stream.size(), 1);
-        break;
-    default:
-        n = lzpack(pixels.data(), pixels.size(), stream.data(), stream.size(), 1, 1);
-        break;
-    }
+    const uint8_t *in = pixels.data();
+    const size_t size = pixels.size();
+    const int32_t n = encoder == 0   ? lzpack(in, size, stream.data(), stream.size(), 6, 0)
+                      : encoder == 1 ? huffpack(in, size, stream.data(), stream.size(), 1, 0)
+                      : encoder == 2 ? rlepack(in, size, stream.data(), stream.size())
+                      : encoder == 3 ? pairpack(in, size, stream.data(), stream.size(), 1)
+                                     : lzpack(in, size, stream.data(), stream.size(), 1, 1);
     EXPECT_GT(n, 0);
     stream.resize(size_t(std::max(n, 0)));
     bytes s = makeshape(0xFB, 24, 9, stream);
     if (withtable) {
-        addtable(s, 0x24, 8,
-                 {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+        addtable(s, 0x24, 8, table8);
     }
     return s;
 }
@@ -537,8 +492,7 @@ bytes packedshape(int32_t encoder, const bytes &pixels, bool withtable) {
 TEST_F(Shape, PackedSourcesFromEveryEncoder) {
     const bytes pixels = testpixels();
     bytes plain = makeshape(0x7B, 24, 9, pixels);
-    addtable(plain, 0x24, 8,
-             {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    addtable(plain, 0x24, 8, table8);
     void *want = convertshapetype(plain.data(), 0x7D);
     ASSERT_NE(want, nullptr);
     for (int32_t encoder = 0; encoder < 5; encoder++) {
