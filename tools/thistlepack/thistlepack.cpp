@@ -472,7 +472,8 @@ int packone(const options &o, const char *in) {
     if (o.output != nullptr) {
         name = o.output;
     } else if (o.tostdout || isstdio(in)) {
-        name = "-";
+        name =
+            std::string(1, '-'); // not = "-": GCC 12 at -O3 warns of an overlap there (-Wrestrict)
     } else if (endswith(in, suffix)) {
         return fail(in, "already has the %s suffix; not packed (-o names an output)", suffix);
     } else {
@@ -550,7 +551,8 @@ int unpackone(const options &o, const char *in) {
     if (o.output != nullptr) {
         name = o.output;
     } else if (o.tostdout || isstdio(in)) {
-        name = "-";
+        name =
+            std::string(1, '-'); // not = "-": GCC 12 at -O3 warns of an overlap there (-Wrestrict)
     } else if (!endswith(in, suffix) || endswith(in, (std::string("/") + suffix).c_str()) ||
                std::strcmp(in, suffix) == 0) {
         return fail(in, "has no %s suffix to take off; -o or -c names the output", suffix);
