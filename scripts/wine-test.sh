@@ -57,14 +57,21 @@ start_wineserver() {
     # Up once its socket answers: wineserver -k0 sends signal 0, a no-op. On a fresh
     # prefix the server once ended at its start with nothing written but its lock (CI,
     # rarely): a server that is gone is started again; one that runs is waited for.
+    # A server that runs but has not answered within 30 s (seen once on a fresh prefix on
+    # the loaded machine) is ended and started again too.
     for t in $(seq 300); do
       wineserver -k0 2>/dev/null && return 0
       kill -0 "$server" 2>/dev/null || break
       sleep 0.1
     done
-    kill -0 "$server" 2>/dev/null && break
-    wait "$server" 2>/dev/null || true
-    echo "wine-test: the wine server ended as it started; starting it again" >&2
+    if kill -0 "$server" 2>/dev/null; then
+      kill "$server" 2>/dev/null || true
+      wait "$server" 2>/dev/null || true
+      echo "wine-test: the wine server did not answer; starting it again" >&2
+    else
+      wait "$server" 2>/dev/null || true
+      echo "wine-test: the wine server ended as it started; starting it again" >&2
+    fi
   done
   echo "wine-test: the wine server did not start" >&2
   return 1
