@@ -11,6 +11,7 @@
 #include "plat/ddraw.h"
 #include "plat/testhooks.h"
 #include "plat/win32.h"
+#include "xserver.h"
 
 #include <SDL.h>
 #include <benchmark/benchmark.h>
@@ -219,39 +220,6 @@ void sdlframes(benchmark::State &state) {
         SDL_DestroyWindow(win);
 }
 
-/* An Xvfb of the run's own: its display name, or empty when it did not start. */
-std::string startxvfb(pid_t *pid) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const char *argv[] = {"Xvfb",        "-displayfd", "3",   "-screen", "0",
-                          "1024x768x24", "-nolisten",  "tcp", nullptr};
-    if (posix_spawnp(pid, "Xvfb", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
-        *pid = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    char number[32] = {};
-    /* Xvfb writes the number and its line end apart, and ends when the second write
-     * finds the pipe closed: read up to the line end. */
-    ssize_t n = 0;
-    for (ssize_t got; *pid && !strchr(number, '\n') && (size_t)n < sizeof number - 1 &&
-                      (got = read(fds[0], number + n, sizeof number - 1 - n)) > 0;)
-        n += got;
-    close(fds[0]);
-    if (n <= 0)
-        return "";
-    /* (snprintf rather than string concatenation, which GCC 12 at -O3 warns about) */
-    char name[40];
-    number[strcspn(number, "\n")] = 0;
-    snprintf(name, sizeof name, ":%s", number);
-    return name;
-}
-
 /* Runs this program again with --backend=name first; its exit status. */
 int runbackend(const char *self, const char *name, int argc, char **argv) {
     char flag[64];
@@ -280,21 +248,17 @@ int main(int argc, char **argv) {
     }
     if (!backend) {
         int failed = runbackend(argv[0], "null", argc, argv) != 0;
-        pid_t xvfb = 0;
-        std::string display = startxvfb(&xvfb);
-        if (display.empty()) {
+        xserver::Display xvfb; /* an Xvfb of the run's own; DISPLAY names it */
+        if (xvfb.name.empty()) {
             fprintf(stderr, "display_bench: Xvfb did not start; no SDL rows\n");
             return 1;
         }
-        setenv("DISPLAY", display.c_str(), 1);
         /* A connection of the run's own, so the server does not start over (a reset)
          * between the runs' windows. */
-        Display *held = XOpenDisplay(display.c_str());
+        Display *held = XOpenDisplay(xvfb.name.c_str());
         failed |= runbackend(argv[0], "sdl", argc, argv) != 0;
         if (held)
             XCloseDisplay(held);
-        kill(xvfb, SIGTERM);
-        waitpid(xvfb, nullptr, 0);
         return failed;
     }
 

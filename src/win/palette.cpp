@@ -69,8 +69,9 @@ const uint32_t defaulttable[256] = {
 // clang-format on
 
 /* Entries outside 0..255 are left out: the range [first, first + count) is cut to the
- * palette (a caller's overlong count must not write past it). */
-void cliprange(int32_t &first, int32_t &count, int32_t &skip) {
+ * palette (a caller's overlong count must not write past it). skip is how many leading
+ * input elements fall before entry 0. False when nothing is left. */
+bool cliprange(int32_t &first, int32_t &count, int32_t &skip) {
     skip = 0;
     if (first < 0) {
         skip = -first;
@@ -78,14 +79,14 @@ void cliprange(int32_t &first, int32_t &count, int32_t &skip) {
         first = 0;
     }
     count = std::min(count, 256 - first);
+    return count > 0;
 }
 
 } // namespace
 
 void setpalette(int32_t first, int32_t count, const uint8_t *triplets) {
     int32_t skip;
-    cliprange(first, count, skip);
-    if (count <= 0) {
+    if (!cliprange(first, count, skip)) {
         return;
     }
     rowrgbto32(triplets + 3 * skip, systempalette + first, count);
@@ -94,8 +95,7 @@ void setpalette(int32_t first, int32_t count, const uint8_t *triplets) {
 
 void setpalette32(int32_t first, int32_t count, const uint32_t *colours) {
     int32_t skip;
-    cliprange(first, count, skip);
-    if (count <= 0) {
+    if (!cliprange(first, count, skip)) {
         return;
     }
     std::memcpy(systempalette + first, colours + skip, sizeof(uint32_t) * size_t(count));
@@ -104,8 +104,7 @@ void setpalette32(int32_t first, int32_t count, const uint32_t *colours) {
 
 void vgapalette(int32_t first, int32_t count, const uint8_t *triplets) {
     int32_t skip;
-    cliprange(first, count, skip);
-    if (count <= 0) {
+    if (!cliprange(first, count, skip)) {
         return;
     }
     /* Six bits widen to eight with the top bits repeated below: 63 gives 255, 0 stays 0. */
@@ -132,8 +131,7 @@ void getpalette(int32_t first, int32_t count, uint8_t *triplets) {
 
 void getpalette32(int32_t first, int32_t count, uint32_t *colours) {
     int32_t skip;
-    cliprange(first, count, skip);
-    if (count > 0) {
+    if (cliprange(first, count, skip)) {
         std::memcpy(colours + skip, systempalette + first, sizeof(uint32_t) * size_t(count));
     }
 }
@@ -162,8 +160,7 @@ void applypalette(displayrecord *record, int32_t first, int32_t count) {
         return;
     }
     int32_t skip;
-    cliprange(first, count, skip);
-    if (count <= 0) {
+    if (!cliprange(first, count, skip)) {
         return;
     }
     const int32_t last = first + count - 1;
