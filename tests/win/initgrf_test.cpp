@@ -203,16 +203,6 @@ TEST_F(Initgrf, WindowedIsOneAttemptAtTheWindowsSize) {
     EXPECT_EQ(graphicsstate, 0);
     EXPECT_EQ(attempts(out, -1), 2u);
     EXPECT_EQ(occurrences(out, "[INIT] searching"), 0u);
-
-    /* On an 8-bit desktop, palette changes come back as the display took them. */
-    restoregraphics();
-    plat_ddrawreset();
-    plat_ddrawsetprofile("8bit");
-    initgraphics(320, 200, 8);
-    EXPECT_EQ(screen(), "-1: 320x200x8");
-    const uint8_t red[3] = {0xFF, 0, 0};
-    setpalette(7, 1, red);
-    EXPECT_EQ(systempalette[7], 0xFFFF0000u);
 }
 
 TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
@@ -261,11 +251,6 @@ TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
 TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
     EXPECT_EQ(currentwindow.width * 10000 + currentwindow.height, 6400480); /* as VGA had it */
     EXPECT_EQ(currentwindow.bpp, 8);
-    const uint8_t red[3] = {0xFF, 0, 0};
-    setpalette(5, 1, red); /* graphics down: the system palette only */
-    EXPECT_EQ(systempalette[5], 0xFFFF0000u);
-    EXPECT_EQ(systempalette[6], 0u);
-    EXPECT_EQ(display.entries[5][0], 0);
     initgraphics(640, 480, 8);
     ASSERT_EQ(graphicsstate, GRAPHICS_UP);
 
@@ -282,15 +267,6 @@ TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
     EXPECT_EQ(static_cast<void *>(currentwindow.data), display.lockedpixels);
     EXPECT_EQ(yielddisplay(), 1);
     EXPECT_EQ(display.lockedsurface, display.primary);
-
-    /* A palette change gives the lock up for the transfer and takes it back. */
-    setpalette(7, 1, red);
-    EXPECT_EQ(display.lockedsurface, display.primary);
-    EXPECT_EQ(currentwindow.surface, display.primary);
-    EXPECT_EQ(display.dirtyfirst, 256);
-    PALETTEENTRY entry{};
-    ASSERT_EQ(IDirectDrawPalette_GetEntries(display.palette, 0, 7, 1, &entry), DD_OK);
-    EXPECT_EQ(entry.peRed * 0x10000 + entry.peGreen * 0x100 + entry.peBlue, 0xFF0000);
 
     /* An invalid window is refused and changes nothing. */
     rasterwindow gone = currentwindow;
