@@ -64,74 +64,41 @@ struct testframe {
     }
 };
 
-struct formatcase {
-    const char *name;
-    int bitcount;
-    DWORD r, g, b;
-    std::vector<uint32_t> pixels, expected;
-};
+/* One row of pixels in a format of the given masks, converted. */
+std::vector<uint32_t> converted(int bitcount, DWORD r, DWORD g, DWORD b,
+                                const std::vector<uint32_t> &pixels) {
+    const int n = (int)pixels.size();
+    testframe t(n, 1, bitcount);
+    t.masks(r, g, b);
+    for (int x = 0; x < n; x++)
+        t.put(x, 0, pixels[x]);
+    return t.xrgb(RECT{0, 0, n, 1});
+}
+
+using xrgbs = std::vector<uint32_t>;
 
 TEST(PresentConversion, EachFormatReachesFullScaleAndKeepsItsChannelsApart) {
-    const formatcase cases[] = {
-        {"565",
-         16,
-         0xF800,
-         0x07E0,
-         0x001F,
-         {0x0000, 0xFFFF, 0xF800, 0x07E0, 0x001F, 0x8410, 0x0821},
-         {0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0x848284, 0x080408}},
-        {"555, top bit ignored",
-         16,
-         0x7C00,
-         0x03E0,
-         0x001F,
-         {0x8000, 0x7FFF, 0x7C00, 0x03E0, 0x001F, 0x4210},
-         {0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0x848484}},
-        {"24 bits",
-         24,
-         0xFF0000,
-         0x00FF00,
-         0x0000FF,
-         {0x123456, 0xFFFFFF, 0x000001},
-         {0x123456, 0xFFFFFF, 0x000001}},
-        {"32 bits, alpha byte dropped",
-         32,
-         0xFF0000,
-         0x00FF00,
-         0x0000FF,
-         {0xFF123456, 0x00FFFFFF, 0x80000000},
-         {0x123456, 0xFFFFFF, 0x000000}},
-        {"32 bits blue first",
-         32,
-         0x0000FF,
-         0x00FF00,
-         0xFF0000,
-         {0x00123456, 0x000000FF},
-         {0x563412, 0xFF0000}},
-        {"32 bits, 10 per channel",
-         32,
-         0x3FF00000,
-         0x000FFC00,
-         0x000003FF,
-         {0x3FFFFFFF, 0x20080200, 0x000FFC00},
-         {0xFFFFFF, 0x808080, 0x00FF00}},
-        {"16 bits 4444", 16, 0x0F00, 0x00F0, 0x000F, {0x0F00, 0x0A50}, {0xFF0000, 0xAA5500}},
-        {"16 bits, 2-bit blue",
-         16,
-         0xE000,
-         0x1C00,
-         0x0300,
-         {0x0100, 0x0200, 0x0300, 0xE000, 0x2000},
-         {0x000055, 0x0000AA, 0x0000FF, 0xFF0000, 0x240000}},
-    };
-    for (const formatcase &c : cases) {
-        const int n = (int)c.pixels.size();
-        testframe t(n, 1, c.bitcount);
-        t.masks(c.r, c.g, c.b);
-        for (int x = 0; x < n; x++)
-            t.put(x, 0, c.pixels[x]);
-        EXPECT_EQ(t.xrgb(RECT{0, 0, n, 1}), c.expected) << c.name;
-    }
+    EXPECT_EQ(converted(16, 0xF800, 0x07E0, 0x001F,
+                        {0x0000, 0xFFFF, 0xF800, 0x07E0, 0x001F, 0x8410, 0x0821}),
+              (xrgbs{0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0x848284, 0x080408}));
+    /* 555, the top bit ignored */
+    EXPECT_EQ(
+        converted(16, 0x7C00, 0x03E0, 0x001F, {0x8000, 0x7FFF, 0x7C00, 0x03E0, 0x001F, 0x4210}),
+        (xrgbs{0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0x848484}));
+    EXPECT_EQ(converted(24, 0xFF0000, 0x00FF00, 0x0000FF, {0x123456, 0xFFFFFF, 0x000001}),
+              (xrgbs{0x123456, 0xFFFFFF, 0x000001}));
+    /* 32 bits: the alpha byte dropped; blue first; 10 bits a channel */
+    EXPECT_EQ(converted(32, 0xFF0000, 0x00FF00, 0x0000FF, {0xFF123456, 0x00FFFFFF, 0x80000000}),
+              (xrgbs{0x123456, 0xFFFFFF, 0x000000}));
+    EXPECT_EQ(converted(32, 0x0000FF, 0x00FF00, 0xFF0000, {0x00123456, 0x000000FF}),
+              (xrgbs{0x563412, 0xFF0000}));
+    EXPECT_EQ(
+        converted(32, 0x3FF00000, 0x000FFC00, 0x000003FF, {0x3FFFFFFF, 0x20080200, 0x000FFC00}),
+        (xrgbs{0xFFFFFF, 0x808080, 0x00FF00}));
+    /* 16 bits 4444, and with a 2-bit blue */
+    EXPECT_EQ(converted(16, 0x0F00, 0x00F0, 0x000F, {0x0F00, 0x0A50}), (xrgbs{0xFF0000, 0xAA5500}));
+    EXPECT_EQ(converted(16, 0xE000, 0x1C00, 0x0300, {0x0100, 0x0200, 0x0300, 0xE000, 0x2000}),
+              (xrgbs{0x000055, 0x0000AA, 0x0000FF, 0xFF0000, 0x240000}));
 }
 
 TEST(PresentConversion, EightBitsGoThroughThePaletteAndNoPaletteIsBlack) {
