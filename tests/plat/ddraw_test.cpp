@@ -244,7 +244,7 @@ TEST_F(DDraw, QueriesAndReferenceCounts) {
 
 /* ---- modes ---------------------------------------------------------------------------- */
 
-TEST_F(DDraw, ModeListWithRatesMasksAndModeX) {
+TEST_F(DDraw, ModeListWithRatesAndMasks) {
     open("modern", 0);
     std::vector<modeseen> all = modes();
     std::vector<modeseen> plain = modes(0);
@@ -270,19 +270,6 @@ TEST_F(DDraw, ModeListWithRatesMasksAndModeX) {
     std::vector<modeseen> hi = modes(0, &t);
     ASSERT_EQ(hi.size(), 2u);
     EXPECT_EQ(hi[0].rmask, 0x7C00u);
-    IDirectDraw2_Release(dd);
-
-    /* ModeX modes only show to a program that allows them, with their caps. */
-    open("bankswitched", DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
-    EXPECT_EQ(modes().size(), 1u);
-    ASSERT_EQ(IDirectDraw2_SetCooperativeLevel(
-                  dd, hwnd, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN | DDSCL_ALLOWMODEX),
-              DD_OK);
-    std::vector<modeseen> x = modes();
-    ASSERT_EQ(x.size(), 3u);
-    EXPECT_EQ(x[0].flags & (DDSD_CAPS | DDSD_BACKBUFFERCOUNT),
-              (DWORD)(DDSD_CAPS | DDSD_BACKBUFFERCOUNT));
-    EXPECT_EQ(x[0].caps, (DWORD)DDSCAPS_MODEX);
 }
 
 TEST_F(DDraw, DisplayModeSwitches) {

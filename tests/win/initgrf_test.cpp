@@ -113,10 +113,6 @@ TEST_F(Initgrf, ArgumentDefaults) {
         EXPECT_EQ(displaypages, 1);
         restoregraphics();
     }
-    graphicsflags &= ~GRF_SINGLEPAGE; /* two pages: a flip chain */
-    initgraphics(0, 0, 0);
-    EXPECT_EQ(displaypages, 2);
-    EXPECT_EQ(graphicspages, 2);
 }
 
 TEST_F(Initgrf, SearchTakesTheNarrowestModeThatHoldsTheRequest) {
