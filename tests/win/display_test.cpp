@@ -341,17 +341,12 @@ void drawclientarea(int salt) {
 
 } // namespace
 
-TEST_F(Display, WindowedOverTheClientArea) {
+/* Windowed over the client area, taken down with the screen locked, and up again. */
+TEST_F(Display, WindowedOverTheClientAreaThenRestoreAndStartAgain) {
     graphicsflags &= ~GRF_FULLSCREEN;
     initgraphics(640, 480, 0);
     checkclientarea();
     drawclientarea(0);
-}
-
-TEST_F(Display, RestoreThenStartAgain) {
-    graphicsflags &= ~GRF_FULLSCREEN;
-    initgraphics(640, 480, 0);
-    ASSERT_EQ(graphicsstate, GRAPHICS_UP);
     ASSERT_EQ(displaywindow(), 1);
     restoregraphics(); /* with the screen locked */
     EXPECT_EQ(graphicsstate, 0);
