@@ -36,15 +36,8 @@ HRESULT CALLBACK collectmode(LPDDSURFACEDESC d, LPVOID context) {
     return DDENUMRET_OK;
 }
 
-struct driverseen {
-    bool hasguid;
-    GUID guid;
-    std::string desc;
-};
-
-BOOL CALLBACK collectdriver(GUID *g, LPSTR desc, LPSTR, LPVOID context) {
-    static_cast<std::vector<driverseen> *>(context)->push_back(
-        {g != nullptr, g ? *g : GUID{}, desc});
+BOOL CALLBACK collectdriver(GUID *g, LPSTR, LPSTR, LPVOID context) {
+    static_cast<std::vector<GUID> *>(context)->push_back(g ? *g : GUID{});
     return TRUE;
 }
 
@@ -160,11 +153,11 @@ std::vector<std::vector<int>> pixels(LPDIRECTDRAWSURFACE s,
 
 TEST_F(DDraw, DriversAndCreationPathsFollowTheProfile) {
     ASSERT_EQ(plat_ddrawsetprofile("modern"), 1);
-    std::vector<driverseen> drivers;
+    std::vector<GUID> drivers;
     ASSERT_EQ(DirectDrawEnumerateA(collectdriver, &drivers), DD_OK);
     ASSERT_EQ(drivers.size(), 2u);
     LPDIRECTDRAW d1 = nullptr;
-    GUID wrong = drivers[1].guid;
+    GUID wrong = drivers[1];
     wrong.Data1 ^= 1;
     EXPECT_EQ(DirectDrawCreate(&wrong, &d1, nullptr), DDERR_INVALIDDIRECTDRAWGUID);
 
@@ -624,22 +617,16 @@ TEST_F(Blit, MirrorsAndRotations) {
     EXPECT_EQ(blit({0, 0, 4, 3}, DDBLTFX_ROTATE270)[0], (std::vector<int>{4, 4, 1, 1}));
 }
 
-TEST_F(Blit, SourceColourKey) {
-    DDCOLORKEY key{2, 2};
-    ASSERT_EQ(IDirectDrawSurface_SetColorKey(src, DDCKEY_SRCBLT, &key), DD_OK);
-    std::vector<std::vector<int>> seven(4, std::vector<int>(6, 7));
-    pixels(dst, &seven);
+/* A surface's key is the wide formats' and the library's blit case; here a range through
+ * the override, which needs no key on the surface. */
+TEST_F(Blit, SourceColourKeyRange) {
     RECT r{0, 0, 3, 2};
-    ASSERT_EQ(IDirectDrawSurface_Blt(dst, &r, src, nullptr, DDBLT_KEYSRC, nullptr), DD_OK);
-    EXPECT_EQ(pixels(dst)[0], (std::vector<int>{1, 7, 3, 7, 7, 7}));
-
-    /* A range through the override, which needs no key on the surface. */
-    ASSERT_EQ(IDirectDrawSurface_SetColorKey(src, DDCKEY_SRCBLT, nullptr), DD_OK);
     EXPECT_EQ(IDirectDrawSurface_Blt(dst, &r, src, nullptr, DDBLT_KEYSRC, nullptr),
               DDERR_NOCOLORKEY);
     DDBLTFX fx{};
     fx.dwSize = sizeof fx;
     fx.ddckSrcColorkey = DDCOLORKEY{4, 5};
+    std::vector<std::vector<int>> seven(4, std::vector<int>(6, 7));
     pixels(dst, &seven);
     ASSERT_EQ(IDirectDrawSurface_Blt(dst, &r, src, nullptr, DDBLT_KEYSRCOVERRIDE, &fx), DD_OK);
     EXPECT_EQ(pixels(dst)[1], (std::vector<int>{7, 7, 6, 7, 7, 7}));

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -282,23 +281,10 @@ TEST(PresentBackend, UnknownVideoNameIsSaidOnceOnStandardError) {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     setenv("THISTLE_VIDEO", "nul", 1);
-    const std::string errfile = tempname("_stderr");
-    fflush(stderr);
-    int saved = dup(2);
-    int fd = open(errfile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-    dup2(fd, 2);
-    close(fd);
+    testing::internal::CaptureStderr();
     const std::string first = plat_backendname(), second = plat_backendname();
-    dup2(saved, 2);
-    close(saved);
-    FILE *f = fopen(errfile.c_str(), "r");
-    ASSERT_NE(f, nullptr);
-    char text[512] = {};
-    size_t n = fread(text, 1, sizeof text - 1, f);
-    fclose(f);
-    remove(errfile.c_str());
     EXPECT_EQ(first + second, "nullnull");
-    EXPECT_EQ(std::string(text, n),
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "thistle: unknown THISTLE_VIDEO 'nul' (known: sdl null), using null\n");
 }
 
