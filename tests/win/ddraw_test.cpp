@@ -28,7 +28,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,23 +42,6 @@ int32_t capturereport(const char *text) {
 
 HWND mainwindow() {
     return static_cast<HWND>(getmainwindow());
-}
-
-/* A modern card with only the given mode lines. */
-void useprofile(const char *modes) {
-    const std::string path = ::testing::TempDir() + "ddraw-" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                             ".profile";
-    std::ofstream(path) << "name modes\n"
-                           "driver {5D2E8A31-7C4B-4E1F-A3D2-6B9C0E1F2A03} modes.drv\n"
-                           "caps BLT BLTCOLORFILL PALETTE GDI CANBLTSYSMEM\n"
-                           "palettecaps 8BIT PRIMARYSURFACE ALLOW256\n"
-                           "surfacecaps BACKBUFFER COMPLEX FLIP FRONTBUFFER OFFSCREENPLAIN "
-                           "PALETTE PRIMARYSURFACE SYSTEMMEMORY VIDEOMEMORY VISIBLE\n"
-                           "vidmem 16M\n"
-                           "desktop 32\n"
-                        << modes;
-    ASSERT_EQ(plat_ddrawsetprofile(path.c_str()), 1);
 }
 
 DDSURFACEDESC describe(IDirectDrawSurface *surface) {

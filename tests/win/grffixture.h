@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 // A report ends the process with exit code 0, which would pass for success.
@@ -30,6 +31,23 @@ std::string traced(int32_t level, F f) {
     fflush(stdout);
     ddrawtrace = 0;
     return ::testing::internal::GetCapturedStdout();
+}
+
+// A modern card with only the given mode lines as the device's driver profile.
+inline void useprofile(const char *modes) {
+    const std::string path = ::testing::TempDir() + "grf-" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                             ".profile";
+    std::ofstream(path) << "name modes\n"
+                           "driver {5D2E8A31-7C4B-4E1F-A3D2-6B9C0E1F2A03} modes.drv\n"
+                           "caps BLT BLTCOLORFILL PALETTE GDI CANBLTSYSMEM\n"
+                           "palettecaps 8BIT PRIMARYSURFACE ALLOW256\n"
+                           "surfacecaps BACKBUFFER COMPLEX FLIP FRONTBUFFER OFFSCREENPLAIN "
+                           "PALETTE PRIMARYSURFACE SYSTEMMEMORY VIDEOMEMORY VISIBLE\n"
+                           "vidmem 16M\n"
+                           "desktop 32\n"
+                        << modes;
+    ASSERT_EQ(plat_ddrawsetprofile(path.c_str()), 1);
 }
 
 template <typename Cond>

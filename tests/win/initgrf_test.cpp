@@ -29,7 +29,6 @@
 #include <png.h>
 
 #include <atomic>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,18 +48,6 @@ std::vector<std::string> reports;
 int32_t cancelreport(const char *text) {
     reports.emplace_back(text);
     return 0;
-}
-
-/* Chooses a driver profile of a card with the given mode lines. */
-void useprofile(const char *modes) {
-    const std::string path = ::testing::TempDir() + "initgrf-" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::ofstream(path) << "name search\ndriver {6B0C5E21-3D4A-4C8E-9F12-7A5D3C2B1E02} a.drv\n"
-                           "palettecaps 8BIT PRIMARYSURFACE ALLOW256\nsurfacecaps BACKBUFFER "
-                           "COMPLEX FLIP OFFSCREENPLAIN PALETTE PRIMARYSURFACE SYSTEMMEMORY "
-                           "VIDEOMEMORY VISIBLE\nvidmem 16M\n"
-                        << modes;
-    ASSERT_EQ(plat_ddrawsetprofile(path.c_str()), 1);
 }
 
 /* The published screen: "mode: width x height x depth". */
