@@ -18,7 +18,6 @@
 #include "thistle/diag.h"
 #include "thistle/initgrf.h"
 #include "thistle/memstd.h"
-#include "thistle/palette.h"
 #include "thistle/row.h"
 #include "thistle/startup.h"
 #include "thistle/threads.h"
@@ -229,7 +228,7 @@ TEST_F(Initgrf, PostponedRequestsAreSentAgainOnActivation) {
     EXPECT_GE(after.raises, before.raises + 2);
 }
 
-/* ---- the current display window, the palette, taking graphics down ------------------ */
+/* ---- the current display window, taking graphics down ------------------------------- */
 
 TEST_F(Initgrf, CurrentWindowFollowsTheLock) {
     EXPECT_EQ(currentwindow.width * 10000 + currentwindow.height, 6400480); /* as VGA had it */
