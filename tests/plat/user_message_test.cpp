@@ -3,6 +3,7 @@
 #include "plat/resource.h"
 #include "plat/testhooks.h"
 #include "plat/win32.h"
+#include "user_testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -47,11 +48,7 @@ LRESULT CALLBACK testproc(HWND h, UINT m, WPARAM w, LPARAM l) {
 }
 
 HWND makewindow() {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = testproc;
-    wc.lpszClassName = "MsgTestClass";
-    RegisterClassExA(&wc);
+    ut::registerclass("MsgTestClass", testproc);
     return CreateWindowExA(0, "MsgTestClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                            nullptr);
 }

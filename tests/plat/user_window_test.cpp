@@ -5,6 +5,7 @@
 #include "plat/win32.h"
 
 #include "plat/testhooks.h"
+#include "user_testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -44,22 +45,7 @@ LRESULT CALLBACK recordproc(HWND h, UINT m, WPARAM w, LPARAM l) {
 }
 
 ATOM registerclass(const char *name, HBRUSH brush = nullptr) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = recordproc;
-    wc.hbrBackground = brush;
-    wc.lpszClassName = name;
-    return RegisterClassExA(&wc);
-}
-
-void registerproc(const char *name, WNDPROC proc, HCURSOR cursor = nullptr) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hCursor = cursor;
-    wc.lpszClassName = name;
-    RegisterClassExA(&wc);
+    return ut::registerclass(name, recordproc, CS_HREDRAW | CS_VREDRAW, brush);
 }
 
 // A 1 x 1 window of class cls at the screen's corner.
@@ -273,7 +259,7 @@ TEST_F(UserWindow, FramesClientAreaAndPlacementMessages) {
             return DefWindowProcA(w, m, wp, lp);
         }
     };
-    registerproc("MoveClass", proc::fn);
+    ut::registerclass("MoveClass", proc::fn);
     HWND moved = nullptr;
     std::atomic<bool> ready{false}, stop{false};
     std::thread owner([&] {
@@ -350,7 +336,7 @@ TEST(UserSend, NotifyReturnsAtOnceAndComesBeforePosts) {
             return DefWindowProcA(w, m, wp, lp);
         }
     };
-    registerproc("NotifyClass", proc::fn);
+    ut::registerclass("NotifyClass", proc::fn);
     std::atomic<HWND> h{nullptr};
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread owner([&] {
@@ -404,7 +390,7 @@ TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
             return DefWindowProcA(w, m, wp, lp);
         }
     };
-    registerproc("SettingClass", proc::fn, arrow);
+    ut::registerclass("SettingClass", proc::fn, 0, nullptr, arrow);
     HWND h = popup("SettingClass");
     // The pointer moving over the client area brings the class cursor back.
     SetCursor(nullptr);
