@@ -187,9 +187,8 @@ TEST_F(UserWindow, ShownPopupIsPaintedOnceWithTheClassBrush) {
     EXPECT_TRUE(UpdateWindow(h));
     EXPECT_EQ(events, (std::vector<UINT>{WM_PAINT, WM_ERASEBKGND}));
     ASSERT_TRUE(plat_nullwindow(h, &info));
-    EXPECT_EQ(info.show, PLAT_SHOWN);
-    EXPECT_EQ(info.fills, 1);
-    EXPECT_EQ(info.colour, RGB(0, 0, 0));
+    EXPECT_EQ(std::vector<int>({info.show, info.fills, (int)info.colour}),
+              std::vector<int>({PLAT_SHOWN, 1, (int)RGB(0, 0, 0)}));
 
     events.clear();
     UpdateWindow(h);
@@ -419,9 +418,8 @@ TEST_F(UserWindow, CursorShapePositionAndScreenSaverSwitches) {
 
 TEST(UserSystem, ResourcesBrushesCursorCountScreenSizeAndHeadlessMessageBoxes) {
     ASSERT_EQ(registered, 1);
+    // Whole strings and icons as the launcher loads them: its ShellWindow case.
     char buf[100];
-    EXPECT_EQ(LoadStringA(nullptr, 103, buf, 100), 10);
-    EXPECT_STREQ(buf, "Thistlerun");
     memset(buf, 'x', sizeof buf);
     EXPECT_EQ(LoadStringA(nullptr, 109, buf, 5), 4);
     EXPECT_STREQ(buf, "THIS");
@@ -433,7 +431,6 @@ TEST(UserSystem, ResourcesBrushesCursorCountScreenSizeAndHeadlessMessageBoxes) {
 
     EXPECT_NE(LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), nullptr) << "system icon";
     HINSTANCE self = (HINSTANCE)(uintptr_t)0x400000;
-    EXPECT_NE(LoadIconA(self, MAKEINTRESOURCEA(141)), nullptr);
     EXPECT_EQ(LoadIconA(self, MAKEINTRESOURCEA(142)), nullptr);
     EXPECT_EQ(LoadAcceleratorsA(self, MAKEINTRESOURCEA(4711)), nullptr);
 
