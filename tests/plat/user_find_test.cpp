@@ -155,7 +155,6 @@ TEST_F(UserCrossProcess, SecondInstanceReachesTheFirstInstancesWindowWhileItLive
     EXPECT_TRUE(IsWindow(h));
 
     EXPECT_TRUE(ShowWindow(h, SW_RESTORE)) << "it was visible (minimised)";
-    EXPECT_EQ(waitreport(report, "1 0 0\n"), "1 0 0\n");
     EXPECT_TRUE(SetForegroundWindow(h));
     EXPECT_EQ(waitreport(report, "1 1 1\n"), "1 1 1\n");
 
