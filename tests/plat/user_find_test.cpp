@@ -3,15 +3,14 @@
 // SetForegroundWindow.
 #include "plat/win32.h"
 
+#include "kernel_testutil.h"
 #include "plat/testhooks.h"
+#include "user_testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -19,17 +18,8 @@
 
 namespace {
 
-LRESULT CALLBACK plainproc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    return DefWindowProcA(h, m, w, l);
-}
-
-ATOM registerclass(const char *name) {
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = plainproc;
-    wc.lpszClassName = name;
-    return RegisterClassExA(&wc);
-}
+using kt::readfile;
+using ut::registerclass;
 
 HWND makewindow(const char *cls, const char *title, DWORD style = WS_POPUP | WS_VISIBLE,
                 HWND parent = nullptr) {
@@ -90,13 +80,6 @@ TEST(UserFind, MatchesClassWithoutCaseAndTitleExactlyAmongTopLevelWindowsSetFore
 
 /* ---- across processes ---------------------------------------------------------- */
 
-std::string readfile(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 /* The child's last report "<show> <foreground> <raises>\n", waited for until it equals
  * want (or anything, for want empty); what it was at the time-out otherwise. */
 std::string waitreport(const std::string &path, const std::string &want, int timeoutms = 10000) {
@@ -111,29 +94,19 @@ std::string waitreport(const std::string &path, const std::string &want, int tim
     return got;
 }
 
-DWORD waitexit(HANDLE h) {
-    DWORD code = STILL_ACTIVE;
-    for (int i = 0; i < 5000 && GetExitCodeProcess(h, &code) && code == (DWORD)STILL_ACTIVE; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return code;
-}
-
 /* A session of its own per test, a scratch directory, and first instances to start. */
-class UserCrossProcess : public ::testing::Test {
+class UserCrossProcess : public kt::ScratchDir {
   protected:
     void SetUp() override {
         const testing::TestInfo *t = testing::UnitTest::GetInstance()->current_test_info();
         std::string session = std::string("userfind-") + std::to_string(getpid()) + "-" + t->name();
         setenv("THISTLE_SESSION", session.c_str(), 1);
-        char tmpl[] = "/tmp/thistle-userfind-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        kt::ScratchDir::SetUp();
     }
     void TearDown() override {
         for (PROCESS_INFORMATION &pi : children)
             stop(&pi);
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
+        kt::ScratchDir::TearDown();
     }
 
     /* Starts a first instance (see userchild.cpp); its report file name is returned,
@@ -144,11 +117,8 @@ class UserCrossProcess : public ::testing::Test {
         std::string cmd = std::string("\"") + USERCHILD_PATH + "\" Brambleshot \"" + title + "\" " +
                           report + " " + dir + "/quit" + std::to_string(n) + " " +
                           std::to_string(busyms);
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        EXPECT_TRUE(CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &si, &pi));
+        EXPECT_TRUE(kt::start(nullptr, cmd, nullptr, &pi));
         children.push_back(pi);
         EXPECT_NE(waitreport(report, ""), "") << "the first instance did not come up";
         return report;
@@ -159,14 +129,12 @@ class UserCrossProcess : public ::testing::Test {
         if (!pi->hProcess)
             return;
         int n = (int)(pi - children.data());
-        std::ofstream(dir + "/quit" + std::to_string(n)).put('\n');
-        EXPECT_EQ(waitexit(pi->hProcess), 0u);
-        CloseHandle(pi->hProcess);
-        CloseHandle(pi->hThread);
+        kt::writefile(dir + "/quit" + std::to_string(n), "\n");
+        EXPECT_EQ(kt::waitexit(pi->hProcess), 0u);
+        kt::closeinfo(pi);
         pi->hProcess = nullptr;
     }
 
-    std::string dir;
     std::vector<PROCESS_INFORMATION> children;
 };
 
@@ -187,7 +155,6 @@ TEST_F(UserCrossProcess, SecondInstanceReachesTheFirstInstancesWindowWhileItLive
     EXPECT_TRUE(IsWindow(h));
 
     EXPECT_TRUE(ShowWindow(h, SW_RESTORE)) << "it was visible (minimised)";
-    EXPECT_EQ(waitreport(report, "1 0 0\n"), "1 0 0\n");
     EXPECT_TRUE(SetForegroundWindow(h));
     EXPECT_EQ(waitreport(report, "1 1 1\n"), "1 1 1\n");
 

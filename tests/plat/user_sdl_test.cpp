@@ -5,6 +5,7 @@
 #include "plat/win32.h"
 
 #include "plat/testhooks.h"
+#include "user_testutil.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -24,10 +25,6 @@ extern "C" __attribute__((used)) const char *__lsan_default_suppressions() {
 
 namespace {
 
-LRESULT CALLBACK shellproc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    return DefWindowProcA(h, m, w, l);
-}
-
 /* The SDL backend, with no desktop to show a box on. */
 void usesdl() {
     unsetenv("DISPLAY");
@@ -40,13 +37,8 @@ void usesdl() {
 /* A window of the shell's class. */
 HWND shellwindow(DWORD style, int width, int height) {
     usesdl();
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = shellproc;
-    wc.hbrBackground = CreateSolidBrush(RGB(0x20, 0x40, 0x60));
-    wc.lpszClassName = "SHELLTEST";
-    RegisterClassExA(&wc);
+    ut::registerclass("SHELLTEST", DefWindowProcA, CS_HREDRAW | CS_VREDRAW,
+                      CreateSolidBrush(RGB(0x20, 0x40, 0x60)));
     return CreateWindowExA(0, "SHELLTEST", "Thistlerun", style, 0, 0, width, height, nullptr,
                            nullptr, nullptr, nullptr);
 }
@@ -148,22 +140,15 @@ TEST(SdlBackend, KeysRepeatAndFocusFromSdlBecomeWindowsMessages) {
         if (msg.message != WM_PAINT && msg.message != WM_ERASEBKGND)
             got.push_back(msg);
     }
-    const struct {
-        UINT msg;
-        WPARAM w;
-        DWORD l;
-    } want[] = {
-        {WM_ACTIVATEAPP, TRUE, 0},     {WM_ACTIVATE, WA_ACTIVE, 0}, {WM_KEYDOWN, 'A', 0x001E0001},
-        {WM_KEYDOWN, 'A', 0x401E0001}, {WM_KEYUP, 'A', 0xC01E0001}, {WM_KEYDOWN, VK_UP, 0x01480001},
-        {WM_KEYUP, VK_UP, 0xC1480001}, {WM_CHAR, 'a', 0x001E0001},  {WM_CHAR, 'a', 0x401E0001},
-    };
-    ASSERT_EQ(got.size(), std::size(want));
-    for (size_t i = 0; i < got.size(); i++) {
-        EXPECT_EQ(got[i].hwnd, h) << i;
-        EXPECT_EQ(got[i].message, want[i].msg) << i;
-        EXPECT_EQ(got[i].wParam, want[i].w) << i;
-        EXPECT_EQ((DWORD)got[i].lParam, want[i].l) << i;
-    }
+    ut::expectmsgs(got, {{h, WM_ACTIVATEAPP, TRUE, 0},
+                         {h, WM_ACTIVATE, WA_ACTIVE, 0},
+                         {h, WM_KEYDOWN, 'A', 0x001E0001},
+                         {h, WM_KEYDOWN, 'A', 0x401E0001},
+                         {h, WM_KEYUP, 'A', 0xC01E0001},
+                         {h, WM_KEYDOWN, VK_UP, 0x01480001},
+                         {h, WM_KEYUP, VK_UP, 0xC1480001},
+                         {h, WM_CHAR, 'a', 0x001E0001},
+                         {h, WM_CHAR, 'a', 0x401E0001}});
     EXPECT_EQ(GetActiveWindow(), h);
     EXPECT_TRUE(DestroyWindow(h));
 }

@@ -1,7 +1,7 @@
 /*
  * key_test.cpp - reading keys: the layouts and their precedence, extended codes, the caps
  * flag, the queue readers, substitutions, the Ctrl+Escape abort, the waits with the
- * system tasks running, and the lock keys.
+ * system tasks running. (The lock keys: the start-up suite's window cases set them.)
  *
  * Cases without a window fill the key queue with putkey and set the key-down table
  * themselves; the window cases (POSIX only) type through the headless backend's test
@@ -266,24 +266,6 @@ TEST_F(Keys, WaitsWithASurfaceLocked) {
 #endif
 
 #ifndef _WIN32
-/* ---- lock keys ---------------------------------------------------------------------- */
-
-/* Each lock key is set by its toggle, whatever state it had (Num Lock is an extended key:
- * without that flag the keyboard takes it for Pause); other numbers do nothing. */
-TEST(KeyLocks, SetByTheirToggle) {
-    const int vks[] = {VK_CAPITAL, VK_NUMLOCK, VK_SCROLL};
-    for (int which = 0; which < 3; which++) {
-        for (int state : {1, 1, 0, 0}) {
-            setlockkey(which, state);
-            EXPECT_EQ(GetKeyState(vks[which]) & 1, state) << "lock " << which;
-        }
-    }
-    setlockkey(3, 1);
-    for (int vk : vks) {
-        EXPECT_EQ(GetKeyState(vk) & 1, 0);
-    }
-}
-
 /* ---- typed through the window ------------------------------------------------------- */
 
 char testname[] = "thistle key test";

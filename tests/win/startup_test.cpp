@@ -86,6 +86,12 @@ class StartupWindow : public ::testing::Test {
         EXPECT_EQ(getmainwindow(), nullptr);
     }
 
+    void reopen(int fullscreen) {
+        closemainwindow();
+        window = (HWND)openmainwindow(320, 200, fullscreen);
+        ASSERT_NE(window, nullptr);
+    }
+
     /* Waits until what was posted before has been handled, and what that posted too. */
     void drain() {
         for (int round = 0; round < 2; round++) {
@@ -418,9 +424,7 @@ const handlercase handlercases[] = {
 TEST_F(StartupWindow, HandlersTestTheWindowAndReply) {
     for (int fullscreen = 0; fullscreen < 2; fullscreen++) {
         if (fullscreen != 0) {
-            closemainwindow();
-            window = (HWND)openmainwindow(320, 200, 1);
-            ASSERT_NE(window, nullptr);
+            reopen(1);
         }
         HWND foreign = CreateWindowExA(0, testname, "foreign", WS_POPUP, 0, 0, 10, 10, nullptr,
                                        nullptr, GetModuleHandleA(nullptr), nullptr);
@@ -711,7 +715,8 @@ int32_t buttonhook(int32_t buttons) {
 }
 
 /* Button messages reach the mouse state clamped to the box, with the buttons mapped to
- * bits 0 to 2; a press calls the button hook, a release or move does not. */
+ * bits 0 to 2; a press calls the button hook, a release or move does not. (The cursor put
+ * on the box's edge: the mouse suite's.) */
 TEST_F(StartupWindow, MouseMessagesReachTheMouseState) {
     /* The window system's own pointer moves are kept out. */
     winmessagehandler move = getwinmessagehandler(WM_MOUSEMOVE);
@@ -731,12 +736,6 @@ TEST_F(StartupWindow, MouseMessagesReachTheMouseState) {
     EXPECT_EQ(mouse(), (std::vector<int32_t>{MOUSE_LEFT | MOUSE_MIDDLE, 320, 0}));
     EXPECT_EQ(buttonevents.load(), 1);
     EXPECT_EQ(lastbuttons.load(), MOUSE_LEFT | MOUSE_MIDDLE);
-#ifndef _WIN32 /* a real window system may put its own pointer position back */
-    POINT cursor = {0, 0}, expected = {320, 0};
-    GetCursorPos(&cursor);
-    ClientToScreen(window, &expected);
-    EXPECT_EQ(std::vector<LONG>({cursor.x, cursor.y}), std::vector<LONG>({expected.x, expected.y}));
-#endif
 
     post(WM_LBUTTONUP, MK_RBUTTON | MK_CONTROL, MAKELPARAM(10, 20));
     drain();
@@ -815,9 +814,7 @@ TEST_F(StartupWindow, PlacementOnTheScreen) {
     expectclient(10, 20, 300, 150);
 
     /* A frameless full-screen window: its client area is the window. */
-    closemainwindow();
-    window = (HWND)openmainwindow(320, 200, 1);
-    ASSERT_NE(window, nullptr);
+    reopen(1);
     RECT rect;
     GetWindowRect(window, &rect);
     EXPECT_EQ(std::vector<LONG>({rect.left, rect.top, rect.right, rect.bottom}),
