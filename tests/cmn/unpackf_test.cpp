@@ -1,9 +1,10 @@
 // unpackf_test - the five decoders against hand-built streams for what the encoders never
-// write: refused and malformed LZ streams, Huffman symbol-list wraps, filters under either
-// signature, early ends and wide-loop runs, run-length and byte-pair corner cases, both
-// colour-block modes and the block layout; and the bounded forms on truncated streams,
-// small destinations and malformed tables. The round trips and the fuzz corpora cover the
-// streams the encoders write.
+// write: refused and malformed LZ streams, a Huffman symbol-list number past the free
+// values, filters turned off by the signature, early ends and wide-loop runs, run-length
+// and byte-pair corner cases, both colour-block modes and the block layout; and the
+// bounded forms on truncated streams, small destinations and malformed tables. The round
+// trips cover the streams the encoders write; the fuzz replays check every decoder's
+// refusal of a destination one byte short.
 #include "thistle/unpack.h"
 
 #include <gtest/gtest.h>
@@ -89,8 +90,7 @@ TEST(LzUnpack, LongestThreeByteMatch) {
     for (int i = 0; i < 67; i++) {
         expect.push_back(expect[expect.size() - 4]);
     }
-    expectdecodes(lzunpackbounded, s, expect,
-                  [](const void *p, void *d) { return lzunpack(p, d, 1); });
+    expectdecodes(lzunpackbounded, s, expect);
 }
 
 TEST(LzUnpackBounded, RefusesBadStreams) {
@@ -101,7 +101,6 @@ TEST(LzUnpackBounded, RefusesBadStreams) {
     bytes good = lz(12, 0x03);
     ASSERT_EQ(runbounded(lzunpackbounded, good, 12).result, 12);
     expecttruncatedprefixes(lzunpackbounded, good, 12);
-    EXPECT_EQ(runbounded(lzunpackbounded, good, 11).result, UNPACK_EOVERFLOW);
     EXPECT_EQ(runbounded(lzunpackbounded, lz(12, 0x04), 12).result, UNPACK_EMALFORMED);
     bytes longer = lz(10, 0x03); // the match runs past the declared size
     EXPECT_EQ(runbounded(lzunpackbounded, longer, 64).result, UNPACK_EOVERFLOW);
@@ -220,49 +219,32 @@ void endstream(bitwriter &w, const huffcode &c, uint8_t escape) {
     w.bits("1");   // end
 }
 
-TEST(HuffUnpack, SymbolListPicksAndWraps) {
-    // Lengths: 2 symbols of 2 bits, 4 of 3 bits. List numbers written directly.
-    struct {
-        const char *name;
-        std::vector<uint32_t> numbers;
-        bytes symbols; // in list order
-    } cases[] = {
-        {"first search starts at 0", {0, 0, 0, 0, 0, 0}, {0, 1, 2, 3, 4, 5}},
-        {"steps skip listed values", {250, 0, 2, 0, 0, 0}, {250, 251, 254, 255, 0, 1}},
-        {"wraps to the lowest free", {255, 0, 0, 252, 0, 0}, {255, 0, 1, 254, 2, 3}},
-        {"a number past the free values wraps around",
-         {256 + 4, 0, 0, 0, 0, 0},
-         {4, 5, 6, 7, 8, 9}},
-    };
-    for (auto &tc : cases) {
-        SCOPED_TRACE(tc.name);
-        bitwriter w;
-        w.put(0x30FB, 16);
-        w.put(6, 24);
-        w.put(tc.symbols[0], 8); // the first listed symbol is the escape
-        w.num(0);                // length 1
-        w.num(2);                // length 2
-        w.num(4);                // length 3: 2*2 + 4 = 8 fills
-        for (uint32_t n : tc.numbers) {
-            w.num(n);
-        }
-        // codes: 00 01 | 100 101 110 111; write symbols 1..5 then the escape literal of
-        // symbol 0, then the end.
-        w.put(1, 2);
-        w.put(4, 3);
-        w.put(5, 3);
-        w.put(6, 3);
-        w.put(7, 3);
-        w.put(0, 2);
-        w.bits("1000"); // r = 0, literal
-        w.put(tc.symbols[0], 8);
-        w.put(0, 2);
-        w.bits("1001"); // r = 0, end
-        bytes s = w.finish();
-        bytes expect(tc.symbols.begin() + 1, tc.symbols.end());
-        expect.push_back(tc.symbols[0]);
-        expectdecodes(huffunpackbounded, s, expect);
+// A symbol-list number counts the values not listed yet, upward from the one after the
+// previous symbol; one past all of them wraps around. The encoder writes every other kind
+// of list number in its round trips (within a length it lists upward and wraps).
+TEST(HuffUnpack, SymbolListNumberPastTheFreeValuesWraps) {
+    bitwriter w;
+    w.put(0x30FB, 16);
+    w.put(6, 24);
+    w.put(4, 8); // escape: the first listed symbol
+    w.num(0);    // length 1
+    w.num(2);    // length 2
+    w.num(4);    // length 3: 2*2 + 4 = 8 fills
+    w.num(256 + 4);
+    for (int i = 0; i < 5; i++) {
+        w.num(0); // 5 6 7 8 9
     }
+    // codes: 00 01 | 100 101 110 111; symbols 5..9, then the escape literal 4, then the end.
+    w.put(1, 2);
+    for (uint32_t code : {4, 5, 6, 7}) {
+        w.put(code, 3);
+    }
+    w.put(0, 2);
+    w.bits("1000"); // r = 0, literal
+    w.put(4, 8);
+    w.put(0, 2);
+    w.bits("1001"); // r = 0, end
+    expectdecodes(huffunpackbounded, w.finish(), {5, 6, 7, 8, 9, 4});
 }
 
 // A stream of 4 bytes coded 1 -> 0, 253 -> 10, escape 0xFF -> 11, ending after `raw`.
@@ -278,19 +260,12 @@ bytes filterstream(uint16_t word, const bytes &raw) {
     return w.finish();
 }
 
+// Signature 0x32 turns the filters off; the encoder round trips cover them under 0xFB.
 TEST(HuffUnpack, FiltersByHeaderWord) {
-    struct {
-        uint16_t word;
-        bytes expect;
-    } cases[] = {
-        {0x30FB, {1, 1, 1, 253}}, {0x31FB, {1, 1, 1, 253}}, {0x32FB, {1, 2, 3, 0}},
-        {0x33FB, {1, 2, 3, 0}},   {0x34FB, {1, 3, 6, 6}},   {0x35FB, {1, 3, 6, 6}},
-        {0x3232, {1, 1, 1, 253}}, {0x3432, {1, 1, 1, 253}},
-    };
-    for (auto &tc : cases) {
-        SCOPED_TRACE(tc.word);
-        bytes s = filterstream(tc.word, {1, 1, 1, 253});
-        expectdecodes(huffunpackbounded, s, tc.expect, hufffull);
+    for (uint16_t word : {0x3232, 0x3432}) {
+        SCOPED_TRACE(word);
+        bytes s = filterstream(word, {1, 1, 1, 253});
+        expectdecodes(huffunpackbounded, s, {1, 1, 1, 253}, hufffull);
         EXPECT_EQ(huffunpack(s.data(), nullptr, 0), 4);
     }
     EXPECT_EQ(huffunpack(nullptr, nullptr, 1), 0);
@@ -455,14 +430,13 @@ TEST(HuffUnpackBounded, WideLoopRuns) {
 
 // ---- Run-length ------------------------------------------------------------------------
 
+// The encoder's round trips cover the start fill and even nibble counts.
 TEST(RleUnpack, Operations) {
     struct {
         const char *name;
         bytes runs;
         bytes expect;
     } cases[] = {
-        {"repeat before any fill writes zeros", {0x83, 0x02, 9, 8}, {0, 0, 0, 9, 8}},
-        {"nibbles, even n-1", {0xC5, 0x50, 0xF0, 0x1E}, {0x50, 0x5F, 0x50, 0x51, 0x5E}},
         {"nibbles, n 1", {0xC1, 0x77, 0x01, 0x66}, {0x77, 0x66}},
         {"nibbles, n 0 reads f only", {0xC0, 0x99, 0x01, 0x66}, {0x66}},
         {"fill byte carries over", {0x41, 0x05, 0x02, 1, 2, 0x81}, {5, 1, 2, 5}},
@@ -487,8 +461,6 @@ TEST(PairUnpack, ExpansionEscapesHeadersAndDepth) {
     bytes s = header(0x46, 0xFB, 5) + body;
     expectdecodes(pairunpackbounded, s, expect, pairunpack);
     expecttruncatedprefixes(pairunpackbounded, s, 5);
-    // 0x47 0x32: the long code without the 3 skipped bytes before the size.
-    expectdecodes(pairunpackbounded, header(0x47, 0x32, 5) + body, expect);
     EXPECT_EQ(pairunpack(nullptr, nullptr), 0);
 
     // e = 0, k = 0: bytes copy, 0x00 0x01 writes 0x01, 0x00 0x00 ends.
@@ -572,9 +544,6 @@ TEST(BlockUnpack, BothModes) {
             EXPECT_EQ(pixel(d.out, 4, x, 2), pal[0]);
             EXPECT_EQ(pixel(d.out, 4, x, 3), pal[3]);
         }
-        bytes plain(32);
-        EXPECT_EQ(blockunpack(s.data(), plain.data(), 1), 32);
-        EXPECT_EQ(plain, d.out);
     }
 }
 
@@ -600,7 +569,6 @@ TEST(BlockUnpack, LayoutAndEdges) {
         }
     }
     expecttruncatedprefixes(blockunpackbounded, s, 72);
-    EXPECT_EQ(runbounded(blockunpackbounded, s, 71).result, UNPACK_EOVERFLOW);
     EXPECT_EQ(blockunpack(s.data(), nullptr, 0), 72);
 
     bytes zerowidth = blockheader(0, 4);
