@@ -2,8 +2,8 @@
  * palette_test.cpp - the system palette: the setters in their three forms and the
  * readers, clipping to 256 entries, the default colours, the obsolete 6-bit reader; on
  * the software display device (POSIX): the hand-off to an 8-bit display with its dirty
- * range, a change while a surface is locked, a 16-bit display, and a windowed display
- * whose colours are read back.
+ * range, a 16-bit display, and a windowed display whose colours are read back (a change
+ * while the display is locked is in the graphics start-up suite).
  *
  * Each case runs in a process of its own (CTest), so the library's globals start fresh.
  */
@@ -165,18 +165,6 @@ TEST_F(PaletteDisplay, FullScreenTakesTheChangedRangeAndKeepsTheSystemColours) {
         EXPECT_EQ(device(0), 0u);
         EXPECT_EQ(systempalette[0], 0xFFF0E0D0u);
     });
-}
-
-TEST_F(PaletteDisplay, LockedSurfaceIsGivenUpForTheChangeAndTakenBack) {
-    initgraphics(640, 480, 8);
-    ASSERT_EQ(displaywindow(), 1);
-    ASSERT_EQ(display.lockedsurface, display.primary);
-    const uint8_t red[3] = {0xFF, 0, 0};
-    setpalette(7, 1, red); /* a transfer under the lock would be a fatal report */
-    EXPECT_EQ(display.lockedsurface, display.primary);
-    EXPECT_EQ(currentwindow.surface, display.primary);
-    EXPECT_EQ(device(7), 0xFF0000u);
-    EXPECT_EQ(releasedisplaywindow(), 1);
 }
 
 TEST_F(PaletteDisplay, SixteenBitDisplayOnlyCounts) {
