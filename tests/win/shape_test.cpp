@@ -510,6 +510,7 @@ TEST_F(Shape, APackedShapeAtTheEndOfReadableMemory) {
             addtable(plain, 0x24, 8, table8);
         }
         void *want = convertshapetype(plain.data(), 0x7D);
+        EXPECT_EQ(pixel<uint32_t>(want, 0), withtable ? 0xFF070809u : systempalette[7]);
         for (int32_t encoder = 0; encoder < 5; encoder++) {
             SCOPED_TRACE(std::to_string(encoder) + (withtable ? " table" : " stream"));
             const bytes s = packedshape(encoder, pixels, withtable);
