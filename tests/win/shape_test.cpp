@@ -115,11 +115,9 @@ TEST_F(Shape, BitsAndRowBytesOfEveryType) {
         uint8_t type;
         int32_t width, bits, rowbytes;
     } cases[] = {
-        {0x79, 9, 1, 2},  {0x44, 17, 1, 4}, {0x7A, 5, 4, 3},   {0x40, 5, 4, 4},   {0x40, 4, 4, 2},
-        {0x7B, 7, 8, 7},  {0x41, 7, 8, 8},  {0x7E, 3, 15, 6},  {0x42, 3, 15, 6},  {0x78, 3, 16, 6},
-        {0x6D, 1, 16, 2}, {0x7F, 3, 24, 9}, {0x43, 3, 24, 10}, {0x7D, 3, 32, 12}, {0x22, 2, 24, 6},
-        {0x24, 2, 24, 6}, {0x29, 2, 16, 4}, {0x2A, 2, 32, 8},  {0x2C, 2, 32, 8},  {0x2E, 2, 32, 8},
-        {0x2D, 2, 15, 4},
+        // The other image types: thistleshape reads them back at odd widths through these.
+        {0x79, 9, 1, 2},  {0x44, 17, 1, 4}, {0x22, 2, 24, 6}, {0x24, 2, 24, 6}, {0x29, 2, 16, 4},
+        {0x2A, 2, 32, 8}, {0x2C, 2, 32, 8}, {0x2E, 2, 32, 8}, {0x2D, 2, 15, 4},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.type);
