@@ -164,14 +164,11 @@ TEST_F(Shape, ChainWalk) {
     setshapechain(back.data() + 18, -18);
     EXPECT_EQ(getshapeclut(back.data() + 18), back.data());
 
+    // A 0x23 table is not a shape (type 0 is in InvalidTypesAreReportedAndLeaveNothing).
     EXPECT_TRUE(reports.empty());
-    for (uint8_t type : {0x23, 0x00}) {
-        bytes bad = makeshape(type, 1, 1, {0, 0});
-        EXPECT_EQ(getshapeclut(bad.data()), nullptr);
-    }
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0], "getshapeclut - INVALID SHAPE TYPE ($23)\n");
-    EXPECT_EQ(reports[1], "getshapeclut - INVALID SHAPE TYPE ($00)\n");
+    bytes bad = makeshape(0x23, 1, 1, {0, 0});
+    EXPECT_EQ(getshapeclut(bad.data()), nullptr);
+    EXPECT_EQ(reports, std::vector<std::string>{"getshapeclut - INVALID SHAPE TYPE ($23)\n"});
     EXPECT_EQ(reportsite, "win\\shpclut");
 }
 
