@@ -4,7 +4,6 @@
 // the contact sheet's grid, and bad command lines.
 #include "thistle/convshp.h"
 #include "thistle/memstd.h"
-#include "thistle/memutil.h"
 #include "thistle/unpack.h"
 
 #include <gtest/gtest.h>
@@ -18,13 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
