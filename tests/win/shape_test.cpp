@@ -377,10 +377,6 @@ TEST_F(Shape, TheSystemPaletteThroughTheRemapOnTheFirstStepOnly) {
     EXPECT_EQ(pixel<uint32_t>(r, 0), systempalette[255]);
     EXPECT_EQ(pixel<uint32_t>(r, 1), systempalette[252]);
     purgememadr(r);
-    // Without the flag the table gives the colours.
-    r = convertchecked(s.data(), 0x7D, "8to32", 0x7D, 0);
-    EXPECT_EQ(pixel<uint32_t>(r, 1), 0xFF555555u);
-    purgememadr(r);
     // 4-bit: the first 16 entries through the remap into the 16-bit look-up.
     bytes four = makeshape(0x7A, 2, 1, {0xF0});
     r = convertchecked(four.data(), 0x78, "4to16", 0x78, 1);
