@@ -224,25 +224,17 @@ TEST_F(Thistlepack, TestAndUnpackRefuseWhatTheGameWouldMisread) {
         {std::string("\x10\xFB\0", 3), "too short"},
     };
     int n = 0;
-    std::vector<std::string> all;
     for (const auto &[stream, message] : bad) {
         SCOPED_TRACE(message);
         const std::string name = file("bad" + std::to_string(n++) + ".tpk");
         writebytes(name, stream);
-        all.push_back(name);
         const outcome t = run({"-t", name});
         expectfailure(t, 1, message);
         EXPECT_EQ(t.err.rfind("thistlepack: " + name + ": ", 0), 0u);
         expectfailure(run({"-d", name}), 1, name + ": ");
         EXPECT_FALSE(fs::exists(name.substr(0, name.size() - 4)));
     }
-    // Every file is tested, good ones among them, and each bad one is named.
-    writebytes(file("good.tpk"), lz);
-    all.insert(all.begin() + 3, file("good.tpk"));
-    all.insert(all.begin(), "-tv");
-    const outcome mixed = run(all);
-    EXPECT_EQ(mixed.out, file("good.tpk") + ": ok, 30000 bytes\n");
-    expectfailure(mixed, 1, "bad13.tpk: too short", static_cast<int>(bad.size()));
+    // A run goes on past a failing file in every mode (one loop, shown for packing below).
     // -l shows the disagreeing fields side by side.
     const std::vector<std::string> shown = listed(run({"-l", file("bad0.tpk")}).out);
     ASSERT_GE(shown.size(), 5u);
