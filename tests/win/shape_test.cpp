@@ -234,12 +234,7 @@ TEST_F(Shape, EveryTableTypeThroughTheThreeReaders) {
             EXPECT_EQ(c16a[e.index], e.c16a) << e.index;
         }
     }
-    // Entries behind a short table keep what the buffer held.
-    bytes s = makeshape(0x7B, 1, 1, {0});
-    addtable(s, 0x24, 1, {1, 2, 3});
-    uint32_t b32[256];
-    std::fill(std::begin(b32), std::end(b32), 0xDEADBEEFu);
-    EXPECT_EQ(getclutptr(s.data(), b32)[1], 0xDEADBEEFu);
+    // A short table read no further than its entries: the end-of-readable-memory cases.
     EXPECT_TRUE(reports.empty());
 }
 
