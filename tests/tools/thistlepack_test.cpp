@@ -343,7 +343,6 @@ TEST_F(Thistlepack, BadCommandLinesExitTwoAndWriteNothing) {
     const std::vector<std::pair<std::vector<std::string>, const char *>> rows = {
         {{"-x", in}, "unknown option '-x'"},
         {{"--fast", in}, "unknown option '--fast'"},
-        {{"-F", "zip", in}, "unknown format 'zip'"},
         {{"--format=zip", in}, "unknown format 'zip'"},
         {{in, "-F"}, "-F needs a value"},
         {{"--width=0", "-F", "block", in}, "not 1 to 65535"},
