@@ -232,11 +232,8 @@ TEST_F(ControlFiles, ValueFilesAndFirstTimeMarker) {
     EXPECT_EQ(writesfx(256), 0);
     EXPECT_EQ(get("options/sfx.dat"), le32(255)); // untouched
 
-    EXPECT_EQ(firsttimefe(), 1); // missing
-    EXPECT_EQ(get("options/firsttimefe.txt"), le32(1));
-    EXPECT_EQ(firsttimefe(), 0); // set for ever
-
-    // Any other value runs again and sets the marker; empty reads as 0, a short file's
+    // A missing marker is a first run that sets it, a set one none (the end-to-end runs);
+    // any other value runs again and sets the marker; empty reads as 0, a short file's
     // missing bytes are zero.
     for (const auto &[marker, first] :
          {std::pair<std::string, int>{le32(2), 1}, {le32(0x101), 1}, {"", 1}, {"\x01", 0}}) {
@@ -270,12 +267,11 @@ TEST(CheckExitCode, OnlyTheFourCrashCodesShowAMessage) {
         EXPECT_EQ(checkexitcode(code), crash) << std::hex << code;
         return ::testing::internal::GetCapturedStderr();
     };
+    // Access violations, integer divisions by zero and 0xC000001D, 0xFFFFFFFF and 3 as
+    // ordinary ends come through the launcher's end-to-end runs.
     EXPECT_EQ(shown(0xC000008Eu, 1), "Application Error: Divide By 0\n");
-    EXPECT_EQ(shown(0xC0000005u, 1), "Application Error: Access Violation\n");
-    EXPECT_EQ(shown(0xC0000094u, 1), "Application Error: Interger Divide By 0\n");
     EXPECT_EQ(shown(0xC000008Cu, 1), "Application Error: Array Exceeded\n");
-    // Other exception codes are ordinary ends.
-    for (DWORD code : {0u, 1u, 259u, 0xC000001Du, 0xC0000096u, 0xFFFFFFFFu})
+    for (DWORD code : {0u, 259u, 0xC0000096u})
         EXPECT_EQ(shown(code, 0), "");
 }
 #endif

@@ -72,18 +72,14 @@ TEST(KernelThreadStart, SuspendedThreadsRunInResumeOrderInvalidPrioritiesAreRefu
     EXPECT_EQ(log.load(), 0u) << "a suspended thread ran";
     EXPECT_EQ(threadcode(ha), (DWORD)STILL_ACTIVE);
 
-    /* Priorities out of the table are refused; the pseudo-handle names the caller. */
-    EXPECT_EQ(GetThreadPriority(ha), THREAD_PRIORITY_NORMAL);
-    EXPECT_TRUE(SetThreadPriority(ha, THREAD_PRIORITY_TIME_CRITICAL));
+    /* Priorities out of the table are refused (valid ones: the threads suite). */
     for (int p : {3, -3, 7, -7, 14, 16, -16, 31, THREAD_PRIORITY_ERROR_RETURN}) {
         SetLastError(0);
         EXPECT_FALSE(SetThreadPriority(ha, p)) << p;
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
     }
     EXPECT_TRUE(SetThreadPriority(ha, THREAD_PRIORITY_IDLE));
-    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL));
-    EXPECT_EQ(GetThreadPriority(ha), THREAD_PRIORITY_IDLE) << "set through the pseudo-handle";
-    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
+    EXPECT_EQ(GetThreadPriority(ha), THREAD_PRIORITY_IDLE);
 
     /* Resume counts and waits in order; a running (or ended) thread's count stays 0. */
     EXPECT_EQ(dwords({ResumeThread(hb), WaitForSingleObject(hb, 5000), ResumeThread(ha),
@@ -252,9 +248,6 @@ TEST(KernelThreadHandle, ThreadClosesItsOwnHandleAndDuplicatesItsPseudoHandle) {
     EXPECT_EQ(dwords({WaitForSingleObject(copy, 5000), threadcode(copy)}),
               dwords({WAIT_OBJECT_0, 5}));
     EXPECT_TRUE(CloseHandle(copy));
-    EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), copy, GetCurrentProcess(), &copy, 0, FALSE,
-                                 DUPLICATE_SAME_ACCESS));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
     EXPECT_TRUE(CloseHandle(d.go));
 }
 
@@ -322,29 +315,18 @@ TEST(KernelCriticalSection, ReentrantAndExclusive) {
 }
 
 TEST(KernelEvent, AutoResetIsTakenByOneWaitManualStaysSet) {
-    static const struct {
-        BOOL manual;
-        BOOL initial;
-        DWORD first;
-        DWORD second;
-    } cases[] = {
-        {FALSE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT},
-        {FALSE, TRUE, WAIT_OBJECT_0, WAIT_TIMEOUT},
-        {TRUE, FALSE, WAIT_TIMEOUT, WAIT_TIMEOUT},
-        {TRUE, TRUE, WAIT_OBJECT_0, WAIT_OBJECT_0},
-    };
-    for (const auto &c : cases) {
-        HANDLE e = CreateEventA(nullptr, c.manual, c.initial, nullptr);
+    /* (Signals kept and consumed: the threads suite.) The initial state, two sets. */
+    for (BOOL manual : {FALSE, TRUE}) {
+        HANDLE e = CreateEventA(nullptr, manual, TRUE, nullptr);
         ASSERT_NE(e, nullptr);
         auto wait = [e](DWORD ms) { return WaitForSingleObject(e, ms); };
-        EXPECT_EQ(dwords({wait(0), wait(0)}), dwords({c.first, c.second})) << c.manual << c.initial;
+        const DWORD second = manual ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+        EXPECT_EQ(dwords({wait(0), wait(0)}), dwords({WAIT_OBJECT_0, second})) << manual;
         EXPECT_TRUE(SetEvent(e) && SetEvent(e));
-        EXPECT_EQ(dwords({wait(0), wait(0)}),
-                  dwords({WAIT_OBJECT_0, (DWORD)(c.manual ? WAIT_OBJECT_0 : WAIT_TIMEOUT)}))
+        EXPECT_EQ(dwords({wait(0), wait(0)}), dwords({WAIT_OBJECT_0, second}))
             << "two sets of an auto-reset event release one wait";
         /* A pulse with no waiter keeps nothing for later, and resets a set event. */
         EXPECT_TRUE(ResetEvent(e));
-        EXPECT_EQ(wait(0), (DWORD)WAIT_TIMEOUT);
         EXPECT_TRUE(PulseEvent(e));
         EXPECT_EQ(wait(20), (DWORD)WAIT_TIMEOUT);
         EXPECT_TRUE(SetEvent(e) && PulseEvent(e));
@@ -361,12 +343,8 @@ TEST(KernelEvent, AutoResetIsTakenByOneWaitManualStaysSet) {
     EXPECT_TRUE(SetEvent(a));
     EXPECT_EQ(WaitForSingleObject(b, 0), (DWORD)WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(b, 0), (DWORD)WAIT_OBJECT_0) << "manual mode of the first";
-    HANDLE c = CreateEventA(nullptr, TRUE, FALSE, "kt-other");
-    EXPECT_EQ(GetLastError(), 0u);
-    EXPECT_EQ(WaitForSingleObject(c, 0), (DWORD)WAIT_TIMEOUT);
-    for (HANDLE h : {a, b, c}) {
-        CloseHandle(h);
-    }
+    CloseHandle(a);
+    CloseHandle(b);
 }
 
 /* n waiters on an event (and on idle first, which ends them all when the group goes). */
@@ -438,18 +416,8 @@ TEST(KernelWait, MultipleWaitGivesLowestSignalledIndexOrTimesOut) {
     for (HANDLE &h : e) {
         h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
-    steady::time_point t0 = steady::now();
-    EXPECT_EQ(WaitForMultipleObjectsEx(3, e, FALSE, 60, FALSE), (DWORD)WAIT_TIMEOUT);
-    EXPECT_GE(elapsedms(t0), 60);
-    EXPECT_LT(elapsedms(t0), 2000);
-
-    SetEvent(e[2]);
-    SetEvent(e[1]);
-    auto any = [&] { return WaitForMultipleObjectsEx(3, e, FALSE, 0, FALSE); };
-    EXPECT_EQ(dwords({any(), any(), any()}),
-              dwords({WAIT_OBJECT_0 + 1, WAIT_OBJECT_0 + 2, WAIT_TIMEOUT}));
-
-    /* A set from another thread ends a wait without limit. */
+    /* A set from another thread ends a wait without limit (timeouts and the lowest
+     * signalled index: the threads suite). */
     std::thread setter([&] {
         Sleep(30);
         SetEvent(e[2]);

@@ -6,7 +6,6 @@
  *   exit N               ExitProcess(N) (N in any C base, e.g. 0xC0000094)
  *   atexit FILE N        register a handler that creates FILE, then ExitProcess(N)
  *   threadexit FILE N    register that handler, then ExitProcess(N) on a second thread
- *   debugout FILE TEXT   standard error to FILE, then OutputDebugStringA(TEXT)
  *   debugbreak           DebugBreak()
  *   getenv NAME FILE     write the variable's value (or "<unset>") to FILE
  *   serve NAME FILE [no] own mutex NAME, answer requests (unless "no"), create FILE,
@@ -18,7 +17,7 @@
  *   regwrite PREFIX N    create keys HKLM\PREFIX0..N-1 each with "Value"="<i>"
  *   grandchild N         run "platchild exit N" without this layer, then exit(N & 0xff)
  * Sanitizer handlers are put back to the default before a deliberate crash.
- * On Windows (the system's own calls) debugout, serve's answers, signal and grandchild
+ * On Windows (the system's own calls) serve's answers, signal and grandchild
  * are left out: they test what our POSIX layer adds.
  */
 #include "plat/win32.h"
@@ -31,7 +30,6 @@
 #ifndef _WIN32
 #include "plat/testhooks.h"
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -132,16 +130,6 @@ int main(int argc, char **argv) {
         }
         Sleep(INFINITE);
     }
-#ifndef _WIN32
-    if (mode == "debugout" && a3 != nullptr) {
-        int fd = open(a2, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || dup2(fd, 2) < 0) {
-            return 1;
-        }
-        OutputDebugStringA(a3);
-        return 0;
-    }
-#endif
     if (mode == "debugbreak") {
         DebugBreak();
         return 0;

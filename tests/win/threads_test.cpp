@@ -156,14 +156,10 @@ void publishself(void) {
 
 std::atomic<long> spins{0};
 
-/* A removed thread stops at once, also one that never waits or sleeps. */
+/* A removed thread stops at once, also one that never waits or sleeps (the kernel suite
+ * ends threads wherever they are). */
 TEST_F(ThreadsTest, RemovedAndSelfEndingThreadsEndWithCodeZero) {
     threadfunction cases[] = {
-        [] {
-            publishself();
-            for (;;)
-                sleepms(1);
-        }, /* removed by the test */
         [] {
             publishself();
             for (;;)
@@ -184,7 +180,7 @@ TEST_F(ThreadsTest, RemovedAndSelfEndingThreadsEndWithCodeZero) {
         threadrecord own;
         ASSERT_NE(createlibthread(function, 0, 0, -1, &own), nullptr);
         ASSERT_TRUE(waitfor([] { return ownhandle.load() != nullptr; }));
-        if (function == cases[0] || function == cases[1])
+        if (function == cases[0])
             removethread(&own);
         HANDLE handle = ownhandle.load();
         EXPECT_EQ(WaitForSingleObject(handle, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
